@@ -1,0 +1,47 @@
+#pragma once
+// Threads of the portable core. One Thread object owns one OS thread.
+
+#include <cstdint>
+
+namespace fluxmere::platform {
+
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;  // time-out meaning "wait without limit"
+
+enum class ThreadPriority {
+    Normal,
+    TimeCritical,  // THREAD_PRIORITY_TIME_CRITICAL on Windows; best effort on POSIX
+};
+
+using ThreadEntry = void (*)(void* context);
+
+class Thread {
+public:
+    Thread();
+    ~Thread();  // waits for a thread that is still running (see Join)
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+
+    // Starts entry(context) on a new thread with the default stack size and normal priority.
+    // Fails (false) while a thread started earlier by this object has not been joined yet.
+    bool Start(ThreadEntry entry, void* context);
+
+    // Never fails on POSIX for lack of rights: the request is then ignored and true returned.
+    bool SetPriority(ThreadPriority priority);
+
+    // Waits up to timeoutMs (kInfinite: without limit) for the thread to end. True when it has
+    // ended (or none was started); the object can then start another thread.
+    bool Join(uint32_t timeoutMs);
+
+    // True from Start until the entry function has returned.
+    bool IsRunning() const;
+
+private:
+    struct State;
+    State* state_;
+};
+
+// Sleep and a monotonic clock in milliseconds.
+void SleepMs(uint32_t ms);
+uint64_t MonotonicMs();
+
+}  // namespace fluxmere::platform
