@@ -6,7 +6,7 @@
 
 namespace fluxmere {
 
-enum DownloadState : int32_t {
+enum class DownloadState : int32_t {
     Initializing = 0,
     AwaitingStart = 1,
     InProgress = 2,
@@ -16,7 +16,7 @@ enum DownloadState : int32_t {
     Complete = 6,
 };
 
-enum CodecKind : int32_t {
+enum class CodecKind : int32_t {
     Unknown = 0,
     DV = 1,
     DVCPRO = 2,
