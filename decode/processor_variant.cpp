@@ -1,0 +1,91 @@
+// Choice of the processor variant from CPUID.
+
+#include "decode/dispatch.h"
+
+#include <cstring>
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#define FLUXMERE_HAS_X86_CPUID 1
+#endif
+
+namespace fluxmere {
+
+int32_t variantIndex = 0;
+
+int32_t VariantForProcessor(const ProcessorInfo& info) {
+    if (!info.hasCpuid) {
+        return 0;
+    }
+    if (info.genuineIntel) {
+        if (info.family == 5) {
+            return 0;
+        }
+        if (info.family == 7) {
+            return 1;
+        }
+        if (info.family == 6 && !info.sse2) {
+            return info.sse ? 1 : 0;
+        }
+        if (info.family == 15 && !info.sse2) {
+            return 1;
+        }
+        if (info.family == 15 && info.sse2 && info.sse3 && !info.longMode) {
+            return 3;
+        }
+    }
+    if (info.ssse3) {
+        return 4;
+    }
+    if (info.sse3) {
+        return 3;
+    }
+    if (info.sse2) {
+        return 2;
+    }
+    if (info.sse) {
+        return 1;
+    }
+    return 0;
+}
+
+ProcessorInfo ReadProcessorInfo() {
+    ProcessorInfo info;
+#ifdef FLUXMERE_HAS_X86_CPUID
+    unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+    // On 32-bit x86 this first tests CPUID's presence by toggling EFLAGS bit 21.
+    const unsigned int highestLeaf = __get_cpuid_max(0, nullptr);
+    if (highestLeaf == 0) {
+        return info;
+    }
+    info.hasCpuid = true;
+    __cpuid(0, eax, ebx, ecx, edx);
+    char vendor[12];
+    std::memcpy(vendor, &ebx, 4);
+    std::memcpy(vendor + 4, &edx, 4);
+    std::memcpy(vendor + 8, &ecx, 4);
+    info.genuineIntel = std::memcmp(vendor, "GenuineIntel", 12) == 0;
+    if (highestLeaf >= 1) {
+        __cpuid(1, eax, ebx, ecx, edx);
+        info.family = (eax >> 8) & 0xF;
+        info.mmx = (edx >> 23) & 1;
+        info.sse = (edx >> 25) & 1;
+        info.sse2 = (edx >> 26) & 1;
+        info.sse3 = ecx & 1;
+        info.ssse3 = (ecx >> 9) & 1;
+    }
+    if (__get_cpuid_max(0x80000000u, nullptr) >= 0x80000001u) {
+        __cpuid(0x80000001u, eax, ebx, ecx, edx);
+        info.longMode = (edx >> 29) & 1;
+    }
+#endif
+    return info;
+}
+
+int32_t SelectProcessorVariant() {
+    const ProcessorInfo info = ReadProcessorInfo();
+    variantIndex = VariantForProcessor(info);
+    return info.hasCpuid && info.genuineIntel ? StatusOk : StatusUnknownProcessor;
+}
+
+}  // namespace fluxmere
