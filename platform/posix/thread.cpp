@@ -1,0 +1,136 @@
+// POSIX threads with the Win32 start/priority/join behaviour the core expects.
+
+#include "platform/thread.h"
+
+#include <errno.h>
+#include <pthread.h>
+#include <sched.h>
+#include <time.h>
+
+#include "platform/posix/clock.h"
+
+namespace fluxmere::platform {
+
+namespace {
+
+struct ThreadControl {
+    pthread_mutex_t mutex;
+    pthread_cond_t ended;  // signalled when the entry function has returned
+    pthread_t thread{};
+    bool started = false;   // an OS thread exists that was not joined yet
+    bool finished = false;  // its entry function has returned
+    ThreadEntry entry = nullptr;
+    void* context = nullptr;
+};
+
+void* RunThread(void* argument) {
+    auto* state = static_cast<ThreadControl*>(argument);
+    state->entry(state->context);
+    pthread_mutex_lock(&state->mutex);
+    state->finished = true;
+    pthread_cond_broadcast(&state->ended);
+    pthread_mutex_unlock(&state->mutex);
+    return nullptr;
+}
+
+}  // namespace
+
+struct Thread::State : ThreadControl {};
+
+Thread::Thread() : state_(new State) {
+    pthread_mutex_init(&state_->mutex, nullptr);
+    InitMonotonicCondition(&state_->ended);
+}
+
+Thread::~Thread() {
+    Join(kInfinite);
+    pthread_cond_destroy(&state_->ended);
+    pthread_mutex_destroy(&state_->mutex);
+    delete state_;
+}
+
+bool Thread::Start(ThreadEntry entry, void* context) {
+    if (entry == nullptr) return false;
+    pthread_mutex_lock(&state_->mutex);
+    if (state_->started) {
+        pthread_mutex_unlock(&state_->mutex);
+        return false;
+    }
+    state_->entry = entry;
+    state_->context = context;
+    state_->finished = false;
+    // The mutex is held while creating, so a SetPriority or Join from another thread sees a
+    // complete thread id.
+    const bool created = pthread_create(&state_->thread, nullptr, RunThread,
+                                        static_cast<ThreadControl*>(state_)) == 0;
+    state_->started = created;
+    pthread_mutex_unlock(&state_->mutex);
+    return created;
+}
+
+bool Thread::SetPriority(ThreadPriority priority) {
+    pthread_mutex_lock(&state_->mutex);
+    const bool started = state_->started;
+    const pthread_t thread = state_->thread;
+    pthread_mutex_unlock(&state_->mutex);
+    if (!started) return false;
+
+    sched_param param{};
+    int policy = SCHED_OTHER;
+    if (priority == ThreadPriority::TimeCritical) {
+        policy = SCHED_FIFO;
+        param.sched_priority = sched_get_priority_max(SCHED_FIFO);
+    }
+    // Real-time scheduling needs rights the process usually lacks; the thread then simply keeps
+    // its normal priority.
+    (void)pthread_setschedparam(thread, policy, &param);
+    return true;
+}
+
+bool Thread::Join(uint32_t timeoutMs) {
+    pthread_mutex_lock(&state_->mutex);
+    if (!state_->started) {
+        pthread_mutex_unlock(&state_->mutex);
+        return true;
+    }
+    if (timeoutMs == kInfinite) {
+        while (!state_->finished) pthread_cond_wait(&state_->ended, &state_->mutex);
+    } else {
+        const timespec deadline = MonotonicDeadline(timeoutMs);
+        while (!state_->finished) {
+            if (pthread_cond_timedwait(&state_->ended, &state_->mutex, &deadline) == ETIMEDOUT)
+                break;
+        }
+    }
+    if (!state_->finished) {
+        pthread_mutex_unlock(&state_->mutex);
+        return false;
+    }
+    const pthread_t thread = state_->thread;
+    state_->started = false;
+    pthread_mutex_unlock(&state_->mutex);
+    // The entry function has returned; the thread only has to leave RunThread.
+    pthread_join(thread, nullptr);
+    return true;
+}
+
+bool Thread::IsRunning() const {
+    pthread_mutex_lock(&state_->mutex);
+    const bool running = state_->started && !state_->finished;
+    pthread_mutex_unlock(&state_->mutex);
+    return running;
+}
+
+void SleepMs(uint32_t ms) {
+    timespec remaining{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}
+
+uint64_t MonotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+}  // namespace fluxmere::platform
