@@ -3,6 +3,7 @@
 // HTTP/1.1-style chunks (hex size line, CR LF, data, CR LF) and hands each chunk to a callback.
 // Used by the viewer on its media connection and by the download job on its HTTP body.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -33,16 +34,43 @@ public:
     // capacity bytes.
     void SetBuffer(uint8_t* buffer, size_t capacity);
 
-    // The receive loop. -1 when it cannot start (no buffer, not a stream socket); otherwise, when
-    // it ends, the last read error (0 if none failed) or kChunkTooLarge.
+    // The receive loop. -1 when it cannot start (no buffer or callback, not a stream socket);
+    // otherwise, when it ends, the last read error (0 if none failed) or kChunkTooLarge. It ends
+    // on a stop request, on the read errors 10038, 10057 and 10009, and with kChunkTooLarge when
+    // the bytes held leave less than kReadSize bytes of room for the next read (a chunk too
+    // large for the buffer, a size line that does not end, data piling up behind a chunk of
+    // size 0).
     int32_t Run(platform::SocketHandle socket);
 
     // Asks a running loop to end and waits up to 10000 ms. False when the loop confirmed its end;
     // true when it did not, and also when no loop was running.
     bool Stop();
 
+    // For a callback that wants the tail a notice leaves behind (a last chunk of at most 128
+    // bytes is never handed over): inside the callback, the bytes held from the current
+    // buffer's start, and whether the notice reports the peer's close (else a time-out).
+    int32_t HeldBytes() const { return held_; }
+    bool PeerClosed() const { return peerClosed_; }
+
+    // Bytes every read may append: a chunk needs its size line, its data and this much room.
+    static constexpr int32_t kReadSize = 65536;
+
 private:
-    // (implementation fields are the streaming module's business)
+    // Parsing waits for more than this many held bytes.
+    static constexpr int32_t kParseThreshold = 128;
+
+    bool StopRequested();  // waits up to 10 ms for a stop request
+
+    ChunkCallback callback_ = nullptr;
+    void* context_ = nullptr;
+    uint8_t* buffer_ = nullptr;
+    size_t capacity_ = 0;
+    platform::SocketHandle socket_ = platform::kInvalidSocket;
+    int32_t held_ = 0;
+    bool peerClosed_ = false;
+    std::atomic<bool> running_{false};
+    platform::Semaphore stopRequest_;
+    platform::Semaphore stopped_;
 };
 
 }  // namespace fluxmere

@@ -1,0 +1,137 @@
+#include "streaming/rtp_receiver.h"
+
+#include <cstring>
+
+namespace fluxmere {
+
+namespace {
+
+// Hex digit value; anything else counts as 0 (a size line "1x" reads as 16).
+inline uint32_t HexValue(uint8_t c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return 0;
+}
+
+}  // namespace
+
+CRTPReceiver::CRTPReceiver() : stopRequest_(0, 1), stopped_(0, 1) {}
+
+CRTPReceiver::~CRTPReceiver() = default;
+
+void CRTPReceiver::SetCallback(ChunkCallback callback, void* context) {
+    callback_ = callback;
+    context_ = context;
+}
+
+void CRTPReceiver::SetBuffer(uint8_t* buffer, size_t capacity) {
+    buffer_ = buffer;
+    capacity_ = capacity;
+}
+
+bool CRTPReceiver::StopRequested() {
+    return stopRequest_.Wait(10) == platform::WaitResult::Signaled;
+}
+
+int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
+    if (buffer_ == nullptr || callback_ == nullptr) return -1;
+    running_.store(true);
+    socket_ = socket;
+    if (platform::GetSocketType(socket) != platform::kSockStream) {
+        running_.store(false);
+        return -1;
+    }
+    stopRequest_.Drain();
+    stopped_.Drain();
+
+    // Capacities beyond 2 GiB are not needed; clamping keeps the arithmetic in 64 bits simple.
+    const int64_t capacity = capacity_ > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int64_t>(capacity_);
+    uint8_t* buffer = buffer_;
+    int64_t held = 0;
+    int64_t size = 0;
+    int64_t lineLength = 0;  // 0: the size line has not been read yet
+    int64_t lineScan = 0;    // where the search for the line's CR LF goes on
+    bool skipRead = false;
+    int32_t lastError = 0;
+    held_ = 0;
+
+    for (;;) {
+        if (!skipRead) {
+            if (capacity - held < kReadSize) {
+                // A chunk or size line that cannot fit: nothing more of it is read.
+                lastError = kChunkTooLarge;
+                break;
+            }
+            const int got = platform::RecvSocket(socket, buffer + held, kReadSize);
+            if (got > 0) {
+                held += got;
+            } else {
+                if (StopRequested()) break;
+                peerClosed_ = got == 0;
+                lastError = peerClosed_ ? platform::kWsaETimedOut : platform::LastSocketError();
+                if (lastError == platform::kWsaENotSock || lastError == platform::kWsaENotConn ||
+                    lastError == platform::kWsaEBadF) {
+                    break;
+                }
+                if (lastError == platform::kWsaETimedOut) {
+                    held_ = static_cast<int32_t>(held);
+                    callback_(buffer, 0, context_);
+                }
+            }
+        }
+        if (held <= kParseThreshold && !skipRead) {
+            if (StopRequested()) break;
+            continue;
+        }
+        skipRead = false;
+        if (lineLength == 0) {
+            // The line starts after the CR LF that ends the previous chunk's data.
+            const int64_t start = (held >= 2 && buffer[0] == '\r' && buffer[1] == '\n') ? 2 : 0;
+            int64_t end = lineScan > start ? lineScan : start;
+            while (end + 1 < held && !(buffer[end] == '\r' && buffer[end + 1] == '\n')) ++end;
+            if (end + 1 >= held) {
+                lineScan = end;
+                continue;
+            }
+            uint64_t value = 0;
+            for (int64_t i = start; i < end; ++i) {
+                value = value * 16 + HexValue(buffer[i]);
+                if (value > static_cast<uint64_t>(capacity)) value = capacity + 1;  // saturate
+            }
+            lineLength = end + 2;
+            size = static_cast<int64_t>(value);
+            if (lineLength + size + kReadSize > capacity) {
+                lastError = kChunkTooLarge;
+                break;
+            }
+        }
+        const int64_t rest = held - size - lineLength;
+        if (rest < 0 || size == 0) continue;
+
+        uint8_t* const chunk = buffer + lineLength;
+        held_ = static_cast<int32_t>(held);
+        uint8_t* const next = callback_(chunk, static_cast<int32_t>(size), context_);
+        if (next != nullptr) buffer = next;
+        std::memmove(buffer, chunk + size, static_cast<size_t>(rest));
+        held = rest;
+        size = 0;
+        lineLength = 0;
+        lineScan = 0;
+        skipRead = rest > kReadSize - 1;
+    }
+
+    held_ = static_cast<int32_t>(held);
+    stopped_.Release();
+    stopRequest_.Drain();
+    running_.store(false);
+    return lastError;
+}
+
+bool CRTPReceiver::Stop() {
+    if (!running_.load()) return true;
+    stopRequest_.Release();
+    return stopped_.Wait(10000) != platform::WaitResult::Signaled;
+}
+
+}  // namespace fluxmere
