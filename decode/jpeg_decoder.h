@@ -1,0 +1,99 @@
+#pragma once
+// The Motion-JPEG picture decoder: one "mjpa" payload (the entropy-coded data of a baseline
+// 4:2:2 scan, no markers or tables) into a luma plane of W16 columns and two chroma planes of
+// W16 / 2 columns, W16 being the picture width rounded up to a multiple of 16.
+
+#include <cstdint>
+
+#include "decode/primitives.h"
+
+namespace fluxmere {
+
+// Compressed data handed to a decoder (also the download job's block record).
+class CCompressedSample {
+public:
+    virtual ~CCompressedSample() = default;
+
+    uint8_t* data = nullptr;  // not owned
+    int32_t size = 0;         // bytes of data the decoder may read
+    int32_t lastBlock = 0;    // -1 on the final block of a download body, else 0
+};
+
+// Bytes available in each plane the caller will pass to Decode; a picture that would need more
+// is refused by Configure.
+struct PlaneCapacities {
+    int32_t luma = 0;
+    int32_t firstChroma = 0;
+    int32_t secondChroma = 0;
+};
+
+class CAbstractDecoder {
+public:
+    // planes: luma, first chroma, second chroma. Decodes nothing unless configured.
+    virtual void Decode(uint8_t* const* planes, const CCompressedSample* sample) = 0;
+    virtual int32_t Configure(int32_t width, int32_t height, int32_t rowStep,
+                              int16_t* coefficients, const PlaneCapacities& capacities) = 0;
+    virtual ~CAbstractDecoder() = default;
+};
+
+class CJPEGDecoder : public CAbstractDecoder {
+public:
+    CJPEGDecoder();
+    CJPEGDecoder(const CJPEGDecoder&) = delete;
+    CJPEGDecoder& operator=(const CJPEGDecoder&) = delete;
+
+    // Decodes sample->data[0 .. sample->size) into the planes: floor(height / 8) MCU rows of
+    // W16 / 16 MCUs; lines below 8 x floor(height / 8) keep their content. Reading stops at
+    // sample->size as if a marker stood there. The first failing primitive ends the picture:
+    // earlier MCUs stay written, the failing one and all later ones keep their content.
+    void Decode(uint8_t* const* planes, const CCompressedSample* sample) override;
+
+    // width/height 0 mean 320/240. rowStep is the luma stride (chroma: rowStep / 2) and must be
+    // at least W16; coefficients is an 8-byte-aligned work area of 256 values. Refuses (and
+    // Decode then decodes nothing until a later Configure succeeds) a negative size
+    // (StatusBadSize), a rowStep below W16 (StatusBadStep) and a picture whose planes need more
+    // bytes than capacities gives (StatusBadSize). Otherwise builds the quantisation and Huffman
+    // tables and returns their first nonzero status, or 0.
+    int32_t Configure(int32_t width, int32_t height, int32_t rowStep, int16_t* coefficients,
+                      const PlaneCapacities& capacities) override;
+
+    int32_t width() const { return pictureWidth; }
+    int32_t height() const { return pictureHeight; }
+
+    // ((width + 15) / 16) x 16, and the bytes each plane needs (lines = 8 x floor(height / 8)).
+    static int64_t RoundedWidth(int64_t width) { return (width + 15) / 16 * 16; }
+    static int64_t LumaBytesNeeded(int64_t width, int64_t height, int64_t rowStep);
+    static int64_t ChromaBytesNeeded(int64_t width, int64_t height, int64_t rowStep);
+
+private:
+    int32_t DecodeMcu(uint8_t* luma, uint8_t* firstChroma, uint8_t* secondChroma,
+                      int32_t dataSize);
+
+    const uint8_t* source = nullptr;
+    uint8_t* const* planes = nullptr;
+    int16_t lumaPredictor = 0;
+    int16_t chromaPredictorA = 0;
+    int16_t chromaPredictorB = 0;
+    alignas(8) uint16_t lumaQuant[64] = {};
+    alignas(8) uint16_t chromaQuant[64] = {};
+    // Tables live in tableStorage; a pointer stays null until its table is built.
+    const uint8_t* lumaDcTable = nullptr;
+    const uint8_t* lumaAcTable = nullptr;
+    const uint8_t* chromaDcTable = nullptr;
+    const uint8_t* chromaAcTable = nullptr;
+    int16_t* coefficients = nullptr;
+    int32_t pictureWidth = 0;
+    int32_t pictureHeight = 0;
+    int32_t rowStep = 0;
+
+    // Bit reader state of the picture being decoded.
+    int32_t bitPosition = 0;
+    int32_t marker = 0;
+    uint32_t bitBuffer = 0;
+    int32_t bitCount = 0;
+
+    bool accepted = false;  // last Configure passed its size checks
+    alignas(8) uint8_t tableStorage[4][kHuffmanTableBytes] = {};
+};
+
+}  // namespace fluxmere

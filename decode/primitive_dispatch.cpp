@@ -1,0 +1,70 @@
+// Variant tables and the dispatched entry points of the primitives. Faster variants replace
+// entries here; callers never change.
+
+#include "decode/primitives.h"
+#include "decode/primitives_generic.h"
+
+namespace fluxmere {
+
+// Indices 1..4 use the generic implementation until a faster variant exists.
+#define FLUXMERE_ALL_GENERIC(name) \
+    {{generic::name, generic::name, generic::name, generic::name, generic::name}}
+
+const PrimitiveVariants<SwapBytes16Fn> kSwapBytes16Variants = FLUXMERE_ALL_GENERIC(SwapBytes16);
+const PrimitiveVariants<ZeroFill16Fn> kZeroFill16Variants = FLUXMERE_ALL_GENERIC(ZeroFill16);
+const PrimitiveVariants<BuildQuantTableFn> kBuildQuantTableVariants =
+    FLUXMERE_ALL_GENERIC(BuildQuantTable);
+const PrimitiveVariants<HuffmanTableSizeFn> kHuffmanTableSizeVariants =
+    FLUXMERE_ALL_GENERIC(HuffmanTableSize);
+const PrimitiveVariants<BuildHuffmanTableFn> kBuildHuffmanTableVariants =
+    FLUXMERE_ALL_GENERIC(BuildHuffmanTable);
+const PrimitiveVariants<DecodeHuffmanBlockFn> kDecodeHuffmanBlockVariants =
+    FLUXMERE_ALL_GENERIC(DecodeHuffmanBlock);
+const PrimitiveVariants<InverseDctBlockFn> kInverseDctBlockVariants =
+    FLUXMERE_ALL_GENERIC(InverseDctBlock);
+const PrimitiveVariants<YCbCr422ToRGBFn> kYCbCr422ToRGBVariants =
+    FLUXMERE_ALL_GENERIC(YCbCr422ToRGB);
+
+#undef FLUXMERE_ALL_GENERIC
+
+int32_t SwapBytes16(const uint16_t* source, uint16_t* destination, int32_t count) {
+    return kSwapBytes16Variants.Active()(source, destination, count);
+}
+
+int32_t ZeroFill16(int16_t* values, int32_t count) {
+    return kZeroFill16Variants.Active()(values, count);
+}
+
+int32_t BuildQuantTable(const uint8_t* zigzag, uint16_t* destination) {
+    return kBuildQuantTableVariants.Active()(zigzag, destination);
+}
+
+int32_t HuffmanTableSize(int32_t* size) {
+    return kHuffmanTableSizeVariants.Active()(size);
+}
+
+int32_t BuildHuffmanTable(const uint8_t* bits, const uint8_t* values, uint8_t* table) {
+    return kBuildHuffmanTableVariants.Active()(bits, values, table);
+}
+
+int32_t DecodeHuffmanBlock(const uint8_t* data, int32_t dataSize, int32_t* bitPosition,
+                           int16_t* block, int16_t* predictor, int32_t* marker,
+                           uint32_t* bitBuffer, int32_t* bitCount, const uint8_t* dcTable,
+                           const uint8_t* acTable) {
+    return kDecodeHuffmanBlockVariants.Active()(data, dataSize, bitPosition, block, predictor,
+                                                marker, bitBuffer, bitCount, dcTable, acTable);
+}
+
+int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stride,
+                        const uint16_t* quant) {
+    return kInverseDctBlockVariants.Active()(block, destination, stride, quant);
+}
+
+int32_t YCbCr422ToRGB(const uint8_t* const planes[3], const int32_t strides[3],
+                      uint8_t* destination, int32_t destinationStride, int32_t width,
+                      int32_t height) {
+    return kYCbCr422ToRGBVariants.Active()(planes, strides, destination, destinationStride, width,
+                                           height);
+}
+
+}  // namespace fluxmere
