@@ -1,0 +1,40 @@
+#include "download/block_queue.h"
+
+namespace fluxmere {
+
+BlockQueue::BlockQueue(uint8_t* store)
+    : freeCount_(kCapacity, kCapacity),
+      filledCount_(0, kCapacity),
+      finished_(true, false),
+      aborted_(true, false) {
+    for (int i = 0; i < kCapacity; ++i) blocks_[i] = {store + int64_t{i} * kBlockSize, 0, 0};
+}
+
+QueueBlock* BlockQueue::AcquireBlock(uint32_t timeoutMs) {
+    // Abort is tested first so that a cancelled job stops filling blocks at once.
+    if (platform::WaitForEither(aborted_, freeCount_, timeoutMs) != 1) return nullptr;
+    // Blocks are used and given back in ring order, so a free count means this slot is free.
+    QueueBlock* block = &blocks_[writeCount_ % kCapacity];
+    block->filled = 0;
+    block->lastBlock = 0;
+    return block;
+}
+
+void BlockQueue::CommitBlock() {
+    ++writeCount_;
+    filledCount_.Release(1);
+}
+
+void BlockQueue::Finish() { finished_.Set(); }
+
+void BlockQueue::Abort() { aborted_.Set(); }
+
+QueueBlock* BlockQueue::TakeBlock(uint32_t timeoutMs) {
+    // A committed block wins over the end, so every block is taken before the end is seen.
+    if (platform::WaitForEither(filledCount_, finished_, timeoutMs) != 0) return nullptr;
+    return &blocks_[readCount_++ % kCapacity];
+}
+
+void BlockQueue::ReturnBlock() { freeCount_.Release(1); }
+
+}  // namespace fluxmere

@@ -1,0 +1,396 @@
+#include "download/fluxmere_download.h"
+
+#include <cstring>
+#include <new>
+
+#include "download/body_tail.h"
+#include "download/file_naming.h"
+#include "download/response_header.h"
+#include "streaming/device_address.h"
+#include "streaming/rtp_receiver.h"
+
+namespace fluxmere {
+
+namespace {
+
+constexpr uint16_t kHttpPort = 80;
+
+// The job thread the calling code runs on, if any: a job destroyed on one of its own threads
+// cannot wait for that thread to end.
+thread_local const platform::Thread* tCurrentJobThread = nullptr;
+
+// Keeps the Thread object of a job destroyed on its own thread until the next such destruction,
+// which waits for that thread (by then it has left the job) and frees it. At most one object is
+// kept at a time.
+void RetireOwnThread(platform::Thread* thread) {
+    static platform::CriticalSection lock;
+    static platform::Thread* retired = nullptr;
+    platform::Thread* previous;
+    {
+        platform::ScopedLock scoped(lock);
+        previous = retired;
+        retired = thread;
+    }
+    delete previous;
+}
+
+void DestroyJobThread(platform::Thread* thread) {
+    if (thread == nullptr) return;
+    if (thread == tCurrentJobThread) {
+        RetireOwnThread(thread);
+    } else {
+        delete thread;  // the thread has dropped its reference: it is ending
+    }
+}
+
+class SocketByteSource : public IByteSource {
+public:
+    explicit SocketByteSource(platform::SocketHandle socket) : socket_(socket) {}
+    int Read(uint8_t* buffer, int length) override {
+        return platform::RecvSocket(socket_, buffer, length);
+    }
+
+private:
+    platform::SocketHandle socket_;
+};
+
+bool IsFinal(DownloadState state) {
+    return state == DownloadState::Complete || state == DownloadState::Failed;
+}
+
+// The job's course: which state may follow which. Transitions the threads can race for (the
+// writer's InProgress after the end, the fetch thread's Transcoding after the transcoding thread's
+// Complete) are refused here instead of overwriting the later state.
+bool MayFollow(DownloadState from, DownloadState to) {
+    using S = DownloadState;
+    if (from == to || IsFinal(from)) return false;
+    switch (to) {
+        case S::Initializing:
+            return false;
+        case S::AwaitingStart:
+            return from == S::Initializing;
+        case S::InProgress:
+            return from == S::Initializing || from == S::AwaitingStart;
+        case S::Transcoding:
+            return from == S::AwaitingStart || from == S::InProgress;
+        case S::TranscodingFailed:
+            return from == S::AwaitingStart || from == S::InProgress || from == S::Transcoding;
+        case S::Complete:
+            return from != S::TranscodingFailed;
+        case S::Failed:
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+CFluxmereDownload::CFluxmereDownload(const char* url, const char* folder, uint32_t options,
+                                     const DownloadLinks& links)
+    : links_(links),
+      options_(options),
+      chunkBufferA_(new (std::nothrow) uint8_t[kChunkBufferSize]),
+      chunkBufferB_(new (std::nothrow) uint8_t[kChunkBufferSize]),
+      blockStore_(new (std::nothrow) uint8_t[BlockQueue::kStoreSize]),
+      queue_(blockStore_ != nullptr ? new (std::nothrow) BlockQueue(blockStore_) : nullptr),
+      blocksWritten_(0, 8388608),
+      fileDone_(true, false) {
+    url_[0] = filePath_[0] = request_[0] = '\0';
+    CopyText("Fluxmere", baseName_, sizeof(baseName_));
+    PrepareFromUrl(url != nullptr ? url : "", folder != nullptr ? folder : "");
+    if (!StartThread(&fetchThread_, FetchThreadEntry)) SetState(DownloadState::Failed);
+}
+
+CFluxmereDownload::~CFluxmereDownload() {
+    // Every thread has dropped its reference, so each has finished with the job.
+    DestroyJobThread(fetchThread_);
+    DestroyJobThread(writerThread_);
+    DestroyJobThread(transcodeThread_);
+    CloseTransferSocket();
+    file_.Close();
+    delete queue_;
+    delete[] blockStore_;
+    delete[] chunkBufferB_;
+    delete[] chunkBufferA_;
+}
+
+void CFluxmereDownload::AddRef() { references_.fetch_add(1); }
+
+void CFluxmereDownload::Release() {
+    if (references_.fetch_sub(1) == 1) delete this;
+}
+
+void CFluxmereDownload::Cancel() { AbortTransfer(); }
+
+void CFluxmereDownload::GetStatus(int64_t* bytesWritten, DownloadState* state, CodecKind* codec,
+                                  int64_t* transcodeTime) const {
+    if (bytesWritten != nullptr) *bytesWritten = bytesWritten_.load();
+    if (state != nullptr) *state = State();
+    if (codec != nullptr) *codec = codec_;
+    if (transcodeTime != nullptr) *transcodeTime = transcodeTime_.load();
+}
+
+bool CFluxmereDownload::SetState(DownloadState state) {
+    platform::ScopedLock lock(stateLock_);
+    if (!MayFollow(State(), state)) return false;
+    if ((state == DownloadState::Complete || state == DownloadState::Transcoding) &&
+        broken_.load()) {
+        return false;
+    }
+    state_.store(static_cast<int32_t>(state));
+    NotifyDownloadState(deviceAddress_, state, codec_, this);
+    return true;
+}
+
+void CFluxmereDownload::PrepareFromUrl(const char* url, const char* folder) {
+    DownloadUrlParts parts;
+    const size_t folderLength = std::strlen(folder);
+    textsFit_ = CopyText(url, url_, sizeof(url_)) && folderLength + 1 < sizeof(filePath_) &&
+                SplitDownloadUrl(url_, &parts);
+    if (!textsFit_) return;
+    std::memcpy(filePath_, folder, folderLength);
+    filePath_[folderLength] = '\\';
+    filePath_[folderLength + 1] = '\0';
+
+    codec_ = parts.codec;
+    textsFit_ = DeviceAddressOfHost(url_ + parts.hostOffset, parts.hostLength, &deviceAddress_);
+    connectAddress_ =
+        deviceAddress_ != platform::kInaddrNone ? deviceAddress_ : DefaultDeviceAddress();
+    requestLength_ = BuildExportRequest(url_ + parts.commandOffset, request_, sizeof(request_));
+    textsFit_ = textsFit_ && requestLength_ != 0;
+    url_[parts.commandOffset - 1] = '\0';  // the URL now ends with the host text
+}
+
+bool CFluxmereDownload::StartThread(platform::Thread** thread, platform::ThreadEntry entry) {
+    if (*thread == nullptr) *thread = new (std::nothrow) platform::Thread;
+    AddRef();
+    if (*thread != nullptr && (*thread)->Start(entry, this)) return true;
+    references_.fetch_sub(1);  // the caller still holds its own reference
+    return false;
+}
+
+void CFluxmereDownload::FetchThreadEntry(void* context) {
+    auto* job = static_cast<CFluxmereDownload*>(context);
+    tCurrentJobThread = job->fetchThread_;
+    job->RunFetch();
+    job->Release();
+}
+
+void CFluxmereDownload::WriterThreadEntry(void* context) {
+    auto* job = static_cast<CFluxmereDownload*>(context);
+    tCurrentJobThread = job->writerThread_;
+    job->RunWriter();
+    job->Release();
+}
+
+void CFluxmereDownload::TranscodeThreadEntry(void* context) {
+    auto* job = static_cast<CFluxmereDownload*>(context);
+    tCurrentJobThread = job->transcodeThread_;
+    job->links_.transcoder->RunTranscode(job);
+    job->Release();
+}
+
+void CFluxmereDownload::RunFetch() {
+    if (!textsFit_ || queue_ == nullptr || chunkBufferA_ == nullptr || chunkBufferB_ == nullptr) {
+        SetState(DownloadState::Failed);
+        return;
+    }
+    SetState(DownloadState::AwaitingStart);
+    if (!FetchResponseHeader()) return;
+    if (!StartThread(&writerThread_, WriterThreadEntry)) {
+        CloseTransferSocket();
+        SetState(DownloadState::Failed);
+        return;
+    }
+    ReceiveBody();
+    EndTransfer();
+}
+
+bool CFluxmereDownload::FetchResponseHeader() {
+    ResponseHeader header;
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        if (attempt > 0) {
+            if (links_.probe != nullptr) {
+                links_.probe->PauseBeforeRetry(kRetryPauseMs);
+            } else {
+                platform::SleepMs(kRetryPauseMs);
+            }
+        }
+        const platform::SocketHandle socket = platform::CreateTcpSocket();
+        transferSocket_.store(socket);
+        // Cancel either sees this socket and closes it, or is seen here.
+        if (aborted_.load() || socket == platform::kInvalidSocket) break;
+        platform::BindSocket(socket, platform::kInaddrAny, 0);
+        if (!platform::ConnectSocket(socket, connectAddress_, kHttpPort)) {
+            CloseTransferSocket();
+            // A refused connection leaves the job waiting to start, without a file; a connect
+            // broken off by Cancel is a cancelled job.
+            if (aborted_.load()) SetState(DownloadState::Failed);
+            return false;
+        }
+        if (platform::SendAll(socket, request_, static_cast<int>(requestLength_))) {
+            SocketByteSource source(socket);
+            ReadResponseHeader(source, &header);
+            if (IsUsableHeader(header)) {
+                TakeBaseNameFromHeader(header.text, baseName_, sizeof(baseName_));
+                return true;
+            }
+        }
+        CloseTransferSocket();
+        if (aborted_.load()) break;
+    }
+    CloseTransferSocket();
+    SetState(DownloadState::Failed);
+    return false;
+}
+
+void CFluxmereDownload::ReceiveBody() {
+    CRTPReceiver receiver;
+    receiver_ = &receiver;
+    receiver.SetBuffer(chunkBufferA_, kChunkBufferSize);
+    receiver.SetCallback(OnDownloadChunk, this);
+    const platform::SocketHandle socket = transferSocket_.load();
+    if (socket != platform::kInvalidSocket) receiver.Run(socket);
+    receiver_ = nullptr;
+}
+
+uint8_t* CFluxmereDownload::OnDownloadChunk(uint8_t* data, int32_t size, void* context) {
+    auto* job = static_cast<CFluxmereDownload*>(context);
+    if (size <= 0) {
+        job->OnBodyEnd(data);
+        return nullptr;
+    }
+    job->StoreChunk(data, size);
+    const bool inA = data >= job->chunkBufferA_ && data < job->chunkBufferA_ + kChunkBufferSize;
+    return inA ? job->chunkBufferB_ : job->chunkBufferA_;
+}
+
+void CFluxmereDownload::StoreTailChunk(const uint8_t* data, int32_t size, void* context) {
+    static_cast<CFluxmereDownload*>(context)->StoreChunk(data, size);
+}
+
+void CFluxmereDownload::StoreChunk(const uint8_t* data, int32_t size) {
+    while (size > 0) {
+        if (currentBlock_ == nullptr) {
+            currentBlock_ = queue_->AcquireBlock(0);
+            if (currentBlock_ == nullptr && !aborted_.load()) {
+                // Every block waits for the disk: hold the network until the writer frees one.
+                if (links_.probe != nullptr) links_.probe->OnQueueFull();
+                currentBlock_ = queue_->AcquireBlock(platform::kInfinite);
+            }
+            if (currentBlock_ == nullptr) return;  // cancelled: the rest is not wanted
+        }
+        const int32_t room = BlockQueue::kBlockSize - currentBlock_->filled;
+        const int32_t part = size < room ? size : room;
+        std::memcpy(currentBlock_->data + currentBlock_->filled, data, static_cast<size_t>(part));
+        currentBlock_->filled += part;
+        data += part;
+        size -= part;
+        // A full block is committed only when more data comes, so the last block of the body is
+        // still at hand when the end is seen.
+        if (size > 0) {
+            queue_->CommitBlock();
+            currentBlock_ = nullptr;
+        }
+    }
+}
+
+void CFluxmereDownload::OnBodyEnd(const uint8_t* buffer) {
+    // Only a close by the device ends the body; no read time-out is set on the socket.
+    if (bodyEnded_ || receiver_ == nullptr || !receiver_->PeerClosed()) return;
+    bodyEnded_ = true;
+    const int32_t held = receiver_->HeldBytes();
+    const bool inBuffers = buffer == chunkBufferA_ || buffer == chunkBufferB_;
+    if (inBuffers && held >= 0 && held <= kChunkBufferSize) {
+        bodyWhole_ = ReadBodyTail(buffer, static_cast<size_t>(held), StoreTailChunk, this);
+    }
+    CloseTransferSocket();  // ends the receiver
+}
+
+void CFluxmereDownload::EndTransfer() {
+    CloseTransferSocket();
+    if (currentBlock_ != nullptr) {
+        currentBlock_->lastBlock = -1;
+        queue_->CommitBlock();
+        currentBlock_ = nullptr;
+    }
+    const bool whole = bodyWhole_ && !aborted_.load();
+    if (!whole) broken_.store(true);
+    queue_->Finish();
+    // The final state waits for the writer, so that it also means: the file is closed. A
+    // transcoding thread may have set Complete by then; Transcoding does not replace it.
+    writerThread_->Join(platform::kInfinite);
+    if (!whole) {
+        SetState(DownloadState::Failed);
+    } else {
+        SetState(transcoding_ ? DownloadState::Transcoding : DownloadState::Complete);
+    }
+}
+
+void CFluxmereDownload::AbortTransfer() {
+    aborted_.store(true);
+    if (queue_ != nullptr) queue_->Abort();
+    CloseTransferSocket();
+}
+
+void CFluxmereDownload::CloseTransferSocket() {
+    const platform::SocketHandle socket = transferSocket_.exchange(platform::kInvalidSocket);
+    if (socket != platform::kInvalidSocket) platform::CloseSocket(socket);
+}
+
+void CFluxmereDownload::RunWriter() {
+    char fileName[kTextBufferSize];
+    char fullPath[kTextBufferSize];
+    if (!CreateFreeFile(filePath_, baseName_, fileName, fullPath, sizeof(fullPath), &file_)) {
+        // No name fits the path buffer, or the folder cannot take the file: nothing is stored.
+        file_.Close();
+        AbortTransfer();
+        while (queue_->TakeBlock(platform::kInfinite) != nullptr) queue_->ReturnBlock();
+        fileDone_.Set();
+        return;
+    }
+    std::memcpy(baseName_, fileName, sizeof(baseName_));
+    std::memcpy(filePath_, fullPath, sizeof(filePath_));
+    if (links_.jobList != nullptr) links_.jobList->AddJobRow(this);
+    if (options_.load() != 0) StartTranscoding();
+    WriteBlocks();
+    file_.Close();
+    fileDone_.Set();
+}
+
+void CFluxmereDownload::StartTranscoding() {
+    // Without a transcoding engine, or without a thread for it, the job is one whose engine did
+    // not start: the file is still stored whole.
+    transcoding_ = links_.transcoder != nullptr && StartThread(&transcodeThread_, TranscodeThreadEntry);
+    if (!transcoding_) SetState(DownloadState::TranscodingFailed);
+}
+
+void CFluxmereDownload::WriteBlocks() {
+    bool writing = true;
+    for (int64_t index = 0;; ++index) {
+        QueueBlock* block = queue_->TakeBlock(platform::kInfinite);
+        if (block == nullptr) break;
+        if (links_.probe != nullptr) links_.probe->BeforeBlockWrite(index);
+        if (writing && file_.Write(block->data, block->filled) != block->filled) {
+            // A disk that refuses data fails the job; the remaining blocks are only drained.
+            writing = false;
+            AbortTransfer();
+        }
+        if (writing) {
+            const int64_t before = bytesWritten_.load();
+            if (before != 0) SetState(DownloadState::InProgress);
+            const int64_t written = before + block->filled;
+            bytesWritten_.store(written);
+            if (written - bytesReported_ > kProgressStep) {
+                NotifyDownloadProgress(deviceAddress_, written);
+                bytesReported_ = written;
+            }
+            blocksWritten_.Release(1);
+        }
+        const bool last = block->lastBlock != 0;
+        queue_->ReturnBlock();
+        if (last) break;
+    }
+}
+
+}  // namespace fluxmere

@@ -1,0 +1,151 @@
+#pragma once
+// One download of a recorded clip from the recording device: the fetch thread asks the device for
+// the clip over HTTP and receives the chunked body into 512 KiB blocks; the writer thread stores
+// them unchanged in a new .kelo file in the download folder; with transcoding asked for, the
+// transcoding thread feeds the growing file to the transcoding engine.
+//
+// Lifetime: the job is reference counted. Construction gives the creator one reference; each of
+// the job's threads holds one while it runs; the window and the viewer take their own. Drop a
+// reference with Release, never with delete: the job goes away when the last one is dropped, also
+// when that happens on one of its own threads.
+//
+// Final states. Every end of the transfer ends in a final state, set once the writer has closed
+// the file: Complete after a body that ended with its terminating chunk (Transcoding instead, when
+// a transcoding thread runs, which later sets Complete itself); Failed when the body was cut off,
+// on Cancel, and when the file could not be named, created or written. A final state is never
+// replaced by a late one. The partial file of a failed transfer stays on disk.
+
+#include <atomic>
+#include <cstdint>
+
+#include "download/block_queue.h"
+#include "download/download_links.h"
+#include "download/download_url.h"
+#include "platform/file.h"
+#include "platform/socket.h"
+#include "platform/sync.h"
+#include "platform/thread.h"
+#include "player/download_notifications.h"
+
+namespace fluxmere {
+
+class CRTPReceiver;
+
+class CFluxmereDownload : public IDownloadJob {
+public:
+    static constexpr int32_t kChunkBufferSize = 524288;
+    static constexpr int kMaxAttempts = 30;
+    static constexpr uint32_t kRetryPauseMs = 100;
+    static constexpr int64_t kProgressStep = 1048576;
+
+    // url and folder are 8-bit texts; options are the transcoding outputs (0: none). Starts the
+    // fetch thread. Texts that do not fit the 260-byte buffers make the job fail on that thread.
+    CFluxmereDownload(const char* url, const char* folder, uint32_t options,
+                      const DownloadLinks& links = DownloadLinks());
+    CFluxmereDownload(const CFluxmereDownload&) = delete;
+    CFluxmereDownload& operator=(const CFluxmereDownload&) = delete;
+
+    void AddRef() override;
+    void Release() override;
+    // Ends the transfer: the writer writes what was received, closes the file and the job ends as
+    // Failed. Does nothing to a job that has already ended. Any thread.
+    void Cancel() override;
+
+    // Each out-parameter may be null. Any thread, without a lock.
+    void GetStatus(int64_t* bytesWritten, DownloadState* state, CodecKind* codec,
+                   int64_t* transcodeTime) const;
+
+    // Changes the state and notifies the viewer of the device; a change the job's course does not
+    // allow (a final state replaced, InProgress after the end) is refused. True when applied.
+    bool SetState(DownloadState state);
+
+    // The chunk receiver's callback; context is the job.
+    static uint8_t* OnDownloadChunk(uint8_t* data, int32_t size, void* context);
+
+    // For the window and the transcoding hand-off. Names are final from the writer's AddJobRow on.
+    const char* BaseName() const { return baseName_; }
+    const char* FilePath() const { return filePath_; }
+    uint32_t DeviceAddress() const { return deviceAddress_; }
+    uint32_t Options() const { return options_.load(); }
+    void SetOptions(uint32_t options) { options_.store(options); }
+    CodecKind Codec() const { return codec_; }  // fixed at construction
+    DownloadState State() const { return static_cast<DownloadState>(state_.load()); }
+    void SetTranscodeTime(int64_t time) { transcodeTime_.store(time); }
+    // Released once per block written; set when the writer has closed the file.
+    platform::Semaphore& BlocksWritten() { return blocksWritten_; }
+    platform::Event& FileDone() { return fileDone_; }
+
+protected:
+    virtual ~CFluxmereDownload();
+
+private:
+    static void FetchThreadEntry(void* context);
+    static void WriterThreadEntry(void* context);
+    static void TranscodeThreadEntry(void* context);
+    static void StoreTailChunk(const uint8_t* data, int32_t size, void* context);
+
+    void RunFetch();
+    void RunWriter();
+    void PrepareFromUrl(const char* url, const char* folder);
+    bool FetchResponseHeader();
+    bool StartThread(platform::Thread** thread, platform::ThreadEntry entry);
+    void ReceiveBody();
+    void StoreChunk(const uint8_t* data, int32_t size);
+    void OnBodyEnd(const uint8_t* buffer);
+    void EndTransfer();
+    void AbortTransfer();
+    void CloseTransferSocket();
+    void StartTranscoding();
+    void WriteBlocks();
+
+    std::atomic<int32_t> references_{1};
+    const DownloadLinks links_;
+
+    char url_[kTextBufferSize];
+    char filePath_[kTextBufferSize];
+    char baseName_[kTextBufferSize];
+    char request_[kTextBufferSize];
+    bool textsFit_ = true;
+    size_t requestLength_ = 0;
+
+    std::atomic<uint32_t> options_;
+    std::atomic<int32_t> state_{static_cast<int32_t>(DownloadState::Initializing)};
+    // Read from the URL at construction, never changed afterwards.
+    CodecKind codec_ = CodecKind::Unknown;
+    uint32_t deviceAddress_ = platform::kInaddrNone;
+    uint32_t connectAddress_ = platform::kInaddrNone;
+    std::atomic<platform::SocketHandle> transferSocket_{platform::kInvalidSocket};
+    std::atomic<int64_t> bytesWritten_{0};
+    int64_t bytesReported_ = 0;
+    std::atomic<int64_t> transcodeTime_{0};
+
+    // Serialises state changes with their notices, so the viewer sees them in order.
+    platform::CriticalSection stateLock_;
+    // Cancel, or a writer that cannot store: the transfer ends and the job fails.
+    std::atomic<bool> aborted_{false};
+    // The body did not end with its terminating chunk: Complete and Transcoding are refused.
+    std::atomic<bool> broken_{false};
+
+    // Fetch thread only.
+    CRTPReceiver* receiver_ = nullptr;
+    bool bodyEnded_ = false;
+    bool bodyWhole_ = false;
+    QueueBlock* currentBlock_ = nullptr;
+
+    // Writer thread only (the file is also closed by the destructor if ever left open).
+    platform::File file_;
+    bool transcoding_ = false;
+
+    uint8_t* chunkBufferA_;
+    uint8_t* chunkBufferB_;
+    uint8_t* blockStore_;
+    BlockQueue* queue_;
+    platform::Semaphore blocksWritten_;
+    platform::Event fileDone_;
+
+    platform::Thread* fetchThread_ = nullptr;
+    platform::Thread* writerThread_ = nullptr;
+    platform::Thread* transcodeThread_ = nullptr;
+};
+
+}  // namespace fluxmere

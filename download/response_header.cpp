@@ -1,0 +1,62 @@
+#include "download/response_header.h"
+
+#include <cstring>
+
+namespace fluxmere {
+
+void ReadResponseHeader(IByteSource& source, ResponseHeader* header) {
+    header->length = 0;
+    header->end = HeaderEnd::Interrupted;
+    int lineBreakRun = 0;
+    while (true) {
+        if (header->length >= kHeaderBufferSize - 1) {
+            header->end = HeaderEnd::TooLong;
+            break;
+        }
+        uint8_t byte = 0;
+        if (source.Read(&byte, 1) != 1) break;
+        header->text[header->length++] = static_cast<char>(byte);
+        lineBreakRun = (byte == '\r' || byte == '\n') ? lineBreakRun + 1 : 0;
+        if (lineBreakRun == 4) {
+            header->end = HeaderEnd::Complete;
+            break;
+        }
+    }
+    header->text[header->length] = '\0';
+}
+
+bool IsUsableHeader(const ResponseHeader& header) {
+    // Searched over the received length: a NUL byte inside the header must not hide the mark.
+    if (header.end != HeaderEnd::Complete) return false;
+    for (size_t i = 0; i + 3 <= header.length; ++i) {
+        if (std::memcmp(header.text + i, "xml", 3) == 0) return false;
+    }
+    return true;
+}
+
+namespace {
+
+bool IsFileNameCharacter(char c) {
+    if (static_cast<unsigned char>(c) < 0x20) return false;
+    return std::strchr("\\/:*?\"<>|", c) == nullptr;
+}
+
+}  // namespace
+
+bool TakeBaseNameFromHeader(const char* header, char* baseName, size_t capacity) {
+    static const char kMark[] = "filename=\"";
+    const char* mark = std::strstr(header + (header[0] != '\0' ? 1 : 0), kMark);
+    if (mark == nullptr) return false;
+    const char* name = mark + sizeof(kMark) - 1;
+    size_t length = 0;
+    while (name[length] != '.') {
+        if (name[length] == '\0' || !IsFileNameCharacter(name[length])) return false;
+        ++length;
+    }
+    if (length == 0 || length >= capacity) return false;
+    std::memcpy(baseName, name, length);
+    baseName[length] = '\0';
+    return true;
+}
+
+}  // namespace fluxmere
