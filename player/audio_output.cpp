@@ -1,0 +1,74 @@
+#include "player/audio_output.h"
+
+#include <cstring>
+#include <new>
+
+#include "decode/primitives.h"
+
+namespace fluxmere {
+
+CAudioRing::CAudioRing(IAudioOutput& output) : output_(output) {
+    const size_t bytes = static_cast<size_t>(kAudioSlots) * kAudioBufferBytes + 8;
+    storage_.reset(new (std::nothrow) uint8_t[bytes]);
+    if (storage_) {
+        const uintptr_t raw = reinterpret_cast<uintptr_t>(storage_.get());
+        buffers_ = storage_.get() + ((8 - (raw & 7)) & 7);
+        std::memset(storage_.get(), 0, bytes);
+    }
+}
+
+CAudioRing::~CAudioRing() { CloseAudio(); }
+
+void CAudioRing::OpenAudio() {
+    platform::ScopedLock hold(lock_);
+    if (!IsValid()) return;
+    if (open_) {
+        // The first device must give the buffers back before a second one prepares them.
+        output_.Close();
+        open_ = false;
+    }
+    uint8_t* slots[kAudioSlots];
+    for (int i = 0; i < kAudioSlots; ++i) slots[i] = buffers_ + i * kAudioBufferBytes;
+    output_.Open(slots, kAudioBufferBytes);
+    open_ = true;
+}
+
+void CAudioRing::QueueAudioBlock(const CKeloMediaFrame& header, const uint8_t* payload) {
+    platform::ScopedLock hold(lock_);
+    if (!open_) return;
+    if (waveIndex_ >= static_cast<uint32_t>(kAudioSlots)) waveIndex_ = 0;
+    const int slot = static_cast<int>(waveIndex_);
+    if (!output_.IsSlotDone(slot)) return;
+    if (header.codecCode != kCodecP16S) return;
+    const uint32_t length = header.payloadSize;
+    if (length > kAudioBufferBytes || (length > 0 && payload == nullptr)) return;
+    uint8_t* buffer = buffers_ + slot * kAudioBufferBytes;
+    const int32_t samples = static_cast<int32_t>(length / 2);
+    if (samples > 0) {
+        // The payload may sit at any byte offset in the chunk: swap from an aligned copy.
+        std::memcpy(buffer, payload, static_cast<size_t>(samples) * 2);
+        uint16_t* words = reinterpret_cast<uint16_t*>(buffer);
+        SwapBytes16(words, words, samples);
+    }
+    output_.Write(slot, length);
+    ++waveIndex_;
+}
+
+void CAudioRing::CloseAudio() {
+    platform::ScopedLock hold(lock_);
+    if (!open_) return;
+    output_.Close();  // resets first: no queued buffer is read after this
+    open_ = false;
+}
+
+bool CAudioRing::IsOpen() const {
+    platform::ScopedLock hold(lock_);
+    return open_;
+}
+
+uint32_t CAudioRing::NextSlot() const {
+    platform::ScopedLock hold(lock_);
+    return waveIndex_;
+}
+
+}  // namespace fluxmere

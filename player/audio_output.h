@@ -1,0 +1,77 @@
+#pragma once
+// The viewer's sound: a ring of four buffers handed to an audio device, one block per delivered
+// frame, with no audio thread and no clock of its own. The device (IAudioOutput) drains the ring
+// at its own playback rate; a block that finds its slot still playing is dropped.
+
+#include <cstdint>
+#include <memory>
+
+#include "container/kelo.h"
+#include "platform/sync.h"
+
+namespace fluxmere {
+
+constexpr int kAudioSlots = 4;
+constexpr uint32_t kAudioBufferBytes = 61440;  // one slot's buffer
+constexpr uint32_t kAudioSampleRate = 48000;
+constexpr uint32_t kAudioChannels = 2;
+constexpr uint32_t kAudioBytesPerSecond = 192000;  // 48000 Hz x 2 channels x 2 bytes
+
+// An output device for 48000 Hz, 16-bit, stereo PCM (least significant byte first) with four
+// slots. Slot i always plays the buffer given to Open for it. A slot is free when its done flag is
+// set; the device sets it (from any thread) once it has played the slot's buffer.
+class IAudioOutput {
+public:
+    virtual ~IAudioOutput() = default;
+
+    // Opens the default device and prepares slot i over buffers[i] (capacity bytes each). All
+    // slots are free afterwards, also when the device did not open (false); writes then fail.
+    virtual bool Open(uint8_t* const* buffers, uint32_t capacity) = 0;
+    // The done flag; may be read while the device's own thread sets it.
+    virtual bool IsSlotDone(int slot) const = 0;
+    // Clears the slot's done flag and queues length bytes of its buffer. False when the device
+    // refused: the done flag then stays cleared, so the slot is never used again until Open.
+    virtual bool Write(int slot, uint32_t length) = 0;
+    // Stops playing and marks every slot done: afterwards the device reads no buffer.
+    virtual void Reset() = 0;
+    // Resets and closes the device. Harmless when it is not open.
+    virtual void Close() = 0;
+};
+
+// OpenAudio, QueueAudioBlock and CloseAudio over four 61440-byte buffers allocated once.
+// Queue runs on the receiver thread while Open and Close run on the page's thread; they are
+// serialised by a lock of the ring, so a block is never handed to a device that is being closed.
+class CAudioRing {
+public:
+    explicit CAudioRing(IAudioOutput& output);
+    ~CAudioRing();  // closes the device
+    CAudioRing(const CAudioRing&) = delete;
+    CAudioRing& operator=(const CAudioRing&) = delete;
+
+    // False when the buffers could not be allocated (the ring then drops every block).
+    bool IsValid() const { return buffers_ != nullptr; }
+
+    // Opens the device with four free slots. A device that is already open is closed first.
+    void OpenAudio();
+    // Hands one audio block to the device, never waiting for it: dropped when the ring is closed,
+    // when the slot is still queued, when the codec is not "p16S" or when the payload is larger
+    // than a buffer. Otherwise the payloadSize / 2 samples are byte-swapped into the slot's
+    // buffer (an odd last byte is not converted, the length stays payloadSize) and written; the
+    // ring then moves on to the next slot.
+    void QueueAudioBlock(const CKeloMediaFrame& header, const uint8_t* payload);
+    // Resets the device (so it reads no buffer any more) and closes it. Harmless when closed.
+    void CloseAudio();
+
+    bool IsOpen() const;
+    uint32_t NextSlot() const;
+
+private:
+    IAudioOutput& output_;
+    std::unique_ptr<uint8_t[]> storage_;
+    uint8_t* buffers_ = nullptr;  // kAudioSlots x kAudioBufferBytes, 8-byte aligned
+    mutable platform::CriticalSection lock_;
+    bool open_ = false;
+    uint32_t waveIndex_ = 0;
+};
+
+}  // namespace fluxmere

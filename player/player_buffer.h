@@ -1,0 +1,40 @@
+#pragma once
+// A byte buffer that only grows, 8-byte aligned. Grown when a session learns its stream's size or
+// the target rectangle changes; never on a per-frame path.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+
+namespace fluxmere {
+
+class PlayerBuffer {
+public:
+    PlayerBuffer() = default;
+    explicit PlayerBuffer(size_t capacity) { Reserve(capacity); }
+
+    // Makes room for at least bytes (contents are not kept when it grows). False when the memory
+    // cannot be had; the buffer then keeps its old size.
+    bool Reserve(size_t bytes) {
+        if (bytes <= capacity_) return true;
+        std::unique_ptr<uint8_t[]> storage(new (std::nothrow) uint8_t[bytes + 8]);
+        if (!storage) return false;
+        const uintptr_t raw = reinterpret_cast<uintptr_t>(storage.get());
+        data_ = storage.get() + ((8 - (raw & 7)) & 7);
+        storage_ = std::move(storage);
+        capacity_ = bytes;
+        return true;
+    }
+
+    uint8_t* data() const { return data_; }
+    size_t capacity() const { return capacity_; }
+    bool Contains(const uint8_t* p) const { return p >= data_ && p < data_ + capacity_; }
+
+private:
+    std::unique_ptr<uint8_t[]> storage_;
+    uint8_t* data_ = nullptr;
+    size_t capacity_ = 0;
+};
+
+}  // namespace fluxmere

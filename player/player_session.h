@@ -1,0 +1,234 @@
+#pragma once
+// The viewer's session with the device and the frame hand-off: everything of the viewer control
+// except its COM shell and its drawing. The Windows control and the command-line tool both drive
+// a CPlayerSession: SetURL / Stop / SetRectangle from the page's thread, RenderFrame from the
+// thread that paints, and the panel fields for the status screens.
+//
+// Threads: SetURL starts the session thread (RTSP exchange, then it waits for the device's next
+// message); the session thread starts the receiver thread, which reads the media connection and
+// hands every combined frame over through DeliverFrame. handOffLock guards currentFrame between
+// the receiver and the painter; registryLock (player_registry.h) guards every status change. The
+// two are never held together.
+//
+// Sizes: pictures up to kMaxPictureWidth x kMaxPictureHeight, as source and as target. Buffers
+// grow when a session learns its stream's size and when SetRectangle changes the target, never
+// per frame.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "container/kelo.h"
+#include "decode/jpeg_decoder.h"
+#include "platform/socket.h"
+#include "platform/sync.h"
+#include "platform/thread.h"
+#include "player/audio_output.h"
+#include "player/player_buffer.h"
+#include "player/player_registry.h"
+#include "player/player_status.h"
+#include "streaming/rtp_socket.h"
+#include "streaming/rtsp_client.h"
+
+namespace fluxmere {
+
+constexpr int32_t kMaxPictureWidth = 1920;
+constexpr int32_t kMaxPictureHeight = 1088;
+constexpr int32_t kDefaultTargetWidth = 320;
+constexpr int32_t kDefaultTargetHeight = 240;
+constexpr size_t kMinFrameBufferBytes = 290000;  // receive buffers and copyBuffer, at least
+constexpr int32_t kHeaderBufferBytes = 512;
+constexpr uint16_t kRtspPort = 554;
+
+struct PlayerRect {
+    int32_t left, top, right, bottom;
+};
+
+// What the session needs of the control that shows it.
+class IPlayerHost {
+public:
+    // A repaint of rect (nullptr: the whole control), without erasing. Called from any thread
+    // with registryLock held; must not block on the painting thread.
+    virtual void Invalidate(const PlayerRect* rect) = 0;
+    // First and last thing the receiver thread does (the control sets up COM there).
+    virtual void OnReceiverThreadStart() {}
+    virtual void OnReceiverThreadEnd() {}
+
+protected:
+    ~IPlayerHost() = default;
+};
+
+// The scaled picture of the newest frame: 3 bytes a pixel in B, G, R order, rows top-down,
+// stride a multiple of 4 (the row layout of a 24-bit device-independent bitmap).
+struct RenderedPicture {
+    const uint8_t* pixels = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t stride = 0;
+};
+
+class CPlayerSession : public IDownloadPanel {
+public:
+    // host may be null (no repaint requests). audio and host must outlive the session.
+    CPlayerSession(IAudioOutput& audio, IPlayerHost* host);
+    virtual ~CPlayerSession();
+    CPlayerSession(const CPlayerSession&) = delete;
+    CPlayerSession& operator=(const CPlayerSession&) = delete;
+
+    // False when the buffers made at construction could not be allocated.
+    bool IsValid() const { return valid_; }
+
+    // --- The page's methods ---
+    // Stops a session that still runs, opens the audio output and starts a session for url.
+    // False (nothing started) only when the URL cannot be copied.
+    bool SetURL(const char* url);
+    // Sends TEARDOWN when connected, waits at most 10 s each for the session and the receiver,
+    // then closes the audio output. Returns at once when no session ran.
+    void Stop();
+    // "x1,y1,x2,y2": the target becomes (x2 - x1) x (y2 - y1). Ignored when the text does not
+    // give four numbers or the size is zero or negative; refused (no change) when it is larger
+    // than the supported maximum or the picture buffer cannot grow.
+    void SetRectangle(const char* text);
+
+    // --- Painting ---
+    // The video path: takes handOffLock only to copy the newest frame's video payload, then
+    // decodes, converts and scales it to the target size. False when there is no frame or its
+    // codec is not "mjpa" (nothing to paint). The picture stays valid until the next call or
+    // SetRectangle; call from one painting thread.
+    bool RenderFrame(RenderedPicture* picture);
+
+    int32_t Status() const { return status_.load(std::memory_order_acquire); }
+    int32_t SourceWidth() const { return sourceWidth_.load(std::memory_order_acquire); }
+    int32_t SourceHeight() const { return sourceHeight_.load(std::memory_order_acquire); }
+    int32_t TargetWidth() const { return targetWidth_.load(std::memory_order_acquire); }
+    int32_t TargetHeight() const { return targetHeight_.load(std::memory_order_acquire); }
+    // Set by SetRectangle, cleared by this call (the painter whitens its bitmap once).
+    bool ConsumeRectangleChanged() { return rectangleChanged_.exchange(false); }
+    // The painter records the bounds of every paint; SetStatus invalidates them.
+    void SetLastBounds(const PlayerRect& bounds);
+    PlayerRect LastBounds() const;
+
+    // The download panel.
+    int32_t DownloadStateValue() const { return downloadState_.load(std::memory_order_acquire); }
+    int32_t DownloadCodecValue() const { return downloadCodec_.load(std::memory_order_acquire); }
+    int64_t DownloadBytes() const { return downloadBytes_.load(std::memory_order_acquire); }
+    void ResetDownloadBytes() { downloadBytes_.store(0, std::memory_order_release); }
+    bool HasDownloadJob() const;
+    // The Cancel button: cancels the job the panel shows, if any.
+    void CancelDownload();
+
+    // --- The hand-off (public for tests; the receiver thread calls them) ---
+    // Called once per chunk. size 0: the media connection timed out or closed; both connections
+    // are closed and the receive loop will end. Otherwise what DeliverFrame returns.
+    static uint8_t* OnChunk(uint8_t* data, int32_t size, void* context);
+    // Makes data the current frame and queues its audio block; returns the receive buffer the
+    // receiver reads next (the one not holding data). A frame whose blocks do not lie inside size
+    // or whose video payload does not fit copyBuffer is dropped: nullptr, nothing else changes.
+    uint8_t* DeliverFrame(uint8_t* data, int32_t size);
+    void SetStatus(PlayerStatus status, bool lock);
+
+    uint8_t* ReceiveBufferA() const { return receiveA_.data(); }
+    uint8_t* ReceiveBufferB() const { return receiveB_.data(); }
+    size_t ReceiveBufferBytes() const;  // what every receive buffer holds
+    size_t CopyBufferBytes() const { return copy_.capacity(); }
+    // Prepares the frame records, decoder and buffers for a stream of width x height with
+    // header version, as the session does when it learns the stream (tests use it directly).
+    // False when the size is unsupported or the buffers cannot grow.
+    bool PrepareForStream(int32_t width, int32_t height, uint32_t version);
+    const CAudioRing& Audio() const { return audio_; }
+
+    // IDownloadPanel (registryLock held).
+    IDownloadJob* OnDownloadState(DownloadState state, CodecKind codec,
+                                  IDownloadJob* job) override;
+    void OnDownloadProgress(int64_t bytes) override;
+
+private:
+    enum class Socket { Rtsp, Media };
+
+    static void SessionEntry(void* context);
+    static void ReceiverEntry(void* context);
+    void RunSession();
+    void RunReceiver();
+    // The closing steps shared by every way a session ends after the RTSP connect.
+    void EndSession(PlayerStatus status);
+    void InvalidateLastBounds();
+    // Socket bookkeeping shared by the three threads (socketLock_).
+    bool PublishRtspSocket(platform::SocketHandle socket);
+    void MarkRtspConnected();
+    void CloseConnections();
+    void TeardownWithoutReply();
+    bool RtspUsable();
+    // Ends the threads of the last session for good: closes its sockets if it still runs, then
+    // waits for both threads without limit.
+    void JoinSessionThreads();
+
+    static size_t FramePayloadBytes(int32_t width, int32_t height);
+    static int32_t PictureStride(int32_t width) { return (width * 3 + 3) & ~3; }
+    bool ReservePicture(int32_t width, int32_t height);
+
+    IPlayerHost* const host_;
+    CAudioRing audio_;
+    bool valid_ = false;
+
+    std::atomic<int32_t> status_{static_cast<int32_t>(PlayerStatus::NotConnected)};
+    platform::Event sessionDone_{true, true};
+    platform::Event receiverStarted_{true, false};
+    platform::Event receiverReady_{true, false};
+    platform::Event receiverDone_{true, true};
+    platform::Semaphore handOffLock_{1, 1};
+
+    // Guarded by handOffLock_.
+    uint8_t* currentFrame_ = nullptr;
+    int32_t currentFrameSize_ = 0;
+    CKeloMediaFrame videoFrame_;
+    CKeloMediaFrame audioFrame_;
+
+    PlayerBuffer receiveA_;
+    PlayerBuffer receiveB_;
+    uint8_t headerBuffer_[kHeaderBufferBytes] = {};
+    int32_t headerLength_ = 0;
+
+    // The painting side, guarded by renderLock_ (held for a whole paint; the session thread takes
+    // it to reconfigure for a new stream, SetRectangle to change the target).
+    platform::CriticalSection renderLock_;
+    PlayerBuffer copy_;
+    PlayerBuffer decoderWork_;
+    PlayerBuffer planes_;
+    PlayerBuffer rgb_;
+    PlayerBuffer picture_;
+    PlayerBuffer resizeWork_;
+    CKeloMediaFrame paintFrame_;
+    CJPEGDecoder decoder_;
+    uint32_t streamVersion_ = 2;
+    std::atomic<int32_t> sourceWidth_{0};
+    std::atomic<int32_t> sourceHeight_{0};
+    std::atomic<int32_t> targetWidth_{kDefaultTargetWidth};
+    std::atomic<int32_t> targetHeight_{kDefaultTargetHeight};
+    std::atomic<bool> rectangleChanged_{false};
+    std::atomic<int32_t> lastBounds_[4] = {};
+
+    std::atomic<int32_t> downloadState_{0};
+    std::atomic<int32_t> downloadCodec_{0};
+    std::atomic<int64_t> downloadBytes_{0};
+    IDownloadJob* downloadJob_ = nullptr;  // a counted reference, under registryLock
+
+    // Session objects, reused by every session.
+    std::unique_ptr<char[]> url_;
+    platform::Thread sessionThread_;
+    platform::Thread receiverThread_;
+    bool sessionStarted_ = false;  // page's thread only
+    CRTSPClient rtsp_;
+    CRTPSocket transport_;
+    CKelo kelo_;
+    uint32_t deviceAddress_ = 0;
+
+    // The RTSP socket's state, shared by the session, receiver and page threads.
+    platform::CriticalSection socketLock_;
+    platform::SocketHandle rtspSocket_ = platform::kInvalidSocket;
+    bool rtspConnected_ = false;
+    bool connectionsClosed_ = true;
+    std::atomic<bool> stopRequested_{false};
+};
+
+}  // namespace fluxmere
