@@ -1,0 +1,107 @@
+#include "device/test_pattern.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace fluxmere::device {
+namespace {
+
+// 75 % colour bars: white, yellow, cyan, green, magenta, red, blue, black.
+constexpr uint8_t kBars[8][3] = {{191, 191, 191}, {191, 191, 0}, {0, 191, 191}, {0, 191, 0},
+                                 {191, 0, 191},   {191, 0, 0},   {0, 0, 191},   {0, 0, 0}};
+
+// 5 x 7 digits, one row per byte, bit 4 the leftmost pixel.
+constexpr uint8_t kDigits[10][7] = {
+    {14, 17, 19, 21, 25, 17, 14}, {4, 12, 4, 4, 4, 4, 14},     {14, 17, 1, 2, 4, 8, 31},
+    {31, 2, 4, 2, 1, 17, 14},     {2, 6, 10, 18, 31, 2, 2},    {31, 16, 30, 1, 1, 17, 14},
+    {6, 8, 16, 30, 17, 17, 14},   {31, 1, 2, 4, 8, 8, 8},      {14, 17, 17, 14, 17, 17, 14},
+    {14, 17, 17, 15, 1, 2, 12}};
+
+constexpr int kBarWidth = 16;
+
+void Fill(uint8_t* rgb, int width, int height, int x0, int y0, int w, int h, uint8_t r, uint8_t g,
+          uint8_t b) {
+    int x1 = std::min(width, x0 + w);
+    int y1 = std::min(height, y0 + h);
+    for (int y = std::max(0, y0); y < y1; ++y) {
+        for (int x = std::max(0, x0); x < x1; ++x) {
+            uint8_t* p = rgb + (static_cast<size_t>(y) * width + x) * 3;
+            p[0] = r;
+            p[1] = g;
+            p[2] = b;
+        }
+    }
+}
+
+}  // namespace
+
+int MovingBarX(int width, uint32_t frameIndex) {
+    int span = std::max(1, width - kBarWidth);
+    return static_cast<int>((frameIndex * 4u) % static_cast<uint32_t>(span));
+}
+
+void RenderTestPattern(int width, int height, uint32_t frameIndex, uint8_t* rgb) {
+    if (width <= 0 || height <= 0) {
+        return;
+    }
+    const int barsHeight = height * 2 / 3;
+    for (int i = 0; i < 8; ++i) {
+        int x0 = width * i / 8;
+        int x1 = width * (i + 1) / 8;
+        Fill(rgb, width, height, x0, 0, x1 - x0, barsHeight, kBars[i][0], kBars[i][1], kBars[i][2]);
+    }
+    // Grey ramp below the bars, with the moving bar on it.
+    for (int x = 0; x < width; ++x) {
+        uint8_t v = static_cast<uint8_t>(16 + 200 * x / std::max(1, width - 1));
+        Fill(rgb, width, height, x, barsHeight, 1, height - barsHeight, v, v, v);
+    }
+    Fill(rgb, width, height, MovingBarX(width, frameIndex), barsHeight, kBarWidth,
+         height - barsHeight, 255, 255, 255);
+
+    // Frame number, six digits of 5 x 7 cells scaled by 3, on a black box at the top left.
+    const int scale = 3;
+    Fill(rgb, width, height, 4, 4, 6 * 6 * scale + 2 * scale, 9 * scale, 0, 0, 0);
+    uint32_t n = frameIndex;
+    for (int d = 5; d >= 0; --d) {
+        const uint8_t* glyph = kDigits[n % 10];
+        n /= 10;
+        int gx = 4 + scale + d * 6 * scale;
+        for (int row = 0; row < 7; ++row) {
+            for (int col = 0; col < 5; ++col) {
+                if (glyph[row] & (16 >> col)) {
+                    Fill(rgb, width, height, gx + col * scale, 4 + scale + row * scale, scale,
+                         scale, 255, 255, 255);
+                }
+            }
+        }
+    }
+}
+
+void RenderTone(uint64_t firstSampleFrame, uint8_t* out, size_t sampleFrames) {
+    // Both periods divide 48000 samples, so a table per channel repeats exactly.
+    static const auto tables = [] {
+        struct Tables {
+            int16_t left[48];
+            int16_t right[96];
+        } t{};
+        const double pi = 3.14159265358979323846;
+        for (int i = 0; i < 48; ++i) {
+            t.left[i] = static_cast<int16_t>(std::lround(8000 * std::sin(2 * pi * i / 48)));
+        }
+        for (int i = 0; i < 96; ++i) {
+            t.right[i] = static_cast<int16_t>(std::lround(8000 * std::sin(2 * pi * i / 96)));
+        }
+        return t;
+    }();
+    for (size_t i = 0; i < sampleFrames; ++i) {
+        uint64_t s = firstSampleFrame + i;
+        uint16_t l = static_cast<uint16_t>(tables.left[s % 48]);
+        uint16_t r = static_cast<uint16_t>(tables.right[s % 96]);
+        out[4 * i + 0] = static_cast<uint8_t>(l >> 8);
+        out[4 * i + 1] = static_cast<uint8_t>(l);
+        out[4 * i + 2] = static_cast<uint8_t>(r >> 8);
+        out[4 * i + 3] = static_cast<uint8_t>(r);
+    }
+}
+
+}  // namespace fluxmere::device
