@@ -68,6 +68,10 @@ int main(int argc, char** argv) {
         fluxmere::platform::SleepMs(20);
     }
     device.Stop();
+    // Removing the ready file tells a waiting test (also one under Wine) that the device is gone.
+    if (!options.readyFile.empty()) {
+        std::remove(options.readyFile.c_str());
+    }
     std::printf("fluxmere-device stopped\n");
     return 0;
 }
