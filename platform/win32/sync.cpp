@@ -70,6 +70,8 @@ Semaphore::~Semaphore() {
     delete impl_;
 }
 bool Semaphore::Release(int32_t count, int32_t* previousCount) {
+    // Windows refuses a count below 1, but not every implementation does: decide here.
+    if (count < 1) return false;
     LONG previous = 0;
     if (!ReleaseSemaphore(impl_->handle, count, &previous)) return false;
     if (previousCount != nullptr) *previousCount = previous;
