@@ -1,0 +1,217 @@
+#include <cstdlib>
+
+#include "decode/resize/resize.h"
+#include "decode/resize/resize_kernels.h"
+#include "decode/status.h"
+
+namespace fluxmere::resize {
+namespace {
+
+const uint8_t* SourceRow(const Plan& plan, int32_t row) {
+    return plan.src + static_cast<ptrdiff_t>(row) * plan.srcStride;
+}
+
+uint8_t* DestinationRow(const Plan& plan, int32_t row) {
+    return plan.dst + static_cast<ptrdiff_t>(row) * plan.dstStride;
+}
+
+void RunNearest(const Plan& plan, const NearestWork& w) {
+    NearestTaps(plan.x, w.colIndex);
+    NearestTaps(plan.y, w.rowIndex);
+    for (int32_t i = 0; i < plan.y.used; ++i) {
+        const uint8_t* in = SourceRow(plan, w.rowIndex[i]);
+        uint8_t* out = DestinationRow(plan, i);
+        for (int32_t j = 0; j < plan.x.used; ++j) {
+            const uint8_t* pixel = in + static_cast<ptrdiff_t>(w.colIndex[j]) * 3;
+            out[3 * j] = pixel[0];
+            out[3 * j + 1] = pixel[1];
+            out[3 * j + 2] = pixel[2];
+        }
+    }
+}
+
+// Source rows interpolated horizontally, kept while the next destination rows still need them.
+// Each slot remembers which source row it holds (-1: none).
+template <typename T, int N>
+class RowRing {
+public:
+    explicit RowRing(T* const* rows) {
+        for (int s = 0; s < N; ++s) {
+            row_[s] = rows[s];
+            held_[s] = -1;
+        }
+    }
+
+    // Points out[0..N-1] at source rows first..first+N-1, filling missing ones with fill(row, dst).
+    template <typename Fill>
+    void Get(int32_t first, T** out, Fill fill) {
+        for (int n = 0; n < N; ++n) {
+            out[n] = Find(first + n);
+        }
+        for (int n = 0; n < N; ++n) {
+            if (out[n] != nullptr) {
+                continue;
+            }
+            // A slot whose row is outside the window is free; one exists since this row is not
+            // held.
+            int slot = 0;
+            while (held_[slot] >= first && held_[slot] < first + N) {
+                ++slot;
+            }
+            fill(first + n, row_[slot]);
+            held_[slot] = first + n;
+            out[n] = row_[slot];
+        }
+    }
+
+private:
+    T* Find(int32_t sourceRow) const {
+        for (int s = 0; s < N; ++s) {
+            if (held_[s] == sourceRow) {
+                return row_[s];
+            }
+        }
+        return nullptr;
+    }
+
+    T* row_[N];
+    int32_t held_[N];
+};
+
+void LinearRow(const uint8_t* in, const LinearWork& w, int32_t width, uint16_t* out) {
+    for (int32_t j = 0; j < width; ++j) {
+        const uint8_t* p = in + static_cast<ptrdiff_t>(w.colFirst[j]) * 3;
+        const int32_t b = w.colWeight[j];
+        const int32_t a = 16384 - b;
+        for (int c = 0; c < 3; ++c) {
+            out[3 * j + c] = static_cast<uint16_t>((p[3 + c] * b + p[c] * a + 128) >> 8);
+        }
+    }
+}
+
+void RunLinear(const Plan& plan, const LinearWork& w) {
+    LinearTaps(plan.x, w.colFirst, w.colWeight);
+    LinearTaps(plan.y, w.rowFirst, w.rowWeight);
+    const int32_t width = plan.x.used;
+    const int32_t values = width * 3;
+    RowRing<uint16_t, 2> ring(w.rows);
+    auto fill = [&](int32_t row, uint16_t* out) { LinearRow(SourceRow(plan, row), w, width, out); };
+    for (int32_t i = 0; i < plan.y.used; ++i) {
+        uint16_t* h[2];
+        ring.Get(w.rowFirst[i], h, fill);
+        const int32_t b = w.rowWeight[i];
+        const int32_t a = 16384 - b;
+        uint8_t* out = DestinationRow(plan, i);
+        for (int32_t v = 0; v < values; ++v) {
+            out[v] = static_cast<uint8_t>((h[1][v] * b + h[0][v] * a + 524288) >> 20);
+        }
+    }
+}
+
+// Widens the source pixels the columns read to float once, then applies each column's weights.
+void CubicRow(const uint8_t* in, const CubicWork& w, int32_t spanFirst, int32_t spanPixels,
+              int32_t width, float* out) {
+    const uint8_t* span = in + static_cast<ptrdiff_t>(spanFirst) * 3;
+    float* wide = w.spanRow;
+    const int32_t spanValues = spanPixels * 3;
+    for (int32_t v = 0; v < spanValues; ++v) {
+        wide[v] = span[v];
+    }
+    for (int32_t j = 0; j < width; ++j) {
+        const float* p = wide + static_cast<ptrdiff_t>(w.colFirst[j] - spanFirst) * 3;
+        const float* c = w.colWeights + 4 * j;
+        for (int k = 0; k < 3; ++k) {
+            out[3 * j + k] = c[0] * p[k] + c[1] * p[3 + k] + c[2] * p[6 + k] + c[3] * p[9 + k];
+        }
+    }
+}
+
+void CubicColumn(float* const* h, const float* c, int32_t values, uint8_t* out) {
+    const float* r0 = h[0];
+    const float* r1 = h[1];
+    const float* r2 = h[2];
+    const float* r3 = h[3];
+    const float c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3];
+    for (int32_t v = 0; v < values; ++v) {
+        // Rounded half up like the fixed-point modes; clamping before the conversion keeps
+        // overshooting values in range.
+        float value = c0 * r0[v] + c1 * r1[v] + c2 * r2[v] + c3 * r3[v] + 0.5000001f;
+        value = value < 0.0f ? 0.0f : value;
+        value = value > 255.0f ? 255.0f : value;
+        out[v] = static_cast<uint8_t>(static_cast<int32_t>(value));
+    }
+}
+
+void RunCubic(const Plan& plan, const CubicWork& w) {
+    CubicTaps(plan.x, w.colFirst, w.colWeights);
+    CubicTaps(plan.y, w.rowFirst, w.rowWeights);
+    const int32_t width = plan.x.used;
+    int32_t spanFirst = w.colFirst[0];
+    int32_t spanLast = w.colFirst[0];
+    for (int32_t j = 1; j < width; ++j) {
+        spanFirst = w.colFirst[j] < spanFirst ? w.colFirst[j] : spanFirst;
+        spanLast = w.colFirst[j] > spanLast ? w.colFirst[j] : spanLast;
+    }
+    const int32_t spanPixels = spanLast + 4 - spanFirst;
+    RowRing<float, 4> ring(w.rows);
+    auto fill = [&](int32_t row, float* out) {
+        CubicRow(SourceRow(plan, row), w, spanFirst, spanPixels, width, out);
+    };
+    for (int32_t i = 0; i < plan.y.used; ++i) {
+        float* h[4];
+        ring.Get(w.rowFirst[i], h, fill);
+        CubicColumn(h, w.rowWeights + 4 * i, width * 3, DestinationRow(plan, i));
+    }
+}
+
+}  // namespace
+
+int32_t RunGeneric(const Plan& plan, void* work, size_t workBytes) {
+    const int32_t span = plan.x.imageLength;
+    const size_t needed = WorkBytesFor(plan.mode, span, plan.x.used, plan.y.used);
+    if (needed == SIZE_MAX) {
+        return StatusNoMemory;
+    }
+    void* own = nullptr;
+    if (work == nullptr || workBytes < needed) {
+        own = std::malloc(needed);
+        if (own == nullptr) {
+            return StatusNoMemory;
+        }
+        work = own;
+        workBytes = needed;
+    }
+    WorkArena arena(work, workBytes);
+    if (plan.mode == NearestMode) {
+        NearestWork w;
+        w.Carve(arena, plan.x.used, plan.y.used);
+        RunNearest(plan, w);
+    } else if (plan.mode == LinearMode) {
+        LinearWork w;
+        w.Carve(arena, plan.x.used, plan.y.used);
+        RunLinear(plan, w);
+    } else {
+        CubicWork w;
+        w.Carve(arena, plan.x.used, plan.y.used, span);
+        RunCubic(plan, w);
+    }
+    std::free(own);
+    return StatusOk;
+}
+
+int32_t ResizeRGBGeneric(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t srcStride,
+                         int32_t roiX, int32_t roiY, int32_t roiWidth, int32_t roiHeight,
+                         uint8_t* dst, int32_t dstStride, int32_t dstWidth, int32_t dstHeight,
+                         double xFactor, double yFactor, int32_t interpolation, void* work,
+                         size_t workBytes) {
+    Plan plan;
+    const int32_t status =
+        MakePlan(src, srcWidth, srcHeight, srcStride, roiX, roiY, roiWidth, roiHeight, dst,
+                 dstStride, dstWidth, dstHeight, xFactor, yFactor, interpolation, &plan);
+    if (status != StatusOk) {
+        return status;
+    }
+    return RunGeneric(plan, work, workBytes);
+}
+
+}  // namespace fluxmere::resize
