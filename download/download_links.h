@@ -42,6 +42,9 @@ public:
     virtual void BeforeBlockWrite(int64_t index) { (void)index; }
     // Fetch thread: the pause between two attempts at the response header.
     virtual void PauseBeforeRetry(uint32_t ms) { platform::SleepMs(ms); }
+    // The job's last reference was dropped: its threads have ended, its socket and file are
+    // closed and its storage is about to be freed.
+    virtual void OnJobDestroyed() {}
 
 protected:
     ~IDownloadProbe() = default;

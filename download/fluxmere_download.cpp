@@ -112,6 +112,7 @@ CFluxmereDownload::~CFluxmereDownload() {
     delete[] blockStore_;
     delete[] chunkBufferB_;
     delete[] chunkBufferA_;
+    if (links_.probe != nullptr) links_.probe->OnJobDestroyed();
 }
 
 void CFluxmereDownload::AddRef() { references_.fetch_add(1); }

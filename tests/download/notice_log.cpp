@@ -1,0 +1,90 @@
+#include "tests/download/notice_log.h"
+
+#include "platform/sync.h"
+#include "platform/thread.h"
+
+namespace fluxmere {
+
+namespace {
+
+platform::CriticalSection& LogLock() {
+    static platform::CriticalSection lock;
+    return lock;
+}
+
+std::vector<testing::Notice>& Log() {
+    static std::vector<testing::Notice> log;
+    return log;
+}
+
+void Append(const testing::Notice& notice) {
+    platform::ScopedLock lock(LogLock());
+    Log().push_back(notice);
+}
+
+}  // namespace
+
+void NotifyDownloadState(uint32_t address, DownloadState state, CodecKind codec,
+                         IDownloadJob* job) {
+    Append({true, address, state, codec, 0, job});
+}
+
+void NotifyDownloadProgress(uint32_t address, int64_t bytes) {
+    Append({false, address, DownloadState::Initializing, CodecKind::Unknown, bytes, nullptr});
+}
+
+namespace testing {
+
+void NoticeLog::Clear() {
+    platform::ScopedLock lock(LogLock());
+    Log().clear();
+}
+
+std::vector<Notice> NoticeLog::Snapshot() {
+    platform::ScopedLock lock(LogLock());
+    return Log();
+}
+
+std::vector<DownloadState> NoticeLog::States() {
+    std::vector<DownloadState> states;
+    for (const Notice& notice : Snapshot()) {
+        if (notice.isState) states.push_back(notice.state);
+    }
+    return states;
+}
+
+std::vector<int64_t> NoticeLog::Progress() {
+    std::vector<int64_t> bytes;
+    for (const Notice& notice : Snapshot()) {
+        if (!notice.isState) bytes.push_back(notice.bytes);
+    }
+    return bytes;
+}
+
+bool NoticeLog::WaitUntil(const std::function<bool(const std::vector<Notice>&)>& condition,
+                          uint32_t timeoutMs) {
+    const uint64_t start = platform::MonotonicMs();
+    while (!condition(Snapshot())) {
+        if (platform::MonotonicMs() - start > timeoutMs) return false;
+        platform::SleepMs(2);
+    }
+    return true;
+}
+
+bool NoticeLog::WaitForFinalState(uint32_t timeoutMs) {
+    return WaitUntil(
+        [](const std::vector<Notice>& log) {
+            for (const Notice& notice : log) {
+                if (notice.isState && (notice.state == DownloadState::Complete ||
+                                       notice.state == DownloadState::Failed ||
+                                       notice.state == DownloadState::TranscodingFailed)) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+}
+
+}  // namespace testing
+}  // namespace fluxmere
