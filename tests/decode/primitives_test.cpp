@@ -322,7 +322,7 @@ TEST(DecodeHuffmanBlock, MarkersStopTheReader) {
         EXPECT_EQ(r.Next(t.lumaDc, t.lumaAc), StatusOk);
         EXPECT_EQ(r.block[0], 0);
     }
-    {  // an 8-bit DC code (category 7) ends at the marker: its value bits are missing
+    {  // an 8-bit DC code (category 10) ends at the marker: its value bits are missing
         BlockReader r({0xFE, 0xFF, 0xD9});
         EXPECT_EQ(r.Next(t.lumaDc, t.lumaAc), StatusNoData);
         EXPECT_EQ(r.marker, 0xD9);
