@@ -118,7 +118,10 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
         size = 0;
         lineLength = 0;
         lineScan = 0;
-        skipRead = rest > kReadSize - 1;
+        // More bytes than the threshold are parsed before anything more is read, so chunks
+        // that arrived together are handed over together (and the last one of a stream is not
+        // held back until the next read returns).
+        skipRead = rest > kParseThreshold;
     }
 
     held_ = static_cast<int32_t>(held);

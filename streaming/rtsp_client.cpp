@@ -66,23 +66,30 @@ int Base64Value(char c) {
     return -1;  // "=" and every other character: zero bits, not counted
 }
 
-// Holds the reader token for a scope; Try takes it only when it is free.
-class ReaderTurn {
+}  // namespace
+
+// Holds the reader token for a scope; without wait it takes the token only when it is free.
+class RTSPReaderTurn {
 public:
-    ReaderTurn(platform::Semaphore& token, bool wait)
-        : token_(token),
-          held_(token.Wait(wait ? platform::kInfinite : 0) == platform::WaitResult::Signaled) {}
-    ~ReaderTurn() {
-        if (held_) token_.Release();
+    RTSPReaderTurn(CRTSPClient& client, bool wait)
+        : client_(client),
+          held_(client.readerToken_.Wait(wait ? platform::kInfinite : 0) ==
+                platform::WaitResult::Signaled) {
+        if (held_) client_.reading_.store(true);
     }
+    ~RTSPReaderTurn() {
+        if (!held_) return;
+        client_.reading_.store(false);
+        client_.readerToken_.Release();
+    }
+    RTSPReaderTurn(const RTSPReaderTurn&) = delete;
+    RTSPReaderTurn& operator=(const RTSPReaderTurn&) = delete;
     bool held() const { return held_; }
 
 private:
-    platform::Semaphore& token_;
+    CRTSPClient& client_;
     bool held_;
 };
-
-}  // namespace
 
 CRTSPCommon::~CRTSPCommon() = default;
 
@@ -94,6 +101,11 @@ CRTSPClient::CRTSPClient()
 CRTSPClient::~CRTSPClient() {
     delete[] receiveBuffer_;
     delete[] requestBuffer_;
+}
+
+void CRTSPClient::Attach(platform::SocketHandle socket) {
+    platform::ScopedLock hold(sendLock_);
+    socket_ = socket;
 }
 
 int32_t CRTSPClient::NextCSeq() { return cseq_++; }
@@ -156,6 +168,11 @@ CRTSPClient::Reply CRTSPClient::ReadReply(char* buffer, int32_t capacity) {
     constexpr int32_t kCSeqLength = 4;
     constexpr int32_t kContentLengthLength = 12;
 
+    platform::SocketHandle socket;
+    {
+        platform::ScopedLock hold(sendLock_);
+        socket = socket_;
+    }
     int32_t received = 0;
     int32_t headerEnd = -1;  // offset of the CR LF that follows another CR LF
     int32_t cseqAt = -1;
@@ -163,7 +180,7 @@ CRTSPClient::Reply CRTSPClient::ReadReply(char* buffer, int32_t capacity) {
     int32_t blankAt = -1;
 
     while (headerEnd < 0 && received < capacity) {
-        const int got = platform::RecvSocket(socket_, buffer + received, capacity - received);
+        const int got = platform::RecvSocket(socket, buffer + received, capacity - received);
         if (got <= 0) {
             reply.received = received;
             return reply;
@@ -205,7 +222,7 @@ CRTSPClient::Reply CRTSPClient::ReadReply(char* buffer, int32_t capacity) {
     if (complete > capacity) return reply;  // the body cannot fit the buffer
     if (received < complete) {
         const int32_t missing = static_cast<int32_t>(complete - received);
-        const int got = platform::RecvSocket(socket_, buffer + received, missing);
+        const int got = platform::RecvSocket(socket, buffer + received, missing);
         if (got > 0) received += got;
         reply.received = received;
         if (got < missing) return reply;
@@ -218,7 +235,7 @@ CRTSPClient::Reply CRTSPClient::ReadReply(char* buffer, int32_t capacity) {
 
 int32_t CRTSPClient::ReadResponse(char* buffer, int32_t* headerLength, int32_t* contentLength,
                                   int32_t capacity) {
-    ReaderTurn turn(readerToken_, true);
+    RTSPReaderTurn turn(*this, true);
     const Reply reply = ReadReply(buffer, capacity);
     if (reply.status != 0) {
         if (headerLength != nullptr) *headerLength = reply.headerLength;
@@ -294,7 +311,7 @@ int32_t CRTSPClient::Open(const char* host, const char* path, platform::SocketHa
         std::strcpy(path_, path);
     }
 
-    ReaderTurn turn(readerToken_, true);
+    RTSPReaderTurn turn(*this, true);
     SendDescribe();
     const Reply describe = ReadReply(receiveBuffer_, kBufferSize);
     if (describe.status != 200) return -1;
@@ -360,20 +377,20 @@ bool CRTSPClient::Play(int32_t startHours, int32_t startMinutes, int32_t startSe
         NextCSeq();
         SendRequest(n);
     }
-    ReaderTurn turn(readerToken_, true);
+    RTSPReaderTurn turn(*this, true);
     return ReadReply(receiveBuffer_, kBufferSize).status == 200;
 }
 
 bool CRTSPClient::Teardown(bool wait) {
     SendTeardown();
     if (!wait) return true;
-    ReaderTurn turn(readerToken_, false);
+    RTSPReaderTurn turn(*this, false);
     if (!turn.held()) return true;  // the thread reading now takes the reply
     return ReadReply(receiveBuffer_, kBufferSize).status == 200;
 }
 
 const char* CRTSPClient::WaitForEvent() {
-    ReaderTurn turn(readerToken_, true);
+    RTSPReaderTurn turn(*this, true);
     const Reply reply = ReadReply(receiveBuffer_, kBufferSize);
     if (reply.status == 200) return nullptr;
     const int32_t at = Find(receiveBuffer_, reply.received, kEventMarker);

@@ -14,6 +14,7 @@
 // - The text WaitForEvent returns lies in the receive buffer and stays valid until the next
 //   read.
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/socket.h"
@@ -48,6 +49,12 @@ public:
                  int32_t* audioServerPort, int32_t statusClientPort, int32_t* statusServerPort,
                  bool tcp, bool* hasAudio, int32_t queue, uint8_t* headerBuffer,
                  int32_t headerCapacity, int32_t* headerLength);
+
+    // Uses socket for the exchanges that follow, without DESCRIBE and SETUP (Open does this
+    // itself).
+    void Attach(platform::SocketHandle socket);
+    // True while a thread holds the reader token (for diagnostics and tests).
+    bool IsReading() const { return reading_.load(); }
 
     // PLAY; startHours -1 sends the open-start range with the end time only. True on 200.
     bool Play(int32_t startHours, int32_t startMinutes, int32_t startSeconds, int32_t startFrames,
@@ -102,6 +109,7 @@ private:
     bool SendRequest(int32_t length);
     void SendTeardown();
     int32_t NextCSeq();
+    friend class RTSPReaderTurn;
 
     platform::SocketHandle socket_ = platform::kInvalidSocket;
     char* receiveBuffer_;
@@ -111,6 +119,7 @@ private:
     char host_[kNameSize] = {};
     platform::CriticalSection sendLock_;  // request buffer, cseq, socket, host, path
     platform::Semaphore readerToken_;     // one reader per reply
+    std::atomic<bool> reading_{false};
 };
 
 }  // namespace fluxmere
