@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <cstring>
 
 #include "decode/resize/resize.h"
 #include "decode/resize/resize_kernels.h"
@@ -117,12 +118,19 @@ void CubicRow(const uint8_t* in, const CubicWork& w, int32_t spanFirst, int32_t 
     for (int32_t v = 0; v < spanValues; ++v) {
         wide[v] = span[v];
     }
+    wide[spanValues] = 0.0f;
     for (int32_t j = 0; j < width; ++j) {
         const float* p = wide + static_cast<ptrdiff_t>(w.colFirst[j] - spanFirst) * 3;
-        const float* c = w.colWeights + 4 * j;
-        for (int k = 0; k < 3; ++k) {
-            out[3 * j + k] = c[0] * p[k] + c[1] * p[3 + k] + c[2] * p[6 + k] + c[3] * p[9 + k];
+        const float c0 = w.colWeights[4 * j], c1 = w.colWeights[4 * j + 1];
+        const float c2 = w.colWeights[4 * j + 2], c3 = w.colWeights[4 * j + 3];
+        // Four lanes, so the three channels go as one vector: the fourth lane reads one value
+        // further and writes the next column's first value, which the next column overwrites
+        // (rows and the widened source row have one spare value at their end).
+        float sum[4];
+        for (int k = 0; k < 4; ++k) {
+            sum[k] = c0 * p[k] + c1 * p[3 + k] + c2 * p[6 + k] + c3 * p[9 + k];
         }
+        std::memcpy(out + 3 * j, sum, sizeof sum);
     }
 }
 

@@ -253,9 +253,9 @@ void CubicWork::Carve(WorkArena& arena, int32_t width, int32_t height, int32_t s
     colWeights = arena.Take<float>(static_cast<size_t>(width) * 4);
     rowFirst = arena.Take<int32_t>(height);
     rowWeights = arena.Take<float>(static_cast<size_t>(height) * 4);
-    spanRow = arena.Take<float>(static_cast<size_t>(spanPixels) * 3);
+    spanRow = arena.Take<float>(static_cast<size_t>(spanPixels) * 3 + 1);
     for (float*& row : rows) {
-        row = arena.Take<float>(static_cast<size_t>(width) * 3);
+        row = arena.Take<float>(static_cast<size_t>(width) * 3 + 1);
     }
 }
 
