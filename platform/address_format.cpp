@@ -7,7 +7,8 @@
 namespace fluxmere::platform {
 
 void FormatAddress(uint32_t address, char* text, size_t size) {
-    if (text == nullptr || size == 0) return;
+    if (text == nullptr || size == 0)
+        return;
     // Network byte order: the first octet is the lowest-addressed byte.
     const auto* bytes = reinterpret_cast<const unsigned char*>(&address);
     std::snprintf(text, size, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);

@@ -14,10 +14,12 @@ namespace {
 
 // Copies path into native with '\\' turned into '/'. False when it does not fit kMaxPath.
 bool NativePath(const char* path, char (&native)[kMaxPath]) {
-    if (path == nullptr || path[0] == '\0') return false;
+    if (path == nullptr || path[0] == '\0')
+        return false;
     int i = 0;
     for (; path[i] != '\0'; ++i) {
-        if (i == kMaxPath - 1) return false;
+        if (i == kMaxPath - 1)
+            return false;
         native[i] = path[i] == '\\' ? '/' : path[i];
     }
     native[i] = '\0';
@@ -26,7 +28,8 @@ bool NativePath(const char* path, char (&native)[kMaxPath]) {
 
 int OpenNative(const char* path, int flags) {
     char native[kMaxPath];
-    if (!NativePath(path, native)) return -1;
+    if (!NativePath(path, native))
+        return -1;
     int fd;
     do {
         fd = open(native, flags | O_CLOEXEC, 0644);
@@ -36,12 +39,15 @@ int OpenNative(const char* path, int flags) {
 
 }  // namespace
 
-File::~File() { Close(); }
+File::~File() {
+    Close();
+}
 
 bool File::CreateAlways(const char* path) {
     Close();
     const int fd = OpenNative(path, O_WRONLY | O_CREAT | O_TRUNC);
-    if (fd == -1) return false;
+    if (fd == -1)
+        return false;
     handle_ = fd;
     return true;
 }
@@ -49,50 +55,60 @@ bool File::CreateAlways(const char* path) {
 bool File::OpenForRead(const char* path) {
     Close();
     const int fd = OpenNative(path, O_RDONLY);
-    if (fd == -1) return false;
+    if (fd == -1)
+        return false;
     handle_ = fd;
     return true;
 }
 
 int64_t File::Write(const void* data, int64_t length) {
-    if (!IsOpen() || length < 0 || (data == nullptr && length > 0)) return -1;
+    if (!IsOpen() || length < 0 || (data == nullptr && length > 0))
+        return -1;
     const char* bytes = static_cast<const char*>(data);
     int64_t done = 0;
     while (done < length) {
-        const ssize_t n = write(static_cast<int>(handle_), bytes + done,
-                                static_cast<size_t>(length - done));
-        if (n == -1 && errno == EINTR) continue;
-        if (n <= 0) return -1;
+        const ssize_t n =
+            write(static_cast<int>(handle_), bytes + done, static_cast<size_t>(length - done));
+        if (n == -1 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return -1;
         done += n;
     }
     return done;
 }
 
 int64_t File::Read(void* buffer, int64_t length) {
-    if (!IsOpen() || length < 0 || (buffer == nullptr && length > 0)) return -1;
+    if (!IsOpen() || length < 0 || (buffer == nullptr && length > 0))
+        return -1;
     char* bytes = static_cast<char*>(buffer);
     int64_t done = 0;
     // Like ReadFile on a disk file: fills the buffer unless the end of the file comes first.
     while (done < length) {
         const ssize_t n =
             read(static_cast<int>(handle_), bytes + done, static_cast<size_t>(length - done));
-        if (n == -1 && errno == EINTR) continue;
-        if (n == -1) return -1;
-        if (n == 0) break;
+        if (n == -1 && errno == EINTR)
+            continue;
+        if (n == -1)
+            return -1;
+        if (n == 0)
+            break;
         done += n;
     }
     return done;
 }
 
 void File::Close() {
-    if (handle_ == kNoHandle) return;
+    if (handle_ == kNoHandle)
+        return;
     close(static_cast<int>(handle_));
     handle_ = kNoHandle;
 }
 
 bool PathExists(const char* path) {
     char native[kMaxPath];
-    if (!NativePath(path, native)) return false;
+    if (!NativePath(path, native))
+        return false;
     struct stat info;
     return stat(native, &info) == 0;
 }

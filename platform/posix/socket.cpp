@@ -27,40 +27,52 @@ int Fail(int code) {
     return -1;
 }
 
+// errno values and the Winsock codes Windows reports for the same condition.
+struct ErrorMapping {
+    int errnoValue;
+    int winsockCode;
+};
+constexpr ErrorMapping kErrorMap[] = {
+    {EBADF, kWsaENotSock},  // descriptors are hidden behind handles: a bad one is no socket
+    {ENOTSOCK, kWsaENotSock},
+    {EINTR, 10004},   // WSAEINTR
+    {EACCES, 10013},  // WSAEACCES
+    {EFAULT, 10014},  // WSAEFAULT
+    {EINVAL, kWsaEInval},
+    {EMFILE, 10024},  // WSAEMFILE
+    {ENFILE, 10024},
+    {EINPROGRESS, 10036},   // WSAEINPROGRESS
+    {EALREADY, 10037},      // WSAEALREADY
+    {EMSGSIZE, 10040},      // WSAEMSGSIZE
+    {EAFNOSUPPORT, 10047},  // WSAEAFNOSUPPORT
+    {EADDRINUSE, kWsaEAddrInUse},
+    {EADDRNOTAVAIL, 10049},  // WSAEADDRNOTAVAIL
+    {ENETDOWN, 10050},       // WSAENETDOWN
+    {ENETUNREACH, 10051},    // WSAENETUNREACH
+    {ECONNABORTED, 10053},   // WSAECONNABORTED
+    {ECONNRESET, kWsaEConnReset},
+    {EPIPE, kWsaEConnReset},  // sending to a peer that reset the connection
+    {ENOBUFS, 10055},         // WSAENOBUFS
+    {ENOMEM, 10055},
+    {EISCONN, 10056},  // WSAEISCONN
+    {ENOTCONN, kWsaENotConn},
+    {ETIMEDOUT, kWsaETimedOut},
+    {EAGAIN, kWsaETimedOut},  // a blocking socket sees EAGAIN only when SO_RCVTIMEO expires
+    {ECONNREFUSED, kWsaEConnRefused},
+    {EHOSTUNREACH, 10065},  // WSAEHOSTUNREACH
+};
+
 int WinsockCode(int error) {
-    switch (error) {
-        case EBADF:
-        case ENOTSOCK: return kWsaENotSock;
-        case EINTR: return 10004;           // WSAEINTR
-        case EACCES: return 10013;          // WSAEACCES
-        case EFAULT: return 10014;          // WSAEFAULT
-        case EINVAL: return kWsaEInval;
-        case EMFILE:
-        case ENFILE: return 10024;          // WSAEMFILE
-        case EINPROGRESS: return 10036;     // WSAEINPROGRESS
-        case EALREADY: return 10037;        // WSAEALREADY
-        case EMSGSIZE: return 10040;        // WSAEMSGSIZE
-        case EAFNOSUPPORT: return 10047;    // WSAEAFNOSUPPORT
-        case EADDRINUSE: return kWsaEAddrInUse;
-        case EADDRNOTAVAIL: return 10049;   // WSAEADDRNOTAVAIL
-        case ENETDOWN: return 10050;        // WSAENETDOWN
-        case ENETUNREACH: return 10051;     // WSAENETUNREACH
-        case ECONNABORTED: return 10053;    // WSAECONNABORTED
-        case ECONNRESET:
-        case EPIPE: return kWsaEConnReset;
-        case ENOBUFS:
-        case ENOMEM: return 10055;          // WSAENOBUFS
-        case EISCONN: return 10056;         // WSAEISCONN
-        case ENOTCONN: return kWsaENotConn;
-        case ETIMEDOUT:
-        case EAGAIN: return kWsaETimedOut;  // blocking sockets see EAGAIN only after SO_RCVTIMEO
-        case ECONNREFUSED: return kWsaEConnRefused;
-        case EHOSTUNREACH: return 10065;    // WSAEHOSTUNREACH
-        default: return kWsaEInval;
+    for (const ErrorMapping& mapping : kErrorMap) {
+        if (mapping.errnoValue == error)
+            return mapping.winsockCode;
     }
+    return kWsaEInval;  // nothing the core reacts to
 }
 
-int FailErrno() { return Fail(WinsockCode(errno)); }
+int FailErrno() {
+    return Fail(WinsockCode(errno));
+}
 
 // Handle layout: the low bits select the slot, the bits above hold the slot's generation.
 constexpr int kSlotBits = 10;
@@ -68,7 +80,7 @@ constexpr int kSlotCount = 1 << kSlotBits;
 constexpr uintptr_t kGenerationMask = 0xFFFFF;  // keeps handles positive on 32-bit builds
 
 struct Slot {
-    int fd = -1;             // -1: free
+    int fd = -1;              // -1: free
     uint32_t generation = 1;  // never 0, so no live handle is 0
     int pins = 0;             // calls currently using fd
     bool closing = false;     // closed by the owner; fd goes when the last pin is released
@@ -116,7 +128,8 @@ public:
         Slot& slot = slots_[SlotIndex(handle)];
         const bool closed = slot.closing;
         --slot.pins;
-        if (slot.closing && slot.pins == 0) Free(slot);
+        if (slot.closing && slot.pins == 0)
+            Free(slot);
         pthread_mutex_unlock(&mutex_);
         return closed;
     }
@@ -154,7 +167,8 @@ private:
     }
 
     Slot* Find(SocketHandle handle) {
-        if (handle <= 0) return nullptr;
+        if (handle <= 0)
+            return nullptr;
         Slot& slot = slots_[SlotIndex(handle)];
         if (slot.fd == -1 || slot.closing ||
             MakeHandle(SlotIndex(handle), slot.generation) != handle)
@@ -183,7 +197,8 @@ class PinnedSocket {
 public:
     explicit PinnedSocket(SocketHandle handle) : handle_(handle), fd_(Table().Pin(handle)) {}
     ~PinnedSocket() {
-        if (fd_ != -1) Table().Unpin(handle_);
+        if (fd_ != -1)
+            Table().Unpin(handle_);
     }
     PinnedSocket(const PinnedSocket&) = delete;
     PinnedSocket& operator=(const PinnedSocket&) = delete;
@@ -211,7 +226,8 @@ sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
 }
 
 bool Check(int rc) {
-    if (rc == 0) return true;
+    if (rc == 0)
+        return true;
     FailErrno();
     return false;
 }
@@ -237,42 +253,51 @@ SocketHandle CreateTcpSocket() {
 
 bool BindSocket(SocketHandle s, uint32_t address, uint16_t port) {
     PinnedSocket socket(s);
-    if (!socket.valid()) return Fail(kWsaENotSock), false;
+    if (!socket.valid())
+        return Fail(kWsaENotSock), false;
     const sockaddr_in local = MakeAddress(address, port);
     return Check(bind(socket.fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local));
 }
 
 bool GetLocalPort(SocketHandle s, uint16_t* port) {
     PinnedSocket socket(s);
-    if (!socket.valid()) return Fail(kWsaENotSock), false;
+    if (!socket.valid())
+        return Fail(kWsaENotSock), false;
     sockaddr_in local{};
     socklen_t length = sizeof local;
     if (!Check(getsockname(socket.fd(), reinterpret_cast<sockaddr*>(&local), &length)))
         return false;
-    if (port != nullptr) *port = ntohs(local.sin_port);
+    if (port != nullptr)
+        *port = ntohs(local.sin_port);
     return true;
 }
 
 bool ConnectSocket(SocketHandle s, uint32_t address, uint16_t port) {
     PinnedSocket socket(s);
-    if (!socket.valid()) return Fail(kWsaENotSock), false;
+    if (!socket.valid())
+        return Fail(kWsaENotSock), false;
     const sockaddr_in remote = MakeAddress(address, port);
-    int rc;
-    do {
-        rc = connect(socket.fd(), reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
-    } while (rc != 0 && errno == EINTR);
-    return Check(rc);
+    // Not repeated on EINTR: the interrupted attempt goes on in the background.
+    const int rc = connect(socket.fd(), reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+    const int connectError = errno;
+    if (socket.ReleaseAndCheckClosed())
+        return Fail(kWsaENotSock), false;
+    if (rc != 0)
+        return Fail(WinsockCode(connectError)), false;
+    return true;
 }
 
 bool ListenSocket(SocketHandle s, int backlog) {
     PinnedSocket socket(s);
-    if (!socket.valid()) return Fail(kWsaENotSock), false;
+    if (!socket.valid())
+        return Fail(kWsaENotSock), false;
     return Check(listen(socket.fd(), backlog));
 }
 
 SocketHandle AcceptSocket(SocketHandle listening, uint32_t* peerAddress) {
     PinnedSocket socket(listening);
-    if (!socket.valid()) return Fail(kWsaENotSock), kInvalidSocket;
+    if (!socket.valid())
+        return Fail(kWsaENotSock), kInvalidSocket;
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
     int fd;
@@ -281,38 +306,46 @@ SocketHandle AcceptSocket(SocketHandle listening, uint32_t* peerAddress) {
     } while (fd == -1 && errno == EINTR);
     const int acceptError = errno;
     if (socket.ReleaseAndCheckClosed()) {
-        if (fd != -1) close(fd);
+        if (fd != -1)
+            close(fd);
         return Fail(kWsaENotSock), kInvalidSocket;
     }
-    if (fd == -1) return Fail(WinsockCode(acceptError)), kInvalidSocket;
+    if (fd == -1)
+        return Fail(WinsockCode(acceptError)), kInvalidSocket;
     const SocketHandle handle = Table().Add(fd);
     if (handle == kInvalidSocket) {
         close(fd);
         return Fail(10024), kInvalidSocket;  // WSAEMFILE
     }
-    if (peerAddress != nullptr) *peerAddress = peer.sin_addr.s_addr;
+    if (peerAddress != nullptr)
+        *peerAddress = peer.sin_addr.s_addr;
     return handle;
 }
 
 bool SetReuseAddress(SocketHandle s, bool on) {
     PinnedSocket socket(s);
-    if (!socket.valid()) return Fail(kWsaENotSock), false;
+    if (!socket.valid())
+        return Fail(kWsaENotSock), false;
     const int value = on ? 1 : 0;
     return Check(setsockopt(socket.fd(), SOL_SOCKET, SO_REUSEADDR, &value, sizeof value));
 }
 
 int SendSocket(SocketHandle s, const void* data, int length) {
     PinnedSocket socket(s);
-    if (!socket.valid()) return Fail(kWsaENotSock);
-    if (length < 0) return Fail(kWsaEInval);
+    if (!socket.valid())
+        return Fail(kWsaENotSock);
+    if (length < 0)
+        return Fail(kWsaEInval);
     ssize_t sent;
     do {
         // MSG_NOSIGNAL: a peer that went away is an error code, not a SIGPIPE.
         sent = send(socket.fd(), data, static_cast<size_t>(length), MSG_NOSIGNAL);
     } while (sent == -1 && errno == EINTR);
     const int sendError = errno;
-    if (socket.ReleaseAndCheckClosed() && sent <= 0) return Fail(kWsaENotSock);
-    if (sent == -1) return Fail(WinsockCode(sendError));
+    if (socket.ReleaseAndCheckClosed() && sent <= 0)
+        return Fail(kWsaENotSock);
+    if (sent == -1)
+        return Fail(WinsockCode(sendError));
     return static_cast<int>(sent);
 }
 
@@ -320,7 +353,8 @@ bool SendAll(SocketHandle s, const void* data, int length) {
     const char* bytes = static_cast<const char*>(data);
     while (length > 0) {
         const int sent = SendSocket(s, bytes, length);
-        if (sent <= 0) return false;
+        if (sent <= 0)
+            return false;
         bytes += sent;
         length -= sent;
     }
@@ -329,8 +363,10 @@ bool SendAll(SocketHandle s, const void* data, int length) {
 
 int RecvSocket(SocketHandle s, void* buffer, int length) {
     PinnedSocket socket(s);
-    if (!socket.valid()) return Fail(kWsaENotSock);
-    if (length < 0) return Fail(kWsaEInval);
+    if (!socket.valid())
+        return Fail(kWsaENotSock);
+    if (length < 0)
+        return Fail(kWsaEInval);
     ssize_t received;
     do {
         received = recv(socket.fd(), buffer, static_cast<size_t>(length), 0);
@@ -338,55 +374,67 @@ int RecvSocket(SocketHandle s, void* buffer, int length) {
     const int recvError = errno;
     // The shutdown in CloseSocket makes a blocked recv return 0 like a peer close; the caller
     // must see an error instead. Data that arrived before the close is still handed out.
-    if (socket.ReleaseAndCheckClosed() && received <= 0) return Fail(kWsaENotSock);
-    if (received == -1) return Fail(WinsockCode(recvError));
+    if (socket.ReleaseAndCheckClosed() && received <= 0)
+        return Fail(kWsaENotSock);
+    if (received == -1)
+        return Fail(WinsockCode(recvError));
     return static_cast<int>(received);
 }
 
 bool CloseSocket(SocketHandle s) {
-    if (!Table().Close(s)) return Fail(kWsaENotSock), false;
+    if (!Table().Close(s))
+        return Fail(kWsaENotSock), false;
     return true;
 }
 
 bool ShutdownSocket(SocketHandle s) {
     PinnedSocket socket(s);
-    if (!socket.valid()) return Fail(kWsaENotSock), false;
+    if (!socket.valid())
+        return Fail(kWsaENotSock), false;
     return Check(shutdown(socket.fd(), SHUT_RDWR));
 }
 
 bool SetRecvTimeout(SocketHandle s, uint32_t ms) {
     PinnedSocket socket(s);
-    if (!socket.valid()) return Fail(kWsaENotSock), false;
+    if (!socket.valid())
+        return Fail(kWsaENotSock), false;
     timeval value{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000) * 1000};
     return Check(setsockopt(socket.fd(), SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value));
 }
 
 bool SetRecvBufferSize(SocketHandle s, int bytes) {
     PinnedSocket socket(s);
-    if (!socket.valid()) return Fail(kWsaENotSock), false;
+    if (!socket.valid())
+        return Fail(kWsaENotSock), false;
     return Check(setsockopt(socket.fd(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes));
 }
 
 bool SetNoDelay(SocketHandle s, bool on) {
     PinnedSocket socket(s);
-    if (!socket.valid()) return Fail(kWsaENotSock), false;
+    if (!socket.valid())
+        return Fail(kWsaENotSock), false;
     const int value = on ? 1 : 0;
     return Check(setsockopt(socket.fd(), IPPROTO_TCP, TCP_NODELAY, &value, sizeof value));
 }
 
 int GetSocketType(SocketHandle s) {
     PinnedSocket socket(s);
-    if (!socket.valid()) return Fail(kWsaENotSock);
+    if (!socket.valid())
+        return Fail(kWsaENotSock);
     int type = 0;
     socklen_t length = sizeof type;
-    if (getsockopt(socket.fd(), SOL_SOCKET, SO_TYPE, &type, &length) != 0) return FailErrno();
+    if (getsockopt(socket.fd(), SOL_SOCKET, SO_TYPE, &type, &length) != 0)
+        return FailErrno();
     return type == SOCK_STREAM ? kSockStream : type;
 }
 
-int LastSocketError() { return lastSocketError; }
+int LastSocketError() {
+    return lastSocketError;
+}
 
 uint32_t InetAddr(const char* text) {
-    if (text == nullptr) return kInaddrNone;
+    if (text == nullptr)
+        return kInaddrNone;
     return inet_addr(text);
 }
 

@@ -47,7 +47,8 @@ public:
         bool consumed = TryConsumeLocked();
         if (!consumed && timeoutMs != 0) {
             if (timeoutMs == kInfinite) {
-                while (!(consumed = TryConsumeLocked())) pthread_cond_wait(&changed_, &mutex_);
+                while (!(consumed = TryConsumeLocked()))
+                    pthread_cond_wait(&changed_, &mutex_);
             } else {
                 const timespec deadline = MonotonicDeadline(timeoutMs);
                 while (!(consumed = TryConsumeLocked())) {
@@ -73,7 +74,8 @@ public:
         pthread_mutex_lock(&mutex_);
         node->previous = nullptr;
         node->next = waiters_;
-        if (waiters_ != nullptr) waiters_->previous = node;
+        if (waiters_ != nullptr)
+            waiters_->previous = node;
         waiters_ = node;
         pthread_mutex_unlock(&mutex_);
     }
@@ -85,7 +87,8 @@ public:
         } else {
             waiters_ = node->next;
         }
-        if (node->next != nullptr) node->next->previous = node->previous;
+        if (node->next != nullptr)
+            node->next->previous = node->previous;
         pthread_mutex_unlock(&mutex_);
     }
 
@@ -136,8 +139,10 @@ struct Event::Impl : WaitObject {
     }
 
     bool TryConsumeLocked() override {
-        if (!signaled) return false;
-        if (!manualReset) signaled = false;
+        if (!signaled)
+            return false;
+        if (!manualReset)
+            signaled = false;
         return true;
     }
 
@@ -152,7 +157,8 @@ struct Semaphore::Impl : WaitObject {
         Lock();
         const bool fits = amount > 0 && amount <= maximumCount - count;
         if (fits) {
-            if (previous != nullptr) *previous = count;
+            if (previous != nullptr)
+                *previous = count;
             count += amount;
             NotifyLocked();
         }
@@ -166,7 +172,8 @@ struct Semaphore::Impl : WaitObject {
     }
 
     bool TryConsumeLocked() override {
-        if (count == 0) return false;
+        if (count == 0)
+            return false;
         --count;
         return true;
     }
@@ -177,25 +184,40 @@ struct Semaphore::Impl : WaitObject {
 
 struct WaitableAccess {
     static WaitObject* Object(Waitable& waitable) {
-        if (auto* event = dynamic_cast<Event*>(&waitable)) return event->impl();
-        if (auto* semaphore = dynamic_cast<Semaphore*>(&waitable)) return semaphore->impl();
+        if (auto* event = dynamic_cast<Event*>(&waitable))
+            return event->impl();
+        if (auto* semaphore = dynamic_cast<Semaphore*>(&waitable))
+            return semaphore->impl();
         return nullptr;
     }
 };
 
 Event::Event(bool manualReset, bool initiallySet) : impl_(new Impl(manualReset, initiallySet)) {}
-Event::~Event() { delete impl_; }
-void Event::Set() { impl_->Set(); }
-void Event::Reset() { impl_->Reset(); }
-WaitResult Event::Wait(uint32_t timeoutMs) { return impl_->Wait(timeoutMs); }
-bool Event::IsSet() const { return impl_->IsSet(); }
+Event::~Event() {
+    delete impl_;
+}
+void Event::Set() {
+    impl_->Set();
+}
+void Event::Reset() {
+    impl_->Reset();
+}
+WaitResult Event::Wait(uint32_t timeoutMs) {
+    return impl_->Wait(timeoutMs);
+}
+bool Event::IsSet() const {
+    return impl_->IsSet();
+}
 
 namespace {
 // CreateSemaphore refuses a maximum below 1 or an initial count outside [0, maximum]; a
 // constructor cannot fail, so such arguments are clamped instead.
-int32_t ClampMaximum(int32_t maximum) { return maximum < 1 ? 1 : maximum; }
+int32_t ClampMaximum(int32_t maximum) {
+    return maximum < 1 ? 1 : maximum;
+}
 int32_t ClampInitial(int32_t initial, int32_t maximum) {
-    if (initial < 0) return 0;
+    if (initial < 0)
+        return 0;
     return initial > maximum ? maximum : initial;
 }
 }  // namespace
@@ -203,27 +225,37 @@ int32_t ClampInitial(int32_t initial, int32_t maximum) {
 Semaphore::Semaphore(int32_t initialCount, int32_t maximumCount)
     : impl_(new Impl(ClampInitial(initialCount, ClampMaximum(maximumCount)),
                      ClampMaximum(maximumCount))) {}
-Semaphore::~Semaphore() { delete impl_; }
+Semaphore::~Semaphore() {
+    delete impl_;
+}
 bool Semaphore::Release(int32_t count, int32_t* previousCount) {
     return impl_->Release(count, previousCount);
 }
-WaitResult Semaphore::Wait(uint32_t timeoutMs) { return impl_->Wait(timeoutMs); }
-void Semaphore::Drain() { impl_->Drain(); }
+WaitResult Semaphore::Wait(uint32_t timeoutMs) {
+    return impl_->Wait(timeoutMs);
+}
+void Semaphore::Drain() {
+    impl_->Drain();
+}
 
 int WaitForEither(Waitable& first, Waitable& second, uint32_t timeoutMs) {
     WaitObject* objects[2] = {WaitableAccess::Object(first), WaitableAccess::Object(second)};
-    if (objects[0] == nullptr || objects[1] == nullptr) return -1;
-    if (objects[0] == objects[1]) return objects[0]->Wait(timeoutMs) == WaitResult::Signaled ? 0 : -1;
+    if (objects[0] == nullptr || objects[1] == nullptr)
+        return -1;
+    if (objects[0] == objects[1])
+        return objects[0]->Wait(timeoutMs) == WaitResult::Signaled ? 0 : -1;
 
     // Checking in order on every pass gives the first object precedence.
     auto check = [&objects]() {
         for (int i = 0; i < 2; ++i) {
-            if (objects[i]->TryConsume()) return i;
+            if (objects[i]->TryConsume())
+                return i;
         }
         return -1;
     };
     int result = check();
-    if (result >= 0 || timeoutMs == 0) return result;
+    if (result >= 0 || timeoutMs == 0)
+        return result;
 
     Waiter waiter;
     pthread_mutex_init(&waiter.mutex, nullptr);
@@ -242,8 +274,8 @@ int WaitForEither(Waitable& first, Waitable& second, uint32_t timeoutMs) {
             if (timeoutMs == kInfinite) {
                 pthread_cond_wait(&waiter.wake, &waiter.mutex);
             } else {
-                timedOut = pthread_cond_timedwait(&waiter.wake, &waiter.mutex, &deadline) ==
-                           ETIMEDOUT;
+                timedOut =
+                    pthread_cond_timedwait(&waiter.wake, &waiter.mutex, &deadline) == ETIMEDOUT;
             }
         }
         waiter.woken = false;
@@ -253,7 +285,8 @@ int WaitForEither(Waitable& first, Waitable& second, uint32_t timeoutMs) {
             break;
         }
     }
-    for (int i = 0; i < 2; ++i) objects[i]->RemoveWaiter(&nodes[i]);
+    for (int i = 0; i < 2; ++i)
+        objects[i]->RemoveWaiter(&nodes[i]);
     pthread_cond_destroy(&waiter.wake);
     pthread_mutex_destroy(&waiter.mutex);
     return result;
@@ -274,7 +307,11 @@ CriticalSection::~CriticalSection() {
     pthread_mutex_destroy(&impl_->mutex);
     delete impl_;
 }
-void CriticalSection::Enter() { pthread_mutex_lock(&impl_->mutex); }
-void CriticalSection::Leave() { pthread_mutex_unlock(&impl_->mutex); }
+void CriticalSection::Enter() {
+    pthread_mutex_lock(&impl_->mutex);
+}
+void CriticalSection::Leave() {
+    pthread_mutex_unlock(&impl_->mutex);
+}
 
 }  // namespace fluxmere::platform

@@ -4,8 +4,10 @@
 
 #include <errno.h>
 #include <pthread.h>
-#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "platform/posix/clock.h"
 
@@ -21,10 +23,27 @@ struct ThreadControl {
     bool finished = false;  // its entry function has returned
     ThreadEntry entry = nullptr;
     void* context = nullptr;
+    pid_t tid = 0;  // kernel id of the running thread, once it has started
+    ThreadPriority priority = ThreadPriority::Normal;
 };
+
+// Windows' time-critical level is the top of the normal (dynamic) range, not a real-time class.
+// The closest match is the strongest nice value under the normal scheduler: it favours the
+// thread without letting a runaway loop starve the machine as SCHED_FIFO would. Lowering the
+// nice value needs a right the process may lack; the thread then keeps its priority.
+void ApplyPriority(pid_t tid, ThreadPriority priority) {
+    const int nice = priority == ThreadPriority::TimeCritical ? -20 : 0;
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice);
+}
 
 void* RunThread(void* argument) {
     auto* state = static_cast<ThreadControl*>(argument);
+    pthread_mutex_lock(&state->mutex);
+    state->tid = static_cast<pid_t>(syscall(SYS_gettid));
+    // A priority asked for before the thread knew its id is applied now.
+    if (state->priority != ThreadPriority::Normal)
+        ApplyPriority(state->tid, state->priority);
+    pthread_mutex_unlock(&state->mutex);
     state->entry(state->context);
     pthread_mutex_lock(&state->mutex);
     state->finished = true;
@@ -50,7 +69,8 @@ Thread::~Thread() {
 }
 
 bool Thread::Start(ThreadEntry entry, void* context) {
-    if (entry == nullptr) return false;
+    if (entry == nullptr)
+        return false;
     pthread_mutex_lock(&state_->mutex);
     if (state_->started) {
         pthread_mutex_unlock(&state_->mutex);
@@ -59,6 +79,8 @@ bool Thread::Start(ThreadEntry entry, void* context) {
     state_->entry = entry;
     state_->context = context;
     state_->finished = false;
+    state_->tid = 0;
+    state_->priority = ThreadPriority::Normal;
     // The mutex is held while creating, so a SetPriority or Join from another thread sees a
     // complete thread id.
     const bool created = pthread_create(&state_->thread, nullptr, RunThread,
@@ -71,20 +93,13 @@ bool Thread::Start(ThreadEntry entry, void* context) {
 bool Thread::SetPriority(ThreadPriority priority) {
     pthread_mutex_lock(&state_->mutex);
     const bool started = state_->started;
-    const pthread_t thread = state_->thread;
-    pthread_mutex_unlock(&state_->mutex);
-    if (!started) return false;
-
-    sched_param param{};
-    int policy = SCHED_OTHER;
-    if (priority == ThreadPriority::TimeCritical) {
-        policy = SCHED_FIFO;
-        param.sched_priority = sched_get_priority_max(SCHED_FIFO);
+    if (started) {
+        state_->priority = priority;
+        if (state_->tid != 0 && !state_->finished)
+            ApplyPriority(state_->tid, priority);
     }
-    // Real-time scheduling needs rights the process usually lacks; the thread then simply keeps
-    // its normal priority.
-    (void)pthread_setschedparam(thread, policy, &param);
-    return true;
+    pthread_mutex_unlock(&state_->mutex);
+    return started;
 }
 
 bool Thread::Join(uint32_t timeoutMs) {
@@ -94,7 +109,8 @@ bool Thread::Join(uint32_t timeoutMs) {
         return true;
     }
     if (timeoutMs == kInfinite) {
-        while (!state_->finished) pthread_cond_wait(&state_->ended, &state_->mutex);
+        while (!state_->finished)
+            pthread_cond_wait(&state_->ended, &state_->mutex);
     } else {
         const timespec deadline = MonotonicDeadline(timeoutMs);
         while (!state_->finished) {
@@ -130,7 +146,8 @@ void SleepMs(uint32_t ms) {
 uint64_t MonotonicMs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<uint64_t>(now.tv_sec) * 1000u +
+           static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
 }  // namespace fluxmere::platform

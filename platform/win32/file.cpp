@@ -9,37 +9,46 @@ namespace fluxmere::platform {
 
 namespace {
 
-HANDLE Native(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE Native(intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
 
 // Largest single ReadFile/WriteFile request; the calls take a DWORD.
 constexpr int64_t kChunk = 1 << 30;
 
 }  // namespace
 
-File::~File() { Close(); }
+File::~File() {
+    Close();
+}
 
 bool File::CreateAlways(const char* path) {
     Close();
-    if (path == nullptr) return false;
+    if (path == nullptr)
+        return false;
     HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
     handle_ = reinterpret_cast<intptr_t>(h);
     return true;
 }
 
 bool File::OpenForRead(const char* path) {
     Close();
-    if (path == nullptr) return false;
+    if (path == nullptr)
+        return false;
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
     handle_ = reinterpret_cast<intptr_t>(h);
     return true;
 }
 
 int64_t File::Write(const void* data, int64_t length) {
-    if (!IsOpen() || length < 0 || (data == nullptr && length > 0)) return -1;
+    if (!IsOpen() || length < 0 || (data == nullptr && length > 0))
+        return -1;
     const char* bytes = static_cast<const char*>(data);
     int64_t done = 0;
     while (done < length) {
@@ -55,7 +64,8 @@ int64_t File::Write(const void* data, int64_t length) {
 }
 
 int64_t File::Read(void* buffer, int64_t length) {
-    if (!IsOpen() || length < 0 || (buffer == nullptr && length > 0)) return -1;
+    if (!IsOpen() || length < 0 || (buffer == nullptr && length > 0))
+        return -1;
     char* bytes = static_cast<char*>(buffer);
     int64_t done = 0;
     while (done < length) {
@@ -63,23 +73,27 @@ int64_t File::Read(void* buffer, int64_t length) {
         DWORD read = 0;
         if (!ReadFile(Native(handle_), bytes + done, static_cast<DWORD>(request), &read, nullptr))
             return -1;
-        if (read == 0) break;  // end of file
+        if (read == 0)
+            break;  // end of file
         done += read;
     }
     return done;
 }
 
 void File::Close() {
-    if (handle_ == kNoHandle) return;
+    if (handle_ == kNoHandle)
+        return;
     CloseHandle(Native(handle_));
     handle_ = kNoHandle;
 }
 
 bool PathExists(const char* path) {
-    if (path == nullptr || path[0] == '\0') return false;
+    if (path == nullptr || path[0] == '\0')
+        return false;
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(path, &data);
-    if (find == INVALID_HANDLE_VALUE) return false;
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
     FindClose(find);
     return true;
 }

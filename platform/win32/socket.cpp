@@ -9,7 +9,9 @@ namespace fluxmere::platform {
 
 namespace {
 
-SOCKET Native(SocketHandle s) { return static_cast<SOCKET>(s); }
+SOCKET Native(SocketHandle s) {
+    return static_cast<SOCKET>(s);
+}
 
 sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
     sockaddr_in result{};
@@ -44,8 +46,10 @@ bool BindSocket(SocketHandle s, uint32_t address, uint16_t port) {
 bool GetLocalPort(SocketHandle s, uint16_t* port) {
     sockaddr_in local{};
     int length = sizeof local;
-    if (getsockname(Native(s), reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
-    if (port != nullptr) *port = ntohs(local.sin_port);
+    if (getsockname(Native(s), reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return false;
+    if (port != nullptr)
+        *port = ntohs(local.sin_port);
     return true;
 }
 
@@ -54,14 +58,18 @@ bool ConnectSocket(SocketHandle s, uint32_t address, uint16_t port) {
     return connect(Native(s), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0;
 }
 
-bool ListenSocket(SocketHandle s, int backlog) { return listen(Native(s), backlog) == 0; }
+bool ListenSocket(SocketHandle s, int backlog) {
+    return listen(Native(s), backlog) == 0;
+}
 
 SocketHandle AcceptSocket(SocketHandle listening, uint32_t* peerAddress) {
     sockaddr_in peer{};
     int length = sizeof peer;
     const SOCKET s = accept(Native(listening), reinterpret_cast<sockaddr*>(&peer), &length);
-    if (s == INVALID_SOCKET) return kInvalidSocket;
-    if (peerAddress != nullptr) *peerAddress = peer.sin_addr.s_addr;
+    if (s == INVALID_SOCKET)
+        return kInvalidSocket;
+    if (peerAddress != nullptr)
+        *peerAddress = peer.sin_addr.s_addr;
     return static_cast<SocketHandle>(s);
 }
 
@@ -80,7 +88,8 @@ bool SendAll(SocketHandle s, const void* data, int length) {
     const char* bytes = static_cast<const char*>(data);
     while (length > 0) {
         const int sent = SendSocket(s, bytes, length);
-        if (sent <= 0) return false;
+        if (sent <= 0)
+            return false;
         bytes += sent;
         length -= sent;
     }
@@ -92,9 +101,13 @@ int RecvSocket(SocketHandle s, void* buffer, int length) {
     return received == SOCKET_ERROR ? -1 : received;
 }
 
-bool CloseSocket(SocketHandle s) { return closesocket(Native(s)) == 0; }
+bool CloseSocket(SocketHandle s) {
+    return closesocket(Native(s)) == 0;
+}
 
-bool ShutdownSocket(SocketHandle s) { return shutdown(Native(s), SD_BOTH) == 0; }
+bool ShutdownSocket(SocketHandle s) {
+    return shutdown(Native(s), SD_BOTH) == 0;
+}
 
 bool SetRecvTimeout(SocketHandle s, uint32_t ms) {
     const DWORD value = ms;
@@ -121,10 +134,13 @@ int GetSocketType(SocketHandle s) {
     return type;
 }
 
-int LastSocketError() { return WSAGetLastError(); }
+int LastSocketError() {
+    return WSAGetLastError();
+}
 
 uint32_t InetAddr(const char* text) {
-    if (text == nullptr) return kInaddrNone;
+    if (text == nullptr)
+        return kInaddrNone;
     InitSockets();
     return inet_addr(text);
 }

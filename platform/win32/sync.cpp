@@ -9,8 +9,10 @@ namespace fluxmere::platform {
 namespace {
 
 WaitResult ToWaitResult(DWORD rc) {
-    if (rc == WAIT_OBJECT_0) return WaitResult::Signaled;
-    if (rc == WAIT_TIMEOUT) return WaitResult::Timeout;
+    if (rc == WAIT_OBJECT_0)
+        return WaitResult::Signaled;
+    if (rc == WAIT_TIMEOUT)
+        return WaitResult::Timeout;
     return WaitResult::Failed;
 }
 
@@ -26,8 +28,10 @@ struct Semaphore::Impl {
 
 struct WaitableAccess {
     static HANDLE Handle(Waitable& waitable) {
-        if (auto* event = dynamic_cast<Event*>(&waitable)) return event->impl()->handle;
-        if (auto* semaphore = dynamic_cast<Semaphore*>(&waitable)) return semaphore->impl()->handle;
+        if (auto* event = dynamic_cast<Event*>(&waitable))
+            return event->impl()->handle;
+        if (auto* semaphore = dynamic_cast<Semaphore*>(&waitable))
+            return semaphore->impl()->handle;
         return nullptr;
     }
 };
@@ -35,16 +39,22 @@ struct WaitableAccess {
 Event::Event(bool manualReset, bool initiallySet)
     : impl_(new Impl{CreateEventA(nullptr, manualReset, initiallySet, nullptr)}) {}
 Event::~Event() {
-    if (impl_->handle != nullptr) CloseHandle(impl_->handle);
+    if (impl_->handle != nullptr)
+        CloseHandle(impl_->handle);
     delete impl_;
 }
-void Event::Set() { SetEvent(impl_->handle); }
-void Event::Reset() { ResetEvent(impl_->handle); }
+void Event::Set() {
+    SetEvent(impl_->handle);
+}
+void Event::Reset() {
+    ResetEvent(impl_->handle);
+}
 WaitResult Event::Wait(uint32_t timeoutMs) {
     return ToWaitResult(WaitForSingleObject(impl_->handle, timeoutMs));
 }
 bool Event::IsSet() const {
-    if (WaitForSingleObject(impl_->handle, 0) != WAIT_OBJECT_0) return false;
+    if (WaitForSingleObject(impl_->handle, 0) != WAIT_OBJECT_0)
+        return false;
     // The peek consumed an auto-reset event: put the state back. (A manual-reset event is
     // unchanged by the wait, and setting it again is harmless.)
     SetEvent(impl_->handle);
@@ -54,27 +64,34 @@ bool Event::IsSet() const {
 namespace {
 // CreateSemaphore refuses a maximum below 1 or an initial count outside [0, maximum]; a
 // constructor cannot fail, so such arguments are clamped instead.
-LONG ClampMaximum(int32_t maximum) { return maximum < 1 ? 1 : maximum; }
+LONG ClampMaximum(int32_t maximum) {
+    return maximum < 1 ? 1 : maximum;
+}
 LONG ClampInitial(int32_t initial, LONG maximum) {
-    if (initial < 0) return 0;
+    if (initial < 0)
+        return 0;
     return initial > maximum ? maximum : initial;
 }
 }  // namespace
 
 Semaphore::Semaphore(int32_t initialCount, int32_t maximumCount)
-    : impl_(new Impl{CreateSemaphoreA(nullptr,
-                                      ClampInitial(initialCount, ClampMaximum(maximumCount)),
-                                      ClampMaximum(maximumCount), nullptr)}) {}
+    : impl_(
+          new Impl{CreateSemaphoreA(nullptr, ClampInitial(initialCount, ClampMaximum(maximumCount)),
+                                    ClampMaximum(maximumCount), nullptr)}) {}
 Semaphore::~Semaphore() {
-    if (impl_->handle != nullptr) CloseHandle(impl_->handle);
+    if (impl_->handle != nullptr)
+        CloseHandle(impl_->handle);
     delete impl_;
 }
 bool Semaphore::Release(int32_t count, int32_t* previousCount) {
     // Windows refuses a count below 1, but not every implementation does: decide here.
-    if (count < 1) return false;
+    if (count < 1)
+        return false;
     LONG previous = 0;
-    if (!ReleaseSemaphore(impl_->handle, count, &previous)) return false;
-    if (previousCount != nullptr) *previousCount = previous;
+    if (!ReleaseSemaphore(impl_->handle, count, &previous))
+        return false;
+    if (previousCount != nullptr)
+        *previousCount = previous;
     return true;
 }
 WaitResult Semaphore::Wait(uint32_t timeoutMs) {
@@ -87,13 +104,17 @@ void Semaphore::Drain() {
 
 int WaitForEither(Waitable& first, Waitable& second, uint32_t timeoutMs) {
     const HANDLE handles[2] = {WaitableAccess::Handle(first), WaitableAccess::Handle(second)};
-    if (handles[0] == nullptr || handles[1] == nullptr) return -1;
+    if (handles[0] == nullptr || handles[1] == nullptr)
+        return -1;
     // WaitForMultipleObjects rejects the same handle twice.
-    if (handles[0] == handles[1]) return WaitForSingleObject(handles[0], timeoutMs) == WAIT_OBJECT_0 ? 0 : -1;
+    if (handles[0] == handles[1])
+        return WaitForSingleObject(handles[0], timeoutMs) == WAIT_OBJECT_0 ? 0 : -1;
     // With bWaitAll FALSE the lowest signalled index is reported: the first object wins.
     const DWORD rc = WaitForMultipleObjects(2, handles, FALSE, timeoutMs);
-    if (rc == WAIT_OBJECT_0) return 0;
-    if (rc == WAIT_OBJECT_0 + 1) return 1;
+    if (rc == WAIT_OBJECT_0)
+        return 0;
+    if (rc == WAIT_OBJECT_0 + 1)
+        return 1;
     return -1;
 }
 
@@ -101,12 +122,18 @@ struct CriticalSection::Impl {
     CRITICAL_SECTION section;
 };
 
-CriticalSection::CriticalSection() : impl_(new Impl) { InitializeCriticalSection(&impl_->section); }
+CriticalSection::CriticalSection() : impl_(new Impl) {
+    InitializeCriticalSection(&impl_->section);
+}
 CriticalSection::~CriticalSection() {
     DeleteCriticalSection(&impl_->section);
     delete impl_;
 }
-void CriticalSection::Enter() { EnterCriticalSection(&impl_->section); }
-void CriticalSection::Leave() { LeaveCriticalSection(&impl_->section); }
+void CriticalSection::Enter() {
+    EnterCriticalSection(&impl_->section);
+}
+void CriticalSection::Leave() {
+    LeaveCriticalSection(&impl_->section);
+}
 
 }  // namespace fluxmere::platform

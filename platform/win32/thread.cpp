@@ -2,8 +2,8 @@
 
 #include "platform/thread.h"
 
-#include <windows.h>
 #include <process.h>
+#include <windows.h>
 
 namespace fluxmere::platform {
 
@@ -11,8 +11,10 @@ namespace {
 
 struct ThreadControl {
     CRITICAL_SECTION lock;
-    HANDLE thread = nullptr;  // not null from Start until Join saw the thread end
-    volatile LONG finished = 0;
+    HANDLE thread = nullptr;  // not null from Start until a Join saw the thread end
+    // Set when the entry function has returned. Joins wait on this event rather than on the
+    // thread handle, which the first successful Join closes while others may still wait.
+    HANDLE ended = nullptr;
     ThreadEntry entry = nullptr;
     void* context = nullptr;
 };
@@ -20,7 +22,7 @@ struct ThreadControl {
 unsigned __stdcall RunThread(void* argument) {
     auto* state = static_cast<ThreadControl*>(argument);
     state->entry(state->context);
-    InterlockedExchange(&state->finished, 1);
+    SetEvent(state->ended);
     return 0;
 }
 
@@ -35,16 +37,22 @@ HANDLE CurrentHandle(ThreadControl* state) {
 
 struct Thread::State : ThreadControl {};
 
-Thread::Thread() : state_(new State) { InitializeCriticalSection(&state_->lock); }
+Thread::Thread() : state_(new State) {
+    InitializeCriticalSection(&state_->lock);
+    state_->ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
 
 Thread::~Thread() {
     Join(kInfinite);
+    if (state_->ended != nullptr)
+        CloseHandle(state_->ended);
     DeleteCriticalSection(&state_->lock);
     delete state_;
 }
 
 bool Thread::Start(ThreadEntry entry, void* context) {
-    if (entry == nullptr) return false;
+    if (entry == nullptr || state_->ended == nullptr)
+        return false;
     EnterCriticalSection(&state_->lock);
     if (state_->thread != nullptr) {
         LeaveCriticalSection(&state_->lock);
@@ -52,10 +60,10 @@ bool Thread::Start(ThreadEntry entry, void* context) {
     }
     state_->entry = entry;
     state_->context = context;
-    state_->finished = 0;
+    ResetEvent(state_->ended);
     // _beginthreadex rather than CreateThread: the thread may use the C runtime.
-    const uintptr_t thread = _beginthreadex(nullptr, 0, RunThread,
-                                            static_cast<ThreadControl*>(state_), 0, nullptr);
+    const uintptr_t thread =
+        _beginthreadex(nullptr, 0, RunThread, static_cast<ThreadControl*>(state_), 0, nullptr);
     state_->thread = reinterpret_cast<HANDLE>(thread);
     LeaveCriticalSection(&state_->lock);
     return thread != 0;
@@ -63,37 +71,41 @@ bool Thread::Start(ThreadEntry entry, void* context) {
 
 bool Thread::SetPriority(ThreadPriority priority) {
     HANDLE thread = CurrentHandle(state_);
-    if (thread == nullptr) return false;
+    if (thread == nullptr)
+        return false;
     const int level = priority == ThreadPriority::TimeCritical ? THREAD_PRIORITY_TIME_CRITICAL
                                                                : THREAD_PRIORITY_NORMAL;
     return SetThreadPriority(thread, level) != FALSE;
 }
 
 bool Thread::Join(uint32_t timeoutMs) {
-    EnterCriticalSection(&state_->lock);
-    HANDLE thread = state_->thread;
-    if (thread == nullptr) {
-        LeaveCriticalSection(&state_->lock);
+    if (CurrentHandle(state_) == nullptr)
         return true;
-    }
-    // Waiting while holding the lock keeps two joiners from closing the handle twice; Start and
-    // SetPriority from other threads wait meanwhile, which is what they would get anyway.
-    const bool ended = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
-    if (ended) {
-        CloseHandle(thread);
+    // No lock is held while waiting: the thread itself may still call SetPriority or IsRunning.
+    if (WaitForSingleObject(state_->ended, timeoutMs) != WAIT_OBJECT_0)
+        return false;
+    EnterCriticalSection(&state_->lock);
+    if (state_->thread != nullptr) {
+        // The entry function has returned; the thread only has to leave RunThread.
+        WaitForSingleObject(state_->thread, INFINITE);
+        CloseHandle(state_->thread);
         state_->thread = nullptr;
     }
     LeaveCriticalSection(&state_->lock);
-    return ended;
+    return true;
 }
 
 bool Thread::IsRunning() const {
     return CurrentHandle(state_) != nullptr &&
-           InterlockedCompareExchange(&state_->finished, 0, 0) == 0;
+           WaitForSingleObject(state_->ended, 0) != WAIT_OBJECT_0;
 }
 
-void SleepMs(uint32_t ms) { Sleep(ms); }
+void SleepMs(uint32_t ms) {
+    Sleep(ms);
+}
 
-uint64_t MonotonicMs() { return GetTickCount64(); }
+uint64_t MonotonicMs() {
+    return GetTickCount64();
+}
 
 }  // namespace fluxmere::platform

@@ -13,7 +13,8 @@ namespace {
 class FileTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        for (const char* name : {"platform_file_a.bin", "platform_file_b.bin"}) std::remove(name);
+        for (const char* name : {"platform_file_a.bin", "platform_file_b.bin"})
+            std::remove(name);
     }
 };
 
@@ -76,7 +77,8 @@ TEST_F(FileTest, PathsUseTheBackslashSeparator) {
 TEST_F(FileTest, PathsBeyondTheBufferAreRefused) {
     // "./" repeated names the working directory: a valid path, only too long for kMaxPath.
     std::string path;
-    while (path.size() < static_cast<size_t>(kMaxPath)) path += ".\\";
+    while (path.size() < static_cast<size_t>(kMaxPath))
+        path += ".\\";
     path += "platform_file_a.bin";
     File file;
     EXPECT_FALSE(file.CreateAlways(path.c_str()));
@@ -86,7 +88,8 @@ TEST_F(FileTest, PathsBeyondTheBufferAreRefused) {
     // Exactly the longest path that fits (259 characters) still works.
     path.clear();
     const std::string name = "platform_file_a.bin";
-    while (path.size() + name.size() + 2 <= static_cast<size_t>(kMaxPath - 1)) path += ".\\";
+    while (path.size() + name.size() + 2 <= static_cast<size_t>(kMaxPath - 1))
+        path += ".\\";
     path += name;
     ASSERT_LE(path.size(), static_cast<size_t>(kMaxPath - 1));
     EXPECT_TRUE(file.CreateAlways(path.c_str()));

@@ -46,7 +46,8 @@ struct Connection {
     }
     ~Connection() {
         for (SocketHandle s : {client, server, listener}) {
-            if (s != kInvalidSocket) CloseSocket(s);
+            if (s != kInvalidSocket)
+                CloseSocket(s);
         }
     }
 
@@ -68,14 +69,9 @@ TEST(InetAddrTest, OnlyDottedAddressesParse) {
     std::memcpy(&localValue, local, 4);
     std::memcpy(&deviceValue, device, 4);
     const Case cases[] = {
-        {"127.0.0.1", localValue},
-        {"169.254.1.20", deviceValue},
-        {"ab", kInaddrNone},
-        {"1.2.3.4:80", kInaddrNone},
-        {"camera.local", kInaddrNone},
-        {"256.1.1.1", kInaddrNone},
-        {"", kInaddrNone},
-        {nullptr, kInaddrNone},
+        {"127.0.0.1", localValue},   {"169.254.1.20", deviceValue}, {"ab", kInaddrNone},
+        {"1.2.3.4:80", kInaddrNone}, {"camera.local", kInaddrNone}, {"256.1.1.1", kInaddrNone},
+        {"", kInaddrNone},           {nullptr, kInaddrNone},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(InetAddr(c.text), c.expected) << (c.text ? c.text : "(null)");
@@ -254,7 +250,8 @@ void ReadUntilClosed(void* context) {
     unsigned char buffer[4096];
     int n;
     while ((n = RecvSocket(sink->socket, buffer, sizeof buffer)) > 0) {
-        for (int i = 0; i < n; ++i) sink->checksum = sink->checksum * 31 + buffer[i];
+        for (int i = 0; i < n; ++i)
+            sink->checksum = sink->checksum * 31 + buffer[i];
         sink->received += n;
     }
 }

@@ -46,7 +46,8 @@ struct WaitCounter {
 
 void WaitOnceThenReport(void* context) {
     auto* counter = static_cast<WaitCounter*>(context);
-    if (counter->event->Wait(kInfinite) == WaitResult::Signaled) counter->done->Release();
+    if (counter->event->Wait(kInfinite) == WaitResult::Signaled)
+        counter->done->Release();
 }
 
 TEST(EventTest, AutoResetReleasesOneWaiterPerSetAndManualReleasesAll) {
@@ -56,7 +57,8 @@ TEST(EventTest, AutoResetReleasesOneWaiterPerSetAndManualReleasesAll) {
         Semaphore done(0, 2);
         WaitCounter counter{&event, &done};
         Thread waiters[2];
-        for (Thread& t : waiters) ASSERT_TRUE(t.Start(WaitOnceThenReport, &counter));
+        for (Thread& t : waiters)
+            ASSERT_TRUE(t.Start(WaitOnceThenReport, &counter));
 
         event.Set();
         EXPECT_EQ(done.Wait(kPromptMs), WaitResult::Signaled);
@@ -67,7 +69,8 @@ TEST(EventTest, AutoResetReleasesOneWaiterPerSetAndManualReleasesAll) {
             event.Set();
         }
         EXPECT_EQ(done.Wait(kPromptMs), WaitResult::Signaled);
-        for (Thread& t : waiters) EXPECT_TRUE(t.Join(kPromptMs));
+        for (Thread& t : waiters)
+            EXPECT_TRUE(t.Join(kPromptMs));
     }
 }
 
@@ -92,7 +95,8 @@ TEST(SemaphoreTest, ReleasePastMaximumFailsAndKeepsCount) {
     EXPECT_FALSE(semaphore.Release(-1));
 
     // Still exactly three.
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(semaphore.Wait(0), WaitResult::Signaled) << i;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(semaphore.Wait(0), WaitResult::Signaled) << i;
     EXPECT_EQ(semaphore.Wait(0), WaitResult::Timeout);
 
     EXPECT_TRUE(semaphore.Release(3, &previous));
@@ -114,7 +118,8 @@ TEST(WaitForEitherTest, FirstWinsAndEachWaitConsumes) {
     // before the second is reported, however long the second has been set.
     Semaphore blocks(3, 10);
     Event done(true, true);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(WaitForEither(blocks, done, 0), 0) << i;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(WaitForEither(blocks, done, 0), 0) << i;
     EXPECT_EQ(WaitForEither(blocks, done, 0), 1);
     EXPECT_EQ(WaitForEither(blocks, done, 0), 1) << "manual-reset stays set";
 
@@ -150,7 +155,8 @@ struct Producer {
 void ProduceThenFinish(void* context) {
     auto* producer = static_cast<Producer*>(context);
     for (int i = 0; i < producer->count; ++i) {
-        while (!producer->blocks->Release()) SleepMs(1);  // full: let the consumer catch up
+        while (!producer->blocks->Release())
+            SleepMs(1);  // full: let the consumer catch up
     }
     producer->fileDone->Set();
 }
@@ -166,7 +172,8 @@ TEST(WaitForEitherTest, ConsumerSeesEveryBlockBeforeTheEnd) {
         ASSERT_TRUE(thread.Start(ProduceThenFinish, &producer));
         int seen = 0;
         int which;
-        while ((which = WaitForEither(blocks, fileDone, kPromptMs)) == 0) ++seen;
+        while ((which = WaitForEither(blocks, fileDone, kPromptMs)) == 0)
+            ++seen;
         EXPECT_EQ(which, 1);
         EXPECT_EQ(seen, producer.count) << "round " << round;
         EXPECT_TRUE(thread.Join(kPromptMs));
@@ -222,8 +229,10 @@ TEST(CriticalSectionTest, RecursiveAndMutuallyExclusive) {
     int counter = 0;
     Counting counting{&section, &counter};
     Thread threads[2];
-    for (Thread& t : threads) ASSERT_TRUE(t.Start(IncrementUnderNestedLock, &counting));
-    for (Thread& t : threads) EXPECT_TRUE(t.Join(kInfinite));
+    for (Thread& t : threads)
+        ASSERT_TRUE(t.Start(IncrementUnderNestedLock, &counting));
+    for (Thread& t : threads)
+        EXPECT_TRUE(t.Join(kInfinite));
     EXPECT_EQ(counter, 40000);
 }
 
