@@ -67,13 +67,18 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
             if (got > 0) {
                 held += got;
             } else {
-                if (StopRequested()) break;
-                peerClosed_ = got == 0;
-                lastError = peerClosed_ ? platform::kWsaETimedOut : platform::LastSocketError();
-                if (lastError == platform::kWsaENotSock || lastError == platform::kWsaENotConn ||
-                    lastError == platform::kWsaEBadF) {
+                const int error = got == 0 ? platform::kWsaETimedOut : platform::LastSocketError();
+                const bool ending = error == platform::kWsaENotSock ||
+                                    error == platform::kWsaENotConn || error == platform::kWsaEBadF;
+                // The loop ends on these errors anyway: a stop request is only looked for, not
+                // awaited, so a closed socket ends the loop at once.
+                if (ending ? stopRequest_.Wait(0) == platform::WaitResult::Signaled
+                           : StopRequested()) {
                     break;
                 }
+                peerClosed_ = got == 0;
+                lastError = error;
+                if (ending) break;
                 if (lastError == platform::kWsaETimedOut) {
                     held_ = static_cast<int32_t>(held);
                     callback_(buffer, 0, context_);

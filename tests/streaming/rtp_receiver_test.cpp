@@ -244,6 +244,7 @@ TEST(RtpReceiverTest, NoticeEveryTimeoutWhilePeerIsSilent) {
     const uint64_t start = platform::MonotonicMs();
     EXPECT_EQ(run.receiver.Run(timing.socket), platform::kWsaENotSock);
     done.Set();
+    EXPECT_TRUE(run.peer.Finish());  // the peer has left its wait on done
     ASSERT_EQ(timing.at.size(), 2u);
     uint64_t previous = start;
     for (uint64_t at : timing.at) {

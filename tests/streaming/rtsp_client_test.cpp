@@ -295,7 +295,7 @@ TEST(RtspClientTest, ReadResponseAcrossReads) {
         int32_t headerOut = -3, contentOut = -3;
         const int32_t status = client.ReadResponse(buffer.data(), &headerOut, &contentOut);
         platform::CloseSocket(s);
-        ASSERT_TRUE(peer.Finish());
+        peer.Finish();  // a refused reply may leave the peer's bytes unread: its send can fail
         EXPECT_EQ(status, c.status);
         if (c.status != 0) {
             EXPECT_EQ(headerOut, c.headerLength);

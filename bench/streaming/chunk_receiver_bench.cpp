@@ -1,0 +1,138 @@
+// Chunk receiver throughput over loopback, next to a plain recv loop on the same kind of
+// connection: 200 KB chunks (the size of a large combined frame), sent as fast as the sender can.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/socket.h"
+#include "platform/thread.h"
+#include "streaming/rtp_receiver.h"
+
+namespace fluxmere {
+namespace {
+
+constexpr size_t kChunkData = 200 * 1024;
+constexpr int kChunksPerBlock = 16;
+constexpr int kBlocksPerConnection = 32;  // 512 chunks, about 105 MB per iteration
+constexpr size_t kReceiveBuffer = 290000;
+
+const std::vector<char>& ChunkBlock() {
+    static const std::vector<char> block = [] {
+        std::vector<char> bytes;
+        char line[16];
+        const int n = std::snprintf(line, sizeof line, "%lx\r\n", static_cast<unsigned long>(kChunkData));
+        for (int c = 0; c < kChunksPerBlock; ++c) {
+            bytes.insert(bytes.end(), line, line + n);
+            for (size_t i = 0; i < kChunkData; ++i) bytes.push_back(static_cast<char>(i * 31 + c));
+            bytes.push_back('\r');
+            bytes.push_back('\n');
+        }
+        return bytes;
+    }();
+    return block;
+}
+
+// One loopback connection whose far end sends kBlocksPerConnection blocks and then closes.
+class SenderConnection {
+public:
+    SenderConnection() {
+        const uint32_t address = platform::InetAddr("127.10.3.200");
+        listening_ = platform::CreateTcpSocket();
+        platform::SetReuseAddress(listening_, true);
+        uint16_t port = 0;
+        platform::BindSocket(listening_, address, 0);
+        platform::GetLocalPort(listening_, &port);
+        platform::ListenSocket(listening_, 1);
+        thread_.Start(&SenderConnection::Send, this);
+        client_ = platform::CreateTcpSocket();
+        platform::SetRecvBufferSize(client_, 1048576);
+        platform::ConnectSocket(client_, address, port);
+    }
+    ~SenderConnection() {
+        thread_.Join(platform::kInfinite);
+        platform::CloseSocket(listening_);
+        platform::CloseSocket(client_);
+    }
+    platform::SocketHandle client() const { return client_; }
+    static int64_t BytesPerConnection() {
+        return static_cast<int64_t>(ChunkBlock().size()) * kBlocksPerConnection;
+    }
+
+private:
+    static void Send(void* context) {
+        auto* self = static_cast<SenderConnection*>(context);
+        const platform::SocketHandle s = platform::AcceptSocket(self->listening_);
+        const std::vector<char>& block = ChunkBlock();
+        for (int i = 0; i < kBlocksPerConnection; ++i) {
+            platform::SendAll(s, block.data(), static_cast<int>(block.size()));
+        }
+        platform::CloseSocket(s);
+    }
+
+    platform::SocketHandle listening_;
+    platform::SocketHandle client_;
+    platform::Thread thread_;
+};
+
+struct Viewer {
+    std::vector<uint8_t> a = std::vector<uint8_t>(kReceiveBuffer);
+    std::vector<uint8_t> b = std::vector<uint8_t>(kReceiveBuffer);
+    platform::SocketHandle socket;
+    int64_t chunkBytes = 0;
+
+    // Alternates the two buffers as the viewer does; closes the socket at the peer's close.
+    static uint8_t* OnChunk(uint8_t* data, int32_t size, void* context) {
+        auto* self = static_cast<Viewer*>(context);
+        if (size == 0) {
+            platform::CloseSocket(self->socket);
+            return nullptr;
+        }
+        self->chunkBytes += size;
+        return data >= self->a.data() && data < self->a.data() + self->a.size() ? self->b.data()
+                                                                                : self->a.data();
+    }
+};
+
+void BM_ChunkReceiver(benchmark::State& state) {
+    platform::InitSockets();
+    Viewer viewer;
+    CRTPReceiver receiver;
+    receiver.SetCallback(&Viewer::OnChunk, &viewer);
+    for (auto _ : state) {
+        SenderConnection connection;
+        viewer.socket = connection.client();
+        viewer.chunkBytes = 0;
+        receiver.SetBuffer(viewer.a.data(), viewer.a.size());
+        receiver.Run(connection.client());
+        if (viewer.chunkBytes != static_cast<int64_t>(kChunkData) * kChunksPerBlock * kBlocksPerConnection) {
+            state.SkipWithError("chunks lost");
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * SenderConnection::BytesPerConnection());
+}
+
+void BM_PlainRecvLoop(benchmark::State& state) {
+    platform::InitSockets();
+    std::vector<char> buffer(65536);
+    for (auto _ : state) {
+        SenderConnection connection;
+        int64_t total = 0;
+        int got;
+        while ((got = platform::RecvSocket(connection.client(), buffer.data(), 65536)) > 0) total += got;
+        benchmark::DoNotOptimize(total);
+        if (total != SenderConnection::BytesPerConnection()) state.SkipWithError("bytes lost");
+    }
+    state.SetBytesProcessed(state.iterations() * SenderConnection::BytesPerConnection());
+}
+
+BENCHMARK(BM_PlainRecvLoop)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_ChunkReceiver)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+
+}  // namespace
+}  // namespace fluxmere
+
+BENCHMARK_MAIN();
