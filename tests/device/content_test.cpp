@@ -1,0 +1,255 @@
+// What the device sends, checked without a network: the clip bytes, the stream description and
+// the combined frames, including the hostile ones. The picture payloads are checked with a
+// decoder nobody here wrote: wrapped back into a JPEG, they must decode with djpeg to the test
+// pattern.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "container/combined_frame.h"
+#include "container/kelo.h"
+#include "container/kelo_writer.h"
+#include "device/clip.h"
+#include "device/media_frames.h"
+#include "device/mjpa_encoder.h"
+#include "device/test_pattern.h"
+#include "tests/device/raw_client.h"
+
+namespace fluxmere::device {
+namespace {
+
+std::string Text(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+
+TEST(DeviceClip, ExactSizeDeterministicAndWellFormed) {
+    const std::string name = "clip01";
+    const std::vector<uint8_t> probe = GenerateClip(name, 1 << 20, 7);
+    CKelo header;
+    ASSERT_TRUE(header.ParseHeader(probe.data(), probe.size()));
+    const size_t headerSize = header.bytesRead();
+    EXPECT_EQ(header.version, 3u);
+    ASSERT_EQ(header.tracks.size(), 2u);
+    EXPECT_EQ(header.tracks[0].mediaKind, kKindVideo);
+    EXPECT_EQ(header.tracks[1].codecCode, kCodecP16S);
+    EXPECT_EQ(Text(header.parameters[0].value), name);
+
+    for (uint64_t size : {uint64_t{0}, uint64_t{1}, uint64_t{headerSize}, uint64_t{headerSize + 30},
+                          uint64_t{headerSize + 57}, uint64_t{100000}, uint64_t{3} << 20}) {
+        SCOPED_TRACE(size);
+        const std::vector<uint8_t> clip = GenerateClip(name, size, 7);
+        ASSERT_EQ(clip.size(), size);
+        EXPECT_EQ(clip, GenerateClip(name, size, 7));
+        // A prefix of a longer clip up to its last, resized block.
+        const size_t common = std::min<size_t>(size, headerSize);
+        EXPECT_TRUE(std::equal(clip.begin(), clip.begin() + common, probe.begin()));
+
+        // Read in odd pieces, the source gives the same bytes.
+        ClipSource source(name, size, 7);
+        std::vector<uint8_t> pieces;
+        uint8_t buffer[777];
+        while (size_t got = source.Read(buffer, sizeof buffer)) {
+            pieces.insert(pieces.end(), buffer, buffer + got);
+        }
+        EXPECT_EQ(pieces, clip);
+
+        // Whole blocks from the header to the very last byte.
+        if (size >= headerSize + 57) {
+            size_t offset = headerSize;
+            int blocks = 0;
+            while (offset < size) {
+                ASSERT_LE(offset + 4, size);
+                const uint32_t length = LoadBE32(&clip[offset]);
+                CKeloMediaFrame frame(3);
+                uint32_t payload = 0;
+                ASSERT_LE(offset + 4 + length, size);
+                ASSERT_TRUE(frame.ParseHeader(&clip[offset + 4], length, &payload));
+                EXPECT_EQ(frame.mediaKind, blocks % 2 == 0 ? kKindVideo : kKindAudio);
+                offset += 4 + length + payload;
+                ++blocks;
+            }
+            EXPECT_EQ(offset, size);
+        }
+    }
+    EXPECT_NE(GenerateClip(name, 100000, 7), GenerateClip(name, 100000, 8));
+    EXPECT_NE(GenerateClip(name, 100000, 7), GenerateClip("clip02", 100000, 7));
+}
+
+TEST(DeviceClip, ChunkSizesVaryWithinRange) {
+    ChunkSizer sizer(3);
+    uint32_t smallest = ~0u, largest = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const uint32_t size = sizer.Next();
+        smallest = std::min(smallest, size);
+        largest = std::max(largest, size);
+    }
+    EXPECT_GE(smallest, 32u * 1024);
+    EXPECT_LE(largest, 200u * 1024);
+    EXPECT_GT(largest - smallest, 100u * 1024);
+}
+
+TEST(DeviceStream, DescriptionCarriesTheStreamHeader) {
+    struct Case {
+        uint32_t version;
+        bool audio;
+        bool longHeader;
+    };
+    for (const Case c : {Case{3, true, false}, Case{2, false, false}, Case{1, true, true},
+                         Case{2, true, true}, Case{3, true, true}}) {
+        SCOPED_TRACE(::testing::Message() << "version " << c.version << " audio " << c.audio
+                                        << " long " << c.longHeader);
+        DeviceOptions o;
+        o.width = 176;
+        o.height = 144;
+        o.streamVersion = c.version;
+        o.hasAudio = c.audio;
+        o.longHeader = c.longHeader;
+        const std::string sdp = BuildSdp(o, "127.0.0.1");
+        EXPECT_NE(sdp.find("m=video"), std::string::npos);
+        EXPECT_EQ(sdp.find("m=audio") != std::string::npos, c.audio);
+        const std::string marker = "a=pgmpu:data:application/kelo;base64,";
+        const size_t at = sdp.find(marker);
+        ASSERT_NE(at, std::string::npos);
+        const size_t end = sdp.find("\r\n", at);
+        const std::vector<uint8_t> description =
+            fluxmere::testing::DecodeBase64(sdp.substr(at + marker.size(), end - at - marker.size()));
+        EXPECT_EQ(description, BuildStreamDescription(o));
+        EXPECT_EQ(description.size() > 512, c.longHeader);
+        ASSERT_GE(description.size(), 8u);
+        EXPECT_EQ(LoadBE32(&description[4]), description.size() - 8);
+
+        CKelo stream;
+        ASSERT_TRUE(stream.ParseHeader(description.data() + 8, description.size() - 8));
+        EXPECT_EQ(stream.bytesRead(), description.size() - 8);
+        EXPECT_EQ(stream.version, c.version);
+        EXPECT_EQ(stream.tracks[0].mediaKind, kKindVideo);
+        EXPECT_EQ(stream.tracks[0].codecCode, kCodecMjpa);
+        EXPECT_EQ(stream.tracks[0].width, 176u);
+        EXPECT_EQ(stream.tracks[0].height, 144u);
+        EXPECT_EQ(stream.tracks.size() > 1 && stream.tracks[1].mediaKind == kKindAudio, c.audio);
+    }
+}
+
+// Decodes a JPEG with djpeg into packed RGB; false when djpeg fails or warns.
+bool DecodeWithDjpeg(const std::vector<uint8_t>& jpeg, int* width, int* height,
+                     std::vector<uint8_t>* rgb) {
+    const std::string base = ::testing::TempDir() + "device_content_" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string in = base + ".jpg", out = base + ".ppm";
+    std::FILE* f = std::fopen(in.c_str(), "wb");
+    if (f == nullptr) return false;
+    std::fwrite(jpeg.data(), 1, jpeg.size(), f);
+    std::fclose(f);
+    const std::string command = "djpeg -pnm -outfile '" + out + "' '" + in + "' 2>/dev/null";
+    const int status = std::system(command.c_str());
+    std::remove(in.c_str());
+    if (status != 0) {
+        std::remove(out.c_str());
+        return false;
+    }
+    f = std::fopen(out.c_str(), "rb");
+    if (f == nullptr) return false;
+    int maxValue = 0;
+    const bool headerOk = std::fscanf(f, "P6 %d %d %d", width, height, &maxValue) == 3 &&
+                          std::fgetc(f) != EOF && maxValue == 255;
+    rgb->resize(static_cast<size_t>(*width) * *height * 3);
+    const bool dataOk = headerOk && std::fread(rgb->data(), 1, rgb->size(), f) == rgb->size();
+    std::fclose(f);
+    std::remove(out.c_str());
+    return dataOk;
+}
+
+double MeanAbsoluteDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        sum += std::abs(int{a[i]} - int{b[i]});
+    }
+    return sum / a.size();
+}
+
+TEST(DeviceFrames, PayloadsDecodeToTheMovingTestPattern) {
+    DeviceOptions o;  // 352 x 288, 25 frames/s, version 3 headers
+    FrameBuilder builder(o);
+    std::vector<uint8_t> decodedFirst;
+    for (uint32_t index : {0u, 37u}) {
+        SCOPED_TRACE(index);
+        const std::vector<uint8_t> frame = builder.Build(index);
+        CKeloMediaFrame video(3), audio(3);
+        CombinedFrameSpans spans;
+        ASSERT_TRUE(SplitCombinedFrame(frame.data(), frame.size(), video, audio, &spans));
+        EXPECT_EQ(video.codecCode, kCodecMjpa);
+        EXPECT_EQ(video.frameWord, index);
+        EXPECT_EQ(audio.codecCode, kCodecP16S);
+        ASSERT_EQ(spans.audioPayloadSize, 1920u * 4);
+        std::vector<uint8_t> tone(1920 * 4);
+        RenderTone(uint64_t{index} * 1920, tone.data(), 1920);
+        EXPECT_EQ(std::vector<uint8_t>(spans.audioPayload, spans.audioPayload + 7680), tone);
+
+        std::vector<uint8_t> jpeg;
+        ASSERT_TRUE(WrapMjpaPayload(spans.videoPayload, spans.videoPayloadSize, 352, 288, &jpeg));
+        int w = 0, h = 0;
+        std::vector<uint8_t> decoded;
+        ASSERT_TRUE(DecodeWithDjpeg(jpeg, &w, &h, &decoded));
+        ASSERT_EQ(w, 352);
+        ASSERT_EQ(h, 288);
+        std::vector<uint8_t> expected(352 * 288 * 3);
+        RenderTestPattern(352, 288, index, expected.data());
+        EXPECT_LT(MeanAbsoluteDifference(decoded, expected), 4.0);
+        if (index == 0) {
+            decodedFirst = decoded;
+        } else {
+            EXPECT_GT(MeanAbsoluteDifference(decoded, decodedFirst), 1.0);  // bar and counter moved
+        }
+    }
+}
+
+TEST(DeviceFrames, HostileFramesAreTheFaultsTheyClaim) {
+    DeviceOptions o;
+    o.width = 64;
+    o.height = 32;
+    o.hostileEvery = 1;
+    CKeloMediaFrame video(3), audio(3);
+    CombinedFrameSpans spans;
+
+    o.hostileFrame = HostileFrame::BadBlockLengths;
+    FrameBuilder bad(o);
+    for (uint32_t variant = 0; variant < 4; ++variant) {
+        SCOPED_TRACE(variant);
+        const std::vector<uint8_t> frame = bad.Build(variant);
+        EXPECT_FALSE(SplitCombinedFrame(frame.data(), frame.size(), video, audio, &spans));
+    }
+
+    o.hostileFrame = HostileFrame::OversizedChunk;
+    EXPECT_EQ(FrameBuilder(o).Build(0).size(), 1u << 20);
+
+    o.hostileFrame = HostileFrame::HugeVideoPayload;
+    const std::vector<uint8_t> huge = FrameBuilder(o).Build(0);
+    ASSERT_TRUE(SplitCombinedFrame(huge.data(), huge.size(), video, audio, &spans));
+    EXPECT_EQ(spans.videoPayloadSize, 300000u);
+
+    o.hostileFrame = HostileFrame::CorruptJpeg;
+    FrameBuilder corrupt(o);
+    const std::vector<uint8_t> damaged = corrupt.Build(0);
+    ASSERT_TRUE(SplitCombinedFrame(damaged.data(), damaged.size(), video, audio, &spans));
+    std::vector<uint8_t> jpeg;
+    ASSERT_TRUE(WrapMjpaPayload(spans.videoPayload, spans.videoPayloadSize, 64, 32, &jpeg));
+    int w = 0, h = 0;
+    std::vector<uint8_t> decoded;
+    EXPECT_FALSE(DecodeWithDjpeg(jpeg, &w, &h, &decoded));
+    const std::vector<uint8_t> healthy = corrupt.BuildHealthy(0);
+    ASSERT_TRUE(SplitCombinedFrame(healthy.data(), healthy.size(), video, audio, &spans));
+    ASSERT_TRUE(WrapMjpaPayload(spans.videoPayload, spans.videoPayloadSize, 64, 32, &jpeg));
+    EXPECT_TRUE(DecodeWithDjpeg(jpeg, &w, &h, &decoded));
+
+    o.hostileEvery = 3;
+    std::vector<uint32_t> hostile;
+    for (uint32_t i = 0; i < 9; ++i) {
+        if (IsHostileFrame(o, i)) hostile.push_back(i);
+    }
+    EXPECT_EQ(hostile, (std::vector<uint32_t>{2, 5, 8}));
+}
+
+}  // namespace
+}  // namespace fluxmere::device
