@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+
 namespace fluxmere::platform {
 
 namespace {
@@ -108,6 +110,11 @@ void File::Close() {
 bool PathExists(const char* path) {
     char native[kMaxPath];
     if (!NativePath(path, native))
+        return false;
+    // FindFirstFileA finds nothing for a path that ends in a separator, even when the folder
+    // exists; callers get the same answer here.
+    const size_t length = std::strlen(native);
+    if (native[length - 1] == '/')
         return false;
     struct stat info;
     return stat(native, &info) == 0;

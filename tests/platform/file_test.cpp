@@ -63,6 +63,7 @@ TEST_F(FileTest, PathsUseTheBackslashSeparator) {
     EXPECT_TRUE(PathExists("platform_file_b.bin"));
     EXPECT_TRUE(PathExists(".\\platform_file_b.bin"));
     EXPECT_TRUE(PathExists("."));
+    EXPECT_FALSE(PathExists(".\\")) << "a trailing separator finds nothing";
     EXPECT_FALSE(PathExists("platform_file_missing.bin"));
     EXPECT_FALSE(PathExists(""));
     EXPECT_FALSE(PathExists(nullptr));
