@@ -33,6 +33,18 @@ constexpr size_t kInitialRgbBytes = 324864;
 
 int32_t RoundedWidth(int32_t width) { return (width + 15) / 16 * 16; }
 
+// R, G, B pixels to the B, G, R order of a 24-bit device-independent bitmap.
+void SwapRedAndBlue(uint8_t* pixels, int32_t width, int32_t height, int32_t stride) {
+    for (int32_t y = 0; y < height; ++y) {
+        uint8_t* p = pixels + static_cast<size_t>(y) * stride;
+        for (int32_t x = 0; x < width; ++x, p += 3) {
+            const uint8_t red = p[0];
+            p[0] = p[2];
+            p[2] = red;
+        }
+    }
+}
+
 }  // namespace
 
 CPlayerSession::CPlayerSession(IAudioOutput& audio, IPlayerHost* host)
@@ -458,11 +470,13 @@ bool CPlayerSession::RenderFrame(RenderedPicture* picture) {
     uint8_t* const decoded[3] = {luma, cb, cr};
     decoder_.Decode(decoded, &sample);
 
-    // Cr where the converter expects Cb and the other way round: its "R, G, B" bytes then land
-    // as B, G, R, the order of a 24-bit device-independent bitmap.
-    const uint8_t* const swapped[3] = {luma, cr, cb};
+    // The planes go to the converter in their own order. Handing it Cr as Cb and Cb as Cr would
+    // also put the bytes in B, G, R order, but through the wrong coefficients (blue would get
+    // red's 1.596 instead of 2.017, and green would mix the two up): visibly wrong colours. The
+    // bytes are put in B, G, R order after scaling instead, on the smaller picture.
+    const uint8_t* const ordered[3] = {luma, cb, cr};
     const int32_t strides[3] = {w16, w16 / 2, w16 / 2};
-    YCbCr422ToRGB(swapped, strides, rgb_.data(), 3 * w16, w16, sourceHeight);
+    YCbCr422ToRGB(ordered, strides, rgb_.data(), 3 * w16, w16, sourceHeight);
 
     const int32_t stride = PictureStride(targetWidth);
     ResizeRGBWithWork(rgb_.data(), w16, sourceHeight, 3 * w16, 0, 0, sourceWidth, sourceHeight,
@@ -470,6 +484,7 @@ bool CPlayerSession::RenderFrame(RenderedPicture* picture) {
                       static_cast<double>(targetWidth) / sourceWidth,
                       static_cast<double>(targetHeight) / sourceHeight, CubicMode,
                       resizeWork_.data(), resizeWork_.capacity());
+    SwapRedAndBlue(picture_.data(), targetWidth, targetHeight, stride);
     picture->pixels = picture_.data();
     picture->width = targetWidth;
     picture->height = targetHeight;

@@ -136,7 +136,7 @@ public:
     // header version, as the session does when it learns the stream (tests use it directly).
     // False when the size is unsupported or the buffers cannot grow.
     bool PrepareForStream(int32_t width, int32_t height, uint32_t version);
-    const CAudioRing& Audio() const { return audio_; }
+    CAudioRing& Audio() { return audio_; }
 
     // IDownloadPanel (registryLock held).
     IDownloadJob* OnDownloadState(DownloadState state, CodecKind codec,

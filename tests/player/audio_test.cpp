@@ -1,0 +1,156 @@
+// The audio ring over the portable software device.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/thread.h"
+#include "player/audio_output.h"
+#include "player/software_audio_output.h"
+
+namespace fluxmere {
+namespace {
+
+CKeloMediaFrame AudioHeader(uint32_t payloadSize, const FourCC& codec = kCodecP16S) {
+    CKeloMediaFrame header;
+    header.mediaKind = kKindAudio;
+    header.codecCode = codec;
+    header.payloadSize = payloadSize;
+    return header;
+}
+
+// Big-endian samples whose bytes tell the block and the position apart.
+std::vector<uint8_t> Block(uint8_t tag, size_t bytes) {
+    std::vector<uint8_t> block(bytes);
+    for (size_t i = 0; i < bytes; ++i) block[i] = static_cast<uint8_t>(i % 2 == 0 ? tag : i / 2);
+    return block;
+}
+
+std::vector<uint8_t> Swapped(const std::vector<uint8_t>& block) {
+    std::vector<uint8_t> out(block);
+    for (size_t i = 0; i + 1 < out.size(); i += 2) std::swap(out[i], out[i + 1]);
+    return out;
+}
+
+std::string TempPath(const char* name) {
+    const char* dir = std::getenv("TMPDIR");
+    std::string path = dir != nullptr ? dir : "/tmp";
+#ifdef _WIN32
+    if (const char* temp = std::getenv("TEMP")) path = temp;
+    path += "\\";
+#else
+    path += "/";
+#endif
+    return path + name;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        uint8_t chunk[4096];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+// Polls until the device has played `bytes` (bounded, so a broken device fails instead of hanging).
+bool WaitPlayed(const CSoftwareAudioOutput& device, uint64_t bytes) {
+    for (int i = 0; i < 2000 && device.BytesPlayed() < bytes; ++i) platform::SleepMs(5);
+    return device.BytesPlayed() >= bytes;
+}
+
+TEST(AudioRing, FullRingDropsAndRetriesTheSameSlot) {
+    const std::string wav = TempPath("fluxmere_player_ring.wav");
+    CSoftwareAudioOutput device(wav);
+    CAudioRing ring(device);
+    ring.OpenAudio();
+    device.Hold(true);  // the device plays nothing until released
+
+    std::vector<std::vector<uint8_t>> blocks;
+    for (uint8_t tag = 1; tag <= 6; ++tag) blocks.push_back(Block(tag, 192));
+    const uint32_t expectedSlot[] = {1, 2, 3, 4, 0, 0};  // after blocks 1..6
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        ring.QueueAudioBlock(AudioHeader(192), blocks[i].data());
+        EXPECT_EQ(ring.NextSlot(), expectedSlot[i]) << "block " << i + 1;
+    }
+    for (int slot = 0; slot < kAudioSlots; ++slot) EXPECT_FALSE(device.IsSlotDone(slot));
+
+    // Neither another codec nor a block larger than a buffer moves the ring.
+    device.Hold(false);
+    ASSERT_TRUE(WaitPlayed(device, 4 * 192));
+    const std::vector<uint8_t> big = Block(9, kAudioBufferBytes + 2);
+    ring.QueueAudioBlock(AudioHeader(192, kCodecMjpa), blocks[0].data());
+    ring.QueueAudioBlock(AudioHeader(kAudioBufferBytes + 2), big.data());
+    EXPECT_EQ(ring.NextSlot(), 0u);
+
+    const std::vector<uint8_t> seventh = Block(7, 191);  // odd: the last byte is not converted
+    ring.QueueAudioBlock(AudioHeader(191), seventh.data());
+    EXPECT_EQ(ring.NextSlot(), 1u);
+    ASSERT_TRUE(WaitPlayed(device, 4 * 192 + 191));
+    ring.CloseAudio();
+
+    std::vector<uint8_t> expected;
+    for (int i = 0; i < 4; ++i) {
+        const std::vector<uint8_t> swapped = Swapped(blocks[i]);
+        expected.insert(expected.end(), swapped.begin(), swapped.end());
+    }
+    const std::vector<uint8_t> swapped = Swapped(seventh);
+    expected.insert(expected.end(), swapped.begin(), swapped.end() - 1);
+    expected.push_back(Swapped(blocks[0])[190]);  // slot 0 still holds block 1 there
+
+    const std::vector<uint8_t> file = ReadFile(wav);
+    ASSERT_EQ(file.size(), 44 + expected.size());
+    EXPECT_EQ(0, std::memcmp(file.data(), "RIFF", 4));
+    EXPECT_EQ(0, std::memcmp(file.data() + 8, "WAVEfmt ", 8));
+    const uint32_t rate = file[24] | file[25] << 8 | file[26] << 16 | file[27] << 24;
+    const uint32_t dataBytes = file[40] | file[41] << 8 | file[42] << 16 | file[43] << 24;
+    EXPECT_EQ(rate, 48000u);
+    EXPECT_EQ(dataBytes, expected.size());
+    EXPECT_EQ(0, std::memcmp(file.data() + 44, expected.data(), expected.size()));
+    std::remove(wav.c_str());
+}
+
+TEST(AudioRing, ClosingWithQueuedBlocksResetsTheDevice) {
+    CSoftwareAudioOutput device;
+    {
+        CAudioRing ring(device);
+        ring.QueueAudioBlock(AudioHeader(192), Block(1, 192).data());  // closed: dropped
+        EXPECT_EQ(ring.NextSlot(), 0u);
+        ring.OpenAudio();
+        device.Hold(true);
+        for (int i = 0; i < 3; ++i) ring.QueueAudioBlock(AudioHeader(192), Block(1, 192).data());
+        ring.OpenAudio();  // a second open closes the first device, with its blocks queued
+        EXPECT_TRUE(device.IsOpen());
+        for (int slot = 0; slot < kAudioSlots; ++slot) EXPECT_TRUE(device.IsSlotDone(slot));
+        ring.QueueAudioBlock(AudioHeader(192), Block(1, 192).data());
+        EXPECT_FALSE(device.IsSlotDone(3)) << "the ring goes on where it was";
+        // The ring goes away with a block queued: the device must not read the freed buffer.
+    }
+    EXPECT_FALSE(device.IsOpen());
+    device.Hold(false);
+    EXPECT_EQ(device.BytesPlayed(), 0u);
+}
+
+TEST(SoftwareAudioOutput, PlaysInRealTimeOrder) {
+    // Not a timing assertion: only that every byte comes out once, in the order queued.
+    CSoftwareAudioOutput device;
+    std::vector<uint8_t> storage(kAudioSlots * 64);
+    uint8_t* buffers[kAudioSlots];
+    for (int i = 0; i < kAudioSlots; ++i) buffers[i] = storage.data() + i * 64;
+    EXPECT_TRUE(device.Open(buffers, 64));
+    EXPECT_FALSE(device.Write(0, 65)) << "longer than the buffer";
+    EXPECT_FALSE(device.IsSlotDone(0)) << "a refused write keeps the slot queued";
+    EXPECT_TRUE(device.Write(1, 64));
+    EXPECT_FALSE(device.Write(1, 64)) << "already queued";
+    ASSERT_TRUE(WaitPlayed(device, 64));
+    EXPECT_TRUE(device.IsSlotDone(1));
+    device.Close();
+    EXPECT_FALSE(device.Write(2, 8));
+}
+
+}  // namespace
+}  // namespace fluxmere
