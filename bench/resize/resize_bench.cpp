@@ -8,9 +8,11 @@
 #include <random>
 #include <vector>
 
+#ifdef FLUXMERE_BENCH_SWSCALE
 extern "C" {
 #include <libswscale/swscale.h>
 }
+#endif
 
 #include "decode/resize/resize.h"
 
@@ -65,6 +67,7 @@ void BM_ResizeRGBCubic(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * dw * dh);
 }
 
+#ifdef FLUXMERE_BENCH_SWSCALE
 void BM_SwscaleBicubic(benchmark::State& state) {
     const int sw = static_cast<int>(state.range(0)), sh = static_cast<int>(state.range(1));
     const int dw = static_cast<int>(state.range(2)), dh = static_cast<int>(state.range(3));
@@ -88,6 +91,7 @@ void BM_SwscaleBicubic(benchmark::State& state) {
     sws_freeContext(context);
     state.SetItemsProcessed(state.iterations() * dw * dh);
 }
+#endif
 
 void ViewerSizes(benchmark::internal::Benchmark* b) {
     b->Args({352, 288, 720, 576});
@@ -95,6 +99,8 @@ void ViewerSizes(benchmark::internal::Benchmark* b) {
 }
 
 BENCHMARK(BM_ResizeRGBCubic)->Apply(ViewerSizes)->Unit(benchmark::kMicrosecond);
+#ifdef FLUXMERE_BENCH_SWSCALE
 BENCHMARK(BM_SwscaleBicubic)->Apply(ViewerSizes)->Unit(benchmark::kMicrosecond);
+#endif
 
 }  // namespace

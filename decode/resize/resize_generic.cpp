@@ -22,7 +22,7 @@ void RunNearest(const Plan& plan, const NearestWork& w) {
     for (int32_t i = 0; i < plan.y.used; ++i) {
         const uint8_t* in = SourceRow(plan, w.rowIndex[i]);
         uint8_t* out = DestinationRow(plan, i);
-        for (int32_t j = 0; j < plan.x.used; ++j) {
+        for (ptrdiff_t j = 0; j < plan.x.used; ++j) {
             const uint8_t* pixel = in + static_cast<ptrdiff_t>(w.colIndex[j]) * 3;
             out[3 * j] = pixel[0];
             out[3 * j + 1] = pixel[1];
@@ -80,7 +80,7 @@ private:
 };
 
 void LinearRow(const uint8_t* in, const LinearWork& w, int32_t width, uint16_t* out) {
-    for (int32_t j = 0; j < width; ++j) {
+    for (ptrdiff_t j = 0; j < width; ++j) {
         const uint8_t* p = in + static_cast<ptrdiff_t>(w.colFirst[j]) * 3;
         const int32_t b = w.colWeight[j];
         const int32_t a = 16384 - b;
@@ -94,7 +94,7 @@ void RunLinear(const Plan& plan, const LinearWork& w) {
     LinearTaps(plan.x, w.colFirst, w.colWeight);
     LinearTaps(plan.y, w.rowFirst, w.rowWeight);
     const int32_t width = plan.x.used;
-    const int32_t values = width * 3;
+    const ptrdiff_t values = static_cast<ptrdiff_t>(width) * 3;
     RowRing<uint16_t, 2> ring(w.rows);
     auto fill = [&](int32_t row, uint16_t* out) { LinearRow(SourceRow(plan, row), w, width, out); };
     for (int32_t i = 0; i < plan.y.used; ++i) {
@@ -103,7 +103,7 @@ void RunLinear(const Plan& plan, const LinearWork& w) {
         const int32_t b = w.rowWeight[i];
         const int32_t a = 16384 - b;
         uint8_t* out = DestinationRow(plan, i);
-        for (int32_t v = 0; v < values; ++v) {
+        for (ptrdiff_t v = 0; v < values; ++v) {
             out[v] = static_cast<uint8_t>((h[1][v] * b + h[0][v] * a + 524288) >> 20);
         }
     }
@@ -114,12 +114,12 @@ void CubicRow(const uint8_t* in, const CubicWork& w, int32_t spanFirst, int32_t 
               int32_t width, float* out) {
     const uint8_t* span = in + static_cast<ptrdiff_t>(spanFirst) * 3;
     float* wide = w.spanRow;
-    const int32_t spanValues = spanPixels * 3;
-    for (int32_t v = 0; v < spanValues; ++v) {
+    const ptrdiff_t spanValues = static_cast<ptrdiff_t>(spanPixels) * 3;
+    for (ptrdiff_t v = 0; v < spanValues; ++v) {
         wide[v] = span[v];
     }
     wide[spanValues] = 0.0f;
-    for (int32_t j = 0; j < width; ++j) {
+    for (ptrdiff_t j = 0; j < width; ++j) {
         const float* p = wide + static_cast<ptrdiff_t>(w.colFirst[j] - spanFirst) * 3;
         const float c0 = w.colWeights[4 * j], c1 = w.colWeights[4 * j + 1];
         const float c2 = w.colWeights[4 * j + 2], c3 = w.colWeights[4 * j + 3];
@@ -134,19 +134,20 @@ void CubicRow(const uint8_t* in, const CubicWork& w, int32_t spanFirst, int32_t 
     }
 }
 
-void CubicColumn(float* const* h, const float* c, int32_t values, uint8_t* out) {
+void CubicColumn(float* const* h, const float* c, ptrdiff_t values, uint8_t* out) {
     const float* r0 = h[0];
     const float* r1 = h[1];
     const float* r2 = h[2];
     const float* r3 = h[3];
     const float c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3];
-    for (int32_t v = 0; v < values; ++v) {
-        // Rounded half up like the fixed-point modes; clamping before the conversion keeps
-        // overshooting values in range.
-        float value = c0 * r0[v] + c1 * r1[v] + c2 * r2[v] + c3 * r3[v] + 0.5000001f;
-        value = value < 0.0f ? 0.0f : value;
-        value = value > 255.0f ? 255.0f : value;
-        out[v] = static_cast<uint8_t>(static_cast<int32_t>(value));
+    for (ptrdiff_t v = 0; v < values; ++v) {
+        // With t kept within -1..2 the values stay far inside the int32 range, so the clamp can
+        // follow the conversion (integer clamps vectorise better than float ones).
+        const float value = c0 * r0[v] + c1 * r1[v] + c2 * r2[v] + c3 * r3[v] + 0.5000001f;
+        int32_t rounded = static_cast<int32_t>(value);
+        rounded = rounded < 0 ? 0 : rounded;
+        rounded = rounded > 255 ? 255 : rounded;
+        out[v] = static_cast<uint8_t>(rounded);
     }
 }
 
@@ -168,7 +169,8 @@ void RunCubic(const Plan& plan, const CubicWork& w) {
     for (int32_t i = 0; i < plan.y.used; ++i) {
         float* h[4];
         ring.Get(w.rowFirst[i], h, fill);
-        CubicColumn(h, w.rowWeights + 4 * i, width * 3, DestinationRow(plan, i));
+        CubicColumn(h, w.rowWeights + 4 * static_cast<ptrdiff_t>(i),
+                    static_cast<ptrdiff_t>(width) * 3, DestinationRow(plan, i));
     }
 }
 

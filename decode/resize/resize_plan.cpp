@@ -197,7 +197,7 @@ void CubicTaps(const Axis& axis, int32_t* first, float* weights4) {
         // Only a capped index (rounding past the region's end) could leave -1..2.
         t = t < -1.0 ? -1.0 : (t > 2.0 ? 2.0 : t);
         first[i] = axis.roiStart + k - 1;
-        CubicWeights(static_cast<float>(t), weights4 + 4 * i);
+        CubicWeights(static_cast<float>(t), weights4 + 4 * static_cast<ptrdiff_t>(i));
         walk.position += walk.step;
     }
 }
