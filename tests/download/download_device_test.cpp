@@ -1,0 +1,129 @@
+// The download job against the recording-device stand-in: in-process natively, the device program
+// under Wine. The stored file must equal the device's clip byte for byte.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/clip.h"
+#include "platform/socket.h"
+#include "tests/download/job_fixture.h"
+#include "tests/download/notice_log.h"
+#include "tests/support/loopback.h"
+
+#ifdef _WIN32
+#include "tests/support/device_process.h"
+#else
+#include "device/device.h"
+#endif
+
+namespace fluxmere::testing {
+namespace {
+
+using S = DownloadState;
+constexpr uint64_t kMiB = 1048576;
+
+// The device exporting one clip named "clip01" at the suite's address index.
+class ExportDevice {
+public:
+    bool Start(int index, uint64_t clipBytes) {
+#ifdef _WIN32
+        return process_.Start({"--address", LoopbackText(Suite::Download, index), "--no-rtsp",
+                               "--clip-name", "clip01", "--clip-bytes",
+                               std::to_string(clipBytes)});
+#else
+        device::DeviceOptions options;
+        options.address = LoopbackText(Suite::Download, index);
+        options.serveRtsp = false;
+        options.clipName = "clip01";
+        options.clipBytes = clipBytes;
+        device_ = std::make_unique<device::Device>(options);
+        return device_->Start();
+#endif
+    }
+    void Stop() {
+#ifdef _WIN32
+        EXPECT_TRUE(process_.Stop());
+#else
+        device_->Stop();
+#endif
+    }
+
+private:
+#ifdef _WIN32
+    DeviceProcess process_;
+#else
+    std::unique_ptr<device::Device> device_;
+#endif
+};
+
+std::string ExpectedClip(uint64_t size) {
+    const std::vector<uint8_t> clip = device::GenerateClip("clip01", size, 1);
+    return std::string(clip.begin(), clip.end());
+}
+
+class DeviceExport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::InitSockets();
+        NoticeLog::Clear();
+    }
+};
+
+TEST_F(DeviceExport, StoresEveryClipByteForByteWithItsStatesAndProgress) {
+    struct Case {
+        int index;
+        uint64_t size;
+        int64_t blocks;
+        std::vector<S> states;
+        std::vector<int64_t> progress;
+    } cases[] = {
+        {30, 0, 0, {S::AwaitingStart, S::Complete}, {}},
+        {31, 1, 1, {S::AwaitingStart, S::Complete}, {}},
+        {32, 524288, 1, {S::AwaitingStart, S::Complete}, {}},
+        {33, 3 * kMiB, 6, {S::AwaitingStart, S::InProgress, S::Complete}, {1572864, 3145728}},
+        {34, 40 * kMiB, 80, {S::AwaitingStart, S::InProgress, S::Complete}, {}},
+    };
+    // Blocks of 512 KiB report every third block: at 1.5, 3, ... 39 MiB.
+    for (int64_t bytes = 1572864; bytes <= int64_t{40 * kMiB}; bytes += 1572864)
+        cases[4].progress.push_back(bytes);
+    for (const Case& c : cases) {
+        NoticeLog::Clear();
+        ExportDevice device;
+        ASSERT_TRUE(device.Start(c.index, c.size));
+        ScratchFolder folder("device");
+        TestProbe probe;
+        RecordingJobList rows;
+        DownloadLinks links;
+        links.jobList = &rows;
+        ASSERT_TRUE(RunJobToEnd(ExportUrl(LoopbackText(Suite::Download, c.index), "DVCPRO"),
+                                folder.path(), 0, links, probe));
+        device.Stop();
+
+        EXPECT_EQ(folder.FileNames(), std::vector<std::string>({"clip01.kelo"})) << c.size;
+        EXPECT_TRUE(folder.ReadFile("clip01.kelo") == ExpectedClip(c.size)) << c.size;
+        EXPECT_EQ(rows.Rows(), std::vector<std::string>({"clip01.kelo"}));
+        EXPECT_EQ(probe.blocksWritten, c.blocks) << c.size;
+        EXPECT_EQ(NoticeLog::States(), c.states) << c.size;
+        EXPECT_EQ(NoticeLog::Progress(), c.progress) << c.size;
+    }
+}
+
+TEST_F(DeviceExport, WriterSlowerThanTheNetworkFillsTheQueueWithoutLosingAByte) {
+    ExportDevice device;
+    ASSERT_TRUE(device.Start(36, 40 * kMiB));
+    ScratchFolder folder("slow");
+    TestProbe probe;
+    probe.holdWriterUntilQueueFull = true;  // nothing is written until every block is in use
+    ASSERT_TRUE(RunJobToEnd(ExportUrl(LoopbackText(Suite::Download, 36)), folder.path(), 0,
+                            DownloadLinks(), probe));
+    device.Stop();
+    EXPECT_GE(probe.queueFullCount, 1);
+    EXPECT_TRUE(folder.ReadFile("clip01.kelo") == ExpectedClip(40 * kMiB));
+    EXPECT_EQ(NoticeLog::States().back(), S::Complete);
+}
+
+}  // namespace
+}  // namespace fluxmere::testing
