@@ -6,20 +6,41 @@
 # Windows: the same sources cross-compiled and run under Wine by tests/wine/wine-run.sh; the test
 # is named wine.<name>. THREADED tests also run in the ThreadSanitizer tree (label "threaded").
 # NATIVE_ONLY tests are skipped in the Windows build.
+#
+#   fluxmere_add_wine_script_test(NAME name SCRIPT script.sh [ARGS arg...] [TIMEOUT s])
+#
+# Windows build only: a bash script run inside the test's Wine session (wine-run.sh --script);
+# it may source tests/wine/registry.sh. Named wine.<name>.
+#
+# Target fluxmere_threaded_tests builds every THREADED test (the ThreadSanitizer tree builds only
+# these).
 
 if(WIN32)
   # GoogleTest from Debian's sources, cross-compiled once per build tree.
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  add_library(GTest::gtest ALIAS gtest)
-  add_library(GTest::gtest_main ALIAS gtest_main)
-  add_library(GTest::gmock ALIAS gmock)
+  # googletest 1.12 and later define the GTest:: names themselves.
+  foreach(lib gtest gtest_main gmock)
+    if(NOT TARGET GTest::${lib})
+      add_library(GTest::${lib} ALIAS ${lib})
+    endif()
+  endforeach()
 else()
   find_package(GTest REQUIRED)
 endif()
 
 set(FLUXMERE_WINE_RUN ${PROJECT_SOURCE_DIR}/tests/wine/wine-run.sh)
+# The native device binary that Windows tests start from inside Wine.
+set(FLUXMERE_DEVICE_BIN ${PROJECT_SOURCE_DIR}/build/native/device/fluxmere-device
+    CACHE FILEPATH "Native device binary used by the Windows tests under Wine")
+add_custom_target(fluxmere_threaded_tests)
+
+# Environment CTest gives every wine.* test.
+function(fluxmere_wine_test_environment test_name)
+  set_property(TEST ${test_name} APPEND PROPERTY ENVIRONMENT
+    "FLUXMERE_DEVICE_BIN=${FLUXMERE_DEVICE_BIN}" "FLUXMERE_TEST_NAME=${test_name}")
+endfunction()
 
 function(fluxmere_add_test)
   cmake_parse_arguments(T "THREADED;NATIVE_ONLY" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
@@ -34,6 +55,7 @@ function(fluxmere_add_test)
   set(labels "")
   if(T_THREADED)
     list(APPEND labels threaded)
+    add_dependencies(fluxmere_threaded_tests ${T_NAME})
   endif()
   if(WIN32)
     add_test(NAME wine.${T_NAME} COMMAND ${FLUXMERE_WINE_RUN} $<TARGET_FILE:${T_NAME}>)
@@ -45,4 +67,21 @@ function(fluxmere_add_test)
     set(test_name ${T_NAME})
   endif()
   set_tests_properties(${test_name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${labels}")
+  if(WIN32)
+    fluxmere_wine_test_environment(${test_name})
+  endif()
+endfunction()
+
+function(fluxmere_add_wine_script_test)
+  cmake_parse_arguments(T "" "NAME;SCRIPT;TIMEOUT" "ARGS" ${ARGN})
+  if(NOT WIN32)
+    return()
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  get_filename_component(script ${T_SCRIPT} ABSOLUTE)
+  add_test(NAME wine.${T_NAME} COMMAND ${FLUXMERE_WINE_RUN} --script ${script} ${T_ARGS})
+  set_tests_properties(wine.${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS wine)
+  fluxmere_wine_test_environment(wine.${T_NAME})
 endfunction()

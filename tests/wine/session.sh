@@ -1,0 +1,174 @@
+# Wine session shared by the Windows tests of one build tree (sourced by wine-run.sh and ./run).
+#
+# A session is one WINEPREFIX (made once, kept in the build tree), one Xvfb display and one
+# persistent wineserver. It is reference counted: every user (a test run by wine-run.sh, or
+# `./run test` around its whole ctest) acquires it and releases it; the first user starts it and
+# the last one stops it, by process id. Holders that died without releasing are pruned, so a
+# crashed test cannot keep the session alive past the next release.
+#
+# Layout under WINE_DIR (default <build>/wine):
+#   prefix/                the WINEPREFIX (prefix/.fluxmere-ready once wineboot has finished)
+#   session/               display, xvfb.pid, wineserver.pid, holders/<pid>, lock, *.log
+#   tests/<name>/          one folder per test: home/.asoundrc, audio.raw (the capture), log
+#
+# Every process started into the session (through wine_session_exec, and whatever those start)
+# carries FLUXMERE_WINE_MEMBER=<WINE_DIR> in its environment; wine_session_stop uses it to find
+# stragglers and stop them by process id. The callers' own shells never carry it.
+
+WINE_LOADER_BIN=/usr/lib/wine/wine64
+WINE_SERVER_BIN=/usr/lib/wine/wineserver64
+
+# Sets the variables every Wine process of the session needs. $1: the session's folder.
+wine_session_env() {
+    WINE_DIR=$(mkdir -p "$1" && cd "$1" && pwd)
+    export FLUXMERE_WINE_DIR="$WINE_DIR"
+    export WINEPREFIX="$WINE_DIR/prefix"
+    export WINEARCH=win64
+    export WINELOADER="$WINE_LOADER_BIN"
+    export WINESERVER="$WINE_SERVER_BIN"
+    export WINEDEBUG="${WINEDEBUG:--all}"
+    # No Mono or Gecko: nothing here needs them and there is no network to fetch them.
+    export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree=;mshtml=;winemenubuilder.exe=d}"
+    WINE_SESSION="$WINE_DIR/session"
+    mkdir -p "$WINE_SESSION/holders" "$WINE_DIR/tests"
+    if [[ -s "$WINE_SESSION/display" ]]; then
+        export DISPLAY=":$(cat "$WINE_SESSION/display")"
+    fi
+}
+
+# True when process $1 is alive and its command name starts with $2 (guards against pid reuse).
+wine_pid_is() {
+    local pid=$1 name=$2 comm
+    [[ -n "$pid" && -r /proc/$pid/comm ]] || return 1
+    comm=$(cat "/proc/$pid/comm" 2>/dev/null) || return 1
+    [[ "$comm" == "$name"* ]]
+}
+
+wine_session_running() {
+    wine_pid_is "$(cat "$WINE_SESSION/xvfb.pid" 2>/dev/null)" Xvfb &&
+        wine_pid_is "$(cat "$WINE_SESSION/wineserver.pid" 2>/dev/null)" wineserver
+}
+
+# Starts Xvfb on a free display, the persistent wineserver, and makes the prefix if needed.
+wine_session_start() {
+    local log="$WINE_SESSION/start.log" i
+    : >"$log"
+    rm -f "$WINE_SESSION/display"
+    # -displayfd picks a free display number and writes it once the server accepts clients.
+    # setsid: the session outlives the test that happened to start it (ctest kills a timed-out
+    # test's process group).
+    FLUXMERE_WINE_MEMBER="$WINE_DIR" setsid Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 \
+        3>"$WINE_SESSION/display" </dev/null >>"$WINE_SESSION/xvfb.log" 2>&1 9>&- &
+    echo $! >"$WINE_SESSION/xvfb.pid"
+    for ((i = 0; i < 100; i++)); do
+        [[ -s "$WINE_SESSION/display" ]] && break
+        kill -0 "$(cat "$WINE_SESSION/xvfb.pid")" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [[ ! -s "$WINE_SESSION/display" ]]; then
+        echo "wine session: Xvfb did not start (see $WINE_SESSION/xvfb.log)" >&2
+        return 1
+    fi
+    export DISPLAY=":$(head -n1 "$WINE_SESSION/display")"
+    echo "${DISPLAY#:}" >"$WINE_SESSION/display"
+
+    mkdir -p "$WINEPREFIX" "$WINE_DIR/home"
+    FLUXMERE_WINE_MEMBER="$WINE_DIR" HOME="$WINE_DIR/home" setsid "$WINE_SERVER_BIN" -f -p </dev/null \
+        >>"$WINE_SESSION/wineserver.log" 2>&1 9>&- &
+    echo $! >"$WINE_SESSION/wineserver.pid"
+    if [[ ! -e "$WINEPREFIX/.fluxmere-ready" ]]; then
+        echo "wine session: creating the prefix $WINEPREFIX (once per build tree)" >&2
+        if ! HOME="$WINE_DIR/home" wine_session_exec wineboot -i >>"$log" 2>&1; then
+            echo "wine session: wineboot failed (see $log)" >&2
+            return 1
+        fi
+        touch "$WINEPREFIX/.fluxmere-ready"
+    fi
+    wine_session_running
+}
+
+# Runs a Windows program (or a Unix one, through Wine's loader) as a member of the session.
+# Fd 9 is the session lock: no process that may outlive the caller must inherit it.
+wine_session_exec() {
+    FLUXMERE_WINE_MEMBER="$WINE_DIR" "$WINE_LOADER_BIN" "$@" 9>&-
+}
+
+# Waits up to 5 s for process $1 (named $2) to end; kills it if it does not.
+wine_wait_gone() {
+    local i
+    for ((i = 0; i < 50; i++)); do
+        wine_pid_is "$1" "$2" || return 0
+        sleep 0.1
+    done
+    kill -KILL "$1" 2>/dev/null
+}
+
+# Stops every process of the session by process id: first Wine's own clients through the
+# session's wineserver, then Xvfb, then any leftover process that carries the session marker.
+wine_session_stop() {
+    local ws xv pid
+    ws=$(cat "$WINE_SESSION/wineserver.pid" 2>/dev/null)
+    xv=$(cat "$WINE_SESSION/xvfb.pid" 2>/dev/null)
+    if wine_pid_is "$ws" wineserver; then
+        # -k asks the server of this prefix (no other) to kill its clients and exit.
+        "$WINE_SERVER_BIN" -k >/dev/null 2>&1
+        wine_wait_gone "$ws" wineserver
+    fi
+    if wine_pid_is "$xv" Xvfb; then
+        kill -TERM "$xv" 2>/dev/null
+        wine_wait_gone "$xv" Xvfb
+    fi
+    for pid in $(wine_session_pids); do
+        kill -KILL "$pid" 2>/dev/null
+    done
+    rm -f "$WINE_SESSION/wineserver.pid" "$WINE_SESSION/xvfb.pid" "$WINE_SESSION/display"
+    rm -f "$WINE_SESSION"/holders/*
+    return 0
+}
+
+# Pids of live processes (zombies aside) whose environment carries this session's marker.
+wine_session_pids() {
+    local env pid
+    for env in $(grep -lzxF "FLUXMERE_WINE_MEMBER=$WINE_DIR" /proc/[0-9]*/environ 2>/dev/null); do
+        pid=${env#/proc/}
+        pid=${pid%/environ}
+        [[ "$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null)" == Z ]] && continue
+        echo "$pid"
+    done
+}
+
+wine_prune_holders() {
+    local h
+    for h in "$WINE_SESSION"/holders/*; do
+        [[ -e "$h" ]] || continue
+        kill -0 "${h##*/}" 2>/dev/null || rm -f "$h"
+    done
+}
+
+# Registers process $1 (default: this shell) as a user of the session, starting it if needed.
+wine_session_acquire() {
+    local holder=${1:-$$} rc=0
+    exec 9>"$WINE_SESSION/lock"
+    flock 9
+    wine_prune_holders
+    if ! wine_session_running; then
+        wine_session_stop
+        wine_session_start || rc=1
+    fi
+    [[ $rc == 0 ]] && touch "$WINE_SESSION/holders/$holder"
+    [[ $rc == 0 ]] || wine_session_stop
+    exec 9>&-
+    return $rc
+}
+
+# Drops process $1's use of the session; the last user stops it.
+wine_session_release() {
+    local holder=${1:-$$} left
+    exec 9>"$WINE_SESSION/lock"
+    flock 9
+    rm -f "$WINE_SESSION/holders/$holder"
+    wine_prune_holders
+    left=$(find "$WINE_SESSION/holders" -type f | wc -l)
+    [[ $left == 0 ]] && wine_session_stop
+    exec 9>&-
+}
