@@ -74,7 +74,7 @@ ProcessorInfo ReadProcessorInfo() {
         info.sse3 = ecx & 1;
         info.ssse3 = (ecx >> 9) & 1;
     }
-    if (__get_cpuid_max(0x80000000u, nullptr) >= 0x80000001u) {
+    if (static_cast<unsigned int>(__get_cpuid_max(0x80000000u, nullptr)) >= 0x80000001u) {
         __cpuid(0x80000001u, eax, ebx, ecx, edx);
         info.longMode = (edx >> 29) & 1;
     }
