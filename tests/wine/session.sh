@@ -140,7 +140,8 @@ wine_session_pids() {
 wine_prune_holders() {
     local h
     for h in "$WINE_SESSION"/holders/*; do
-        [[ -e "$h" ]] || continue
+        # Holders are process ids, apart from named ones such as "manual" (./run wine-env).
+        [[ "${h##*/}" =~ ^[0-9]+$ ]] || continue
         kill -0 "${h##*/}" 2>/dev/null || rm -f "$h"
     done
 }
