@@ -47,14 +47,15 @@ bool SendAll(SocketHandle s, const void* data, int length);
 // One recv call: bytes received, 0 when the peer closed, -1 on error.
 int RecvSocket(SocketHandle s, void* buffer, int length);
 
-// Closes the handle. A thread blocked in RecvSocket on it returns promptly with an error, and
-// later calls with the same handle report kWsaENotSock or kWsaEBadF, even if the OS reuses the
-// underlying descriptor for a new socket.
+// Closes the handle. A thread blocked in RecvSocket on it returns promptly with an error (on
+// POSIX kWsaENotSock; Windows has its own codes, Wine kWsaEInval), and later calls with the same
+// handle report kWsaENotSock or kWsaEBadF, even if the OS reuses the underlying descriptor for a
+// new socket.
 bool CloseSocket(SocketHandle s);
 // shutdown(SD_BOTH): wakes a blocked reader without releasing the handle.
 bool ShutdownSocket(SocketHandle s);
 
-bool SetRecvTimeout(SocketHandle s, uint32_t ms);  // SO_RCVTIMEO; 0 = no time-out
+bool SetRecvTimeout(SocketHandle s, uint32_t ms);   // SO_RCVTIMEO; 0 = no time-out
 bool SetRecvBufferSize(SocketHandle s, int bytes);  // SO_RCVBUF
 bool SetNoDelay(SocketHandle s, bool on);           // TCP_NODELAY
 // SO_TYPE: kSockStream for TCP; -1 when the handle is not a socket.

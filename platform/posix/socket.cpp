@@ -349,18 +349,6 @@ int SendSocket(SocketHandle s, const void* data, int length) {
     return static_cast<int>(sent);
 }
 
-bool SendAll(SocketHandle s, const void* data, int length) {
-    const char* bytes = static_cast<const char*>(data);
-    while (length > 0) {
-        const int sent = SendSocket(s, bytes, length);
-        if (sent <= 0)
-            return false;
-        bytes += sent;
-        length -= sent;
-    }
-    return length == 0;
-}
-
 int RecvSocket(SocketHandle s, void* buffer, int length) {
     PinnedSocket socket(s);
     if (!socket.valid())

@@ -11,6 +11,7 @@
 #include <pthread.h>
 
 #include "platform/posix/clock.h"
+#include "platform/semaphore_limits.h"
 
 namespace fluxmere::platform {
 
@@ -209,22 +210,9 @@ bool Event::IsSet() const {
     return impl_->IsSet();
 }
 
-namespace {
-// CreateSemaphore refuses a maximum below 1 or an initial count outside [0, maximum]; a
-// constructor cannot fail, so such arguments are clamped instead.
-int32_t ClampMaximum(int32_t maximum) {
-    return maximum < 1 ? 1 : maximum;
-}
-int32_t ClampInitial(int32_t initial, int32_t maximum) {
-    if (initial < 0)
-        return 0;
-    return initial > maximum ? maximum : initial;
-}
-}  // namespace
-
 Semaphore::Semaphore(int32_t initialCount, int32_t maximumCount)
-    : impl_(new Impl(ClampInitial(initialCount, ClampMaximum(maximumCount)),
-                     ClampMaximum(maximumCount))) {}
+    : impl_(
+          new Impl(SemaphoreInitial(initialCount, maximumCount), SemaphoreMaximum(maximumCount))) {}
 Semaphore::~Semaphore() {
     delete impl_;
 }

@@ -4,19 +4,9 @@
 
 #include <windows.h>
 
+#include "platform/win32/wait_result.h"
+
 namespace fluxmere::platform {
-
-namespace {
-
-WaitResult ToWaitResult(DWORD rc) {
-    if (rc == WAIT_OBJECT_0)
-        return WaitResult::Signaled;
-    if (rc == WAIT_TIMEOUT)
-        return WaitResult::Timeout;
-    return WaitResult::Failed;
-}
-
-}  // namespace
 
 NamedEvent::~NamedEvent() {
     Close();

@@ -84,18 +84,6 @@ int SendSocket(SocketHandle s, const void* data, int length) {
     return sent == SOCKET_ERROR ? -1 : sent;
 }
 
-bool SendAll(SocketHandle s, const void* data, int length) {
-    const char* bytes = static_cast<const char*>(data);
-    while (length > 0) {
-        const int sent = SendSocket(s, bytes, length);
-        if (sent <= 0)
-            return false;
-        bytes += sent;
-        length -= sent;
-    }
-    return length == 0;
-}
-
 int RecvSocket(SocketHandle s, void* buffer, int length) {
     const int received = recv(Native(s), static_cast<char*>(buffer), length, 0);
     return received == SOCKET_ERROR ? -1 : received;

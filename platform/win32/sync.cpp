@@ -4,19 +4,10 @@
 
 #include <windows.h>
 
+#include "platform/semaphore_limits.h"
+#include "platform/win32/wait_result.h"
+
 namespace fluxmere::platform {
-
-namespace {
-
-WaitResult ToWaitResult(DWORD rc) {
-    if (rc == WAIT_OBJECT_0)
-        return WaitResult::Signaled;
-    if (rc == WAIT_TIMEOUT)
-        return WaitResult::Timeout;
-    return WaitResult::Failed;
-}
-
-}  // namespace
 
 struct Event::Impl {
     HANDLE handle;
@@ -61,23 +52,9 @@ bool Event::IsSet() const {
     return true;
 }
 
-namespace {
-// CreateSemaphore refuses a maximum below 1 or an initial count outside [0, maximum]; a
-// constructor cannot fail, so such arguments are clamped instead.
-LONG ClampMaximum(int32_t maximum) {
-    return maximum < 1 ? 1 : maximum;
-}
-LONG ClampInitial(int32_t initial, LONG maximum) {
-    if (initial < 0)
-        return 0;
-    return initial > maximum ? maximum : initial;
-}
-}  // namespace
-
 Semaphore::Semaphore(int32_t initialCount, int32_t maximumCount)
-    : impl_(
-          new Impl{CreateSemaphoreA(nullptr, ClampInitial(initialCount, ClampMaximum(maximumCount)),
-                                    ClampMaximum(maximumCount), nullptr)}) {}
+    : impl_(new Impl{CreateSemaphoreA(nullptr, SemaphoreInitial(initialCount, maximumCount),
+                                      SemaphoreMaximum(maximumCount), nullptr)}) {}
 Semaphore::~Semaphore() {
     if (impl_->handle != nullptr)
         CloseHandle(impl_->handle);

@@ -1,10 +1,22 @@
-// Dotted text of an IPv4 address, the same on every backend.
+// The socket helpers that every backend shares, built on the calls of the backend.
 
 #include <cstdio>
 
 #include "platform/socket.h"
 
 namespace fluxmere::platform {
+
+bool SendAll(SocketHandle s, const void* data, int length) {
+    const char* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        const int sent = SendSocket(s, bytes, length);
+        if (sent <= 0)
+            return false;
+        bytes += sent;
+        length -= sent;
+    }
+    return length == 0;  // a negative length is refused
+}
 
 void FormatAddress(uint32_t address, char* text, size_t size) {
     if (text == nullptr || size == 0)
