@@ -191,22 +191,30 @@ int32_t RunGeneric(const Plan& plan, void* work, size_t workBytes) {
         work = own;
         workBytes = needed;
     }
+    // The area was sized by the same carving code, so it always fits; the checks below only
+    // guard against that ever changing.
     WorkArena arena(work, workBytes);
     if (plan.mode == NearestMode) {
         NearestWork w;
         w.Carve(arena, plan.x.used, plan.y.used);
-        RunNearest(plan, w);
+        if (arena.Ok()) {
+            RunNearest(plan, w);
+        }
     } else if (plan.mode == LinearMode) {
         LinearWork w;
         w.Carve(arena, plan.x.used, plan.y.used);
-        RunLinear(plan, w);
+        if (arena.Ok()) {
+            RunLinear(plan, w);
+        }
     } else {
         CubicWork w;
         w.Carve(arena, plan.x.used, plan.y.used, span);
-        RunCubic(plan, w);
+        if (arena.Ok()) {
+            RunCubic(plan, w);
+        }
     }
     std::free(own);
-    return StatusOk;
+    return arena.Ok() ? StatusOk : StatusNoMemory;
 }
 
 int32_t ResizeRGBGeneric(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t srcStride,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -258,6 +259,24 @@ TEST(ResizeRGB, EdgeCases) {
          [](const ResizeArgs&, const Image&, const Image& dst) {
              EXPECT_EQ(Row(dst, 2, 4), (std::vector<int>{0, 0, 0, 0}));
          }},
+        {"a bottom-up source with a negative stride comes out upside down",
+         PatternImage(9, 9, [](int x, int y) { return x * 7 + y * 19; }), Image(13, 11),
+         [](ResizeArgs& a) {
+             a.src += (a.srcHeight - 1) * a.srcStride;
+             a.srcStride = -a.srcStride;
+             a.xFactor = 13.0 / 9;
+             a.yFactor = 11.0 / 9;
+         },
+         StatusOk,
+         [](const ResizeArgs& a, const Image& src, const Image& dst) {
+             Image flipped = src;
+             for (int32_t y = 0; y < src.height; ++y) {
+                 std::memcpy(flipped.Pixel(0, y), src.Pixel(0, src.height - 1 - y), src.width * 3);
+             }
+             ResizeArgs upright = a;
+             upright.srcStride = -a.srcStride;
+             EXPECT_EQ(ResizeOn(flipped, dst, upright).bytes, dst.bytes);
+         }},
         {"cubic samples past a narrow region come from the image", ramp, Image(15, 10),
          [](ResizeArgs& a) {
              a.roiWidth = 8;
@@ -338,7 +357,20 @@ TEST(ResizeRGB, AgreesWithTheReferenceOnRandomCalls) {
             a.roiWidth = uniform(1, src.width + 3);
             a.roiHeight = uniform(1, src.height + 3);
         }
-        if (uniform(0, 2) == 0) {  // the viewer's factors: the whole destination
+        const int kind = uniform(0, 5);
+        if (kind == 0) {  // extremes of the sizing rule and of the position arithmetic
+            const double extremes[] = {1e-300,
+                                       1e-9,
+                                       0.4999999 / a.roiWidth,
+                                       0.5 / a.roiWidth,
+                                       0.6 / a.roiWidth,
+                                       1.0,
+                                       1e6,
+                                       1e300,
+                                       HUGE_VAL};
+            a.xFactor = extremes[uniform(0, 8)];
+            a.yFactor = extremes[uniform(0, 8)];
+        } else if (kind <= 2) {  // the viewer's factors: the whole destination
             a.xFactor = double(dst.width) / src.width;
             a.yFactor = double(dst.height) / src.height;
         } else {
