@@ -19,7 +19,7 @@ constexpr int32_t NearestMode = 1;
 constexpr int32_t LinearMode = 2;
 constexpr int32_t CubicMode = 4;
 constexpr int32_t SuperSamplingMode = 8;  // accepted, reported as StatusBadInterpolation
-constexpr int32_t Mode16 = 16;            // becomes cubic or lower on small sources, else as 8
+constexpr int32_t Mode16 = 16;  // cubic or lower on sources under 8 pixels, else as mode 8
 
 // Scales the region of interest of the source into the destination. Sizes and positions are in
 // pixels, strides in bytes; factors are destination pixels per source pixel. Returns StatusOk or

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -228,7 +229,8 @@ TEST(ResizeRGB, EdgeCases) {
          StatusOutsideImage, expectUntouched},
         {"yFactor 0", ramp, Image(5, 5), [](ResizeArgs& a) { a.yFactor = 0; }, StatusBadFactor,
          expectUntouched},
-        {"NaN factor", ramp, Image(5, 5), [](ResizeArgs& a) { a.xFactor = 0.0 / 0.0; },
+        {"NaN factor", ramp, Image(5, 5),
+         [](ResizeArgs& a) { a.xFactor = std::numeric_limits<double>::quiet_NaN(); },
          StatusBadFactor, expectUntouched},
         {"interpolation 3", ramp, Image(5, 5), [](ResizeArgs& a) { a.interpolation = 3; },
          StatusBadInterpolation, expectUntouched},
