@@ -25,6 +25,7 @@ enum Index : int {
     kAcceptWake,
     kStaleHandle,
     kSendAll,
+    kConnectWake,
 };
 
 // A listener on a free port and one connection to it.
@@ -218,6 +219,65 @@ TEST(SocketTest, ClosingTheListenerEndsABlockedAccept) {
     ASSERT_TRUE(CloseSocket(listener));
     ASSERT_TRUE(thread.Join(kPromptMs)) << "accept stayed blocked after the close";
     EXPECT_EQ(blocked.accepted, kInvalidSocket);
+}
+
+// Connects one socket after another to a listener that accepts nothing, until a connect blocks
+// because the accept queue is full (the SYN is then dropped and retried for minutes).
+struct ConnectFlood {
+    uint32_t address = 0;
+    uint16_t port = 0;
+    CriticalSection lock;
+    SocketHandle sockets[64] = {};
+    int count = 0;
+    bool lastConnected = true;
+};
+
+void ConnectUntilBlocked(void* context) {
+    auto* flood = static_cast<ConnectFlood*>(context);
+    for (int i = 0; i < 64; ++i) {
+        SocketHandle s = CreateTcpSocket();
+        {
+            ScopedLock hold(flood->lock);
+            flood->sockets[flood->count++] = s;
+        }
+        if (!ConnectSocket(s, flood->address, flood->port)) {
+            flood->lastConnected = false;
+            return;
+        }
+    }
+}
+
+TEST(SocketTest, ClosingEndsABlockedConnect) {
+    InitSockets();
+    ConnectFlood flood;
+    flood.address = LoopbackAddress(Suite::Platform, kConnectWake);
+    SocketHandle listener = CreateTcpSocket();
+    ASSERT_TRUE(BindSocket(listener, flood.address, 0));
+    ASSERT_TRUE(GetLocalPort(listener, &flood.port));
+    ASSERT_TRUE(ListenSocket(listener, 1));
+
+    Thread thread;
+    ASSERT_TRUE(thread.Start(ConnectUntilBlocked, &flood));
+    // Once the queue is full a connect stays blocked; then the thread is still running.
+    SleepMs(500);
+    if (!thread.IsRunning()) {
+        thread.Join(kInfinite);
+        for (int i = 0; i < flood.count; ++i)
+            CloseSocket(flood.sockets[i]);
+        CloseSocket(listener);
+        GTEST_SKIP() << "no connect blocked: this system does not drop connects to a full queue";
+    }
+    SocketHandle blocked;
+    {
+        ScopedLock hold(flood.lock);
+        blocked = flood.sockets[flood.count - 1];
+    }
+    ASSERT_TRUE(CloseSocket(blocked));
+    ASSERT_TRUE(thread.Join(kPromptMs)) << "connect stayed blocked after the close";
+    EXPECT_FALSE(flood.lastConnected);
+    for (int i = 0; i < flood.count - 1; ++i)
+        CloseSocket(flood.sockets[i]);
+    CloseSocket(listener);
 }
 
 #ifndef _WIN32
