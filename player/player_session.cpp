@@ -13,7 +13,6 @@ namespace fluxmere {
 
 namespace {
 
-constexpr uint32_t kStopWaitMs = 10000;
 // The RTSP socket has no receive time-out while the session runs (the device's next message
 // may come at any time); the closing TEARDOWN's reply is given this long.
 constexpr uint32_t kClosingReplyMs = 2000;
@@ -102,8 +101,8 @@ bool CPlayerSession::SetURL(const char* url) {
 void CPlayerSession::Stop() {
     stopRequested_.store(true);
     TeardownWithoutReply();  // only when an RTSP connection exists
-    sessionDone_.Wait(kStopWaitMs);
-    receiverDone_.Wait(kStopWaitMs);
+    sessionDone_.Wait(stopWaitMs_);
+    receiverDone_.Wait(stopWaitMs_);
     audio_.CloseAudio();  // serialised with the receiver's queueing by the ring's lock
 }
 

@@ -137,6 +137,8 @@ public:
     // False when the size is unsupported or the buffers cannot grow.
     bool PrepareForStream(int32_t width, int32_t height, uint32_t version);
     CAudioRing& Audio() { return audio_; }
+    // Test seam: how long Stop waits for each thread (10000 ms).
+    void SetStopWaitMs(uint32_t ms) { stopWaitMs_ = ms; }
 
     // IDownloadPanel (registryLock held).
     IDownloadJob* OnDownloadState(DownloadState state, CodecKind codec,
@@ -218,6 +220,7 @@ private:
     platform::Thread sessionThread_;
     platform::Thread receiverThread_;
     bool sessionStarted_ = false;  // page's thread only
+    uint32_t stopWaitMs_ = 10000;
     CRTSPClient rtsp_;
     CRTPSocket transport_;
     CKelo kelo_;
