@@ -31,8 +31,15 @@ struct ThreadControl {
 // The closest match is the strongest nice value under the normal scheduler: it favours the
 // thread without letting a runaway loop starve the machine as SCHED_FIFO would. Lowering the
 // nice value needs a right the process may lack; the thread then keeps its priority.
+// Normal is the nice value of the process's main thread (whose id is the process id).
 void ApplyPriority(pid_t tid, ThreadPriority priority) {
-    const int nice = priority == ThreadPriority::TimeCritical ? -20 : 0;
+    int nice = -20;
+    if (priority == ThreadPriority::Normal) {
+        errno = 0;
+        nice = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+        if (errno != 0)
+            nice = 0;
+    }
     (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice);
 }
 
@@ -40,9 +47,9 @@ void* RunThread(void* argument) {
     auto* state = static_cast<ThreadControl*>(argument);
     pthread_mutex_lock(&state->mutex);
     state->tid = static_cast<pid_t>(syscall(SYS_gettid));
-    // A priority asked for before the thread knew its id is applied now.
-    if (state->priority != ThreadPriority::Normal)
-        ApplyPriority(state->tid, state->priority);
+    // Linux threads inherit the creator's nice value, Windows threads start at normal priority:
+    // the priority (normal, or one asked for before the thread knew its id) is set here.
+    ApplyPriority(state->tid, state->priority);
     pthread_mutex_unlock(&state->mutex);
     state->entry(state->context);
     pthread_mutex_lock(&state->mutex);
