@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 
-#include "decode/resize/resize_kernels.h"
+#include "decode/resize/resize_generic.h"
 #include "decode/resize/resize_plan.h"
 #include "decode/status.h"
 

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "decode/resize/resize.h"
-#include "decode/resize/resize_kernels.h"
+#include "decode/resize/resize_generic.h"
 #include "decode/status.h"
 
 namespace fluxmere::resize {
