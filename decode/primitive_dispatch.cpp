@@ -3,6 +3,7 @@
 
 #include "decode/primitives.h"
 #include "decode/primitives_generic.h"
+#include "decode/primitives_sse2.h"
 
 namespace fluxmere {
 
@@ -20,8 +21,15 @@ const PrimitiveVariants<BuildHuffmanTableFn> kBuildHuffmanTableVariants =
     FLUXMERE_ALL_GENERIC(BuildHuffmanTable);
 const PrimitiveVariants<DecodeHuffmanBlockFn> kDecodeHuffmanBlockVariants =
     FLUXMERE_ALL_GENERIC(DecodeHuffmanBlock);
+#if FLUXMERE_HAS_SSE2_VARIANTS
+// Index 1 only promises SSE; 2 and up have SSE2.
+const PrimitiveVariants<InverseDctBlockFn> kInverseDctBlockVariants = {
+    {generic::InverseDctBlock, generic::InverseDctBlock, sse2::InverseDctBlock,
+     sse2::InverseDctBlock, sse2::InverseDctBlock}};
+#else
 const PrimitiveVariants<InverseDctBlockFn> kInverseDctBlockVariants =
     FLUXMERE_ALL_GENERIC(InverseDctBlock);
+#endif
 const PrimitiveVariants<YCbCr422ToRGBFn> kYCbCr422ToRGBVariants =
     FLUXMERE_ALL_GENERIC(YCbCr422ToRGB);
 

@@ -140,11 +140,21 @@ TEST(DecoderOracle, MatchesLibjpegWithinOne) {
         {"odd width 360 scene", 360, 288, false},
         {"noise", 176, 144, true},              // large coefficients everywhere
     };
-    for (const Case& c : cases) {
-        const Comparison result = DecodeAndCompare(MakeScene(c.width, c.height, 99, c.noise), c.label);
-        EXPECT_LE(result.largest, 1) << c.label;
-        EXPECT_GT(result.compared, 0) << c.label;
+    // The generic variant and the one this processor selects must both hold.
+    const int32_t saved = variantIndex;
+    SelectProcessorVariant();
+    const int32_t selected = variantIndex;
+    for (int32_t variant : {0, selected}) {
+        variantIndex = variant;
+        std::printf("variant %d\n", variant);
+        for (const Case& c : cases) {
+            const Comparison result =
+                DecodeAndCompare(MakeScene(c.width, c.height, 99, c.noise), c.label);
+            EXPECT_LE(result.largest, 1) << c.label << ", variant " << variant;
+            EXPECT_GT(result.compared, 0) << c.label;
+        }
     }
+    variantIndex = saved;
 }
 
 // The payload wrapped back into a JPEG decodes in libjpeg exactly like the encoder's own file.

@@ -1,0 +1,154 @@
+// SSE2 inverse DCT: the generic transform's exact arithmetic, eight lanes at a time. The 32-bit
+// products come from pmaddwd on interleaved pairs, with every constant split so that both
+// factors fit 16 bits; sums wrap modulo 2^32 exactly like the generic variant's.
+
+#include "decode/primitives_sse2.h"
+
+#if FLUXMERE_HAS_SSE2_VARIANTS
+
+#if defined(__i386__) && !defined(__SSE2__)
+#pragma GCC target("sse2")
+#endif
+
+#include <emmintrin.h>
+
+#include <cstddef>
+
+namespace fluxmere::sse2 {
+namespace {
+
+inline __m128i Pair(int16_t a, int16_t b) {
+    return _mm_set_epi16(b, a, b, a, b, a, b, a);
+}
+
+// Low 32 bits of a 32 x 32-bit product in each lane.
+inline __m128i MulLo32(__m128i a, __m128i b) {
+    const __m128i even = _mm_mul_epu32(a, b);
+    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
+    return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
+                              _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+}
+
+// 32-bit lanes truncated to 16 bits and packed: low half from lo, high half from hi.
+inline __m128i Truncate16(__m128i lo, __m128i hi) {
+    lo = _mm_srai_epi32(_mm_slli_epi32(lo, 16), 16);
+    hi = _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16);
+    return _mm_packs_epi32(lo, hi);
+}
+
+// One half (four lanes) of the 1-D transform on interleaved input pairs.
+template <int kShift>
+inline void HalfTransform(__m128i p04, __m128i p26, __m128i p35, __m128i p17, __m128i round,
+                          __m128i y[8]) {
+    const __m128i e0 = _mm_slli_epi32(_mm_madd_epi16(p04, Pair(16384, 16384)), 1);
+    const __m128i e1 = _mm_slli_epi32(_mm_madd_epi16(p04, Pair(16384, -16384)), 1);
+    const __m128i e2 = _mm_slli_epi32(_mm_madd_epi16(p26, Pair(21407, 8867)), 1);
+    const __m128i e3 = _mm_add_epi32(_mm_madd_epi16(p26, Pair(17734, -32768)),
+                                     _mm_madd_epi16(p26, Pair(0, -10045)));
+    const __m128i p = _mm_madd_epi16(p35, Pair(27246, 18205));
+    const __m128i r = _mm_madd_epi16(p35, Pair(-18205, 27246));
+    const __m128i q = _mm_madd_epi16(p17, Pair(32139, 6393));
+    const __m128i t = _mm_madd_epi16(p17, Pair(6393, -32138));
+    const __m128i c2048 = _mm_set1_epi32(2048);
+    const __m128i c5793 = _mm_set1_epi32(5793);
+    const __m128i u =
+        MulLo32(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(p, q), c2048), 12), c5793);
+    const __m128i v =
+        MulLo32(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(r, t), c2048), 12), c5793);
+    const __m128i a = _mm_sub_epi32(q, p);
+    const __m128i b = _mm_sub_epi32(t, r);
+
+    const __m128i e02 = _mm_add_epi32(_mm_add_epi32(e0, e2), round);
+    const __m128i e0m2 = _mm_add_epi32(_mm_sub_epi32(e0, e2), round);
+    const __m128i e13 = _mm_add_epi32(_mm_add_epi32(e1, e3), round);
+    const __m128i e1m3 = _mm_add_epi32(_mm_sub_epi32(e1, e3), round);
+    const __m128i apb = _mm_add_epi32(a, b);
+    const __m128i amb = _mm_sub_epi32(a, b);
+    y[0] = _mm_srai_epi32(_mm_add_epi32(e02, u), kShift);
+    y[7] = _mm_srai_epi32(_mm_sub_epi32(e02, u), kShift);
+    y[1] = _mm_srai_epi32(_mm_add_epi32(e13, apb), kShift);
+    y[6] = _mm_srai_epi32(_mm_sub_epi32(e13, apb), kShift);
+    y[2] = _mm_srai_epi32(_mm_add_epi32(e1m3, amb), kShift);
+    y[5] = _mm_srai_epi32(_mm_sub_epi32(e1m3, amb), kShift);
+    y[3] = _mm_srai_epi32(_mm_add_epi32(e0m2, v), kShift);
+    y[4] = _mm_srai_epi32(_mm_sub_epi32(e0m2, v), kShift);
+}
+
+// The transform of x[0..7] (eight lanes each), results truncated to 16 bits back into x.
+template <int kShift, int kRound>
+inline void Transform(__m128i x[8]) {
+    const __m128i round = _mm_set1_epi32(kRound);
+    __m128i lo[8], hi[8];
+    HalfTransform<kShift>(_mm_unpacklo_epi16(x[0], x[4]), _mm_unpacklo_epi16(x[2], x[6]),
+                          _mm_unpacklo_epi16(x[3], x[5]), _mm_unpacklo_epi16(x[1], x[7]), round,
+                          lo);
+    HalfTransform<kShift>(_mm_unpackhi_epi16(x[0], x[4]), _mm_unpackhi_epi16(x[2], x[6]),
+                          _mm_unpackhi_epi16(x[3], x[5]), _mm_unpackhi_epi16(x[1], x[7]), round,
+                          hi);
+    for (int k = 0; k < 8; ++k) {
+        x[k] = Truncate16(lo[k], hi[k]);
+    }
+}
+
+inline void Transpose8x8(__m128i m[8]) {
+    const __m128i a0 = _mm_unpacklo_epi16(m[0], m[1]), a1 = _mm_unpackhi_epi16(m[0], m[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(m[2], m[3]), a3 = _mm_unpackhi_epi16(m[2], m[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(m[4], m[5]), a5 = _mm_unpackhi_epi16(m[4], m[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(m[6], m[7]), a7 = _mm_unpackhi_epi16(m[6], m[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    m[0] = _mm_unpacklo_epi64(b0, b4);
+    m[1] = _mm_unpackhi_epi64(b0, b4);
+    m[2] = _mm_unpacklo_epi64(b1, b5);
+    m[3] = _mm_unpackhi_epi64(b1, b5);
+    m[4] = _mm_unpacklo_epi64(b2, b6);
+    m[5] = _mm_unpackhi_epi64(b2, b6);
+    m[6] = _mm_unpacklo_epi64(b3, b7);
+    m[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// coefficient x quantiser saturated to 16 bits, for eight lanes (quantisers are unsigned).
+inline __m128i Dequantise(__m128i c, __m128i q) {
+    const __m128i low = _mm_mullo_epi16(c, q);
+    // pmulhw reads q as signed; a quantiser of 32768 or more needs c added to the high half.
+    const __m128i high =
+        _mm_add_epi16(_mm_mulhi_epi16(c, q), _mm_and_si128(c, _mm_srai_epi16(q, 15)));
+    return _mm_packs_epi32(_mm_unpacklo_epi16(low, high), _mm_unpackhi_epi16(low, high));
+}
+
+}  // namespace
+
+int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stride,
+                        const uint16_t* quant) {
+    if (block == nullptr || destination == nullptr) {
+        return StatusNullPointer;
+    }
+    if (stride < 1) {
+        return StatusBadStep;
+    }
+    if (quant == nullptr) {
+        return StatusNullPointer;
+    }
+    __m128i rows[8];
+    for (int r = 0; r < 8; ++r) {
+        rows[r] = Dequantise(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r)),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r)));
+    }
+    Transform<12, 2048>(rows);  // columns: lanes are columns, vectors rows
+    Transpose8x8(rows);
+    Transform<21, 1048576>(rows);  // rows: lanes are rows, vectors columns
+    Transpose8x8(rows);
+    const __m128i bias = _mm_set1_epi16(128);
+    for (int r = 0; r < 8; ++r) {
+        const __m128i pixels = _mm_packus_epi16(_mm_adds_epi16(rows[r], bias), rows[r]);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + static_cast<ptrdiff_t>(r) * stride),
+                         pixels);
+    }
+    return StatusOk;
+}
+
+}  // namespace fluxmere::sse2
+
+#endif  // FLUXMERE_HAS_SSE2_VARIANTS
