@@ -14,6 +14,7 @@
 #include "container/kelo.h"
 #include "container/kelo_writer.h"
 #include "device/clip.h"
+#include "device/device_arguments.h"
 #include "device/media_frames.h"
 #include "device/mjpa_encoder.h"
 #include "device/test_pattern.h"
@@ -249,6 +250,42 @@ TEST(DeviceFrames, HostileFramesAreTheFaultsTheyClaim) {
         if (IsHostileFrame(o, i)) hostile.push_back(i);
     }
     EXPECT_EQ(hostile, (std::vector<uint32_t>{2, 5, 8}));
+}
+
+TEST(DeviceArguments, FlagsSetOptionsAndBadValuesAreRefused) {
+    const char* good[] = {"fluxmere-device", "--address", "127.10.4.9", "--size", "176x144",
+                          "--fps", "50", "--no-audio", "--busy", "--event-after", "1.5",
+                          "--media-fault", "stall", "--hostile", "corrupt-jpeg", "--clip-bytes",
+                          "12345", "--clip-name", "c9", "--not-ready", "3", "--for", "2",
+                          "--ready-file", "/tmp/r"};
+    ProgramOptions p;
+    std::string error;
+    ASSERT_TRUE(ParseDeviceArguments(sizeof good / sizeof *good, good, &p, &error)) << error;
+    EXPECT_EQ(p.device.address, "127.10.4.9");
+    EXPECT_EQ(p.device.width, 176);
+    EXPECT_EQ(p.device.height, 144);
+    EXPECT_EQ(p.device.fps, 50);
+    EXPECT_FALSE(p.device.hasAudio);
+    EXPECT_TRUE(p.device.busy);
+    EXPECT_EQ(p.device.eventAfterMs, 1500);
+    EXPECT_EQ(p.device.mediaFault, MediaFault::Stall);
+    EXPECT_EQ(p.device.hostileFrame, HostileFrame::CorruptJpeg);
+    EXPECT_EQ(p.device.clipBytes, 12345u);
+    EXPECT_EQ(p.device.clipName, "c9");
+    EXPECT_EQ(p.device.notReady, 3);
+    EXPECT_EQ(p.forSeconds, 2.0);
+    EXPECT_EQ(p.readyFile, "/tmp/r");
+
+    const std::vector<std::vector<const char*>> bad = {
+        {"d", "--size", "352"},        {"d", "--size", "0x288"},   {"d", "--fps", "0"},
+        {"d", "--rtsp-port", "70000"}, {"d", "--hostile", "nice"}, {"d", "--clip-name", "a\"b"},
+        {"d", "--for", "-1"},          {"d", "--unknown"},         {"d", "--clip-bytes"},
+    };
+    for (const auto& args : bad) {
+        SCOPED_TRACE(args[1]);
+        ProgramOptions q;
+        EXPECT_FALSE(ParseDeviceArguments(static_cast<int>(args.size()), args.data(), &q, &error));
+    }
 }
 
 }  // namespace
