@@ -32,6 +32,8 @@ struct DeviceCounters {
     int lastSetupClientPort = 0;
 };
 
+// Start, Stop and the accessors below are meant for the one thread that owns the device (the
+// test's); the device's own threads only serve connections.
 class Device {
 public:
     explicit Device(DeviceOptions options);
