@@ -297,6 +297,38 @@ TEST(SocketTest, StaleHandleNeverReachesANewSocket) {
     EXPECT_FALSE(CloseSocket(stale));
     EXPECT_EQ(GetSocketType(c.client), kSockStream) << "the new socket is untouched";
 }
+
+struct Churn {
+    int staleHits = 0;
+    int failures = 0;
+};
+
+void CreateAndCloseRepeatedly(void* context) {
+    auto* churn = static_cast<Churn*>(context);
+    for (int i = 0; i < 300; ++i) {
+        const SocketHandle s = CreateTcpSocket();
+        if (s == kInvalidSocket || GetSocketType(s) != kSockStream || !CloseSocket(s)) {
+            ++churn->failures;
+            continue;
+        }
+        // Other threads are creating sockets meanwhile and get the freed descriptor.
+        if (GetSocketType(s) != -1)
+            ++churn->staleHits;
+    }
+}
+
+TEST(SocketTest, HandlesStayDistinctWhileThreadsCreateAndClose) {
+    InitSockets();
+    Churn churns[4];
+    Thread threads[4];
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(threads[i].Start(CreateAndCloseRepeatedly, &churns[i]));
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(threads[i].Join(kPromptMs * 3));
+        EXPECT_EQ(churns[i].failures, 0) << i;
+        EXPECT_EQ(churns[i].staleHits, 0) << i;
+    }
+}
 #endif
 
 struct Sink {
