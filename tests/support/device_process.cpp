@@ -135,9 +135,13 @@ bool DeviceProcess::Start(const std::vector<std::string>& arguments, uint32_t ti
     args.insert(args.end(), {"--ready-file", readyPath_});
 
 #ifdef _WIN32
-    std::string commandLine = binary;
+    // Arguments with blanks are quoted the way the Windows command line splitter expects.
+    auto quoted = [](const std::string& a) {
+        return a.find_first_of(" \t") == std::string::npos ? a : "\"" + a + "\"";
+    };
+    std::string commandLine = quoted(binary);
     for (const std::string& a : args) {
-        commandLine += " " + a;
+        commandLine += " " + quoted(a);
     }
     if (!RunUnixCommand(commandLine, false)) {
         error_ = "CreateProcessA failed for " + std::string(binary);
