@@ -15,36 +15,41 @@ inline int32_t Sar(uint32_t value, int shift) {
     return static_cast<int32_t>(value) >> shift;
 }
 
-// One-dimensional 8-point transform of x[0], x[step], ... x[7 * step] into out (same layout),
-// each output rounded with h, shifted by s and truncated to 16 bits.
+// The one-dimensional 8-point transform applied to eight independent lanes: input k of lane j
+// is x[8k + j]; output k replaces it, rounded with kRound, shifted by kShift and truncated to 16
+// bits. Written lane-wise so that compilers can vectorise it.
 template <int kShift, uint32_t kRound>
-inline void Transform8(const int16_t* x, int step, int16_t* out) {
-    const uint32_t x0 = static_cast<uint32_t>(x[0]), x1 = static_cast<uint32_t>(x[step]);
-    const uint32_t x2 = static_cast<uint32_t>(x[2 * step]), x3 = static_cast<uint32_t>(x[3 * step]);
-    const uint32_t x4 = static_cast<uint32_t>(x[4 * step]), x5 = static_cast<uint32_t>(x[5 * step]);
-    const uint32_t x6 = static_cast<uint32_t>(x[6 * step]), x7 = static_cast<uint32_t>(x[7 * step]);
+inline void Transform8Lanes(int16_t* x) {
+    int16_t out[64];
+    for (int j = 0; j < 8; ++j) {
+        const uint32_t x0 = static_cast<uint32_t>(x[j]), x1 = static_cast<uint32_t>(x[8 + j]);
+        const uint32_t x2 = static_cast<uint32_t>(x[16 + j]), x3 = static_cast<uint32_t>(x[24 + j]);
+        const uint32_t x4 = static_cast<uint32_t>(x[32 + j]), x5 = static_cast<uint32_t>(x[40 + j]);
+        const uint32_t x6 = static_cast<uint32_t>(x[48 + j]), x7 = static_cast<uint32_t>(x[56 + j]);
 
-    const uint32_t e0 = (x0 + x4) * 32768u;
-    const uint32_t e1 = (x0 - x4) * 32768u;
-    const uint32_t e2 = 17734u * (x2 + x6) + 25080u * x2;
-    const uint32_t e3 = 17734u * (x2 + x6) - 60547u * x6;
-    const uint32_t p = 27246u * (x3 + x5) - 9041u * x5;
-    const uint32_t r = 27246u * (x3 + x5) - 45451u * x3;
-    const uint32_t q = 6393u * (x1 + x7) + 25746u * x1;
-    const uint32_t t = 6393u * (x1 + x7) - 38531u * x7;
-    const uint32_t u = static_cast<uint32_t>(Sar(p + q + 2048u, 12)) * 5793u;
-    const uint32_t v = static_cast<uint32_t>(Sar(r + t + 2048u, 12)) * 5793u;
-    const uint32_t a = q - p;
-    const uint32_t b = t - r;
+        const uint32_t e0 = (x0 + x4) * 32768u;
+        const uint32_t e1 = (x0 - x4) * 32768u;
+        const uint32_t e2 = 17734u * (x2 + x6) + 25080u * x2;
+        const uint32_t e3 = 17734u * (x2 + x6) - 60547u * x6;
+        const uint32_t p = 27246u * (x3 + x5) - 9041u * x5;
+        const uint32_t r = 27246u * (x3 + x5) - 45451u * x3;
+        const uint32_t q = 6393u * (x1 + x7) + 25746u * x1;
+        const uint32_t t = 6393u * (x1 + x7) - 38531u * x7;
+        const uint32_t u = static_cast<uint32_t>(Sar(p + q + 2048u, 12)) * 5793u;
+        const uint32_t v = static_cast<uint32_t>(Sar(r + t + 2048u, 12)) * 5793u;
+        const uint32_t a = q - p;
+        const uint32_t b = t - r;
 
-    out[0] = static_cast<int16_t>(Sar(e0 + e2 + u + kRound, kShift));
-    out[7 * step] = static_cast<int16_t>(Sar(e0 + e2 - u + kRound, kShift));
-    out[step] = static_cast<int16_t>(Sar(e1 + e3 + a + b + kRound, kShift));
-    out[6 * step] = static_cast<int16_t>(Sar(e1 + e3 - a - b + kRound, kShift));
-    out[2 * step] = static_cast<int16_t>(Sar(e1 - e3 + a - b + kRound, kShift));
-    out[5 * step] = static_cast<int16_t>(Sar(e1 - e3 - a + b + kRound, kShift));
-    out[3 * step] = static_cast<int16_t>(Sar(e0 - e2 + v + kRound, kShift));
-    out[4 * step] = static_cast<int16_t>(Sar(e0 - e2 - v + kRound, kShift));
+        out[j] = static_cast<int16_t>(Sar(e0 + e2 + u + kRound, kShift));
+        out[56 + j] = static_cast<int16_t>(Sar(e0 + e2 - u + kRound, kShift));
+        out[8 + j] = static_cast<int16_t>(Sar(e1 + e3 + a + b + kRound, kShift));
+        out[48 + j] = static_cast<int16_t>(Sar(e1 + e3 - a - b + kRound, kShift));
+        out[16 + j] = static_cast<int16_t>(Sar(e1 - e3 + a - b + kRound, kShift));
+        out[40 + j] = static_cast<int16_t>(Sar(e1 - e3 - a + b + kRound, kShift));
+        out[24 + j] = static_cast<int16_t>(Sar(e0 - e2 + v + kRound, kShift));
+        out[32 + j] = static_cast<int16_t>(Sar(e0 - e2 - v + kRound, kShift));
+    }
+    std::memcpy(x, out, sizeof out);
 }
 
 constexpr int kColumnShift = 12;
@@ -54,7 +59,8 @@ constexpr uint32_t kRowRound = 1048576;
 
 inline uint8_t LevelShift(int32_t value) {
     value += 128;
-    return static_cast<uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
+    value = value < 0 ? 0 : value;
+    return static_cast<uint8_t>(value > 255 ? 255 : value);
 }
 
 inline int16_t SaturatedProduct(int16_t coefficient, uint16_t quantiser) {
@@ -97,36 +103,35 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
         return StatusNullPointer;
     }
     int16_t work[64];
+    int16_t acTerms = 0;
     for (int n = 0; n < 64; ++n) {
         work[n] = SaturatedProduct(block[n], quant[n]);
+        acTerms = static_cast<int16_t>(acTerms | (n == 0 ? 0 : work[n]));
     }
-    // Columns. A column whose AC terms are all zero transforms to 8 x its DC term (exactly what
-    // the full transform gives), which skips most columns of typical blocks.
-    for (int c = 0; c < 8; ++c) {
-        int16_t* column = work + c;
-        if ((column[8] | column[16] | column[24] | column[32] | column[40] | column[48] |
-             column[56]) == 0) {
-            const int16_t value = static_cast<int16_t>(static_cast<uint32_t>(column[0]) << 3);
-            for (int r = 0; r < 8; ++r) {
-                column[8 * r] = value;
-            }
-        } else {
-            Transform8<kColumnShift, kColumnRound>(column, 8, column);
+    if (acTerms == 0) {
+        // Only a DC term: both passes reduce to scalings of it, with the same truncations.
+        const int16_t column = static_cast<int16_t>(static_cast<uint32_t>(work[0]) << 3);
+        const int32_t value = Sar(static_cast<uint32_t>(column) * 32768u + kRowRound, kRowShift);
+        const uint8_t pixel = LevelShift(static_cast<int16_t>(value));
+        for (int r = 0; r < 8; ++r) {
+            std::memset(destination + static_cast<ptrdiff_t>(r) * stride, pixel, 8);
+        }
+        return StatusOk;
+    }
+    // Columns: the eight lanes are the columns.
+    Transform8Lanes<kColumnShift, kColumnRound>(work);
+    // Rows: transposed, so the lanes are the rows; pixel (r, c) is then transposed[8c + r].
+    int16_t transposed[64];
+    for (int r = 0; r < 8; ++r) {
+        for (int c = 0; c < 8; ++c) {
+            transposed[8 * c + r] = work[8 * r + c];
         }
     }
-    // Rows, then level shift and store.
+    Transform8Lanes<kRowShift, kRowRound>(transposed);
     for (int r = 0; r < 8; ++r) {
-        int16_t* row = work + 8 * r;
         uint8_t* out = destination + static_cast<ptrdiff_t>(r) * stride;
-        if ((row[1] | row[2] | row[3] | row[4] | row[5] | row[6] | row[7]) == 0) {
-            const int32_t value = Sar(static_cast<uint32_t>(row[0]) * 32768u + kRowRound, kRowShift);
-            const uint8_t pixel = LevelShift(static_cast<int16_t>(value));
-            std::memset(out, pixel, 8);
-        } else {
-            Transform8<kRowShift, kRowRound>(row, 1, row);
-            for (int c = 0; c < 8; ++c) {
-                out[c] = LevelShift(row[c]);
-            }
+        for (int c = 0; c < 8; ++c) {
+            out[c] = LevelShift(transposed[8 * c + r]);
         }
     }
     return StatusOk;
