@@ -11,8 +11,9 @@ BlockQueue::BlockQueue(uint8_t* store)
 }
 
 QueueBlock* BlockQueue::AcquireBlock(uint32_t timeoutMs) {
-    // Abort is tested first so that a cancelled job stops filling blocks at once.
-    if (platform::WaitForEither(aborted_, freeCount_, timeoutMs) != 1) return nullptr;
+    // A free block wins over the abort: data already received is kept while there is room;
+    // only the wait for room ends.
+    if (platform::WaitForEither(freeCount_, aborted_, timeoutMs) != 0) return nullptr;
     // Blocks are used and given back in ring order, so a free count means this slot is free.
     QueueBlock* block = &blocks_[writeCount_ % kCapacity];
     block->filled = 0;

@@ -30,7 +30,7 @@ public:
     BlockQueue& operator=(const BlockQueue&) = delete;
 
     // Producer: the next block to fill (filled 0, lastBlock 0), waiting up to timeoutMs for one
-    // to be free. None on time-out or once Abort was called.
+    // to be free. None on time-out, or when none is free once Abort was called.
     QueueBlock* AcquireBlock(uint32_t timeoutMs);
     // Producer: hands the acquired block to the consumer.
     void CommitBlock();

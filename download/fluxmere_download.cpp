@@ -20,18 +20,29 @@ constexpr uint16_t kHttpPort = 80;
 thread_local const platform::Thread* tCurrentJobThread = nullptr;
 
 // Keeps the Thread object of a job destroyed on its own thread until the next such destruction,
-// which waits for that thread (by then it has left the job) and frees it. At most one object is
-// kept at a time.
-void RetireOwnThread(platform::Thread* thread) {
-    static platform::CriticalSection lock;
-    static platform::Thread* retired = nullptr;
-    platform::Thread* previous;
-    {
-        platform::ScopedLock scoped(lock);
-        previous = retired;
-        retired = thread;
+// which waits for that thread (by then it has left the job) and frees it; the last one is freed
+// when the process ends. At most one object is kept at a time.
+class RetiredThreadSlot {
+public:
+    ~RetiredThreadSlot() { delete retired_; }
+    void Retire(platform::Thread* thread) {
+        platform::Thread* previous;
+        {
+            platform::ScopedLock scoped(lock_);
+            previous = retired_;
+            retired_ = thread;
+        }
+        delete previous;
     }
-    delete previous;
+
+private:
+    platform::CriticalSection lock_;
+    platform::Thread* retired_ = nullptr;
+};
+
+void RetireOwnThread(platform::Thread* thread) {
+    static RetiredThreadSlot slot;
+    slot.Retire(thread);
 }
 
 void DestroyJobThread(platform::Thread* thread) {
@@ -279,7 +290,7 @@ void CFluxmereDownload::StoreChunk(const uint8_t* data, int32_t size) {
                 if (links_.probe != nullptr) links_.probe->OnQueueFull();
                 currentBlock_ = queue_->AcquireBlock(platform::kInfinite);
             }
-            if (currentBlock_ == nullptr) return;  // cancelled: the rest is not wanted
+            if (currentBlock_ == nullptr) return;  // cancelled while the queue is full
         }
         const int32_t room = BlockQueue::kBlockSize - currentBlock_->filled;
         const int32_t part = size < room ? size : room;
