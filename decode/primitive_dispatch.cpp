@@ -30,8 +30,14 @@ const PrimitiveVariants<InverseDctBlockFn> kInverseDctBlockVariants = {
 const PrimitiveVariants<InverseDctBlockFn> kInverseDctBlockVariants =
     FLUXMERE_ALL_GENERIC(InverseDctBlock);
 #endif
+#if FLUXMERE_HAS_SSE2_VARIANTS
+const PrimitiveVariants<YCbCr422ToRGBFn> kYCbCr422ToRGBVariants = {
+    {generic::YCbCr422ToRGB, generic::YCbCr422ToRGB, sse2::YCbCr422ToRGB, sse2::YCbCr422ToRGB,
+     sse2::YCbCr422ToRGB}};
+#else
 const PrimitiveVariants<YCbCr422ToRGBFn> kYCbCr422ToRGBVariants =
     FLUXMERE_ALL_GENERIC(YCbCr422ToRGB);
+#endif
 
 #undef FLUXMERE_ALL_GENERIC
 

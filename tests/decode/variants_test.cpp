@@ -333,7 +333,7 @@ void ReferencePixel(int y, int cb, int cr, uint8_t* out) {
 }
 
 TEST(Variants, ColourConversionMatchesTheDefinitionAndAcrossVariants) {
-    // Every luma value against chroma pairs covering the range, through the generic variant.
+    // Every luma value against chroma pairs covering the range, through every variant.
     std::vector<uint8_t> luma(256), cb(128), cr(128), out(256 * 3);
     for (int i = 0; i < 256; ++i) {
         luma[i] = static_cast<uint8_t>(i);
@@ -345,13 +345,16 @@ TEST(Variants, ColourConversionMatchesTheDefinitionAndAcrossVariants) {
             std::fill(cr.begin(), cr.end(), static_cast<uint8_t>(crValue));
             const uint8_t* planes[3] = {luma.data(), cb.data(), cr.data()};
             const int32_t strides[3] = {256, 128, 128};
-            ASSERT_EQ(kYCbCr422ToRGBVariants.variant[0](planes, strides, out.data(), 768, 256, 1),
-                      StatusOk);
-            for (int y = 0; y < 256; ++y) {
-                uint8_t expected[3];
-                ReferencePixel(y, cbValue, crValue, expected);
-                ASSERT_EQ(0, std::memcmp(expected, out.data() + 3 * y, 3))
-                    << y << "," << cbValue << "," << crValue;
+            for (int variant = 0; variant < kVariantCount; ++variant) {
+                ASSERT_EQ(kYCbCr422ToRGBVariants.variant[variant](planes, strides, out.data(), 768,
+                                                                  256, 1),
+                          StatusOk);
+                for (int y = 0; y < 256; ++y) {
+                    uint8_t expected[3];
+                    ReferencePixel(y, cbValue, crValue, expected);
+                    ASSERT_EQ(0, std::memcmp(expected, out.data() + 3 * y, 3))
+                        << y << "," << cbValue << "," << crValue << " variant " << variant;
+                }
             }
         }
     }
