@@ -94,6 +94,18 @@ void OurDecodeToRgb(benchmark::State& state) {
     variantIndex = 0;
 }
 
+void ColourConversion(benchmark::State& state) {
+    SetVariant(state);
+    const Encoded& e = Picture(static_cast<int>(state.range(0)));
+    OurDecoder d(e);
+    d.decoder.Decode(d.planes, &d.sample);
+    for (auto _ : state) {
+        d.Convert(e.height);
+        benchmark::DoNotOptimize(d.rgb.data());
+    }
+    variantIndex = 0;
+}
+
 void LibjpegDecode(benchmark::State& state, bool toRgb) {
     const Encoded& e = Picture(static_cast<int>(state.range(0)));
     const int w16 = (e.width + 15) / 16 * 16;
@@ -144,6 +156,7 @@ void LibjpegRgb(benchmark::State& state) { LibjpegDecode(state, true); }
 // Arguments: picture width (352 or 720); variant 0 = generic, 1 = what the processor selects.
 BENCHMARK(OurDecode)->ArgsProduct({{352, 720}, {0, 1}})->Unit(benchmark::kMicrosecond);
 BENCHMARK(OurDecodeToRgb)->ArgsProduct({{352, 720}, {0, 1}})->Unit(benchmark::kMicrosecond);
+BENCHMARK(ColourConversion)->ArgsProduct({{352, 720}, {0, 1}})->Unit(benchmark::kMicrosecond);
 BENCHMARK(LibjpegRaw)->Arg(352)->Arg(720)->Unit(benchmark::kMicrosecond);
 BENCHMARK(LibjpegRgb)->Arg(352)->Arg(720)->Unit(benchmark::kMicrosecond);
 
