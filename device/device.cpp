@@ -283,6 +283,32 @@ DeviceCounters Device::Counters() const {
     return impl_->counters;
 }
 
+std::string Device::CountersText() const {
+    const DeviceCounters c = Counters();
+    const std::pair<const char*, uint64_t> fields[] = {
+        {"rtspConnections", uint64_t(c.rtspConnections)},
+        {"describes", uint64_t(c.describes)},
+        {"setups", uint64_t(c.setups)},
+        {"plays", uint64_t(c.plays)},
+        {"teardowns", uint64_t(c.teardowns)},
+        {"mediaConnections", uint64_t(c.mediaConnections)},
+        {"framesSent", uint64_t(c.framesSent)},
+        {"eventsSent", uint64_t(c.eventsSent)},
+        {"httpConnections", uint64_t(c.httpConnections)},
+        {"exportRequests", uint64_t(c.exportRequests)},
+        {"notReadyReplies", uint64_t(c.notReadyReplies)},
+        {"clipsStarted", uint64_t(c.clipsStarted)},
+        {"clipsCompleted", uint64_t(c.clipsCompleted)},
+        {"clipBytesSent", c.clipBytesSent},
+        {"lastSetupClientPort", uint64_t(c.lastSetupClientPort)},
+    };
+    std::string text;
+    for (const auto& [name, value] : fields) {
+        text += (text.empty() ? "" : " ") + std::string(name) + "=" + std::to_string(value);
+    }
+    return text;
+}
+
 bool Device::WaitFor(const std::function<bool(const DeviceCounters&)>& condition,
                      uint32_t timeoutMs) const {
     const uint64_t deadline = platform::MonotonicMs() + timeoutMs;

@@ -55,6 +55,9 @@ public:
 
     // Counters and logs stay readable after Stop.
     DeviceCounters Counters() const;
+    // The counters as one line of name=value pairs ("describes=1 setups=1 ..."), for scripts and
+    // for tests that run the device as a separate process.
+    std::string CountersText() const;
     // Polls the counters until the condition holds or timeoutMs passes; true when it held.
     bool WaitFor(const std::function<bool(const DeviceCounters&)>& condition,
                  uint32_t timeoutMs) const;

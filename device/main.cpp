@@ -20,7 +20,7 @@ volatile std::sig_atomic_t stopRequested = 0;
 extern "C" void OnStopSignal(int) { stopRequested = 1; }
 
 // Written to a temporary name and renamed, so a reader never sees half a line.
-bool WriteReadyFile(const std::string& path, const std::string& line) {
+bool WriteLineFile(const std::string& path, const std::string& line) {
     const std::string temporary = path + ".tmp";
     std::FILE* f = std::fopen(temporary.c_str(), "w");
     if (f == nullptr) {
@@ -56,19 +56,31 @@ int main(int argc, char** argv) {
     const std::string line = device.ReadyLine() + " pid=" + std::to_string(getpid());
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
-    if (!options.readyFile.empty() && !WriteReadyFile(options.readyFile, line)) {
+    if (!options.readyFile.empty() && !WriteLineFile(options.readyFile, line)) {
         std::fprintf(stderr, "fluxmere-device: cannot write %s\n", options.readyFile.c_str());
         device.Stop();
         return 1;
     }
 
+    // Next to the ready file, the counters are kept up to date for tests in another process.
+    const std::string countersFile = options.readyFile.empty() ? "" : options.readyFile + ".counters";
+    std::string countersWritten;
+    auto publishCounters = [&] {
+        const std::string text = device.CountersText();
+        if (!countersFile.empty() && text != countersWritten && WriteLineFile(countersFile, text)) {
+            countersWritten = text;
+        }
+    };
     const uint64_t start = fluxmere::platform::MonotonicMs();
     const uint64_t limitMs = static_cast<uint64_t>(options.forSeconds * 1000);
     while (!stopRequested && (limitMs == 0 || fluxmere::platform::MonotonicMs() - start < limitMs)) {
+        publishCounters();
         fluxmere::platform::SleepMs(20);
     }
     device.Stop();
-    // Removing the ready file tells a waiting test (also one under Wine) that the device is gone.
+    publishCounters();
+    // Removing the ready file tells a waiting test (also one under Wine) that the device is gone;
+    // the counters file stays for it to read.
     if (!options.readyFile.empty()) {
         std::remove(options.readyFile.c_str());
     }

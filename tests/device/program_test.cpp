@@ -57,6 +57,10 @@ TEST(DeviceProgram, ServesUntilSigtermAndStopsCleanly) {
 
         // The RTSP connection is still open: SIGTERM must end the device anyway.
         EXPECT_TRUE(device.Stop()) << device.error();
+        EXPECT_EQ(device.Counter("describes"), 1);
+        EXPECT_EQ(device.Counter("exportRequests"), 2);
+        EXPECT_EQ(device.Counter("clipBytesSent"), 300000);
+        EXPECT_EQ(device.Counter("nothing"), -1);
         EXPECT_FALSE(rtsp.SilentUntilTimeout());  // closed, not left hanging
         RawConnection after;
         EXPECT_FALSE(after.Connect(address, 80));

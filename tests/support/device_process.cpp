@@ -76,6 +76,9 @@ DeviceProcess::~DeviceProcess() {
     if (running()) {
         Stop();
     }
+    if (!readyPathLocal_.empty()) {
+        std::remove((readyPathLocal_ + ".counters").c_str());
+    }
 }
 
 bool DeviceProcess::ReadReadyFile() {
@@ -101,6 +104,19 @@ bool DeviceProcess::ReadReadyFile() {
     return pid_ > 0;
 }
 
+long long DeviceProcess::Counter(const std::string& name) {
+    std::FILE* f = std::fopen((readyPathLocal_ + ".counters").c_str(), "rb");
+    if (f == nullptr) {
+        return -1;
+    }
+    char line[2048] = {};
+    const bool got = std::fgets(line, sizeof line, f) != nullptr;
+    std::fclose(f);
+    const std::string text = got ? std::string(" ") + line : std::string();
+    const size_t at = text.find(" " + name + "=");
+    return at == std::string::npos ? -1 : std::atoll(text.c_str() + at + name.size() + 2);
+}
+
 bool DeviceProcess::Start(const std::vector<std::string>& arguments, uint32_t timeoutMs) {
     error_.clear();
     if (running()) {
@@ -123,6 +139,7 @@ bool DeviceProcess::Start(const std::vector<std::string>& arguments, uint32_t ti
     readyPathLocal_ = readyPath_;
 #endif
     std::remove(readyPathLocal_.c_str());
+    std::remove((readyPathLocal_ + ".counters").c_str());
 
     std::vector<std::string> args = arguments;
     bool bounded = false;

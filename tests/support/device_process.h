@@ -6,6 +6,7 @@
 // sends it SIGTERM by that pid and waits until it has removed the file on its way out.
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,11 @@ public:
     // SIGTERM by pid, then waits up to timeoutMs for the device to end. True when it ended
     // cleanly (natively: exit status 0; under Wine: it removed its ready file).
     bool Stop(uint32_t timeoutMs = 20000);
+
+    // The device's counters (names as in device/device.h: "plays", "exportRequests", ...), as
+    // the device last published them: kept current while it runs, final after Stop. -1 for a
+    // name it has not published.
+    long long Counter(const std::string& name);
 
     bool running() const { return pid_ > 0; }
     int pid() const { return pid_; }
