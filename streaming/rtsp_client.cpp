@@ -382,10 +382,16 @@ bool CRTSPClient::Play(int32_t startHours, int32_t startMinutes, int32_t startSe
 }
 
 bool CRTSPClient::Teardown(bool wait) {
-    SendTeardown();
-    if (!wait) return true;
+    if (!wait) {
+        SendTeardown();
+        return true;
+    }
+    // Who reads the reply is settled before the request goes out: when another thread holds
+    // the token, that reader (or the next) takes the reply; otherwise no one else can read
+    // until this reply has been read here.
     RTSPReaderTurn turn(*this, false);
-    if (!turn.held()) return true;  // the thread reading now takes the reply
+    SendTeardown();
+    if (!turn.held()) return true;
     return ReadReply(receiveBuffer_, kBufferSize).status == 200;
 }
 

@@ -5,9 +5,11 @@
 // - Sending: every request is formatted into the request buffer and sent under the send lock,
 //   so requests go out whole and one at a time, each with its own CSeq, from any thread.
 // - Reading: one reply is read by one thread only. Reads take the reader token: Open, Play,
-//   WaitForEvent and ReadResponse wait for it; Teardown(true) only tries to take it. When
-//   another thread holds the token (for example the session thread blocked in WaitForEvent),
-//   Teardown(true) sends its TEARDOWN, leaves the reply to that reader and returns true.
+//   WaitForEvent and ReadResponse wait for it; Teardown(true) only tries to take it, before it
+//   sends. When another thread holds the token at that moment (for example the session thread
+//   blocked in WaitForEvent), Teardown(true) sends its TEARDOWN, leaves the reply to that
+//   reader (or the next one) and returns true; otherwise it keeps the token until it has read
+//   its own reply, so no other thread can take it.
 //   The simplest safe use: the session thread is the only reader; the other threads call
 //   Teardown(false) (a send without a read).
 // - The socket belongs to the user, who closes it; a reader blocked on it then returns 0.

@@ -405,7 +405,8 @@ TEST(RtspClientTest, WaitForEvent) {
 // reply to it instead of racing it for the bytes.
 TEST(RtspClientTest, TeardownLeavesTheReplyToTheCurrentReader) {
     ScriptedPeer peer(LoopbackAddress(Suite::Streaming, 60));
-    peer.ReadRequest().Send(Reply(200, 1)).ReadUntilClosed();
+    peer.ReadRequest().Send(Reply(200, 1));
+    peer.ReadRequest().Send(Reply(404, 2)).ReadUntilClosed();
     peer.Start();
     const platform::SocketHandle s = peer.ConnectClient();
     CRTSPClient client;
@@ -416,9 +417,11 @@ TEST(RtspClientTest, TeardownLeavesTheReplyToTheCurrentReader) {
     EXPECT_TRUE(client.Teardown(true));
     session.join();
     EXPECT_EQ(event, nullptr);  // the session thread read the TEARDOWN's 200
+    // With no other reader, Teardown reads its own reply.
+    EXPECT_FALSE(client.Teardown(true));
     platform::CloseSocket(s);
     ASSERT_TRUE(peer.Finish());
-    ASSERT_EQ(peer.Requests().size(), 1u);
+    ASSERT_EQ(peer.Requests().size(), 2u);
     EXPECT_EQ(peer.Requests()[0].rfind("TEARDOWN ", 0), 0u);
 }
 
