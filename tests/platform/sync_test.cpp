@@ -103,6 +103,19 @@ TEST(SemaphoreTest, ReleasePastMaximumFailsAndKeepsCount) {
     EXPECT_EQ(previous, 0);
 }
 
+TEST(SemaphoreTest, CountsOutsideTheLimitsAreClamped) {
+    Semaphore over(5, 3);  // starts full
+    EXPECT_FALSE(over.Release());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(over.Wait(0), WaitResult::Signaled) << i;
+    EXPECT_EQ(over.Wait(0), WaitResult::Timeout);
+
+    Semaphore noMaximum(-2, 0);  // empty, with a maximum of one
+    EXPECT_EQ(noMaximum.Wait(0), WaitResult::Timeout);
+    EXPECT_TRUE(noMaximum.Release());
+    EXPECT_FALSE(noMaximum.Release());
+}
+
 TEST(SemaphoreTest, DrainTakesEverythingWithoutBlocking) {
     Semaphore semaphore(5, 8);
     semaphore.Drain();
