@@ -52,6 +52,22 @@ public:
         if (marker_ > 0) {
             return count_;
         }
+        // Most data has no 0xFF byte in the next four: append the bytes the buffer takes at
+        // once (the same bytes the loop below would append one by one).
+        if (count_ <= 24 && end_ - position_ >= 4) {
+            const uint8_t* next = data_ + position_;
+            if (next[0] != 0xFF && next[1] != 0xFF && next[2] != 0xFF && next[3] != 0xFF) {
+                const int32_t bytes = (32 - count_) >> 3;  // 1..4
+                const uint32_t word = static_cast<uint32_t>(next[0]) << 24 |
+                                      static_cast<uint32_t>(next[1]) << 16 |
+                                      static_cast<uint32_t>(next[2]) << 8 | next[3];
+                const int32_t appended = bytes * 8;
+                buffer_ = (appended == 32 ? 0u : buffer_ << appended) | word >> (32 - appended);
+                count_ += appended;
+                position_ += bytes;
+                return count_;
+            }
+        }
         while (count_ <= 24) {
             if (position_ >= end_) {
                 marker_ = kEndOfDataMarker;
