@@ -18,25 +18,39 @@ inline int32_t Sar(uint32_t value, int shift) {
 // The one-dimensional 8-point transform applied to eight independent lanes: input k of lane j
 // is x[8k + j]; output k replaces it, rounded with kRound, shifted by kShift and truncated to 16
 // bits. Written lane-wise so that compilers can vectorise it.
+// 16 x 16 -> 32-bit product; every constant below fits 16 bits, so compilers can use widening
+// multiplies when they vectorise the lanes.
+inline uint32_t Mul(int16_t x, int16_t constant) {
+    return static_cast<uint32_t>(static_cast<int32_t>(x) * static_cast<int32_t>(constant));
+}
+
+// w x 5793 modulo 2^32 from the 16-bit halves of w (again for widening multiplies).
+inline uint32_t Times5793(uint32_t w) {
+    const uint16_t low = static_cast<uint16_t>(w);
+    const uint16_t high = static_cast<uint16_t>(static_cast<uint16_t>(w >> 16) * 5793u);
+    return (static_cast<uint32_t>(high) << 16) + static_cast<uint32_t>(low) * 5793u;
+}
+
 template <int kShift, uint32_t kRound>
 inline void Transform8Lanes(int16_t* x) {
     int16_t out[64];
     for (int j = 0; j < 8; ++j) {
-        const uint32_t x0 = static_cast<uint32_t>(x[j]), x1 = static_cast<uint32_t>(x[8 + j]);
-        const uint32_t x2 = static_cast<uint32_t>(x[16 + j]), x3 = static_cast<uint32_t>(x[24 + j]);
-        const uint32_t x4 = static_cast<uint32_t>(x[32 + j]), x5 = static_cast<uint32_t>(x[40 + j]);
-        const uint32_t x6 = static_cast<uint32_t>(x[48 + j]), x7 = static_cast<uint32_t>(x[56 + j]);
-
-        const uint32_t e0 = (x0 + x4) * 32768u;
-        const uint32_t e1 = (x0 - x4) * 32768u;
-        const uint32_t e2 = 17734u * (x2 + x6) + 25080u * x2;
-        const uint32_t e3 = 17734u * (x2 + x6) - 60547u * x6;
-        const uint32_t p = 27246u * (x3 + x5) - 9041u * x5;
-        const uint32_t r = 27246u * (x3 + x5) - 45451u * x3;
-        const uint32_t q = 6393u * (x1 + x7) + 25746u * x1;
-        const uint32_t t = 6393u * (x1 + x7) - 38531u * x7;
-        const uint32_t u = static_cast<uint32_t>(Sar(p + q + 2048u, 12)) * 5793u;
-        const uint32_t v = static_cast<uint32_t>(Sar(r + t + 2048u, 12)) * 5793u;
+        const int16_t x0 = x[j], x1 = x[8 + j], x2 = x[16 + j], x3 = x[24 + j];
+        const int16_t x4 = x[32 + j], x5 = x[40 + j], x6 = x[48 + j], x7 = x[56 + j];
+        // The definition's sums rearranged with constants split to 16 bits; modulo 2^32 every
+        // term is the same: E0 = (x0 + x4) 32768, E2 = 42814 x2 + 17734 x6,
+        // E3 = 17734 x2 - 42813 x6, P = 27246 x3 + 18205 x5, R = 27246 x5 - 18205 x3,
+        // Q = 32139 x1 + 6393 x7, T = 6393 x1 - 32138 x7.
+        const uint32_t e0 = (Mul(x0, 16384) + Mul(x4, 16384)) << 1;
+        const uint32_t e1 = (Mul(x0, 16384) - Mul(x4, 16384)) << 1;
+        const uint32_t e2 = (Mul(x2, 21407) + Mul(x6, 8867)) << 1;
+        const uint32_t e3 = Mul(x2, 17734) - Mul(x6, 32767) - Mul(x6, 10046);
+        const uint32_t p = Mul(x3, 27246) + Mul(x5, 18205);
+        const uint32_t r = Mul(x5, 27246) - Mul(x3, 18205);
+        const uint32_t q = Mul(x1, 32139) + Mul(x7, 6393);
+        const uint32_t t = Mul(x1, 6393) - Mul(x7, 32138);
+        const uint32_t u = Times5793(static_cast<uint32_t>(Sar(p + q + 2048u, 12)));
+        const uint32_t v = Times5793(static_cast<uint32_t>(Sar(r + t + 2048u, 12)));
         const uint32_t a = q - p;
         const uint32_t b = t - r;
 
