@@ -152,6 +152,7 @@ TEST_F(DownloadJob, BodyCutOffEndsAsFailedWithTheWholeChunksKept) {
         {9, whole.substr(0, fourChunks + 4), 4 * 65536},       // inside a size line
         {10, unterminated, clip.size()},                       // without the terminating chunk
         {11, whole.substr(0, whole.size() - 4), clip.size()},  // inside the terminating chunk
+        {19, "100000\r\n" + clip, 0},  // a chunk larger than the receive buffer takes
     };
     for (const Case& c : cases) {
         NoticeLog::Clear();
