@@ -30,12 +30,12 @@ constexpr FourCC kCodecMjpa{{'m', 'j', 'p', 'a'}};
 constexpr FourCC kCodecP16S{{'p', '1', '6', 'S'}};
 
 // Byte sizes of the fixed parts of the records.
-constexpr size_t kTrackCodesSize = 8;        // mediaKind + codecCode
-constexpr size_t kTrackVideoPartSize = 28;   // width .. videoWord
-constexpr size_t kTrackAudioPartSize = 20;   // audioWordA .. audioDouble
-constexpr size_t kFrameFixedPartSize = 37;   // leadByte .. frameDoubleC
-constexpr size_t kFrameHeaderBaseSize = 41;  // fixed part + payloadSize, any other kind, no list
-constexpr size_t kFrameHeaderAvSize = 49;    // video or audio, no parameter list
+constexpr size_t kTrackCodesSize = 8;         // mediaKind + codecCode
+constexpr size_t kTrackVideoPartSize = 28;    // width .. videoWord
+constexpr size_t kTrackAudioPartSize = 20;    // audioWordA .. audioDouble
+constexpr size_t kFrameFixedPartSize = 37;    // leadByte .. frameDoubleC
+constexpr size_t kFrameHeaderBaseSize = 41;   // fixed part + payloadSize, any other kind, no list
+constexpr size_t kFrameHeaderAvSize = 49;     // video or audio, no parameter list
 constexpr size_t kStreamDescriptionLead = 8;  // uninterpreted bytes before the stream header
 
 // One key/value pair. Keys and values are uninterpreted bytes without terminator; either may be

@@ -43,7 +43,8 @@ std::vector<uint8_t> ClipStreamHeader(const std::string& name) {
     audio.audioWordB = 2;
     audio.audioWordC = 16;
     stream.tracks = {video, audio};
-    stream.parameters.Append(CKeloParameter("name", 4, name.data(), static_cast<uint32_t>(name.size())));
+    stream.parameters.Append(
+        CKeloParameter("name", 4, name.data(), static_cast<uint32_t>(name.size())));
     std::vector<uint8_t> header(StreamHeaderSize(stream));
     WriteStreamHeader(stream, header.data(), header.size());
     return header;

@@ -61,8 +61,8 @@ bool Listen(Device::Impl* impl, uint16_t port, SocketHandle* listener, uint16_t*
     platform::SetReuseAddress(s, true);
     if (!platform::BindSocket(s, impl->address, port) || !platform::ListenSocket(s, 16) ||
         !platform::GetLocalPort(s, boundPort)) {
-        *error = "cannot listen on " + impl->addressText + ":" + std::to_string(port) +
-                 " (error " + std::to_string(platform::LastSocketError()) + ")";
+        *error = "cannot listen on " + impl->addressText + ":" + std::to_string(port) + " (error " +
+                 std::to_string(platform::LastSocketError()) + ")";
         platform::CloseSocket(s);
         return false;
     }
@@ -215,7 +215,9 @@ void Device::Impl::LogHttp(const std::string& requestLine) {
 
 Device::Device(DeviceOptions options) : options_(std::move(options)) {}
 
-Device::~Device() { Stop(); }
+Device::~Device() {
+    Stop();
+}
 
 bool Device::Start() {
     if (impl_) {

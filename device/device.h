@@ -27,7 +27,7 @@ struct DeviceCounters {
     int exportRequests = 0;
     int notReadyReplies = 0;
     int clipsStarted = 0;
-    int clipsCompleted = 0;     // whole body sent, connection closed by the device
+    int clipsCompleted = 0;      // whole body sent, connection closed by the device
     uint64_t clipBytesSent = 0;  // clip bytes (not chunk framing) of all exports
     int lastSetupClientPort = 0;
 };

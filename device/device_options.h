@@ -11,10 +11,10 @@ namespace fluxmere::device {
 // What the media connection does to a frame that is chosen to be hostile (see hostileEvery).
 enum class HostileFrame {
     None,
-    OversizedChunk,     // a chunk of 1 MiB of data, larger than any receive buffer allows
-    BadBlockLengths,    // L1, P1, L2 or P2 pointing past the chunk (a different one each time)
-    HugeVideoPayload,   // a real video block whose payload is 300000 bytes
-    CorruptJpeg,        // correct framing, entropy-coded data damaged (bad codes, a marker)
+    OversizedChunk,    // a chunk of 1 MiB of data, larger than any receive buffer allows
+    BadBlockLengths,   // L1, P1, L2 or P2 pointing past the chunk (a different one each time)
+    HugeVideoPayload,  // a real video block whose payload is 300000 bytes
+    CorruptJpeg,       // correct framing, entropy-coded data damaged (bad codes, a marker)
 };
 
 // What the media connection does after `mediaFramesBeforeFault` frames.
@@ -42,14 +42,14 @@ struct DeviceOptions {
     int maxFrames = 0;           // frames per session, then the media connection closes; 0: endless
 
     // RTSP behaviours.
-    bool busy = false;               // SETUP answered 503
-    bool exclusive = false;          // a second session while one is playing gets 503
-    bool refuseDescribe = false;     // DESCRIBE answered 404
+    bool busy = false;            // SETUP answered 503
+    bool exclusive = false;       // a second session while one is playing gets 503
+    bool refuseDescribe = false;  // DESCRIBE answered 404
     bool setupWithoutServerPort = false;
-    int eventAfterMs = -1;           // an "Event-Type: 3" message this long after PLAY; -1: never
-    bool noCSeq = false;             // replies without a CSeq line
-    bool longHeader = false;         // a stream description of more than 512 bytes
-    bool endlessHeader = false;      // RTSP and HTTP replies whose header never ends
+    int eventAfterMs = -1;       // an "Event-Type: 3" message this long after PLAY; -1: never
+    bool noCSeq = false;         // replies without a CSeq line
+    bool longHeader = false;     // a stream description of more than 512 bytes
+    bool endlessHeader = false;  // RTSP and HTTP replies whose header never ends
 
     // Media behaviours.
     MediaFault mediaFault = MediaFault::None;
@@ -62,8 +62,8 @@ struct DeviceOptions {
     std::string clipName = "clip01";
     uint64_t clipBytes = 3u << 20;
     uint32_t clipSeed = 1;
-    int notReady = 0;           // the first n export requests get a "not ready" (xml) reply
-    uint32_t bodyRate = 0;      // bytes per second of the body; 0: as fast as the peer reads
+    int notReady = 0;              // the first n export requests get a "not ready" (xml) reply
+    uint32_t bodyRate = 0;         // bytes per second of the body; 0: as fast as the peer reads
     uint64_t stallAfterBytes = 0;  // with bodyStallMs: one pause after this many body bytes
     int bodyStallMs = 0;
     uint64_t closeAfterBytes = 0;  // ends the body early (connection closed); 0: never

@@ -30,7 +30,8 @@ public:
         bool stalled = false;
         start_ = platform::MonotonicMs();
         while (clip.remaining() > 0) {
-            const size_t size = static_cast<size_t>(std::min<uint64_t>(sizer.Next(), clip.remaining()));
+            const size_t size =
+                static_cast<size_t>(std::min<uint64_t>(sizer.Next(), clip.remaining()));
             int line = std::snprintf(reinterpret_cast<char*>(chunk.data()), 16, "%zx\r\n", size);
             clip.Read(chunk.data() + line, size);
             std::memcpy(chunk.data() + line + size, "\r\n", 2);
@@ -131,10 +132,11 @@ bool Serve(Device::Impl* impl, SocketHandle s) {
         return false;
     }
     impl->Count(&DeviceCounters::clipsStarted);
-    if (!SendText(s, "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                     "Content-Disposition: attachment; filename=\"" +
-                         impl->options.clipName +
-                         ".kelo\"\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n")) {
+    if (!SendText(s,
+                  "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                  "Content-Disposition: attachment; filename=\"" +
+                      impl->options.clipName +
+                      ".kelo\"\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n")) {
         return false;
     }
     ClipSender sender(impl, s);

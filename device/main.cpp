@@ -17,7 +17,9 @@ namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
 
-extern "C" void OnStopSignal(int) { stopRequested = 1; }
+extern "C" void OnStopSignal(int) {
+    stopRequested = 1;
+}
 
 // Written to a temporary name and renamed, so a reader never sees half a line.
 bool WriteLineFile(const std::string& path, const std::string& line) {
@@ -63,7 +65,8 @@ int main(int argc, char** argv) {
     }
 
     // Next to the ready file, the counters are kept up to date for tests in another process.
-    const std::string countersFile = options.readyFile.empty() ? "" : options.readyFile + ".counters";
+    const std::string countersFile =
+        options.readyFile.empty() ? "" : options.readyFile + ".counters";
     std::string countersWritten;
     auto publishCounters = [&] {
         const std::string text = device.CountersText();
@@ -73,7 +76,8 @@ int main(int argc, char** argv) {
     };
     const uint64_t start = fluxmere::platform::MonotonicMs();
     const uint64_t limitMs = static_cast<uint64_t>(options.forSeconds * 1000);
-    while (!stopRequested && (limitMs == 0 || fluxmere::platform::MonotonicMs() - start < limitMs)) {
+    while (!stopRequested &&
+           (limitMs == 0 || fluxmere::platform::MonotonicMs() - start < limitMs)) {
         publishCounters();
         fluxmere::platform::SleepMs(20);
     }

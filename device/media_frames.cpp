@@ -89,8 +89,10 @@ std::string Base64Encode(const uint8_t* data, size_t size) {
     out.reserve((size + 2) / 3 * 4);
     for (size_t i = 0; i < size; i += 3) {
         uint32_t n = uint32_t{data[i]} << 16;
-        if (i + 1 < size) n |= uint32_t{data[i + 1]} << 8;
-        if (i + 2 < size) n |= data[i + 2];
+        if (i + 1 < size)
+            n |= uint32_t{data[i + 1]} << 8;
+        if (i + 2 < size)
+            n |= data[i + 2];
         out += kAlphabet[(n >> 18) & 63];
         out += kAlphabet[(n >> 12) & 63];
         out += i + 1 < size ? kAlphabet[(n >> 6) & 63] : '=';
@@ -101,8 +103,8 @@ std::string Base64Encode(const uint8_t* data, size_t size) {
 
 std::string BuildSdp(const DeviceOptions& options, const std::string& address) {
     std::vector<uint8_t> description = BuildStreamDescription(options);
-    std::string sdp = "v=0\r\no=- 1 1 IN IP4 " + address + "\r\ns=Live\r\nc=IN IP4 " + address +
-                      "\r\nt=0 0\r\n";
+    std::string sdp =
+        "v=0\r\no=- 1 1 IN IP4 " + address + "\r\ns=Live\r\nc=IN IP4 " + address + "\r\nt=0 0\r\n";
     sdp += "a=pgmpu:data:application/kelo;base64," +
            Base64Encode(description.data(), description.size()) + "\r\n";
     sdp += "m=video 0 RTP/AVP 96\r\na=control:video\r\n";
@@ -193,10 +195,18 @@ const std::vector<uint8_t>& FrameBuilder::Build(uint32_t index) {
             const size_t p2At = audioAt + 4 + l2 - 12;
             const uint32_t past = static_cast<uint32_t>(frame_.size()) + 1;
             switch (variant % 4) {
-                case 0: StoreBE32(frame_.data(), 0xFFFFFFF0u); break;
-                case 1: StoreBE32(frame_.data() + p1At, past); break;
-                case 2: StoreBE32(frame_.data() + audioAt, past); break;
-                default: StoreBE32(frame_.data() + p2At, past); break;
+                case 0:
+                    StoreBE32(frame_.data(), 0xFFFFFFF0u);
+                    break;
+                case 1:
+                    StoreBE32(frame_.data() + p1At, past);
+                    break;
+                case 2:
+                    StoreBE32(frame_.data() + audioAt, past);
+                    break;
+                default:
+                    StoreBE32(frame_.data() + p2At, past);
+                    break;
             }
             break;
         }
@@ -215,7 +225,9 @@ const std::vector<uint8_t>& FrameBuilder::Build(uint32_t index) {
             }
             break;
         }
-        case HostileFrame::None: BuildHealthy(index); break;
+        case HostileFrame::None:
+            BuildHealthy(index);
+            break;
     }
     return frame_;
 }

@@ -108,7 +108,8 @@ private:
             if (o.maxFrames > 0 && i >= static_cast<uint32_t>(o.maxFrames)) {
                 return;
             }
-            if (o.mediaFault != MediaFault::None && i == static_cast<uint32_t>(o.mediaFramesBeforeFault)) {
+            if (o.mediaFault != MediaFault::None &&
+                i == static_cast<uint32_t>(o.mediaFramesBeforeFault)) {
                 if (o.mediaFault == MediaFault::Silence) {
                     end_.Wait(platform::kInfinite);
                     return;
@@ -124,8 +125,8 @@ private:
             }
             const uint64_t due = start + uint64_t{i} * 1000 / fps;
             const uint64_t now = platform::MonotonicMs();
-            if (due > now && end_.Wait(static_cast<uint32_t>(due - now)) ==
-                                 platform::WaitResult::Signaled) {
+            if (due > now &&
+                end_.Wait(static_cast<uint32_t>(due - now)) == platform::WaitResult::Signaled) {
                 return;
             }
             const std::vector<uint8_t>& frame = builder.Build(i);
@@ -200,7 +201,8 @@ private:
         if (!impl_->options.noCSeq) {
             message += "CSeq: " + std::to_string(++eventCSeq_) + "\r\n";
         }
-        message += "Content-Length: " + std::to_string(text.size()) + "\r\nEvent-Type: 3\r\n\r\n" + text;
+        message +=
+            "Content-Length: " + std::to_string(text.size()) + "\r\nEvent-Type: 3\r\n\r\n" + text;
         impl_->Count(&DeviceCounters::eventsSent);
         return Send(message);
     }
@@ -269,8 +271,9 @@ private:
                 return Send(StatusLine(500, "Internal Server Error", cseq) + "\r\n");
             }
             SetHolding(true);
-            std::string reply = StatusLine(200, "OK", cseq) + "Session: 12345678\r\nTransport: " +
-                                (transport.empty() ? std::string("TCP/RTP/AVP;unicast") : transport);
+            std::string reply =
+                StatusLine(200, "OK", cseq) + "Session: 12345678\r\nTransport: " +
+                (transport.empty() ? std::string("TCP/RTP/AVP;unicast") : transport);
             if (!o.setupWithoutServerPort) {
                 reply += ";server_port=" + std::to_string(media_.port()) + "-" +
                          std::to_string(media_.port() + 1);

@@ -16,8 +16,12 @@ namespace {
 using testing::WireBytes;
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
-std::string KindText(const FourCC& c) { return std::string(c.bytes, c.bytes + 4); }
-std::string Bytes(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+std::string KindText(const FourCC& c) {
+    return std::string(c.bytes, c.bytes + 4);
+}
+std::string Bytes(const std::vector<uint8_t>& v) {
+    return std::string(v.begin(), v.end());
+}
 
 WireBytes VideoTrack(uint32_t w, uint32_t h) {
     WireBytes b;
@@ -42,41 +46,99 @@ struct StreamCase {
 std::vector<StreamCase> StreamCases() {
     std::vector<StreamCase> cases;
     cases.push_back({"v1 one video track is 5+36 bytes",
-                     WireBytes().BE32(1).U8(1).Append(VideoTrack(352, 288)), 41, {"vide"}, {0}, 0});
+                     WireBytes().BE32(1).U8(1).Append(VideoTrack(352, 288)),
+                     41,
+                     {"vide"},
+                     {0},
+                     0});
     cases.push_back({"v2 lists after each track, none after the tracks",
-                     WireBytes().BE32(2).U8(2).Append(VideoTrack(352, 288)).BE32(0)
-                         .Append(AudioTrack()).Params({{"rate", "48000"}}).Zeros(9),
-                     5 + 36 + 4 + 28 + 4 + 8 + 4 + 5, {"vide", "audi"}, {0, 1}, 0});
+                     WireBytes()
+                         .BE32(2)
+                         .U8(2)
+                         .Append(VideoTrack(352, 288))
+                         .BE32(0)
+                         .Append(AudioTrack())
+                         .Params({{"rate", "48000"}})
+                         .Zeros(9),
+                     5 + 36 + 4 + 28 + 4 + 8 + 4 + 5,
+                     {"vide", "audi"},
+                     {0, 1},
+                     0});
     cases.push_back({"v3 stream list of count 0",
                      WireBytes().BE32(3).U8(1).Append(VideoTrack(352, 288)).BE32(0).BE32(0),
-                     5 + 36 + 4 + 4, {"vide"}, {0}, 0});
+                     5 + 36 + 4 + 4,
+                     {"vide"},
+                     {0},
+                     0});
     cases.push_back({"v3 stream list with an empty pair",
-                     WireBytes().BE32(3).U8(1).Append(VideoTrack(352, 288)).BE32(0)
+                     WireBytes()
+                         .BE32(3)
+                         .U8(1)
+                         .Append(VideoTrack(352, 288))
+                         .BE32(0)
                          .Params({{"", ""}, {"name", "cam"}}),
-                     5 + 36 + 4 + 4 + 8 + 15, {"vide"}, {0}, 2});
-    cases.push_back({"unknown kind takes only its 8 code bytes (v1)",
-                     WireBytes().BE32(1).U8(2).Text("stat").Text("xxxx")
-                         .Append(VideoTrack(640, 480)),
-                     5 + 8 + 36, {"stat", "vide"}, {0, 0}, 0});
+                     5 + 36 + 4 + 4 + 8 + 15,
+                     {"vide"},
+                     {0},
+                     2});
+    cases.push_back(
+        {"unknown kind takes only its 8 code bytes (v1)",
+         WireBytes().BE32(1).U8(2).Text("stat").Text("xxxx").Append(VideoTrack(640, 480)),
+         5 + 8 + 36,
+         {"stat", "vide"},
+         {0, 0},
+         0});
     cases.push_back({"unknown kind then its list (v2)",
-                     WireBytes().BE32(2).U8(2).Text("stat").Text("xxxx").Params({{"k", "v"}})
-                         .Append(VideoTrack(640, 480)).BE32(0),
-                     5 + 8 + 14 + 36 + 4, {"stat", "vide"}, {1, 0}, 0});
+                     WireBytes()
+                         .BE32(2)
+                         .U8(2)
+                         .Text("stat")
+                         .Text("xxxx")
+                         .Params({{"k", "v"}})
+                         .Append(VideoTrack(640, 480))
+                         .BE32(0),
+                     5 + 8 + 14 + 36 + 4,
+                     {"stat", "vide"},
+                     {1, 0},
+                     0});
     cases.push_back({"no tracks", WireBytes().BE32(2).U8(0), 5, {}, {}, 0});
     cases.push_back({"version 0 has no lists",
-                     WireBytes().BE32(0).U8(1).Append(AudioTrack()), 5 + 28, {"audi"}, {0}, 0});
+                     WireBytes().BE32(0).U8(1).Append(AudioTrack()),
+                     5 + 28,
+                     {"audi"},
+                     {0},
+                     0});
     cases.push_back({"huge version compares unsigned: has every list",
-                     WireBytes().BE32(0x80000000u).U8(0).BE32(0), 9, {}, {}, 0});
+                     WireBytes().BE32(0x80000000u).U8(0).BE32(0),
+                     9,
+                     {},
+                     {},
+                     0});
     // Refusals.
     cases.push_back({"parameter count 0xFFFFFFFF with 20 bytes",
-                     WireBytes().BE32(3).U8(0).BE32(0xFFFFFFFFu).Zeros(11), 0, {}, {}, 0});
+                     WireBytes().BE32(3).U8(0).BE32(0xFFFFFFFFu).Zeros(11),
+                     0,
+                     {},
+                     {},
+                     0});
     cases.push_back({"key length past the end",
-                     WireBytes().BE32(3).U8(0).BE32(1).BE32(0x7FFFFFF0u).Zeros(8), 0, {}, {}, 0});
+                     WireBytes().BE32(3).U8(0).BE32(1).BE32(0x7FFFFFF0u).Zeros(8),
+                     0,
+                     {},
+                     {},
+                     0});
     cases.push_back({"value length past the end",
-                     WireBytes().BE32(3).U8(0).BE32(1).BE32(1).Text("k").BE32(5).Text("abcd"), 0,
-                     {}, {}, 0});
+                     WireBytes().BE32(3).U8(0).BE32(1).BE32(1).Text("k").BE32(5).Text("abcd"),
+                     0,
+                     {},
+                     {},
+                     0});
     cases.push_back({"255 tracks announced, one present",
-                     WireBytes().BE32(1).U8(255).Append(VideoTrack(1, 1)), 0, {}, {}, 0});
+                     WireBytes().BE32(1).U8(255).Append(VideoTrack(1, 1)),
+                     0,
+                     {},
+                     {},
+                     0});
     return cases;
 }
 
@@ -110,8 +172,13 @@ TEST(KeloStreamHeader, ParsesLayoutsAndRefusesOverruns) {
 }
 
 TEST(KeloStreamHeader, ReadsEveryFieldAndReplacesOnReparse) {
-    WireBytes first = WireBytes().BE32(3).U8(2).Append(VideoTrack(352, 288))
-                          .Params({{"fps", "25"}}).Append(AudioTrack()).BE32(0)
+    WireBytes first = WireBytes()
+                          .BE32(3)
+                          .U8(2)
+                          .Append(VideoTrack(352, 288))
+                          .Params({{"fps", "25"}})
+                          .Append(AudioTrack())
+                          .BE32(0)
                           .Params({{"a", "1"}, {"b", "2"}});
     CKelo kelo;
     ASSERT_TRUE(kelo.ParseHeader(first.data(), first.size()));
@@ -174,21 +241,21 @@ std::vector<FrameCase> FrameCases() {
     cases.push_back({"v2 count 0, payloadSize at 41", 2,
                      FrameFixed("vide", "mjpa").BE32(0).BE32(2000).Text("TAG1").BE32(5), 53, 2000,
                      0});
-    cases.push_back({"v2 audio with parameters", 2,
-                     FrameFixed("audi", "p16S").Params({{"ch", "2"}, {"", ""}}).BE32(7680)
-                         .BE32(11).BE32(12),
-                     37 + 4 + 11 + 8 + 12, 7680, 2});
-    cases.push_back({"other kind is 41 bytes (v1)", 1, FrameFixed("stat", "none").BE32(3), 41, 3,
-                     0});
+    cases.push_back(
+        {"v2 audio with parameters", 2,
+         FrameFixed("audi", "p16S").Params({{"ch", "2"}, {"", ""}}).BE32(7680).BE32(11).BE32(12),
+         37 + 4 + 11 + 8 + 12, 7680, 2});
+    cases.push_back(
+        {"other kind is 41 bytes (v1)", 1, FrameFixed("stat", "none").BE32(3), 41, 3, 0});
     cases.push_back({"v1 ignores what looks like a count", 1,
                      FrameFixed("audi", "p16S").BE32(0xFFFFFFFFu).BE32(1).BE32(2), 49, 0xFFFFFFFFu,
                      0});
     cases.push_back({"v2 count 0xFFFFFFFF with 20 bytes", 2,
                      FrameFixed("vide", "mjpa").BE32(0xFFFFFFFFu).Zeros(16), 0, 0, 0});
-    cases.push_back({"v2 count 2 with room for one", 2,
-                     FrameFixed("vide", "mjpa").BE32(2).BE32(1).Text("a").BE32(1).Text("b")
-                         .Zeros(12),
-                     0, 0, 0});
+    cases.push_back(
+        {"v2 count 2 with room for one", 2,
+         FrameFixed("vide", "mjpa").BE32(2).BE32(1).Text("a").BE32(1).Text("b").Zeros(12), 0, 0,
+         0});
     return cases;
 }
 
@@ -231,7 +298,8 @@ TEST(KeloMediaFrameHeader, VideoTagOffsetsNullOutPointerAndReparse) {
     EXPECT_EQ(std::string(frame.frameVideoTag, frame.frameVideoTag + 4), "ABCD");
     EXPECT_EQ(frame.frameVideoWord, 77u);
 
-    WireBytes withParams = FrameFixed("vide", "mjpa").Params({{"k", "v"}}).BE32(1).Text("T").Zeros(7);
+    WireBytes withParams =
+        FrameFixed("vide", "mjpa").Params({{"k", "v"}}).BE32(1).Text("T").Zeros(7);
     ASSERT_TRUE(frame.ParseHeader(withParams.data(), withParams.size(), nullptr));
     ASSERT_EQ(frame.parameters.size(), 1u);
 

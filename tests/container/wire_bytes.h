@@ -21,7 +21,9 @@ public:
         }
         return *this;
     }
-    WireBytes& BE64(uint64_t v) { return BE32(static_cast<uint32_t>(v >> 32)).BE32(static_cast<uint32_t>(v)); }
+    WireBytes& BE64(uint64_t v) {
+        return BE32(static_cast<uint32_t>(v >> 32)).BE32(static_cast<uint32_t>(v));
+    }
     WireBytes& F32(float v) {
         uint32_t bits;
         std::memcpy(&bits, &v, 4);
@@ -48,7 +50,10 @@ public:
     WireBytes& Params(const std::vector<std::pair<std::string, std::string>>& pairs) {
         BE32(static_cast<uint32_t>(pairs.size()));
         for (const auto& [k, v] : pairs) {
-            BE32(static_cast<uint32_t>(k.size())).Text(k).BE32(static_cast<uint32_t>(v.size())).Text(v);
+            BE32(static_cast<uint32_t>(k.size()))
+                .Text(k)
+                .BE32(static_cast<uint32_t>(v.size()))
+                .Text(v);
         }
         return *this;
     }

@@ -23,7 +23,9 @@
 namespace fluxmere::device {
 namespace {
 
-std::string Text(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+std::string Text(const std::vector<uint8_t>& v) {
+    return std::string(v.begin(), v.end());
+}
 
 TEST(DeviceClip, ExactSizeDeterministicAndWellFormed) {
     const std::string name = "clip01";
@@ -100,7 +102,7 @@ TEST(DeviceStream, DescriptionCarriesTheStreamHeader) {
     for (const Case c : {Case{3, true, false}, Case{2, false, false}, Case{1, true, true},
                          Case{2, true, true}, Case{3, true, true}}) {
         SCOPED_TRACE(::testing::Message() << "version " << c.version << " audio " << c.audio
-                                        << " long " << c.longHeader);
+                                          << " long " << c.longHeader);
         DeviceOptions o;
         o.width = 176;
         o.height = 144;
@@ -114,8 +116,8 @@ TEST(DeviceStream, DescriptionCarriesTheStreamHeader) {
         const size_t at = sdp.find(marker);
         ASSERT_NE(at, std::string::npos);
         const size_t end = sdp.find("\r\n", at);
-        const std::vector<uint8_t> description =
-            fluxmere::testing::DecodeBase64(sdp.substr(at + marker.size(), end - at - marker.size()));
+        const std::vector<uint8_t> description = fluxmere::testing::DecodeBase64(
+            sdp.substr(at + marker.size(), end - at - marker.size()));
         EXPECT_EQ(description, BuildStreamDescription(o));
         EXPECT_EQ(description.size() > 512, c.longHeader);
         ASSERT_GE(description.size(), 8u);
@@ -140,7 +142,8 @@ bool DecodeWithDjpeg(const std::vector<uint8_t>& jpeg, int* width, int* height,
                              ::testing::UnitTest::GetInstance()->current_test_info()->name();
     const std::string in = base + ".jpg", out = base + ".ppm";
     std::FILE* f = std::fopen(in.c_str(), "wb");
-    if (f == nullptr) return false;
+    if (f == nullptr)
+        return false;
     std::fwrite(jpeg.data(), 1, jpeg.size(), f);
     std::fclose(f);
     const std::string command = "djpeg -pnm -outfile '" + out + "' '" + in + "' 2>/dev/null";
@@ -151,7 +154,8 @@ bool DecodeWithDjpeg(const std::vector<uint8_t>& jpeg, int* width, int* height,
         return false;
     }
     f = std::fopen(out.c_str(), "rb");
-    if (f == nullptr) return false;
+    if (f == nullptr)
+        return false;
     int maxValue = 0;
     const bool headerOk = std::fscanf(f, "P6 %d %d %d", width, height, &maxValue) == 3 &&
                           std::fgetc(f) != EOF && maxValue == 255;
@@ -247,17 +251,38 @@ TEST(DeviceFrames, HostileFramesAreTheFaultsTheyClaim) {
     o.hostileEvery = 3;
     std::vector<uint32_t> hostile;
     for (uint32_t i = 0; i < 9; ++i) {
-        if (IsHostileFrame(o, i)) hostile.push_back(i);
+        if (IsHostileFrame(o, i))
+            hostile.push_back(i);
     }
     EXPECT_EQ(hostile, (std::vector<uint32_t>{2, 5, 8}));
 }
 
 TEST(DeviceArguments, FlagsSetOptionsAndBadValuesAreRefused) {
-    const char* good[] = {"fluxmere-device", "--address", "127.10.4.9", "--size", "176x144",
-                          "--fps", "50", "--no-audio", "--busy", "--event-after", "1.5",
-                          "--media-fault", "stall", "--hostile", "corrupt-jpeg", "--clip-bytes",
-                          "12345", "--clip-name", "c9", "--not-ready", "3", "--for", "2",
-                          "--ready-file", "/tmp/r"};
+    const char* good[] = {"fluxmere-device",
+                          "--address",
+                          "127.10.4.9",
+                          "--size",
+                          "176x144",
+                          "--fps",
+                          "50",
+                          "--no-audio",
+                          "--busy",
+                          "--event-after",
+                          "1.5",
+                          "--media-fault",
+                          "stall",
+                          "--hostile",
+                          "corrupt-jpeg",
+                          "--clip-bytes",
+                          "12345",
+                          "--clip-name",
+                          "c9",
+                          "--not-ready",
+                          "3",
+                          "--for",
+                          "2",
+                          "--ready-file",
+                          "/tmp/r"};
     ProgramOptions p;
     std::string error;
     ASSERT_TRUE(ParseDeviceArguments(sizeof good / sizeof *good, good, &p, &error)) << error;

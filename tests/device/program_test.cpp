@@ -19,11 +19,10 @@ TEST(DeviceProgram, ServesUntilSigtermAndStopsCleanly) {
     for (int run = 0; run < 2; ++run) {  // the second run finds the fixed ports free again
         SCOPED_TRACE(run);
         DeviceProcess device;
-        ASSERT_TRUE(device.Start({"--address", address, "--not-ready", "1", "--clip-name",
-                                  "prog01", "--clip-bytes", "300000", "--size", "64x48"}))
+        ASSERT_TRUE(device.Start({"--address", address, "--not-ready", "1", "--clip-name", "prog01",
+                                  "--clip-bytes", "300000", "--size", "64x48"}))
             << device.error();
-        EXPECT_NE(device.readyLine().find("rtsp=" + address + ":554 http=" + address +
-                                          ":80 pid="),
+        EXPECT_NE(device.readyLine().find("rtsp=" + address + ":554 http=" + address + ":80 pid="),
                   std::string::npos)
             << device.readyLine();
 

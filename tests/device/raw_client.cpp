@@ -5,7 +5,9 @@
 
 namespace fluxmere::testing {
 
-RawConnection::~RawConnection() { Close(); }
+RawConnection::~RawConnection() {
+    Close();
+}
 
 bool RawConnection::Connect(const std::string& address, uint16_t port, uint32_t recvTimeoutMs) {
     platform::InitSockets();

@@ -64,7 +64,8 @@ struct Session {
                   200);
         const size_t at = header.find("server_port=");
         EXPECT_NE(at, std::string::npos) << header;
-        if (at == std::string::npos) return false;
+        if (at == std::string::npos)
+            return false;
         const int serverPort = std::atoi(header.c_str() + at + 12);
         EXPECT_TRUE(media.Connect(address, static_cast<uint16_t>(serverPort)));
         return Exchange("PLAY", "", "Session: 12345678\r\nRange: smpte=--1:00:00:00\r\n") == 200;
@@ -73,12 +74,15 @@ struct Session {
     // Reads one chunk and checks that it holds a well-formed combined frame; returns frameWord.
     int64_t NextFrame() {
         std::string data;
-        if (!media.ReadChunk(&data)) return -1;
+        if (!media.ReadChunk(&data))
+            return -1;
         CKeloMediaFrame video(3), audio(3);
         CombinedFrameSpans spans;
         const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
-        if (!SplitCombinedFrame(bytes, data.size(), video, audio, &spans)) return -2;
-        if (video.codecCode != kCodecMjpa || audio.codecCode != kCodecP16S) return -3;
+        if (!SplitCombinedFrame(bytes, data.size(), video, audio, &spans))
+            return -2;
+        if (video.codecCode != kCodecMjpa || audio.codecCode != kCodecP16S)
+            return -3;
         return video.frameWord;
     }
 };
@@ -132,7 +136,8 @@ TEST(DeviceRtsp, DescribeReplyHoldsTheStreamHeader) {
     const size_t at = s.body.find(marker);
     ASSERT_NE(at, std::string::npos);
     const size_t end = s.body.find("\r\n", at);
-    const auto description = testing::DecodeBase64(s.body.substr(at + marker.size(), end - at - marker.size()));
+    const auto description =
+        testing::DecodeBase64(s.body.substr(at + marker.size(), end - at - marker.size()));
     ASSERT_GT(description.size(), 8u);
     CKelo stream;
     ASSERT_TRUE(stream.ParseHeader(description.data() + 8, description.size() - 8));
@@ -151,13 +156,17 @@ TEST(DeviceRtsp, ScriptedBehaviours) {
         {"busy", [](DeviceOptions& o) { o.busy = true; },
          [](Session& s) {
              EXPECT_EQ(s.Exchange("DESCRIBE"), 200);
-             EXPECT_EQ(s.Exchange("SETUP", "/video", "Transport: TCP/RTP/AVP;unicast;queue=0;client_port=1\r\n"), 503);
+             EXPECT_EQ(s.Exchange("SETUP", "/video",
+                                  "Transport: TCP/RTP/AVP;unicast;queue=0;client_port=1\r\n"),
+                       503);
          }},
         {"describe refused", [](DeviceOptions& o) { o.refuseDescribe = true; },
          [](Session& s) { EXPECT_EQ(s.Exchange("DESCRIBE"), 404); }},
         {"setup without server port", [](DeviceOptions& o) { o.setupWithoutServerPort = true; },
          [](Session& s) {
-             EXPECT_EQ(s.Exchange("SETUP", "/video", "Transport: TCP/RTP/AVP;unicast;queue=0;client_port=1\r\n"), 200);
+             EXPECT_EQ(s.Exchange("SETUP", "/video",
+                                  "Transport: TCP/RTP/AVP;unicast;queue=0;client_port=1\r\n"),
+                       200);
              EXPECT_EQ(s.header.find("server_port="), std::string::npos);
          }},
         {"no CSeq", [](DeviceOptions& o) { o.noCSeq = true; },
@@ -292,7 +301,8 @@ Export Fetch(const std::string& address, const std::string& path) {
     RawConnection http;
     EXPECT_TRUE(http.Connect(address, 80));
     http.Send("GET /" + path + " HTTP/1.1\r\nAccept: */*\r\n\r\n");
-    if (!http.ReadHeader(&e.header)) return e;
+    if (!http.ReadHeader(&e.header))
+        return e;
     if (e.header.find("Transfer-Encoding: chunked") != std::string::npos) {
         std::string data;
         while (http.ReadChunk(&data) && !data.empty()) {
@@ -324,8 +334,8 @@ TEST(DeviceExport, NotReadyRepliesThenTheClip) {
               std::string::npos);
     const std::vector<uint8_t> clip = GenerateClip("clip07", 1500000, 9);
     ASSERT_EQ(e.body.size(), clip.size());
-    EXPECT_TRUE(std::equal(clip.begin(), clip.end(),
-                           reinterpret_cast<const uint8_t*>(e.body.data())));
+    EXPECT_TRUE(
+        std::equal(clip.begin(), clip.end(), reinterpret_cast<const uint8_t*>(e.body.data())));
     EXPECT_TRUE(e.closedAfterBody);
     for (size_t i = 0; i + 1 < e.chunkSizes.size(); ++i) {
         EXPECT_GE(e.chunkSizes[i], 32u * 1024);

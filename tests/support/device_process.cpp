@@ -29,7 +29,9 @@ uint64_t NowMs() {
                                      .count());
 }
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 int NextReadyIndex() {
     static int index = 0;
@@ -37,7 +39,9 @@ int NextReadyIndex() {
 }
 
 #ifdef _WIN32
-int OwnId() { return static_cast<int>(GetCurrentProcessId()); }
+int OwnId() {
+    return static_cast<int>(GetCurrentProcessId());
+}
 
 // Runs a Unix command line through Wine's CreateProcessA and waits (bounded) for it.
 bool RunUnixCommand(const std::string& commandLine, bool wait) {
@@ -58,7 +62,9 @@ bool RunUnixCommand(const std::string& commandLine, bool wait) {
     return true;
 }
 #else
-int OwnId() { return static_cast<int>(getpid()); }
+int OwnId() {
+    return static_cast<int>(getpid());
+}
 #endif
 
 bool FileExists(const std::string& path) {
@@ -237,7 +243,8 @@ bool DeviceProcess::Stop(uint32_t timeoutMs) {
         SleepMs(10);
     }
     // A clean stop removes the ready file on the way out.
-    const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0 && !FileExists(readyPathLocal_);
+    const bool clean =
+        WIFEXITED(status) && WEXITSTATUS(status) == 0 && !FileExists(readyPathLocal_);
     std::remove(readyPathLocal_.c_str());
     return clean;
 #endif

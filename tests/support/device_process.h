@@ -44,8 +44,8 @@ private:
     int pid_ = 0;
     std::string readyLine_;
     std::string error_;
-    std::string readyPath_;        // Unix path given to the device
-    std::string readyPathLocal_;   // the same file as this process opens it
+    std::string readyPath_;       // Unix path given to the device
+    std::string readyPathLocal_;  // the same file as this process opens it
 };
 
 }  // namespace fluxmere::testing
