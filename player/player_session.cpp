@@ -273,6 +273,10 @@ void CPlayerSession::RunSession() {
     // place. Only then PLAY, so no chunk arrives before OnChunk is installed.
     receiverStarted_.Reset();
     receiverReady_.Reset();
+    {
+        platform::ScopedLock hold(RegistryLock());
+        sessionClosing_ = false;
+    }
     if (!receiverThread_.Start(&CPlayerSession::ReceiverEntry, this)) {
         EndSession(PlayerStatus::NotConnected);
         return;
@@ -291,7 +295,11 @@ void CPlayerSession::RunSession() {
     // reader of the connection; the other threads send without reading.
     if (!stopRequested_.load()) rtsp_.WaitForEvent();
 
-    SetStatus(PlayerStatus::NotConnected, true);
+    {
+        platform::ScopedLock hold(RegistryLock());
+        sessionClosing_ = true;
+        SetStatus(PlayerStatus::NotConnected, false);
+    }
     if (RtspUsable()) {
         platform::SetRecvTimeout(rtsp, kClosingReplyMs);
         rtsp_.Teardown(true);
@@ -361,7 +369,11 @@ uint8_t* CPlayerSession::DeliverFrame(uint8_t* data, int32_t size) {
     currentFrameSize_ = size;
     audio_.QueueAudioBlock(audioFrame_, spans.audioPayload);
     handOffLock_.Release();
-    SetStatus(PlayerStatus::Playing, true);
+    {
+        // Frames that arrive while the session closes must not paint over "Not connected".
+        platform::ScopedLock hold(RegistryLock());
+        if (!sessionClosing_) SetStatus(PlayerStatus::Playing, false);
+    }
     // The receiver reads on into the other buffer, so this frame stays put until the next
     // delivered frame has become the current one.
     return receiveA_.Contains(data) ? receiveB_.data() : receiveA_.data();

@@ -232,6 +232,7 @@ private:
     bool rtspConnected_ = false;
     bool connectionsClosed_ = true;
     std::atomic<bool> stopRequested_{false};
+    bool sessionClosing_ = false;  // under registryLock: frames no longer set Playing
 };
 
 }  // namespace fluxmere
