@@ -13,9 +13,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) {
         return 0;
     }
-    // The first two bytes choose the picture: width 1..256, height 1..128 (0 would mean 240).
+    // The first two bytes choose the picture: width 1..256, height 1..128 (0 would mean 240);
+    // the top bit of the second picks the generic variant or the one this processor selects.
+    static const int32_t selected = [] {
+        SelectProcessorVariant();
+        return variantIndex;
+    }();
     const int32_t width = 1 + data[0];
     const int32_t height = 1 + (data[1] & 0x7F);
+    variantIndex = (data[1] & 0x80) ? selected : 0;
     data += 2;
     size -= 2;
 
