@@ -49,10 +49,10 @@ TEST(WaveOutAudio, CapturedBytesAreTheSwappedSamplesInOrder) {
             expected.push_back(static_cast<uint8_t>(sample));
             expected.push_back(static_cast<uint8_t>(sample >> 8));
         }
-        const int slot = static_cast<int>(ring.NextSlot() % kAudioSlots);
+        const int slot = block % kAudioSlots;
         ASSERT_TRUE(WaitUntilFree(output, slot)) << "block " << block;
         ring.QueueAudioBlock(AudioHeader(static_cast<uint32_t>(payload.size())), payload.data());
-        ASSERT_EQ(ring.NextSlot(), static_cast<uint32_t>(block + 1));
+        ASSERT_EQ(ring.NextSlot(), static_cast<uint32_t>(slot + 1)) << "block " << block;
     }
     for (int slot = 0; slot < kAudioSlots; ++slot) ASSERT_TRUE(WaitUntilFree(output, slot));
     ring.CloseAudio();
