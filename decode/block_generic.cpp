@@ -31,9 +31,11 @@ inline uint32_t Times5793(uint32_t w) {
     return (static_cast<uint32_t>(high) << 16) + static_cast<uint32_t>(low) * 5793u;
 }
 
-template <int kShift, uint32_t kRound>
+template <int kShift, uint32_t kRound, bool kTransposeOut = false>
 inline void Transform8Lanes(int16_t* x) {
     int16_t out[64];
+    // Output k of lane j goes to out[8k + j], or to out[8j + k] when transposing.
+    auto Index = [](int k, int j) { return kTransposeOut ? 8 * j + k : 8 * k + j; };
     for (int j = 0; j < 8; ++j) {
         const int16_t x0 = x[j], x1 = x[8 + j], x2 = x[16 + j], x3 = x[24 + j];
         const int16_t x4 = x[32 + j], x5 = x[40 + j], x6 = x[48 + j], x7 = x[56 + j];
@@ -54,14 +56,14 @@ inline void Transform8Lanes(int16_t* x) {
         const uint32_t a = q - p;
         const uint32_t b = t - r;
 
-        out[j] = static_cast<int16_t>(Sar(e0 + e2 + u + kRound, kShift));
-        out[56 + j] = static_cast<int16_t>(Sar(e0 + e2 - u + kRound, kShift));
-        out[8 + j] = static_cast<int16_t>(Sar(e1 + e3 + a + b + kRound, kShift));
-        out[48 + j] = static_cast<int16_t>(Sar(e1 + e3 - a - b + kRound, kShift));
-        out[16 + j] = static_cast<int16_t>(Sar(e1 - e3 + a - b + kRound, kShift));
-        out[40 + j] = static_cast<int16_t>(Sar(e1 - e3 - a + b + kRound, kShift));
-        out[24 + j] = static_cast<int16_t>(Sar(e0 - e2 + v + kRound, kShift));
-        out[32 + j] = static_cast<int16_t>(Sar(e0 - e2 - v + kRound, kShift));
+        out[Index(0, j)] = static_cast<int16_t>(Sar(e0 + e2 + u + kRound, kShift));
+        out[Index(7, j)] = static_cast<int16_t>(Sar(e0 + e2 - u + kRound, kShift));
+        out[Index(1, j)] = static_cast<int16_t>(Sar(e1 + e3 + a + b + kRound, kShift));
+        out[Index(6, j)] = static_cast<int16_t>(Sar(e1 + e3 - a - b + kRound, kShift));
+        out[Index(2, j)] = static_cast<int16_t>(Sar(e1 - e3 + a - b + kRound, kShift));
+        out[Index(5, j)] = static_cast<int16_t>(Sar(e1 - e3 - a + b + kRound, kShift));
+        out[Index(3, j)] = static_cast<int16_t>(Sar(e0 - e2 + v + kRound, kShift));
+        out[Index(4, j)] = static_cast<int16_t>(Sar(e0 - e2 - v + kRound, kShift));
     }
     std::memcpy(x, out, sizeof out);
 }
@@ -71,15 +73,18 @@ constexpr uint32_t kColumnRound = 2048;
 constexpr int kRowShift = 21;
 constexpr uint32_t kRowRound = 1048576;
 
-inline uint8_t LevelShift(int32_t value) {
-    value += 128;
-    value = value < 0 ? 0 : value;
-    return static_cast<uint8_t>(value > 255 ? 255 : value);
+// clamp(value + 128, 0, 255), computed as clamp(value, -128, 127) + 128 so that it stays in 16
+// bits (and vectorises).
+inline uint8_t LevelShift(int16_t value) {
+    int16_t clamped = value < -128 ? static_cast<int16_t>(-128) : value;
+    clamped = clamped > 127 ? static_cast<int16_t>(127) : clamped;
+    return static_cast<uint8_t>(clamped + 128);
 }
 
 inline int16_t SaturatedProduct(int16_t coefficient, uint16_t quantiser) {
-    const int32_t product = static_cast<int32_t>(coefficient) * static_cast<int32_t>(quantiser);
-    return static_cast<int16_t>(product < -32768 ? -32768 : (product > 32767 ? 32767 : product));
+    int32_t product = static_cast<int32_t>(coefficient) * static_cast<int32_t>(quantiser);
+    product = product < -32768 ? -32768 : product;
+    return static_cast<int16_t>(product > 32767 ? 32767 : product);
 }
 
 }  // namespace
@@ -117,10 +122,12 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
         return StatusNullPointer;
     }
     int16_t work[64];
-    int16_t acTerms = 0;
     for (int n = 0; n < 64; ++n) {
         work[n] = SaturatedProduct(block[n], quant[n]);
-        acTerms = static_cast<int16_t>(acTerms | (n == 0 ? 0 : work[n]));
+    }
+    int16_t acTerms = 0;
+    for (int n = 1; n < 64; ++n) {
+        acTerms = static_cast<int16_t>(acTerms | work[n]);
     }
     if (acTerms == 0) {
         // Only a DC term: both passes reduce to scalings of it, with the same truncations.
@@ -132,21 +139,22 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
         }
         return StatusOk;
     }
-    // Columns: the eight lanes are the columns.
+    // Columns: the lanes are the columns. Then transposed, so that the lanes of the row pass are
+    // the rows; its outputs are written back in row order.
     Transform8Lanes<kColumnShift, kColumnRound>(work);
-    // Rows: transposed, so the lanes are the rows; pixel (r, c) is then transposed[8c + r].
     int16_t transposed[64];
     for (int r = 0; r < 8; ++r) {
         for (int c = 0; c < 8; ++c) {
             transposed[8 * c + r] = work[8 * r + c];
         }
     }
-    Transform8Lanes<kRowShift, kRowRound>(transposed);
+    Transform8Lanes<kRowShift, kRowRound, true>(transposed);
+    uint8_t pixels[64];
+    for (int n = 0; n < 64; ++n) {
+        pixels[n] = LevelShift(transposed[n]);
+    }
     for (int r = 0; r < 8; ++r) {
-        uint8_t* out = destination + static_cast<ptrdiff_t>(r) * stride;
-        for (int c = 0; c < 8; ++c) {
-            out[c] = LevelShift(transposed[8 * c + r]);
-        }
+        std::memcpy(destination + static_cast<ptrdiff_t>(r) * stride, pixels + 8 * r, 8);
     }
     return StatusOk;
 }
