@@ -231,6 +231,25 @@ TEST_F(DownloadJob, CancelKeepsEveryByteReceivedClosesTheFileAndFails) {
     server.Stop();
 }
 
+TEST_F(DownloadJob, CancelWhileTheClipIsNotReadyEndsTheRetriesAsFailed) {
+    ScriptedHttpServer server({{kXmlHeader, "", false}});
+    ASSERT_TRUE(server.Start(Address(20)));
+    ScratchFolder folder("cancelwait");
+    TestProbe probe;
+    probe.realPauses = true;
+    DownloadLinks links = Links();
+    links.probe = &probe;
+    auto* job = new CFluxmereDownload(ExportUrl(Host(20)).c_str(), folder.path().c_str(), 0, links);
+    ASSERT_TRUE(NoticeLog::WaitUntil([&](const std::vector<Notice>&) { return !server.Requests().empty(); }));
+    job->Cancel();
+    job->Release();
+    ASSERT_TRUE(probe.WaitDestroyed());
+    EXPECT_LT(server.Requests().size(), 30u);
+    EXPECT_EQ(NoticeLog::States(), std::vector<S>({S::AwaitingStart, S::Failed}));
+    EXPECT_TRUE(folder.FileNames().empty());
+    EXPECT_TRUE(rows.Rows().empty());
+}
+
 // Stands in for the transcoding hand-off: reads the blocks as the writer announces them, sets
 // Complete once the file is closed, then goes on using the job after every other holder let go.
 class FakeTranscoder : public ITranscoder {
