@@ -4,7 +4,6 @@
 
 #include <winsock2.h>
 #include <windows.h>
-#include <objbase.h>
 
 namespace {
 

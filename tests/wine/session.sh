@@ -84,6 +84,11 @@ wine_session_start() {
         fi
         touch "$WINEPREFIX/.fluxmere-ready"
     fi
+    # Bring Wine's own services up once, before tests join: first starts racing each other in a
+    # fresh session have left a test hanging.
+    HOME="$WINE_DIR/home" timeout 120 \
+        env FLUXMERE_WINE_MEMBER="$WINE_DIR" "$WINE_LOADER_BIN" cmd.exe /c exit 0 \
+        </dev/null >>"$log" 2>&1 9>&-
     wine_session_running
 }
 
