@@ -149,11 +149,11 @@ public:
         if (count_ < s && Fill() <= 0) {
             return false;
         }
-        int32_t v = static_cast<int32_t>(Take(s));
-        if (v < (1 << (s - 1))) {
-            v = v - (1 << s) + 1;
-        }
-        *value = v;
+        const int32_t v = static_cast<int32_t>(Take(s));
+        // EXTEND without a branch (its outcome is random in real data): when the top bit of
+        // the s bits is clear, subtract 2^s - 1.
+        const int32_t topClear = ((v >> (s - 1)) & 1) ^ 1;
+        *value = v - (-topClear & ((1 << s) - 1));
         return true;
     }
 
