@@ -40,15 +40,24 @@ public:
     // the bytes held leave less than kReadSize bytes of room for the next read (a chunk too
     // large for the buffer, a size line that does not end, data piling up behind a chunk of
     // size 0).
+    // Parsing starts once more than 128 bytes are held; after a chunk, the bytes left behind
+    // are parsed before anything more is read when there are more than 128 of them, so chunks
+    // that arrived together are handed over one after another without waiting for a read.
+    // A read that fails or returns 0 (the peer closed) waits up to 10 ms for a stop request,
+    // then a time-out or a close is reported as a notice (size 0); the three ending errors only
+    // look for a stop request without waiting. The loop never ends by itself after a notice:
+    // close the socket in the callback to end it (the next read reports 10038).
     int32_t Run(platform::SocketHandle socket);
 
     // Asks a running loop to end and waits up to 10000 ms. False when the loop confirmed its end;
     // true when it did not, and also when no loop was running.
     bool Stop();
 
-    // For a callback that wants the tail a notice leaves behind (a last chunk of at most 128
-    // bytes is never handed over): inside the callback, the bytes held from the current
-    // buffer's start, and whether the notice reports the peer's close (else a time-out).
+    // For a callback that wants the tail a notice leaves behind (a last chunk that ends within
+    // the first 128 held bytes is never handed over, nor is anything after a chunk of size 0):
+    // inside the callback, the bytes held from the start of the current buffer (the notice's
+    // data), and whether the notice reports the peer's close (else a time-out). Only valid
+    // during the callback, on the thread that runs the loop.
     int32_t HeldBytes() const { return held_; }
     bool PeerClosed() const { return peerClosed_; }
 

@@ -281,7 +281,7 @@ TEST(RtpReceiverTest, StopEndsARunningLoop) {
     run.receiver.SetBuffer(buffer.data(), buffer.size());
     int32_t result = 99;
     std::thread loop([&] { result = run.receiver.Run(s); });
-    notices.WaitTwoBeyond(-1);  // the loop is running: it has reported a time-out
+    ASSERT_TRUE(notices.WaitTwoBeyond(-1));  // the loop is running: it reported a time-out
     EXPECT_FALSE(run.receiver.Stop());
     loop.join();
     EXPECT_EQ(result, platform::kWsaETimedOut);  // the last read error

@@ -26,8 +26,8 @@ class NoticeGate {
 public:
     void Notify();
     int Count();
-    // Waits until the count has passed count by at least two.
-    void WaitTwoBeyond(int count);
+    // Waits until the count has passed count by at least two; false when that never comes.
+    bool WaitTwoBeyond(int count);
 
 private:
     std::mutex mutex_;
