@@ -50,6 +50,7 @@ protected:
     ~IDownloadProbe() = default;
 };
 
+// Each object given here must outlive every job made with it.
 struct DownloadLinks {
     IJobList* jobList = nullptr;
     ITranscoder* transcoder = nullptr;
