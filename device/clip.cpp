@@ -1,5 +1,8 @@
 #include "device/clip.h"
 
+// Portable on purpose: Windows tests compile this file to regenerate the clips that the native
+// device sends, so everything here is integer arithmetic or exactly representable.
+
 #include <algorithm>
 #include <cstring>
 
@@ -55,7 +58,7 @@ CKeloMediaFrame ClipFrameHeader(bool video, uint32_t index) {
     frame.mediaKind = video ? kKindVideo : kKindAudio;
     frame.codecCode = video ? kCodecMjpa : kCodecP16S;
     frame.frameWord = index;
-    frame.frameDoubleA = index / 25.0;
+    frame.frameDoubleA = index;  // exact in any floating-point unit
     if (!video) {
         frame.frameAudioWordA = 48000;
         frame.frameAudioWordB = 2;

@@ -1,7 +1,6 @@
 #include "device/test_pattern.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace fluxmere::device {
 namespace {
@@ -18,6 +17,23 @@ constexpr uint8_t kDigits[10][7] = {{14, 17, 19, 21, 25, 17, 14}, {4, 12, 4, 4, 
                                     {14, 17, 17, 14, 17, 17, 14}, {14, 17, 17, 15, 1, 2, 12}};
 
 constexpr int kBarWidth = 16;
+
+// A quarter period of 8000 * sin(2 pi k / 96), rounded. Integers, not std::sin, so that the
+// sound (and with it every clip) is the same bytes on every platform and compiler: tests under
+// Wine regenerate clips and compare them with what the native device sent.
+constexpr int16_t kQuarterSine[25] = {0,    523,  1044, 1561, 2071, 2572, 3061, 3538, 4000,
+                                      4445, 4870, 5275, 5657, 6015, 6347, 6652, 6928, 7175,
+                                      7391, 7575, 7727, 7846, 7932, 7983, 8000};
+
+int16_t Sine96(uint32_t k) {
+    if (k <= 24)
+        return kQuarterSine[k];
+    if (k <= 48)
+        return kQuarterSine[48 - k];
+    if (k <= 72)
+        return static_cast<int16_t>(-kQuarterSine[k - 48]);
+    return static_cast<int16_t>(-kQuarterSine[96 - k]);
+}
 
 void Fill(uint8_t* rgb, int width, int height, int x0, int y0, int w, int h, uint8_t r, uint8_t g,
           uint8_t b) {
@@ -78,25 +94,11 @@ void RenderTestPattern(int width, int height, uint32_t frameIndex, uint8_t* rgb)
 }
 
 void RenderTone(uint64_t firstSampleFrame, uint8_t* out, size_t sampleFrames) {
-    // Both periods divide 48000 samples, so a table per channel repeats exactly.
-    static const auto tables = [] {
-        struct Tables {
-            int16_t left[48];
-            int16_t right[96];
-        } t{};
-        const double pi = 3.14159265358979323846;
-        for (int i = 0; i < 48; ++i) {
-            t.left[i] = static_cast<int16_t>(std::lround(8000 * std::sin(2 * pi * i / 48)));
-        }
-        for (int i = 0; i < 96; ++i) {
-            t.right[i] = static_cast<int16_t>(std::lround(8000 * std::sin(2 * pi * i / 96)));
-        }
-        return t;
-    }();
     for (size_t i = 0; i < sampleFrames; ++i) {
-        uint64_t s = firstSampleFrame + i;
-        uint16_t l = static_cast<uint16_t>(tables.left[s % 48]);
-        uint16_t r = static_cast<uint16_t>(tables.right[s % 96]);
+        const uint64_t s = firstSampleFrame + i;
+        // 1 kHz is 48 samples a period, 500 Hz 96: the same table at twice the step.
+        const uint16_t l = static_cast<uint16_t>(Sine96(static_cast<uint32_t>((2 * s) % 96)));
+        const uint16_t r = static_cast<uint16_t>(Sine96(static_cast<uint32_t>(s % 96)));
         out[4 * i + 0] = static_cast<uint8_t>(l >> 8);
         out[4 * i + 1] = static_cast<uint8_t>(l);
         out[4 * i + 2] = static_cast<uint8_t>(r >> 8);
