@@ -176,7 +176,9 @@ void CFluxmereDownload::PrepareFromUrl(const char* url, const char* folder) {
 bool CFluxmereDownload::StartThread(platform::Thread** thread, platform::ThreadEntry entry) {
     if (*thread == nullptr) *thread = new (std::nothrow) platform::Thread;
     AddRef();
+    runningThreads_.fetch_add(1);
     if (*thread != nullptr && (*thread)->Start(entry, this)) return true;
+    runningThreads_.fetch_sub(1);
     references_.fetch_sub(1);  // the caller still holds its own reference
     return false;
 }
@@ -185,6 +187,7 @@ void CFluxmereDownload::FetchThreadEntry(void* context) {
     auto* job = static_cast<CFluxmereDownload*>(context);
     tCurrentJobThread = job->fetchThread_;
     job->RunFetch();
+    job->runningThreads_.fetch_sub(1);
     job->Release();
 }
 
@@ -192,6 +195,7 @@ void CFluxmereDownload::WriterThreadEntry(void* context) {
     auto* job = static_cast<CFluxmereDownload*>(context);
     tCurrentJobThread = job->writerThread_;
     job->RunWriter();
+    job->runningThreads_.fetch_sub(1);
     job->Release();
 }
 
@@ -199,6 +203,7 @@ void CFluxmereDownload::TranscodeThreadEntry(void* context) {
     auto* job = static_cast<CFluxmereDownload*>(context);
     tCurrentJobThread = job->transcodeThread_;
     job->links_.transcoder->RunTranscode(job);
+    job->runningThreads_.fetch_sub(1);
     job->Release();
 }
 

@@ -55,6 +55,11 @@ public:
     void GetStatus(int64_t* bytesWritten, DownloadState* state, CodecKind* codec,
                    int64_t* transcodeTime) const;
 
+    // True once none of the job's threads runs any more: its state is final, or it stays
+    // AwaitingStart because the device could not be reached. A thread starts another before it
+    // ends, so the count never passes through zero early.
+    bool HasEnded() const { return runningThreads_.load() == 0; }
+
     // Changes the state and notifies the viewer of the device; a change the job's course does not
     // allow (a final state replaced, InProgress after the end) is refused. True when applied.
     bool SetState(DownloadState state);
@@ -99,6 +104,7 @@ private:
     void WriteBlocks();
 
     std::atomic<int32_t> references_{1};
+    std::atomic<int32_t> runningThreads_{0};
     const DownloadLinks links_;
 
     char url_[kTextBufferSize];
