@@ -12,6 +12,7 @@
 //   its own reply, so no other thread can take it.
 //   The simplest safe use: the session thread is the only reader; the other threads call
 //   Teardown(false) (a send without a read).
+//   Open holds the token from its DESCRIBE to its last SETUP reply.
 // - The socket belongs to the user, who closes it; a reader blocked on it then returns 0.
 // - The text WaitForEvent returns lies in the receive buffer and stays valid until the next
 //   read.
