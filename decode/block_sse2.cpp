@@ -51,10 +51,8 @@ inline void HalfTransform(__m128i p04, __m128i p26, __m128i p35, __m128i p17, __
     const __m128i t = _mm_madd_epi16(p17, Pair(6393, -32138));
     const __m128i c2048 = _mm_set1_epi32(2048);
     const __m128i c5793 = _mm_set1_epi32(5793);
-    const __m128i u =
-        MulLo32(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(p, q), c2048), 12), c5793);
-    const __m128i v =
-        MulLo32(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(r, t), c2048), 12), c5793);
+    const __m128i u = MulLo32(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(p, q), c2048), 12), c5793);
+    const __m128i v = MulLo32(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(r, t), c2048), 12), c5793);
     const __m128i a = _mm_sub_epi32(q, p);
     const __m128i b = _mm_sub_epi32(t, r);
 
@@ -143,8 +141,8 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
     const __m128i bias = _mm_set1_epi16(128);
     for (int r = 0; r < 8; ++r) {
         const __m128i pixels = _mm_packus_epi16(_mm_adds_epi16(rows[r], bias), rows[r]);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + static_cast<ptrdiff_t>(r) * stride),
-                         pixels);
+        _mm_storel_epi64(
+            reinterpret_cast<__m128i*>(destination + static_cast<ptrdiff_t>(r) * stride), pixels);
     }
     return StatusOk;
 }

@@ -43,7 +43,11 @@ class BitReader {
 public:
     BitReader(const uint8_t* data, int32_t end, int32_t position, int32_t marker, uint32_t buffer,
               int32_t count)
-        : data_(data), end_(end), position_(position), marker_(marker), buffer_(buffer),
+        : data_(data),
+          end_(end),
+          position_(position),
+          marker_(marker),
+          buffer_(buffer),
           count_(count) {}
 
     // Appends bytes while at most 24 bits are buffered; stops for good at a marker or at the
@@ -230,9 +234,8 @@ int32_t BuildHuffmanTable(const uint8_t* bits, const uint8_t* values, uint8_t* t
 }
 
 int32_t DecodeHuffmanBlock(const uint8_t* data, int32_t dataSize, int32_t* bitPosition,
-                           int16_t* block, int16_t* predictor, int32_t* marker,
-                           uint32_t* bitBuffer, int32_t* bitCount, const uint8_t* dcTable,
-                           const uint8_t* acTable) {
+                           int16_t* block, int16_t* predictor, int32_t* marker, uint32_t* bitBuffer,
+                           int32_t* bitCount, const uint8_t* dcTable, const uint8_t* acTable) {
     if (data == nullptr || bitPosition == nullptr) {
         return StatusNullPointer;
     }

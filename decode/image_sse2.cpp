@@ -86,12 +86,12 @@ inline void Convert16(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, ui
     const __m128i l2 = LumaTerm(_mm_unpacklo_epi16(luma1, ones));
     const __m128i l3 = LumaTerm(_mm_unpackhi_epi16(luma1, ones));
 
-    const __m128i red = _mm_packus_epi16(Channel(l0, l1, c0.red, false),
-                                         Channel(l2, l3, c1.red, false));
-    const __m128i green = _mm_packus_epi16(Channel(l0, l1, c0.green, true),
-                                           Channel(l2, l3, c1.green, true));
-    const __m128i blue = _mm_packus_epi16(Channel(l0, l1, c0.blue, false),
-                                          Channel(l2, l3, c1.blue, false));
+    const __m128i red =
+        _mm_packus_epi16(Channel(l0, l1, c0.red, false), Channel(l2, l3, c1.red, false));
+    const __m128i green =
+        _mm_packus_epi16(Channel(l0, l1, c0.green, true), Channel(l2, l3, c1.green, true));
+    const __m128i blue =
+        _mm_packus_epi16(Channel(l0, l1, c0.blue, false), Channel(l2, l3, c1.blue, false));
     // Pixels as little-endian words R | G << 8 | B << 16, written 4 bytes at a time 3 bytes
     // apart (each write's spare byte is overwritten by the next pixel; the last writes 3).
     const __m128i redGreenLo = _mm_unpacklo_epi8(red, green);
@@ -102,7 +102,8 @@ inline void Convert16(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, ui
     _mm_store_si128(reinterpret_cast<__m128i*>(pixels), _mm_unpacklo_epi16(redGreenLo, blueLo));
     _mm_store_si128(reinterpret_cast<__m128i*>(pixels + 4), _mm_unpackhi_epi16(redGreenLo, blueLo));
     _mm_store_si128(reinterpret_cast<__m128i*>(pixels + 8), _mm_unpacklo_epi16(redGreenHi, blueHi));
-    _mm_store_si128(reinterpret_cast<__m128i*>(pixels + 12), _mm_unpackhi_epi16(redGreenHi, blueHi));
+    _mm_store_si128(reinterpret_cast<__m128i*>(pixels + 12),
+                    _mm_unpackhi_epi16(redGreenHi, blueHi));
     for (int i = 0; i < 15; ++i) {
         std::memcpy(out + 3 * i, pixels + i, 4);
     }

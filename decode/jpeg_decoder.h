@@ -31,8 +31,8 @@ class CAbstractDecoder {
 public:
     // planes: luma, first chroma, second chroma. Decodes nothing unless configured.
     virtual void Decode(uint8_t* const* planes, const CCompressedSample* sample) = 0;
-    virtual int32_t Configure(int32_t width, int32_t height, int32_t rowStep,
-                              int16_t* coefficients, const PlaneCapacities& capacities) = 0;
+    virtual int32_t Configure(int32_t width, int32_t height, int32_t rowStep, int16_t* coefficients,
+                              const PlaneCapacities& capacities) = 0;
     virtual ~CAbstractDecoder() = default;
 };
 
@@ -66,8 +66,7 @@ public:
     static int64_t ChromaBytesNeeded(int64_t width, int64_t height, int64_t rowStep);
 
 private:
-    int32_t DecodeMcu(uint8_t* luma, uint8_t* firstChroma, uint8_t* secondChroma,
-                      int32_t dataSize);
+    int32_t DecodeMcu(uint8_t* luma, uint8_t* firstChroma, uint8_t* secondChroma, int32_t dataSize);
 
     const uint8_t* source = nullptr;
     uint8_t* const* planes = nullptr;

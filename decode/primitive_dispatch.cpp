@@ -8,8 +8,10 @@
 namespace fluxmere {
 
 // Indices 1..4 use the generic implementation until a faster variant exists.
-#define FLUXMERE_ALL_GENERIC(name) \
-    {{generic::name, generic::name, generic::name, generic::name, generic::name}}
+#define FLUXMERE_ALL_GENERIC(name)                                                    \
+    {                                                                                 \
+        { generic::name, generic::name, generic::name, generic::name, generic::name } \
+    }
 
 const PrimitiveVariants<SwapBytes16Fn> kSwapBytes16Variants = FLUXMERE_ALL_GENERIC(SwapBytes16);
 const PrimitiveVariants<ZeroFill16Fn> kZeroFill16Variants = FLUXMERE_ALL_GENERIC(ZeroFill16);
@@ -62,9 +64,8 @@ int32_t BuildHuffmanTable(const uint8_t* bits, const uint8_t* values, uint8_t* t
 }
 
 int32_t DecodeHuffmanBlock(const uint8_t* data, int32_t dataSize, int32_t* bitPosition,
-                           int16_t* block, int16_t* predictor, int32_t* marker,
-                           uint32_t* bitBuffer, int32_t* bitCount, const uint8_t* dcTable,
-                           const uint8_t* acTable) {
+                           int16_t* block, int16_t* predictor, int32_t* marker, uint32_t* bitBuffer,
+                           int32_t* bitCount, const uint8_t* dcTable, const uint8_t* acTable) {
     return kDecodeHuffmanBlockVariants.Active()(data, dataSize, bitPosition, block, predictor,
                                                 marker, bitBuffer, bitCount, dcTable, acTable);
 }

@@ -50,9 +50,8 @@ int32_t BuildHuffmanTable(const uint8_t* bits, const uint8_t* values, uint8_t* t
 // StatusNullPointer; bitCount outside 0..32 -> StatusBadArgument; a table null ->
 // StatusNullPointer. Decoding errors: StatusBadCode, StatusNoData.
 int32_t DecodeHuffmanBlock(const uint8_t* data, int32_t dataSize, int32_t* bitPosition,
-                           int16_t* block, int16_t* predictor, int32_t* marker,
-                           uint32_t* bitBuffer, int32_t* bitCount, const uint8_t* dcTable,
-                           const uint8_t* acTable);
+                           int16_t* block, int16_t* predictor, int32_t* marker, uint32_t* bitBuffer,
+                           int32_t* bitCount, const uint8_t* dcTable, const uint8_t* acTable);
 
 // Dequantises, inverse-transforms and level-shifts one block into 8x8 pixels.
 // StatusNullPointer (block, destination), StatusBadStep (stride < 1), StatusNullPointer (quant).
@@ -73,8 +72,7 @@ using BuildQuantTableFn = int32_t(const uint8_t*, uint16_t*);
 using HuffmanTableSizeFn = int32_t(int32_t*);
 using BuildHuffmanTableFn = int32_t(const uint8_t*, const uint8_t*, uint8_t*);
 using DecodeHuffmanBlockFn = int32_t(const uint8_t*, int32_t, int32_t*, int16_t*, int16_t*,
-                                     int32_t*, uint32_t*, int32_t*, const uint8_t*,
-                                     const uint8_t*);
+                                     int32_t*, uint32_t*, int32_t*, const uint8_t*, const uint8_t*);
 using InverseDctBlockFn = int32_t(const int16_t*, uint8_t*, int32_t, const uint16_t*);
 using YCbCr422ToRGBFn = int32_t(const uint8_t* const[3], const int32_t[3], uint8_t*, int32_t,
                                 int32_t, int32_t);

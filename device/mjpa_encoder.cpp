@@ -69,7 +69,8 @@ struct PaddedPlane {
 
     void Fill(const uint8_t* source, int sourceWidth, int sourceHeight, int stride) {
         for (int r = 0; r < height; ++r) {
-            const uint8_t* row = source + static_cast<size_t>(r < sourceHeight ? r : sourceHeight - 1) * stride;
+            const uint8_t* row =
+                source + static_cast<size_t>(r < sourceHeight ? r : sourceHeight - 1) * stride;
             uint8_t* out = samples.data() + static_cast<size_t>(r) * width;
             for (int c = 0; c < width; ++c) {
                 out[c] = row[c < sourceWidth ? c : sourceWidth - 1];

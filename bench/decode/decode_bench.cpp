@@ -25,8 +25,8 @@ const Encoded& Picture(int width) {
     Encoded& e = width == 352 ? cif : pal;
     if (e.jpeg.empty()) {
         const testing::Picture422 p = testing::MakeScene(e.width, e.height, 42);
-        YCbCr422Picture input{p.y.data(), p.cb.data(), p.cr.data(), p.width, p.height, p.width,
-                              p.chromaWidth()};
+        YCbCr422Picture input{p.y.data(), p.cb.data(), p.cr.data(),    p.width,
+                              p.height,   p.width,     p.chromaWidth()};
         EncodeMjpaJpeg(input, &e.jpeg);
         ExtractEntropyCodedData(e.jpeg.data(), e.jpeg.size(), &e.payload);
     }
@@ -109,9 +109,10 @@ void ColourConversion(benchmark::State& state) {
 void LibjpegDecode(benchmark::State& state, bool toRgb) {
     const Encoded& e = Picture(static_cast<int>(state.range(0)));
     const int w16 = (e.width + 15) / 16 * 16;
-    std::vector<uint8_t> planes[3] = {std::vector<uint8_t>(static_cast<size_t>(w16) * (e.height + 8)),
-                                      std::vector<uint8_t>(static_cast<size_t>(w16) * (e.height + 8)),
-                                      std::vector<uint8_t>(static_cast<size_t>(w16) * (e.height + 8))};
+    std::vector<uint8_t> planes[3] = {
+        std::vector<uint8_t>(static_cast<size_t>(w16) * (e.height + 8)),
+        std::vector<uint8_t>(static_cast<size_t>(w16) * (e.height + 8)),
+        std::vector<uint8_t>(static_cast<size_t>(w16) * (e.height + 8))};
     std::vector<uint8_t> rgb(static_cast<size_t>(e.width) * 3 * e.height);
     jpeg_decompress_struct info;
     jpeg_error_mgr errors;
@@ -150,8 +151,12 @@ void LibjpegDecode(benchmark::State& state, bool toRgb) {
     jpeg_destroy_decompress(&info);
 }
 
-void LibjpegRaw(benchmark::State& state) { LibjpegDecode(state, false); }
-void LibjpegRgb(benchmark::State& state) { LibjpegDecode(state, true); }
+void LibjpegRaw(benchmark::State& state) {
+    LibjpegDecode(state, false);
+}
+void LibjpegRgb(benchmark::State& state) {
+    LibjpegDecode(state, true);
+}
 
 // Arguments: picture width (352 or 720); variant 0 = generic, 1 = what the processor selects.
 BENCHMARK(OurDecode)->ArgsProduct({{352, 720}, {0, 1}})->Unit(benchmark::kMicrosecond);

@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size -= 2;
 
     const int32_t w16 = static_cast<int32_t>(CJPEGDecoder::RoundedWidth(width));
-    const int32_t lumaBytes = static_cast<int32_t>(CJPEGDecoder::LumaBytesNeeded(width, height, w16));
+    const int32_t lumaBytes =
+        static_cast<int32_t>(CJPEGDecoder::LumaBytesNeeded(width, height, w16));
     const int32_t chromaBytes =
         static_cast<int32_t>(CJPEGDecoder::ChromaBytesNeeded(width, height, w16));
     std::unique_ptr<uint8_t[]> luma(new uint8_t[lumaBytes + 1]);

@@ -55,10 +55,11 @@ struct Fixture {
     Planes planes;
     std::unique_ptr<uint8_t[]> payload;  // exactly sized: ASan sees any read past it
 
-    Fixture(int32_t width, int32_t height) : planes(width == 0 ? 320 : width, height == 0 ? 240 : height) {
-        EXPECT_EQ(decoder.Configure(width, height, planes.rowStep, work.values,
-                                    planes.capacities()),
-                  StatusOk);
+    Fixture(int32_t width, int32_t height)
+        : planes(width == 0 ? 320 : width, height == 0 ? 240 : height) {
+        EXPECT_EQ(
+            decoder.Configure(width, height, planes.rowStep, work.values, planes.capacities()),
+            StatusOk);
     }
 
     void Decode(const std::vector<uint8_t>& bytes) {
@@ -107,7 +108,8 @@ std::vector<uint8_t> RandomPicture(int32_t width, int32_t height, uint32_t seed)
     const CodeBook lumaDc = CodeBook::LumaDc(), lumaAc = CodeBook::LumaAc();
     const CodeBook chromaDc = CodeBook::ChromaDc(), chromaAc = CodeBook::ChromaAc();
     ScanWriter w;
-    const int32_t mcus = static_cast<int32_t>(CJPEGDecoder::RoundedWidth(width) / 16) * (height / 8);
+    const int32_t mcus =
+        static_cast<int32_t>(CJPEGDecoder::RoundedWidth(width) / 16) * (height / 8);
     for (int32_t m = 0; m < mcus * 4; ++m) {
         std::vector<std::pair<int, int>> terms;
         for (int k = 1; k < 64 && random() % 4 != 0;) {
@@ -131,7 +133,7 @@ TEST(JpegDecoder, PictureGeometry) {
         int32_t expectedWidth, expectedHeight, w16, decodedLines;
     };
     const Case cases[] = {
-        {0, 0, 320, 240, 320, 240},    // the default picture: 20 MCUs x 30 MCU rows
+        {0, 0, 320, 240, 320, 240},     // the default picture: 20 MCUs x 30 MCU rows
         {100, 100, 100, 100, 112, 96},  // 7 MCUs per row; the last 4 lines are not written
         {48, 7, 48, 7, 48, 0},          // below 8 lines nothing is decoded
         {16, 8, 16, 8, 16, 8},
@@ -144,8 +146,8 @@ TEST(JpegDecoder, PictureGeometry) {
         f.Decode({0xFF, 0xD9});  // a marker at once: every block is all zero
         const int32_t lines = c.expectedHeight;
         EXPECT_TRUE(RegionIs(f.planes.luma, c.w16, 0, 0, c.w16, c.decodedLines, 128)) << c.width;
-        EXPECT_TRUE(RegionIs(f.planes.luma, c.w16, 0, c.decodedLines, c.w16,
-                             lines - c.decodedLines, 0x33))
+        EXPECT_TRUE(
+            RegionIs(f.planes.luma, c.w16, 0, c.decodedLines, c.w16, lines - c.decodedLines, 0x33))
             << c.width;
         for (const auto* chroma : {&f.planes.cb, &f.planes.cr}) {
             EXPECT_TRUE(RegionIs(*chroma, c.w16 / 2, 0, 0, c.w16 / 2, c.decodedLines, 128));
@@ -211,10 +213,18 @@ TEST(JpegDecoder, RefusesPicturesItCannotHoldAndDecodesNothingThen) {
     const Case cases[] = {
         {"fits", 64, 16, 64, fits, StatusOk},
         {"the default 320 x 240 is larger", 0, 0, 320, fits, StatusBadSize},
-        {"one luma byte short", 64, 16, 64, {fits.luma - 1, fits.firstChroma, fits.secondChroma},
+        {"one luma byte short",
+         64,
+         16,
+         64,
+         {fits.luma - 1, fits.firstChroma, fits.secondChroma},
          StatusBadSize},
-        {"one chroma byte short", 64, 16, 64,
-         {fits.luma, fits.firstChroma, fits.secondChroma - 1}, StatusBadSize},
+        {"one chroma byte short",
+         64,
+         16,
+         64,
+         {fits.luma, fits.firstChroma, fits.secondChroma - 1},
+         StatusBadSize},
         {"rows narrower than W16", 60, 16, 48, fits, StatusBadStep},
         {"negative width", -16, 16, 64, fits, StatusBadSize},
         {"negative height", 64, -8, 64, fits, StatusBadSize},
@@ -270,22 +280,22 @@ TEST(JpegDecoder, BoundedRandomPayloadsStayInBounds) {
         for (int round = 0; round < 150; ++round) {
             std::vector<uint8_t> bytes;
             switch (round % 3) {
-            case 0:  // random bytes, rich in 0xFF and 0x00
-                bytes.resize(random() % 300);
-                for (auto& b : bytes) {
-                    const uint32_t pick = random() % 8;
-                    b = pick == 0 ? 0xFF : pick == 1 ? 0x00 : static_cast<uint8_t>(random());
-                }
-                break;
-            case 1:  // a truncated valid payload
-                bytes.assign(valid.begin(), valid.begin() + random() % (valid.size() + 1));
-                break;
-            default:  // a valid payload with flipped bits
-                bytes = valid;
-                for (int flips = 1 + random() % 4; flips > 0; --flips) {
-                    bytes[random() % bytes.size()] ^= static_cast<uint8_t>(1u << random() % 8);
-                }
-                break;
+                case 0:  // random bytes, rich in 0xFF and 0x00
+                    bytes.resize(random() % 300);
+                    for (auto& b : bytes) {
+                        const uint32_t pick = random() % 8;
+                        b = pick == 0 ? 0xFF : pick == 1 ? 0x00 : static_cast<uint8_t>(random());
+                    }
+                    break;
+                case 1:  // a truncated valid payload
+                    bytes.assign(valid.begin(), valid.begin() + random() % (valid.size() + 1));
+                    break;
+                default:  // a valid payload with flipped bits
+                    bytes = valid;
+                    for (int flips = 1 + random() % 4; flips > 0; --flips) {
+                        bytes[random() % bytes.size()] ^= static_cast<uint8_t>(1u << random() % 8);
+                    }
+                    break;
             }
             f.Decode(bytes);
         }

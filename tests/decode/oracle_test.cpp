@@ -100,8 +100,7 @@ Comparison DecodeAndCompare(const Picture422& picture, const char* label) {
     alignas(8) int16_t work[256];
     CJPEGDecoder decoder;
     EXPECT_EQ(decoder.Configure(picture.width, picture.height, w16, work,
-                                {static_cast<int32_t>(luma.size()),
-                                 static_cast<int32_t>(cb.size()),
+                                {static_cast<int32_t>(luma.size()), static_cast<int32_t>(cb.size()),
                                  static_cast<int32_t>(cr.size())}),
               StatusOk);
     CCompressedSample sample;
@@ -117,10 +116,11 @@ Comparison DecodeAndCompare(const Picture422& picture, const char* label) {
             &result);
     Compare(cr.data(), w16 / 2, reference.plane[2].data(), w16 / 2, reference.width[2], lines,
             &result);
-    std::printf("%-28s %4dx%-4d payload %7zu bytes: largest difference %d, %ld of %ld samples "
-                "differ (%.4f %%)\n",
-                label, picture.width, picture.height, payload.size(), result.largest,
-                result.differing, result.compared, 100.0 * result.differing / result.compared);
+    std::printf(
+        "%-28s %4dx%-4d payload %7zu bytes: largest difference %d, %ld of %ld samples "
+        "differ (%.4f %%)\n",
+        label, picture.width, picture.height, payload.size(), result.largest, result.differing,
+        result.compared, 100.0 * result.differing / result.compared);
     ::testing::Test::RecordProperty(std::string(label) + "_largest", result.largest);
     ::testing::Test::RecordProperty(std::string(label) + "_differing",
                                     static_cast<int>(result.differing));
@@ -136,9 +136,9 @@ TEST(DecoderOracle, MatchesLibjpegWithinOne) {
     const Case cases[] = {
         {"cif scene", 352, 288, false},
         {"pal scene", 720, 576, false},
-        {"odd width scene", 100, 60, false},   // W16 112, 7 MCU rows, 4 lines left alone
+        {"odd width scene", 100, 60, false},  // W16 112, 7 MCU rows, 4 lines left alone
         {"odd width 360 scene", 360, 288, false},
-        {"noise", 176, 144, true},              // large coefficients everywhere
+        {"noise", 176, 144, true},  // large coefficients everywhere
     };
     // The generic variant and the one this processor selects must both hold.
     const int32_t saved = variantIndex;
@@ -160,8 +160,7 @@ TEST(DecoderOracle, MatchesLibjpegWithinOne) {
 // The payload wrapped back into a JPEG decodes in libjpeg exactly like the encoder's own file.
 TEST(DecoderOracle, WrappedPayloadIsTheSamePicture) {
     const Picture422 picture = MakeScene(100, 40, 5);
-    YCbCr422Picture input{picture.y.data(), picture.cb.data(), picture.cr.data(), 100, 40, 100,
-                          50};
+    YCbCr422Picture input{picture.y.data(), picture.cb.data(), picture.cr.data(), 100, 40, 100, 50};
     std::vector<uint8_t> jpeg, payload, wrapped;
     ASSERT_TRUE(EncodeMjpaPayload(input, &payload));
     ASSERT_TRUE(EncodeMjpaJpeg(input, &jpeg));

@@ -117,7 +117,7 @@ TEST(BuildQuantTable, PlacesZigzagEntriesAtTheirNaturalPositions) {
     for (int k = 0; k < 64; ++k) {
         zigzag[k] = static_cast<uint8_t>(200 + k / 2);
     }
-    zigzag[2] = 7;   // zigzag 2 is row 1, column 0
+    zigzag[2] = 7;  // zigzag 2 is row 1, column 0
     zigzag[63] = 255;
     uint16_t natural[64] = {};
     EXPECT_EQ(BuildQuantTable(nullptr, natural), StatusNullPointer);
@@ -125,7 +125,7 @@ TEST(BuildQuantTable, PlacesZigzagEntriesAtTheirNaturalPositions) {
     ASSERT_EQ(BuildQuantTable(zigzag, natural), StatusOk);
     EXPECT_EQ(natural[8], 7);
     EXPECT_EQ(natural[63], 255);
-    EXPECT_EQ(natural[1], 200);  // zigzag 1
+    EXPECT_EQ(natural[1], 200);   // zigzag 1
     EXPECT_EQ(natural[16], 201);  // zigzag 3
     EXPECT_EQ(natural[56], 217);  // zigzag 35
 }
@@ -192,10 +192,8 @@ struct StandardTables {
     StandardTables() {
         EXPECT_EQ(BuildHuffmanTable(jpeg::kLumaDcBits, jpeg::kLumaDcValues, lumaDc.bytes), 0);
         EXPECT_EQ(BuildHuffmanTable(jpeg::kLumaAcBits, jpeg::kLumaAcValues, lumaAc.bytes), 0);
-        EXPECT_EQ(BuildHuffmanTable(jpeg::kChromaDcBits, jpeg::kChromaDcValues, chromaDc.bytes),
-                  0);
-        EXPECT_EQ(BuildHuffmanTable(jpeg::kChromaAcBits, jpeg::kChromaAcValues, chromaAc.bytes),
-                  0);
+        EXPECT_EQ(BuildHuffmanTable(jpeg::kChromaDcBits, jpeg::kChromaDcValues, chromaDc.bytes), 0);
+        EXPECT_EQ(BuildHuffmanTable(jpeg::kChromaAcBits, jpeg::kChromaAcValues, chromaAc.bytes), 0);
     }
 };
 
@@ -214,9 +212,8 @@ struct BlockReader {
         : data(std::move(bytes)), size(static_cast<int32_t>(data.size())) {}
 
     int32_t Next(const TableStorage& dc, const TableStorage& ac) {
-        return DecodeHuffmanBlock(data.data(), size, &bitPosition,
-                                  block, &predictor, &marker, &bitBuffer, &bitCount, dc.bytes,
-                                  ac.bytes);
+        return DecodeHuffmanBlock(data.data(), size, &bitPosition, block, &predictor, &marker,
+                                  &bitBuffer, &bitCount, dc.bytes, ac.bytes);
     }
 };
 
@@ -234,35 +231,40 @@ TEST(DecodeHuffmanBlock, ArgumentChecksComeInTheStatedOrder) {
         int32_t expected;
     };
     const Case cases[] = {
-        {"null data", DecodeHuffmanBlock(nullptr, 2, &badPosition, nullptr, nullptr, nullptr,
-                                         nullptr, &badCount, nullptr, nullptr),
+        {"null data",
+         DecodeHuffmanBlock(nullptr, 2, &badPosition, nullptr, nullptr, nullptr, nullptr, &badCount,
+                            nullptr, nullptr),
          StatusNullPointer},
-        {"null position", DecodeHuffmanBlock(data, 2, nullptr, block, &predictor, &marker,
-                                             &buffer, &count, dc, ac),
+        {"null position",
+         DecodeHuffmanBlock(data, 2, nullptr, block, &predictor, &marker, &buffer, &count, dc, ac),
          StatusNullPointer},
         {"negative position before null block",
          DecodeHuffmanBlock(data, 2, &badPosition, nullptr, &predictor, &marker, &buffer, &count,
                             dc, ac),
          StatusBadArgument},
-        {"negative size", DecodeHuffmanBlock(data, -1, &position, block, &predictor, &marker,
-                                             &buffer, &count, dc, ac),
+        {"negative size",
+         DecodeHuffmanBlock(data, -1, &position, block, &predictor, &marker, &buffer, &count, dc,
+                            ac),
          StatusBadArgument},
         {"null predictor before negative count",
          DecodeHuffmanBlock(data, 2, &position, block, nullptr, &marker, &buffer, &badCount, dc,
                             ac),
          StatusNullPointer},
-        {"null bit count", DecodeHuffmanBlock(data, 2, &position, block, &predictor, &marker,
-                                              &buffer, nullptr, dc, ac),
+        {"null bit count",
+         DecodeHuffmanBlock(data, 2, &position, block, &predictor, &marker, &buffer, nullptr, dc,
+                            ac),
          StatusNullPointer},
         {"negative count before null table",
          DecodeHuffmanBlock(data, 2, &position, block, &predictor, &marker, &buffer, &badCount,
                             nullptr, ac),
          StatusBadArgument},
-        {"count above 32", DecodeHuffmanBlock(data, 2, &position, block, &predictor, &marker,
-                                              &buffer, &bigCount, dc, ac),
+        {"count above 32",
+         DecodeHuffmanBlock(data, 2, &position, block, &predictor, &marker, &buffer, &bigCount, dc,
+                            ac),
          StatusBadArgument},
-        {"null AC table", DecodeHuffmanBlock(data, 2, &position, block, &predictor, &marker,
-                                             &buffer, &count, dc, nullptr),
+        {"null AC table",
+         DecodeHuffmanBlock(data, 2, &position, block, &predictor, &marker, &buffer, &count, dc,
+                            nullptr),
          StatusNullPointer},
     };
     for (const Case& c : cases) {
@@ -381,7 +383,7 @@ TEST(DecodeHuffmanBlock, PredictorAndRunsFollowTheCodedValues) {
     ASSERT_EQ(r.Next(t.lumaDc, t.lumaAc), StatusOk);
     EXPECT_EQ(r.predictor, 5);
     EXPECT_EQ(r.block[0], 5);
-    EXPECT_EQ(r.block[1], -1);  // zigzag 1
+    EXPECT_EQ(r.block[1], -1);   // zigzag 1
     EXPECT_EQ(r.block[2], 300);  // zigzag 5
     ASSERT_EQ(r.Next(t.lumaDc, t.lumaAc), StatusOk);
     EXPECT_EQ(r.predictor, 2);
@@ -396,7 +398,7 @@ TEST(DecodeHuffmanBlock, PredictorAndRunsFollowTheCodedValues) {
     for (int16_t c : r.block) {
         nonzero += c != 0;
     }
-    EXPECT_EQ(nonzero, 2);  // the DC predictor and position 63
+    EXPECT_EQ(nonzero, 2);                            // the DC predictor and position 63
     ASSERT_EQ(r.Next(t.lumaDc, t.lumaAc), StatusOk);  // the stream stays in step
     EXPECT_EQ(r.block[0], 2);
 }
@@ -465,8 +467,9 @@ TEST(InverseDctBlock, DcOnlyBlocksAndChecks) {
         uint16_t quant;
         uint8_t expected;
     };
-    const Case cases[] = {{80, 1, 138}, {0, 1, 128}, {480, 1, 188}, {80, 6, 188},
-                          {-1024, 1, 0}, {1016, 1, 255}, {32767, 65535, 128}, {-32768, 3, 128}, {4200, 1, 0}};
+    const Case cases[] = {{80, 1, 138},        {0, 1, 128},      {480, 1, 188},
+                          {80, 6, 188},        {-1024, 1, 0},    {1016, 1, 255},
+                          {32767, 65535, 128}, {-32768, 3, 128}, {4200, 1, 0}};
     for (const Case& c : cases) {
         uint16_t quant[64];
         std::fill(quant, quant + 64, c.quant);
@@ -495,12 +498,9 @@ TEST(YCbCr422ToRGB, ReferenceColoursAndOddWidths) {
         uint8_t y, cb, cr;
         uint8_t r, g, b;
     };
-    const Case cases[] = {{16, 128, 128, 0, 0, 0},
-                          {235, 128, 128, 255, 255, 255},
-                          {81, 90, 240, 254, 0, 0},
-                          {100, 128, 128, 98, 98, 98},
-                          {0, 0, 0, 0, 136, 0},
-                          {255, 255, 255, 255, 125, 255}};
+    const Case cases[] = {{16, 128, 128, 0, 0, 0},  {235, 128, 128, 255, 255, 255},
+                          {81, 90, 240, 254, 0, 0}, {100, 128, 128, 98, 98, 98},
+                          {0, 0, 0, 0, 136, 0},     {255, 255, 255, 255, 125, 255}};
     for (const Case& c : cases) {
         const uint8_t y[1] = {c.y}, cb[1] = {c.cb}, cr[1] = {c.cr};
         const uint8_t* planes[3] = {y, cb, cr};

@@ -83,9 +83,10 @@ TEST(Variants, SwapAndZeroFillMatch) {
                 EXPECT_EQ(c.all(), d.all()) << "in-place swap count " << count;
                 // Zero fill.
                 GuardedBuffer e = source, f = source;
-                EXPECT_EQ(
-                    kZeroFill16Variants.variant[v](reinterpret_cast<int16_t*>(f.data()) + offset, count),
-                    kZeroFill16Variants.variant[0](reinterpret_cast<int16_t*>(e.data()) + offset, count));
+                EXPECT_EQ(kZeroFill16Variants.variant[v](
+                              reinterpret_cast<int16_t*>(f.data()) + offset, count),
+                          kZeroFill16Variants.variant[0](
+                              reinterpret_cast<int16_t*>(e.data()) + offset, count));
                 EXPECT_EQ(e.all(), f.all()) << "zero fill count " << count;
             });
         }
@@ -104,8 +105,10 @@ TEST(Variants, TableBuildersMatch) {
         std::vector<uint8_t> bits, values;
     };
     std::vector<Source> sources = {
-        {{jpeg::kLumaDcBits, jpeg::kLumaDcBits + 16}, {jpeg::kLumaDcValues, jpeg::kLumaDcValues + 12}},
-        {{jpeg::kLumaAcBits, jpeg::kLumaAcBits + 16}, {jpeg::kLumaAcValues, jpeg::kLumaAcValues + 162}},
+        {{jpeg::kLumaDcBits, jpeg::kLumaDcBits + 16},
+         {jpeg::kLumaDcValues, jpeg::kLumaDcValues + 12}},
+        {{jpeg::kLumaAcBits, jpeg::kLumaAcBits + 16},
+         {jpeg::kLumaAcValues, jpeg::kLumaAcValues + 162}},
         {{jpeg::kChromaAcBits, jpeg::kChromaAcBits + 16},
          {jpeg::kChromaAcValues, jpeg::kChromaAcValues + 162}},
     };
@@ -276,25 +279,27 @@ TEST(Variants, InverseDctMatchesTheDefinitionAndAcrossVariants) {
         const int kind = round % 6;
         for (int n = 0; n < 64; ++n) {
             switch (kind) {
-            case 0:  // sparse, typical of decoded pictures
-                block[n] = random() % 6 == 0 ? static_cast<int16_t>(random() % 201) - 100 : 0;
-                break;
-            case 1:  // DC only or one column/row of terms
-                block[n] = (n == 0 || (round % 2 ? n % 8 == 0 : n < 8))
-                               ? static_cast<int16_t>(random() % 4001) - 2000 : 0;
-                break;
-            case 4:  // only low frequencies (top left 4 x 4), extremes included
-                block[n] = (n % 8 < 4 && n < 32)
-                               ? (random() % 3 == 0 ? extremes[random() % 9]
-                                                    : static_cast<int16_t>(random() % 2001) - 1000)
-                               : 0;
-                break;
-            case 2:  // extremes everywhere
-                block[n] = extremes[random() % (sizeof extremes / sizeof extremes[0])];
-                break;
-            default:  // dense random
-                block[n] = static_cast<int16_t>(random());
-                break;
+                case 0:  // sparse, typical of decoded pictures
+                    block[n] = random() % 6 == 0 ? static_cast<int16_t>(random() % 201) - 100 : 0;
+                    break;
+                case 1:  // DC only or one column/row of terms
+                    block[n] = (n == 0 || (round % 2 ? n % 8 == 0 : n < 8))
+                                   ? static_cast<int16_t>(random() % 4001) - 2000
+                                   : 0;
+                    break;
+                case 4:  // only low frequencies (top left 4 x 4), extremes included
+                    block[n] =
+                        (n % 8 < 4 && n < 32)
+                            ? (random() % 3 == 0 ? extremes[random() % 9]
+                                                 : static_cast<int16_t>(random() % 2001) - 1000)
+                            : 0;
+                    break;
+                case 2:  // extremes everywhere
+                    block[n] = extremes[random() % (sizeof extremes / sizeof extremes[0])];
+                    break;
+                default:  // dense random
+                    block[n] = static_cast<int16_t>(random());
+                    break;
             }
             quant[n] = kind == 2 ? static_cast<uint16_t>(random())
                                  : static_cast<uint16_t>(1 + random() % (kind == 5 ? 4 : 64));
@@ -381,13 +386,13 @@ TEST(Variants, ColourConversionMatchesTheDefinitionAndAcrossVariants) {
         const uint8_t* planes[3] = {y.data(), u.data(), v.data()};
         const int32_t strides[3] = {lumaStride, chromaStride, chromaStride};
         GuardedBuffer a(static_cast<size_t>(outStride) * height);
-        ASSERT_EQ(kYCbCr422ToRGBVariants.variant[0](planes, strides, a.data(), outStride, width,
-                                                    height),
-                  StatusOk);
+        ASSERT_EQ(
+            kYCbCr422ToRGBVariants.variant[0](planes, strides, a.data(), outStride, width, height),
+            StatusOk);
         ForEachOtherVariant([&](int variant) {
             GuardedBuffer b(static_cast<size_t>(outStride) * height);
-            ASSERT_EQ(kYCbCr422ToRGBVariants.variant[variant](planes, strides, b.data(),
-                                                              outStride, width, height),
+            ASSERT_EQ(kYCbCr422ToRGBVariants.variant[variant](planes, strides, b.data(), outStride,
+                                                              width, height),
                       StatusOk);
             ASSERT_EQ(a.all(), b.all()) << "width " << width;
         });
