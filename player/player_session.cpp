@@ -292,8 +292,10 @@ void CPlayerSession::RunSession() {
     if (!stopRequested_.load()) rtsp_.Play(-1, 0, 0, 0, -1, 0, 0, 0);
     // Whatever comes next on the RTSP connection ends the session: the reply to Stop's or the
     // receiver's TEARDOWN, a device event, or the connection's end. This thread is the only
-    // reader of the connection; the other threads send without reading.
-    if (!stopRequested_.load()) rtsp_.WaitForEvent();
+    // reader of the connection; the other threads send without reading. A receive loop that has
+    // already ended sent its TEARDOWN before that: its reply may have come in with PLAY's and
+    // been read with it, so there is nothing more to wait for.
+    if (!stopRequested_.load() && !receiverDone_.IsSet()) rtsp_.WaitForEvent();
 
     {
         platform::ScopedLock hold(RegistryLock());

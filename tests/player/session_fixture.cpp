@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "container/kelo.h"
+#include "container/kelo_writer.h"
 #include "platform/thread.h"
 #include "player/player_session.h"
 
@@ -80,6 +82,103 @@ bool ConnectionProbe::NobodyConnected() {
     }
     platform::CloseSocket(probe);
     return first;
+}
+
+namespace {
+
+std::string Base64(const uint8_t* data, size_t size) {
+    static const char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (size_t i = 0; i < size; i += 3) {
+        const uint32_t a = data[i];
+        const uint32_t b = i + 1 < size ? data[i + 1] : 0;
+        const uint32_t c = i + 2 < size ? data[i + 2] : 0;
+        const uint32_t group = a << 16 | b << 8 | c;
+        text += kAlphabet[group >> 18 & 63];
+        text += kAlphabet[group >> 12 & 63];
+        text += i + 1 < size ? kAlphabet[group >> 6 & 63] : '=';
+        text += i + 2 < size ? kAlphabet[group & 63] : '=';
+    }
+    return text;
+}
+
+}  // namespace
+
+ScriptedRtspPeer::ScriptedRtspPeer(uint32_t address, int width, int height, int mediaPort)
+    : mediaPort_(mediaPort) {
+    CKelo stream;
+    stream.version = 1;
+    CKeloTrack track;
+    track.mediaKind = kKindVideo;
+    track.codecCode = kCodecMjpa;
+    track.width = static_cast<uint32_t>(width);
+    track.height = static_cast<uint32_t>(height);
+    stream.tracks.push_back(track);
+    std::vector<uint8_t> description(8 + StreamHeaderSize(stream));
+    WriteStreamHeader(stream, description.data() + 8, description.size() - 8);
+    sdp_ = "v=0\r\na=pgmpu:data:application/kelo;base64," +
+           Base64(description.data(), description.size()) + "\r\nm=video 0 RTP/AVP 96\r\n";
+
+    platform::SocketHandle s = platform::CreateTcpSocket();
+    platform::SetReuseAddress(s, true);
+    if (platform::BindSocket(s, address, kRtspPort) && platform::ListenSocket(s, 4)) {
+        listener_ = s;
+        thread_.Start(&ScriptedRtspPeer::Entry, this);
+    } else {
+        platform::CloseSocket(s);
+    }
+}
+
+ScriptedRtspPeer::~ScriptedRtspPeer() {
+    if (listener_ != platform::kInvalidSocket) platform::CloseSocket(listener_);
+    thread_.Join(platform::kInfinite);
+}
+
+void ScriptedRtspPeer::Entry(void* context) { static_cast<ScriptedRtspPeer*>(context)->Serve(); }
+
+void ScriptedRtspPeer::Serve() {
+    platform::SocketHandle connection = platform::AcceptSocket(listener_);
+    if (connection == platform::kInvalidSocket) return;
+    platform::SetRecvTimeout(connection, 20000);  // bounds the peer's life if the viewer hangs
+    std::string pending;
+    char chunk[4096];
+    for (;;) {
+        const size_t end = pending.find("\r\n\r\n");
+        if (end == std::string::npos) {
+            const int n = platform::RecvSocket(connection, chunk, sizeof chunk);
+            if (n <= 0) break;
+            pending.append(chunk, static_cast<size_t>(n));
+            continue;
+        }
+        const std::string request = pending.substr(0, end + 4);
+        pending.erase(0, end + 4);
+        const std::string method = request.substr(0, request.find(' '));
+        std::string cseq = "0";
+        const size_t at = request.find("CSeq: ");
+        if (at != std::string::npos) cseq = request.substr(at + 6, request.find('\r', at) - at - 6);
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            methods_.push_back(method);
+        }
+        std::string reply = "RTSP/1.0 200 OK\r\nCSeq: " + cseq + "\r\n";
+        if (method == "DESCRIBE") {
+            reply += "Content-Length: " + std::to_string(sdp_.size()) + "\r\n\r\n" + sdp_;
+        } else if (method == "SETUP") {
+            reply += "Transport: TCP/RTP/AVP;unicast;server_port=" + std::to_string(mediaPort_) +
+                     "\r\n\r\n";
+        } else {
+            reply += "Session: 12345678\r\n\r\n";
+        }
+        if (!platform::SendAll(connection, reply.data(), static_cast<int>(reply.size()))) break;
+    }
+    platform::CloseSocket(connection);
+}
+
+std::vector<std::string> ScriptedRtspPeer::Methods() {
+    thread_.Join(30000);
+    std::lock_guard<std::mutex> hold(lock_);
+    return methods_;
 }
 
 void StatusRecorder::Invalidate(const PlayerRect*) {

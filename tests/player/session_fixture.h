@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/socket.h"
+#include "platform/thread.h"
 #include "player/player_session.h"
 
 #ifndef _WIN32
@@ -55,6 +56,29 @@ public:
 private:
     uint32_t address_;
     platform::SocketHandle listener_ = platform::kInvalidSocket;
+};
+
+// A device that only speaks RTSP: it answers every request with 200 (DESCRIBE with a stream
+// header for width x height, SETUP with mediaPort as server port) and records the methods, until
+// the viewer closes the connection. Serves one connection.
+class ScriptedRtspPeer {
+public:
+    ScriptedRtspPeer(uint32_t address, int width, int height, int mediaPort);
+    ~ScriptedRtspPeer();
+    bool listening() const { return listener_ != platform::kInvalidSocket; }
+    // Waits (bounded) for the viewer to close the connection; the methods received, in order.
+    std::vector<std::string> Methods();
+
+private:
+    static void Entry(void* context);
+    void Serve();
+
+    platform::SocketHandle listener_ = platform::kInvalidSocket;
+    std::string sdp_;
+    int mediaPort_;
+    std::mutex lock_;
+    std::vector<std::string> methods_;
+    platform::Thread thread_;
 };
 
 // Records each status a session shows, in order, leaving out repeats.

@@ -23,6 +23,7 @@ using testing::ConnectionProbe;
 using testing::LoopbackAddress;
 using testing::LoopbackText;
 using testing::PsnrBgrAgainstRgb;
+using testing::ScriptedRtspPeer;
 using testing::S;
 using testing::StatusRecorder;
 using testing::Suite;
@@ -163,6 +164,7 @@ TEST(PlayerSession, WaysASessionEnds) {
         {"no server port", 9, {"--no-server-port"}, true, PlayerStatus::CannotConnect},
         {"media closed", 10, {"--max-frames", "2"}, true, PlayerStatus::NotConnected},
         {"stream header too long", 11, {"--long-header"}, true, PlayerStatus::CannotConnect},
+        {"picture too large", 23, {"--size", "1936x1088"}, true, PlayerStatus::CannotConnect},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -364,6 +366,28 @@ TEST(PlayerSession, HostileFramesAreDroppedOrDecodedPartially) {
         }
         viewer.session.Stop();
     }
+}
+
+TEST(PlayerSession, FailedMediaConnectEndsTheSessionThroughTheReceiversTeardown) {
+    // Nothing listens on the announced media port: the receive loop ends at once, the receiver
+    // thread sends TEARDOWN without reading, and the session thread (the only reader of the RTSP
+    // connection) takes the replies and ends the session by itself.
+    const int index = 22;
+    ScriptedRtspPeer peer(LoopbackAddress(Suite::Player, index), 352, 288, 9);
+    ASSERT_TRUE(peer.listening());
+    Viewer viewer;
+    ASSERT_TRUE(viewer.session.SetURL(Url(index).c_str()));
+    ASSERT_TRUE(WaitForRecorded(viewer.recorder, 2));
+    EXPECT_EQ(viewer.recorder.Statuses(),
+              (std::vector<int32_t>{S(PlayerStatus::Connecting), S(PlayerStatus::NotConnected)}));
+    const std::vector<std::string> methods = peer.Methods();  // the viewer closed the connection
+    ASSERT_GE(methods.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(methods.begin(), methods.begin() + 2),
+              (std::vector<std::string>{"DESCRIBE", "SETUP"}));
+    // The receiver's TEARDOWN may go out before or after the PLAY.
+    EXPECT_EQ(std::count(methods.begin(), methods.end(), "PLAY"), 1);
+    EXPECT_GE(std::count(methods.begin(), methods.end(), "TEARDOWN"), 1);
+    viewer.session.Stop();
 }
 
 TEST(PlayerSession, ExpiredStopWaitsDoNotFreeWhatThreadsUse) {
