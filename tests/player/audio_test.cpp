@@ -144,8 +144,10 @@ TEST(SoftwareAudioOutput, PlaysInRealTimeOrder) {
     EXPECT_TRUE(device.Open(buffers, 64));
     EXPECT_FALSE(device.Write(0, 65)) << "longer than the buffer";
     EXPECT_FALSE(device.IsSlotDone(0)) << "a refused write keeps the slot queued";
+    device.Hold(true);
     EXPECT_TRUE(device.Write(1, 64));
     EXPECT_FALSE(device.Write(1, 64)) << "already queued";
+    device.Hold(false);
     ASSERT_TRUE(WaitPlayed(device, 64));
     EXPECT_TRUE(device.IsSlotDone(1));
     device.Close();
