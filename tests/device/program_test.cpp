@@ -7,6 +7,7 @@
 #include <string>
 
 #include "container/kelo.h"
+#include "platform/thread.h"
 #include "tests/device/raw_client.h"
 #include "tests/support/device_process.h"
 #include "tests/support/loopback.h"
@@ -64,6 +65,23 @@ TEST(DeviceProgram, ServesUntilSigtermAndStopsCleanly) {
         RawConnection after;
         EXPECT_FALSE(after.Connect(address, 80));
     }
+}
+
+TEST(DeviceProgram, ForBoundsItsLife) {
+    const std::string address = LoopbackText(Suite::Device, 61);
+    DeviceProcess device;
+    ASSERT_TRUE(device.Start({"--address", address, "--no-rtsp", "--for", "1"})) << device.error();
+    // The device ends by itself: its port stops accepting (checked for up to 20 s).
+    bool ended = false;
+    for (int attempt = 0; attempt < 400 && !ended; ++attempt) {
+        RawConnection probe;
+        ended = !probe.Connect(address, 80);
+        if (!ended) {
+            platform::SleepMs(50);
+        }
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(device.Stop()) << device.error();  // already gone, and it went cleanly
 }
 
 }  // namespace
