@@ -351,6 +351,19 @@ TEST(DeviceExport, NotReadyRepliesThenTheClip) {
     EXPECT_EQ(device->HttpRequestLines().front(), "GET /" + command + " HTTP/1.1");
 }
 
+TEST(DeviceExport, PacedAndStalledBodiesArriveWhole) {
+    DeviceOptions o = Fast();
+    o.clipBytes = 250000;
+    o.bodyRate = 2000000;
+    o.stallAfterBytes = 100000;
+    o.bodyStallMs = 50;
+    auto device = StartDevice(44, o);
+    const Export e = Fetch(LoopbackText(Suite::Device, 44), "command.cgi?stream&kelo&");
+    const std::vector<uint8_t> clip = GenerateClip(o.clipName, o.clipBytes, o.clipSeed);
+    EXPECT_TRUE(e.body == std::string(clip.begin(), clip.end()));
+    EXPECT_TRUE(e.closedAfterBody);
+}
+
 TEST(DeviceExport, EarlyCloseAndEndlessHeader) {
     DeviceOptions o = Fast();
     o.closeAfterBytes = 100000;
