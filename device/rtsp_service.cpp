@@ -186,15 +186,16 @@ private:
     bool ArmEventTimer() {
         const int after = impl_->options.eventAfterMs;
         if (!playing_ || after < 0 || eventSent_) {
+            SetTimeout(0);  // e.g. a TEARDOWN came first: wait for requests without limit again
             return true;
         }
         const uint64_t due = playAt_ + static_cast<uint64_t>(after);
         const uint64_t now = platform::MonotonicMs();
         if (now < due) {
-            platform::SetRecvTimeout(socket_, static_cast<uint32_t>(due - now));
+            SetTimeout(static_cast<uint32_t>(due - now));
             return true;
         }
-        platform::SetRecvTimeout(socket_, 0);
+        SetTimeout(0);
         eventSent_ = true;
         const std::string text = "Recording stopped\r\n";
         std::string message = "ANNOUNCE rtsp://" + impl_->addressText + "/live RTSP/1.0\r\n";
@@ -205,6 +206,13 @@ private:
             "Content-Length: " + std::to_string(text.size()) + "\r\nEvent-Type: 3\r\n\r\n" + text;
         impl_->Count(&DeviceCounters::eventsSent);
         return Send(message);
+    }
+
+    void SetTimeout(uint32_t ms) {
+        if (ms != timeoutMs_) {
+            platform::SetRecvTimeout(socket_, ms);
+            timeoutMs_ = ms;
+        }
     }
 
     bool Send(const std::string& text) {
@@ -314,6 +322,7 @@ private:
     bool eventSent_ = false;
     uint64_t playAt_ = 0;
     int eventCSeq_ = 0;
+    uint32_t timeoutMs_ = 0;  // receive time-out now set on the socket
 };
 
 }  // namespace
