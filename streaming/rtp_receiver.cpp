@@ -11,9 +11,12 @@ constexpr int64_t kReadAhead = 4096;
 
 // Hex digit value; anything else counts as 0 (a size line "1x" reads as 16).
 inline uint32_t HexValue(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return 0;
 }
 
@@ -38,7 +41,8 @@ bool CRTPReceiver::StopRequested() {
 }
 
 int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
-    if (buffer_ == nullptr || callback_ == nullptr) return -1;
+    if (buffer_ == nullptr || callback_ == nullptr)
+        return -1;
     running_.store(true);
     socket_ = socket;
     if (platform::GetSocketType(socket) != platform::kSockStream) {
@@ -72,7 +76,8 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
             int32_t length = kReadSize;
             if (lineLength != 0 && size > 0) {  // then the data is incomplete: wanted > 0
                 const int64_t wanted = lineLength + size - held + kReadAhead;
-                if (wanted < length) length = static_cast<int32_t>(wanted);
+                if (wanted < length)
+                    length = static_cast<int32_t>(wanted);
             }
             const int got = platform::RecvSocket(socket, buffer + held, length);
             if (got > 0) {
@@ -89,7 +94,8 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
                 }
                 peerClosed_ = got == 0;
                 lastError = error;
-                if (ending) break;
+                if (ending)
+                    break;
                 if (lastError == platform::kWsaETimedOut) {
                     held_ = static_cast<int32_t>(held);
                     callback_(buffer, 0, context_);
@@ -97,7 +103,8 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
             }
         }
         if (held <= kParseThreshold && !skipRead) {
-            if (StopRequested()) break;
+            if (StopRequested())
+                break;
             continue;
         }
         skipRead = false;
@@ -105,7 +112,8 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
             // The line starts after the CR LF that ends the previous chunk's data.
             const int64_t start = (held >= 2 && buffer[0] == '\r' && buffer[1] == '\n') ? 2 : 0;
             int64_t end = lineScan > start ? lineScan : start;
-            while (end + 1 < held && !(buffer[end] == '\r' && buffer[end + 1] == '\n')) ++end;
+            while (end + 1 < held && !(buffer[end] == '\r' && buffer[end + 1] == '\n'))
+                ++end;
             if (end + 1 >= held) {
                 lineScan = end;
                 continue;
@@ -113,7 +121,8 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
             uint64_t value = 0;
             for (int64_t i = start; i < end; ++i) {
                 value = value * 16 + HexValue(buffer[i]);
-                if (value > static_cast<uint64_t>(capacity)) value = capacity + 1;  // saturate
+                if (value > static_cast<uint64_t>(capacity))
+                    value = capacity + 1;  // saturate
             }
             lineLength = end + 2;
             size = static_cast<int64_t>(value);
@@ -123,12 +132,14 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
             }
         }
         const int64_t rest = held - size - lineLength;
-        if (rest < 0 || size == 0) continue;
+        if (rest < 0 || size == 0)
+            continue;
 
         uint8_t* const chunk = buffer + lineLength;
         held_ = static_cast<int32_t>(held);
         uint8_t* const next = callback_(chunk, static_cast<int32_t>(size), context_);
-        if (next != nullptr) buffer = next;
+        if (next != nullptr)
+            buffer = next;
         std::memmove(buffer, chunk + size, static_cast<size_t>(rest));
         held = rest;
         size = 0;
@@ -148,7 +159,8 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
 }
 
 bool CRTPReceiver::Stop() {
-    if (!running_.load()) return true;
+    if (!running_.load())
+        return true;
     stopRequest_.Release();
     return stopped_.Wait(10000) != platform::WaitResult::Signaled;
 }

@@ -6,14 +6,17 @@ namespace fluxmere {
 
 CRTPSocket::CRTPSocket() : startRequest_(0, 1), startDone_(0, 1) {}
 
-CRTPSocket::~CRTPSocket() { Close(); }
+CRTPSocket::~CRTPSocket() {
+    Close();
+}
 
 platform::SocketHandle CRTPSocket::Open(int32_t localPort, int32_t* localPortOut) {
     platform::ScopedLock hold(lock_);
     if (mediaSocket_ == platform::kInvalidSocket) {
         platform::InitSockets();
         const platform::SocketHandle s = platform::CreateTcpSocket();
-        if (s == platform::kInvalidSocket) return platform::kInvalidSocket;
+        if (s == platform::kInvalidSocket)
+            return platform::kInvalidSocket;
         if (localPort < 0 || localPort > 65535 ||
             !platform::BindSocket(s, platform::kInaddrAny, static_cast<uint16_t>(localPort))) {
             platform::CloseSocket(s);
@@ -22,8 +25,10 @@ platform::SocketHandle CRTPSocket::Open(int32_t localPort, int32_t* localPortOut
         mediaSocket_ = s;
     }
     uint16_t bound = 0;
-    if (platform::GetLocalPort(mediaSocket_, &bound)) localPort_ = bound;
-    if (localPortOut != nullptr) *localPortOut = localPort_;
+    if (platform::GetLocalPort(mediaSocket_, &bound))
+        localPort_ = bound;
+    if (localPortOut != nullptr)
+        *localPortOut = localPort_;
     return mediaSocket_;
 }
 
@@ -41,8 +46,8 @@ void CRTPSocket::Connect(int32_t port, uint32_t address) {
         std::printf("failed connect (%d) -port %d\n", platform::LastSocketError(), port);
         std::fflush(stdout);
         if (!platform::ConnectSocket(s, address, wirePort)) {
-            std::printf("failed connect second time (%d) -port %d\n",
-                        platform::LastSocketError(), port);
+            std::printf("failed connect second time (%d) -port %d\n", platform::LastSocketError(),
+                        port);
             std::fflush(stdout);
         }
     }
@@ -55,7 +60,8 @@ void CRTPSocket::RequestStart() {
 }
 
 bool CRTPSocket::WaitStart() {
-    if (startRequest_.Wait(10000) != platform::WaitResult::Signaled) return false;
+    if (startRequest_.Wait(10000) != platform::WaitResult::Signaled)
+        return false;
     startRequest_.Drain();
     startDone_.Release();
     return true;
@@ -63,7 +69,8 @@ bool CRTPSocket::WaitStart() {
 
 bool CRTPSocket::Close() {
     platform::ScopedLock hold(lock_);
-    if (mediaSocket_ != platform::kInvalidSocket) platform::CloseSocket(mediaSocket_);
+    if (mediaSocket_ != platform::kInvalidSocket)
+        platform::CloseSocket(mediaSocket_);
     mediaSocket_ = platform::kInvalidSocket;
     dataSocket_ = platform::kInvalidSocket;
     return true;

@@ -30,7 +30,8 @@ constexpr char kError[] = "Error";
 // Offset of the first occurrence of needle in [text, text + length), or -1.
 int32_t Find(const char* text, int32_t length, const char* needle, int32_t needleLength) {
     for (int32_t i = 0; i + needleLength <= length; ++i) {
-        if (std::memcmp(text + i, needle, static_cast<size_t>(needleLength)) == 0) return i;
+        if (std::memcmp(text + i, needle, static_cast<size_t>(needleLength)) == 0)
+            return i;
     }
     return -1;
 }
@@ -43,26 +44,35 @@ int32_t Find(const char* text, int32_t length, const char (&needle)[N]) {
 // The decimal number at text (blanks before it skipped, as atoi does), read no further than
 // end; saturates instead of overflowing. digits (optional) tells whether any digit was read.
 int32_t ParseDecimal(const char* text, const char* end, bool* digits = nullptr) {
-    while (text < end && (*text == ' ' || *text == '\t')) ++text;
+    while (text < end && (*text == ' ' || *text == '\t'))
+        ++text;
     bool negative = false;
-    if (text < end && (*text == '-' || *text == '+')) negative = *text++ == '-';
+    if (text < end && (*text == '-' || *text == '+'))
+        negative = *text++ == '-';
     int64_t value = 0;
     bool any = false;
     while (text < end && *text >= '0' && *text <= '9') {
         value = value * 10 + (*text++ - '0');
-        if (value > 0x7FFFFFFF) value = 0x7FFFFFFF;
+        if (value > 0x7FFFFFFF)
+            value = 0x7FFFFFFF;
         any = true;
     }
-    if (digits != nullptr) *digits = any;
+    if (digits != nullptr)
+        *digits = any;
     return static_cast<int32_t>(negative ? -value : value);
 }
 
 int Base64Value(char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
     return -1;  // "=" and every other character: zero bits, not counted
 }
 
@@ -75,10 +85,12 @@ public:
         : client_(client),
           held_(client.readerToken_.Wait(wait ? platform::kInfinite : 0) ==
                 platform::WaitResult::Signaled) {
-        if (held_) client_.reading_.store(true);
+        if (held_)
+            client_.reading_.store(true);
     }
     ~RTSPReaderTurn() {
-        if (!held_) return;
+        if (!held_)
+            return;
         client_.reading_.store(false);
         client_.readerToken_.Release();
     }
@@ -108,33 +120,40 @@ void CRTSPClient::Attach(platform::SocketHandle socket) {
     socket_ = socket;
 }
 
-int32_t CRTSPClient::NextCSeq() { return cseq_++; }
+int32_t CRTSPClient::NextCSeq() {
+    return cseq_++;
+}
 
 int32_t CRTSPClient::FormatDescribe(char* output, int32_t outputSize) {
     platform::ScopedLock hold(sendLock_);
-    if (output == nullptr || outputSize <= 0) return -1;
+    if (output == nullptr || outputSize <= 0)
+        return -1;
     const int n = std::snprintf(output, static_cast<size_t>(outputSize), kDescribeFormat, host_,
                                 path_, cseq_);
-    if (n < 0 || n >= outputSize) return -1;
+    if (n < 0 || n >= outputSize)
+        return -1;
     NextCSeq();
     return n;
 }
 
-int32_t CRTSPClient::FormatSetup(const char* trackName, char* output, int32_t clientPort,
-                                 bool tcp, int32_t queue, int32_t outputSize) {
+int32_t CRTSPClient::FormatSetup(const char* trackName, char* output, int32_t clientPort, bool tcp,
+                                 int32_t queue, int32_t outputSize) {
     platform::ScopedLock hold(sendLock_);
-    if (trackName == nullptr || output == nullptr || outputSize <= 0) return -1;
-    const int n = std::snprintf(output, static_cast<size_t>(outputSize), kSetupFormat, host_,
-                                path_, trackName, cseq_, tcp ? "TCP/RTP/AVP" : "RTP/AVP/UDP",
-                                queue, clientPort);
-    if (n < 0 || n >= outputSize) return -1;
+    if (trackName == nullptr || output == nullptr || outputSize <= 0)
+        return -1;
+    const int n =
+        std::snprintf(output, static_cast<size_t>(outputSize), kSetupFormat, host_, path_,
+                      trackName, cseq_, tcp ? "TCP/RTP/AVP" : "RTP/AVP/UDP", queue, clientPort);
+    if (n < 0 || n >= outputSize)
+        return -1;
     NextCSeq();
     return n;
 }
 
 bool CRTSPClient::SendRequest(int32_t length) {
     // The result is not examined: a lost connection shows up when the reply is read.
-    if (length < 0) return false;
+    if (length < 0)
+        return false;
     platform::SendAll(socket_, requestBuffer_, length);
     return true;
 }
@@ -151,17 +170,19 @@ bool CRTSPClient::SendSetup(const char* trackName, int32_t clientPort, bool tcp,
 
 void CRTSPClient::SendTeardown() {
     platform::ScopedLock hold(sendLock_);
-    const int n =
-        std::snprintf(requestBuffer_, kBufferSize, kTeardownFormat, host_, path_, cseq_);
-    if (n < 0 || n >= kBufferSize) return;
+    const int n = std::snprintf(requestBuffer_, kBufferSize, kTeardownFormat, host_, path_, cseq_);
+    if (n < 0 || n >= kBufferSize)
+        return;
     NextCSeq();
     SendRequest(n);
 }
 
 CRTSPClient::Reply CRTSPClient::ReadReply(char* buffer, int32_t capacity) {
     Reply reply;
-    if (buffer == nullptr || capacity <= 0) return reply;
-    if (capacity > kBufferSize) capacity = kBufferSize;
+    if (buffer == nullptr || capacity <= 0)
+        return reply;
+    if (capacity > kBufferSize)
+        capacity = kBufferSize;
 
     constexpr char kCSeq[] = "CSeq";
     constexpr char kContentLength[] = "Content-Leng";  // recognised by its first 12 characters
@@ -199,10 +220,12 @@ CRTSPClient::Reply CRTSPClient::ReadReply(char* buffer, int32_t capacity) {
         }
         const int32_t limit = headerEnd >= 0 ? headerEnd : received;
         auto scan = [&](int32_t& at, const char* marker, int32_t length) {
-            if (at >= 0) return;
+            if (at >= 0)
+                return;
             const int32_t from = previous >= length - 1 ? previous - (length - 1) : 0;
             const int32_t found = Find(buffer + from, limit - from, marker, length);
-            if (found >= 0) at = from + found;
+            if (found >= 0)
+                at = from + found;
         };
         scan(cseqAt, kCSeq, kCSeqLength);
         scan(contentLengthAt, kContentLength, kContentLengthLength);
@@ -210,22 +233,27 @@ CRTSPClient::Reply CRTSPClient::ReadReply(char* buffer, int32_t capacity) {
     }
     reply.received = received;
     // A header that fills the buffer without its end, or a reply without CSeq: refused.
-    if (headerEnd < 0 || cseqAt < 0) return reply;
+    if (headerEnd < 0 || cseqAt < 0)
+        return reply;
 
     const char* headerLimit = buffer + headerEnd;
     int32_t contentLength = 0;
     if (contentLengthAt >= 0 && contentLengthAt + 16 < headerEnd) {
         contentLength = ParseDecimal(buffer + contentLengthAt + 16, headerLimit);
-        if (contentLength < 0) contentLength = 0;
+        if (contentLength < 0)
+            contentLength = 0;
     }
     const int64_t complete = static_cast<int64_t>(headerEnd) + 2 + contentLength;
-    if (complete > capacity) return reply;  // the body cannot fit the buffer
+    if (complete > capacity)
+        return reply;  // the body cannot fit the buffer
     if (received < complete) {
         const int32_t missing = static_cast<int32_t>(complete - received);
         const int got = platform::RecvSocket(socket, buffer + received, missing);
-        if (got > 0) received += got;
+        if (got > 0)
+            received += got;
         reply.received = received;
-        if (got < missing) return reply;
+        if (got < missing)
+            return reply;
     }
     reply.headerLength = headerEnd;
     reply.contentLength = contentLength;
@@ -238,29 +266,37 @@ int32_t CRTSPClient::ReadResponse(char* buffer, int32_t* headerLength, int32_t* 
     RTSPReaderTurn turn(*this, true);
     const Reply reply = ReadReply(buffer, capacity);
     if (reply.status != 0) {
-        if (headerLength != nullptr) *headerLength = reply.headerLength;
-        if (contentLength != nullptr) *contentLength = reply.contentLength;
+        if (headerLength != nullptr)
+            *headerLength = reply.headerLength;
+        if (contentLength != nullptr)
+            *contentLength = reply.contentLength;
     }
     return reply.status;
 }
 
 bool CRTSPClient::FindServerPort(const char* buffer, int32_t headerLength, int32_t* port) {
-    if (buffer == nullptr) return false;
+    if (buffer == nullptr)
+        return false;
     constexpr char kServerPort[] = "server_p";  // the first 8 characters of "server_port="
     const int32_t at = Find(buffer, headerLength, kServerPort);
-    if (at < 0) return false;
+    if (at < 0)
+        return false;
     bool digits = false;
     const int32_t value =
         at + 12 < headerLength ? ParseDecimal(buffer + at + 12, buffer + headerLength, &digits) : 0;
-    if (!digits) return false;
-    if (port != nullptr) *port = value;
+    if (!digits)
+        return false;
+    if (port != nullptr)
+        *port = value;
     return true;
 }
 
 int32_t CRTSPClient::DecodeBase64(const char* text, uint8_t* output, int32_t textLength,
                                   int32_t outputSize) {
-    if (text == nullptr) return 0;
-    if (output == nullptr) outputSize = 0;
+    if (text == nullptr)
+        return 0;
+    if (output == nullptr)
+        outputSize = 0;
     int32_t written = 0;
     for (int32_t group = 0; group < textLength; group += 4) {
         uint32_t bits = 0;
@@ -268,12 +304,14 @@ int32_t CRTSPClient::DecodeBase64(const char* text, uint8_t* output, int32_t tex
         for (int k = 0; k < 4; ++k) {
             const int32_t at = group + k;
             const int value = at < textLength ? Base64Value(text[at]) : -1;
-            if (value < 0) continue;
+            if (value < 0)
+                continue;
             bits |= static_cast<uint32_t>(value) << (18 - 6 * k);
             ++counted;
         }
         for (int b = 0; b < counted - 1; ++b) {
-            if (written >= outputSize) return written;
+            if (written >= outputSize)
+                return written;
             output[written++] = static_cast<uint8_t>(bits >> (16 - 8 * b));
         }
     }
@@ -281,14 +319,17 @@ int32_t CRTSPClient::DecodeBase64(const char* text, uint8_t* output, int32_t tex
 }
 
 int32_t CRTSPClient::DecodedBase64Size(const char* text, int32_t textLength) {
-    if (text == nullptr) return 0;
+    if (text == nullptr)
+        return 0;
     int32_t size = 0;
     for (int32_t group = 0; group < textLength; group += 4) {
         int counted = 0;
         for (int32_t at = group; at < group + 4 && at < textLength; ++at) {
-            if (Base64Value(text[at]) >= 0) ++counted;
+            if (Base64Value(text[at]) >= 0)
+                ++counted;
         }
-        if (counted > 1) size += counted - 1;
+        if (counted > 1)
+            size += counted - 1;
     }
     return size;
 }
@@ -314,7 +355,8 @@ int32_t CRTSPClient::Open(const char* host, const char* path, platform::SocketHa
     RTSPReaderTurn turn(*this, true);
     SendDescribe();
     const Reply describe = ReadReply(receiveBuffer_, kBufferSize);
-    if (describe.status != 200) return -1;
+    if (describe.status != 200)
+        return -1;
 
     bool audio = false;
     if (describe.contentLength != 0) {
@@ -333,12 +375,14 @@ int32_t CRTSPClient::Open(const char* host, const char* path, platform::SocketHa
                 const int32_t end = Find(text, available, "\r\n");
                 const int32_t textLength = end >= 0 ? end : available;
                 // A truncated stream header would be parsed as another stream: refused.
-                if (DecodedBase64Size(text, textLength) > headerCapacity) return -1;
+                if (DecodedBase64Size(text, textLength) > headerCapacity)
+                    return -1;
                 *headerLength = DecodeBase64(text, headerBuffer, textLength, headerCapacity);
             }
         }
     }
-    if (hasAudio != nullptr) *hasAudio = audio;
+    if (hasAudio != nullptr)
+        *hasAudio = audio;
 
     struct Track {
         const char* name;
@@ -349,13 +393,17 @@ int32_t CRTSPClient::Open(const char* host, const char* path, platform::SocketHa
                             {"audio", audioClientPort, audioServerPort},
                             {"status", statusClientPort, statusServerPort}};
     for (const Track& track : tracks) {
-        if (track.clientPort == 0) continue;
+        if (track.clientPort == 0)
+            continue;
         SendSetup(track.name, track.clientPort, tcp, queue);
         const Reply setup = ReadReply(receiveBuffer_, kBufferSize);
-        if (setup.status != 200) return setup.status;
+        if (setup.status != 200)
+            return setup.status;
         int32_t port = 0;
-        if (!FindServerPort(receiveBuffer_, setup.headerLength, &port)) return -1;
-        if (track.serverPort != nullptr) *track.serverPort = port;
+        if (!FindServerPort(receiveBuffer_, setup.headerLength, &port))
+            return -1;
+        if (track.serverPort != nullptr)
+            *track.serverPort = port;
     }
     return 0;
 }
@@ -366,14 +414,13 @@ bool CRTSPClient::Play(int32_t startHours, int32_t startMinutes, int32_t startSe
     {
         platform::ScopedLock hold(sendLock_);
         const int n = startHours == -1
-                          ? std::snprintf(requestBuffer_, kBufferSize, kPlayOpenStartFormat,
-                                          host_, path_, cseq_, endHours, endMinutes, endSeconds,
-                                          endFrames)
+                          ? std::snprintf(requestBuffer_, kBufferSize, kPlayOpenStartFormat, host_,
+                                          path_, cseq_, endHours, endMinutes, endSeconds, endFrames)
                           : std::snprintf(requestBuffer_, kBufferSize, kPlayRangeFormat, host_,
                                           path_, cseq_, startHours, startMinutes, startSeconds,
-                                          startFrames, endHours, endMinutes, endSeconds,
-                                          endFrames);
-        if (n < 0 || n >= kBufferSize) return false;
+                                          startFrames, endHours, endMinutes, endSeconds, endFrames);
+        if (n < 0 || n >= kBufferSize)
+            return false;
         NextCSeq();
         SendRequest(n);
     }
@@ -391,21 +438,26 @@ bool CRTSPClient::Teardown(bool wait) {
     // until this reply has been read here.
     RTSPReaderTurn turn(*this, false);
     SendTeardown();
-    if (!turn.held()) return true;
+    if (!turn.held())
+        return true;
     return ReadReply(receiveBuffer_, kBufferSize).status == 200;
 }
 
 const char* CRTSPClient::WaitForEvent() {
     RTSPReaderTurn turn(*this, true);
     const Reply reply = ReadReply(receiveBuffer_, kBufferSize);
-    if (reply.status == 200) return nullptr;
+    if (reply.status == 200)
+        return nullptr;
     const int32_t at = Find(receiveBuffer_, reply.received, kEventMarker);
-    if (at < 0) return kEndOfStream;
+    if (at < 0)
+        return kEndOfStream;
     // The text follows the marker's line and the blank line: 13 + 2 + 2 characters on.
     const int32_t start = at + 17;
     int32_t cr = start;
-    while (cr < reply.received && receiveBuffer_[cr] != '\r') ++cr;
-    if (cr >= reply.received || cr - start >= 64) return kError;
+    while (cr < reply.received && receiveBuffer_[cr] != '\r')
+        ++cr;
+    if (cr >= reply.received || cr - start >= 64)
+        return kError;
     receiveBuffer_[cr] = '\0';
     return receiveBuffer_ + start;
 }

@@ -28,10 +28,12 @@ const std::vector<char>& ChunkBlock() {
     static const std::vector<char> block = [] {
         std::vector<char> bytes;
         char line[16];
-        const int n = std::snprintf(line, sizeof line, "%lx\r\n", static_cast<unsigned long>(kChunkData));
+        const int n =
+            std::snprintf(line, sizeof line, "%lx\r\n", static_cast<unsigned long>(kChunkData));
         for (int c = 0; c < kChunksPerBlock; ++c) {
             bytes.insert(bytes.end(), line, line + n);
-            for (size_t i = 0; i < kChunkData; ++i) bytes.push_back(static_cast<char>(i * 31 + c));
+            for (size_t i = 0; i < kChunkData; ++i)
+                bytes.push_back(static_cast<char>(i * 31 + c));
             bytes.push_back('\r');
             bytes.push_back('\n');
         }
@@ -116,7 +118,8 @@ void BM_ChunkReceiver(benchmark::State& state) {
         const auto start = std::chrono::steady_clock::now();
         receiver.Run(connection.client());
         state.SetIterationTime(std::chrono::duration<double>(viewer.lastChunk - start).count());
-        if (viewer.chunkBytes != static_cast<int64_t>(kChunkData) * kChunksPerBlock * kBlocksPerConnection) {
+        if (viewer.chunkBytes !=
+            static_cast<int64_t>(kChunkData) * kChunksPerBlock * kBlocksPerConnection) {
             state.SkipWithError("chunks lost");
         }
     }
@@ -138,7 +141,8 @@ void BM_PlainRecvLoop(benchmark::State& state) {
         }
         state.SetIterationTime(std::chrono::duration<double>(last - start).count());
         benchmark::DoNotOptimize(total);
-        if (total != SenderConnection::BytesPerConnection()) state.SkipWithError("bytes lost");
+        if (total != SenderConnection::BytesPerConnection())
+            state.SkipWithError("bytes lost");
     }
     state.SetBytesProcessed(state.iterations() * SenderConnection::BytesPerConnection());
 }

@@ -37,7 +37,8 @@ public:
     int32_t Run(uint32_t timeoutMs = 40) {
         peer.Start();
         socket_ = peer.ConnectClient();
-        if (timeoutMs != 0) platform::SetRecvTimeout(socket_, timeoutMs);
+        if (timeoutMs != 0)
+            platform::SetRecvTimeout(socket_, timeoutMs);
         receiver.SetCallback(&ReceiverRun::OnChunk, this);
         receiver.SetBuffer(bufferA_.data(), capacity_);
         const int32_t result = receiver.Run(socket_);
@@ -58,7 +59,8 @@ public:
         if (size == 0) {
             const bool closed = self->receiver.PeerClosed();
             const char* mark = closed ? "C" : "T";
-            if (self->log.empty() || self->log.back() != mark) self->log.push_back(mark);
+            if (self->log.empty() || self->log.back() != mark)
+                self->log.push_back(mark);
             if (closed) {
                 self->tail.assign(reinterpret_cast<char*>(data), self->receiver.HeldBytes());
                 platform::CloseSocket(self->socket_);
@@ -70,7 +72,8 @@ public:
         self->log.push_back(std::to_string(size));
         self->chunks.emplace_back(reinterpret_cast<char*>(data), size);
         self->offsets.push_back(self->OffsetOf(data));
-        if (!self->alternate) return nullptr;
+        if (!self->alternate)
+            return nullptr;
         return data >= self->bufferA_.data() && data < self->bufferA_.data() + self->capacity_
                    ? self->bufferB_.data()
                    : self->bufferA_.data();
@@ -78,7 +81,8 @@ public:
 
     // "A+n" or "B+n": where a chunk's data lay.
     std::string OffsetOf(const uint8_t* data) const {
-        if (data >= bufferA_.data() && data < bufferA_.data() + capacity_) return "A+" + std::to_string(data - bufferA_.data());
+        if (data >= bufferA_.data() && data < bufferA_.data() + capacity_)
+            return "A+" + std::to_string(data - bufferA_.data());
         return "B+" + std::to_string(data - bufferB_.data());
     }
 
@@ -136,10 +140,14 @@ TEST(RtpReceiverTest, ChunksAcrossAndWithinReads) {
         SCOPED_TRACE("a chunk over several reads is handed over once, after the last");
         ReceiverRun run(11);
         const std::string bytes = Chunk(a) + Chunk(b);
-        run.peer.Send(bytes.substr(0, 100)).WaitDrained(run.gate)
-            .Send(bytes.substr(100, 50)).WaitDrained(run.gate)
-            .Send(bytes.substr(150, 60)).WaitDrained(run.gate)
-            .Send(bytes.substr(210)).ShutdownSend();
+        run.peer.Send(bytes.substr(0, 100))
+            .WaitDrained(run.gate)
+            .Send(bytes.substr(100, 50))
+            .WaitDrained(run.gate)
+            .Send(bytes.substr(150, 60))
+            .WaitDrained(run.gate)
+            .Send(bytes.substr(210))
+            .ShutdownSend();
         run.Run();
         EXPECT_EQ(run.log, (Log{"T", "200", "T", "300", "C"}));
         EXPECT_EQ(run.chunks, (Log{a, b}));
@@ -160,7 +168,10 @@ TEST(RtpReceiverTest, BufferSwitchCarriesTheLeftoverBytes) {
     const std::string a = Pattern(200, 6), b = Pattern(200, 7), c = Pattern(300, 8);
     const std::string bytes = Chunk(a) + Chunk(b) + Chunk(c);
     // The first read ends inside the second chunk's data.
-    run.peer.Send(bytes.substr(0, 300)).WaitDrained(run.gate).Send(bytes.substr(300)).ShutdownSend();
+    run.peer.Send(bytes.substr(0, 300))
+        .WaitDrained(run.gate)
+        .Send(bytes.substr(300))
+        .ShutdownSend();
     run.Run();
     EXPECT_EQ(run.log, (Log{"200", "T", "200", "300", "C"}));
     EXPECT_EQ(run.chunks, (Log{a, b, c}));
@@ -181,8 +192,10 @@ TEST(RtpReceiverTest, SizeLineReadings) {
     {
         SCOPED_TRACE("a chunk of size 0 is never handed over and the loop goes on reading");
         ReceiverRun run(31);
-        run.peer.Send("0\r\n\r\n" + Chunk(Pattern(200, 11))).WaitDrained(run.gate)
-            .Send(Chunk(Pattern(300, 12))).ShutdownSend();
+        run.peer.Send("0\r\n\r\n" + Chunk(Pattern(200, 11)))
+            .WaitDrained(run.gate)
+            .Send(Chunk(Pattern(300, 12)))
+            .ShutdownSend();
         EXPECT_EQ(run.Run(), platform::kWsaENotSock);
         EXPECT_EQ(run.log, (Log{"T", "C"}));
     }
@@ -200,12 +213,36 @@ TEST(RtpReceiverTest, RefusesWhatCannotFitTheBuffer) {
     const std::string fits = Pattern(10000, 13);
     const size_t exact = 6 + fits.size() + 65536;  // "2710\r\n" + data + one read
     const OversizeCase cases[] = {
-        {"chunk that exactly fits", Chunk(fits) + Chunk(Pattern(200, 1)), exact, platform::kWsaENotSock, {"10000", "200", "C"}},
-        {"chunk one byte too large", Chunk(fits + "x") + Chunk(Pattern(200, 1)), exact, CRTPReceiver::kChunkTooLarge, {}},
-        {"size beyond 32 bits", "fffffffffffff\r\n" + Pattern(300, 2), exact, CRTPReceiver::kChunkTooLarge, {}},
-        {"size line without its end", std::string(20000, '1'), exact, CRTPReceiver::kChunkTooLarge, {}},
-        {"bytes piling up behind a chunk of size 0", "0\r\n\r\n" + Pattern(100000, 3), 100000, CRTPReceiver::kChunkTooLarge, {}},
-        {"buffer smaller than one read", Chunk(Pattern(200, 1)), 60000, CRTPReceiver::kChunkTooLarge, {}},
+        {"chunk that exactly fits",
+         Chunk(fits) + Chunk(Pattern(200, 1)),
+         exact,
+         platform::kWsaENotSock,
+         {"10000", "200", "C"}},
+        {"chunk one byte too large",
+         Chunk(fits + "x") + Chunk(Pattern(200, 1)),
+         exact,
+         CRTPReceiver::kChunkTooLarge,
+         {}},
+        {"size beyond 32 bits",
+         "fffffffffffff\r\n" + Pattern(300, 2),
+         exact,
+         CRTPReceiver::kChunkTooLarge,
+         {}},
+        {"size line without its end",
+         std::string(20000, '1'),
+         exact,
+         CRTPReceiver::kChunkTooLarge,
+         {}},
+        {"bytes piling up behind a chunk of size 0",
+         "0\r\n\r\n" + Pattern(100000, 3),
+         100000,
+         CRTPReceiver::kChunkTooLarge,
+         {}},
+        {"buffer smaller than one read",
+         Chunk(Pattern(200, 1)),
+         60000,
+         CRTPReceiver::kChunkTooLarge,
+         {}},
     };
     int index = 40;
     for (const OversizeCase& c : cases) {
@@ -235,7 +272,8 @@ TEST(RtpReceiverTest, NoticeEveryTimeoutWhilePeerIsSilent) {
             auto* t = static_cast<Timing*>(context);
             EXPECT_EQ(size, 0);
             t->at.push_back(platform::MonotonicMs());
-            if (t->at.size() == 2) platform::CloseSocket(t->socket);
+            if (t->at.size() == 2)
+                platform::CloseSocket(t->socket);
             return nullptr;
         },
         &timing);
@@ -256,7 +294,12 @@ TEST(RtpReceiverTest, NoticeEveryTimeoutWhilePeerIsSilent) {
 TEST(RtpReceiverTest, RefusesToStartWithoutBufferOrStreamSocket) {
     CRTPReceiver receiver;
     int calls = 0;
-    receiver.SetCallback([](uint8_t*, int32_t, void* c) -> uint8_t* { ++*static_cast<int*>(c); return nullptr; }, &calls);
+    receiver.SetCallback(
+        [](uint8_t*, int32_t, void* c) -> uint8_t* {
+            ++*static_cast<int*>(c);
+            return nullptr;
+        },
+        &calls);
     EXPECT_EQ(receiver.Run(platform::kInvalidSocket), -1);  // no buffer
     std::vector<uint8_t> buffer(kCapacity);
     receiver.SetBuffer(buffer.data(), buffer.size());
@@ -274,10 +317,12 @@ TEST(RtpReceiverTest, StopEndsARunningLoop) {
     platform::SetRecvTimeout(s, 20);
     std::vector<uint8_t> buffer(kCapacity);
     NoticeGate notices;
-    run.receiver.SetCallback([](uint8_t*, int32_t, void* c) -> uint8_t* {
-        static_cast<NoticeGate*>(c)->Notify();
-        return nullptr;
-    }, &notices);
+    run.receiver.SetCallback(
+        [](uint8_t*, int32_t, void* c) -> uint8_t* {
+            static_cast<NoticeGate*>(c)->Notify();
+            return nullptr;
+        },
+        &notices);
     run.receiver.SetBuffer(buffer.data(), buffer.size());
     int32_t result = 99;
     std::thread loop([&] { result = run.receiver.Run(s); });

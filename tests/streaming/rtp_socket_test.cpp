@@ -72,10 +72,12 @@ TEST(RtpSocketTest, FailedConnectWritesTwoLinesAndTheLoopEndsNotConnected) {
 
     std::vector<uint8_t> buffer(200000);
     int notices = 0;
-    transport.Receiver().SetCallback([](uint8_t*, int32_t, void* c) -> uint8_t* {
-        ++*static_cast<int*>(c);
-        return nullptr;
-    }, &notices);
+    transport.Receiver().SetCallback(
+        [](uint8_t*, int32_t, void* c) -> uint8_t* {
+            ++*static_cast<int*>(c);
+            return nullptr;
+        },
+        &notices);
     transport.Receiver().SetBuffer(buffer.data(), buffer.size());
     EXPECT_EQ(transport.Receiver().Run(transport.DataSocket()), platform::kWsaENotConn);
     EXPECT_EQ(notices, 0);
@@ -92,7 +94,8 @@ TEST(RtpSocketTest, StartRendezvous) {
     transport.RequestStart();
     // RequestStart returns only once the receiver thread has left WaitStart.
     int seen = 0;
-    while ((seen = phase.load()) == 0) platform::SleepMs(1);
+    while ((seen = phase.load()) == 0)
+        platform::SleepMs(1);
     EXPECT_EQ(seen, 1);
     receiver.join();
     // A second session meets the same way.

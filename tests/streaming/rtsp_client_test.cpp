@@ -19,9 +19,10 @@ using testing::Suite;
 
 std::string Reply(int status, int cseq, const std::string& headers = "",
                   const std::string& body = "") {
-    std::string text = "RTSP/1.0 " + std::to_string(status) + " OK\r\nCSeq: " +
-                       std::to_string(cseq) + "\r\n" + headers;
-    if (!body.empty()) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    std::string text = "RTSP/1.0 " + std::to_string(status) +
+                       " OK\r\nCSeq: " + std::to_string(cseq) + "\r\n" + headers;
+    if (!body.empty())
+        text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     return text + "\r\n" + body;
 }
 
@@ -31,8 +32,10 @@ std::string Base64(const std::string& bytes) {
     std::string text;
     for (size_t i = 0; i < bytes.size(); i += 3) {
         uint32_t v = static_cast<uint8_t>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) v |= static_cast<uint8_t>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size()) v |= static_cast<uint8_t>(bytes[i + 2]);
+        if (i + 1 < bytes.size())
+            v |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size())
+            v |= static_cast<uint8_t>(bytes[i + 2]);
         text += kAlphabet[(v >> 18) & 63];
         text += kAlphabet[(v >> 12) & 63];
         text += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
@@ -42,11 +45,13 @@ std::string Base64(const std::string& bytes) {
 }
 
 std::string Description(const std::string& header, bool audio) {
-    return "v=0\r\nm=video 0 RTP/AVP 26\r\n" + std::string(audio ? "m=audio 0 RTP/AVP 97\r\n" : "") +
+    return "v=0\r\nm=video 0 RTP/AVP 26\r\n" +
+           std::string(audio ? "m=audio 0 RTP/AVP 97\r\n" : "") +
            "a=pgmpu:data:application/kelo;base64," + Base64(header) + "\r\na=x\r\n";
 }
 
-const std::string kStreamHeader = std::string("\x00\x01\x02\x03\x04\x05\x06\x07", 8) + "kelo-header";
+const std::string kStreamHeader =
+    std::string("\x00\x01\x02\x03\x04\x05\x06\x07", 8) + "kelo-header";
 
 struct OpenResult {
     int32_t result = 99;
@@ -61,9 +66,9 @@ OpenResult OpenVideo(CRTSPClient& client, platform::SocketHandle socket, int32_t
                      int32_t capacity = 512, const char* host = "192.168.0.20",
                      const char* path = "live") {
     OpenResult r;
-    r.result = client.Open(host, path, socket, 50123, &r.videoServerPort, audioPort,
-                           &r.audioServerPort, 0, nullptr, true, &r.hasAudio, 0, r.header.data(),
-                           capacity, &r.headerLength);
+    r.result =
+        client.Open(host, path, socket, 50123, &r.videoServerPort, audioPort, &r.audioServerPort, 0,
+                    nullptr, true, &r.hasAudio, 0, r.header.data(), capacity, &r.headerLength);
     return r;
 }
 
@@ -74,7 +79,8 @@ TEST(RtspClientTest, SessionsSendExactRequestsAndCSeqNeverResets) {
         ScriptedPeer peer(LoopbackAddress(Suite::Streaming, 1 + session));
         const int base = session * 5;
         peer.ReadRequest().Send(Reply(200, base + 1, "", Description(kStreamHeader, false)));
-        peer.ReadRequest().Send(Reply(200, base + 2, "Transport: TCP/RTP/AVP;unicast;server_port=6970-6971\r\n"));
+        peer.ReadRequest().Send(
+            Reply(200, base + 2, "Transport: TCP/RTP/AVP;unicast;server_port=6970-6971\r\n"));
         peer.ReadRequest().Send(Reply(200, base + 3));
         peer.ReadRequest().Send(Reply(200, base + 4));
         peer.ReadRequest();
@@ -95,7 +101,8 @@ TEST(RtspClientTest, SessionsSendExactRequestsAndCSeqNeverResets) {
         EXPECT_TRUE(client.Teardown(false));  // returns without a reply
         ASSERT_TRUE(peer.Finish());
         platform::CloseSocket(s);
-        for (const std::string& request : peer.Requests()) sent.push_back(request);
+        for (const std::string& request : peer.Requests())
+            sent.push_back(request);
     }
     const std::vector<std::string> expected = {
         "DESCRIBE rtsp://192.168.0.20/live RTSP/1.0\r\nCSeq: 1\r\nAccept: application/sdp\r\n\r\n",
@@ -108,7 +115,8 @@ TEST(RtspClientTest, SessionsSendExactRequestsAndCSeqNeverResets) {
         "DESCRIBE rtsp://192.168.0.20/live RTSP/1.0\r\nCSeq: 6\r\nAccept: application/sdp\r\n\r\n",
     };
     ASSERT_EQ(sent.size(), 10u);
-    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(sent[i], expected[i]) << i;
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(sent[i], expected[i]) << i;
     EXPECT_NE(sent[9].find("CSeq: 10\r\n"), std::string::npos);
 }
 
@@ -127,11 +135,13 @@ TEST(RtspClientTest, PlayFullRangeAndOtherTransports) {
     EXPECT_EQ(peer.Requests()[0],
               "PLAY rtsp:/// RTSP/1.0\r\nCSeq: 1\r\nSession: 12345678\r\nRange: "
               "smpte=00:01:02:03-10:11:12:13\r\n\r\n");
-    EXPECT_NE(peer.Requests()[1].find("Range: smpte=00:00:00:00--1:00:00:00\r\n"), std::string::npos);
-    ASSERT_GT(client.FormatSetup("status", output, 7000, false, 3, sizeof output), 0);
-    EXPECT_NE(std::string(output).find("SETUP rtsp:////status RTSP/1.0\r\nCSeq: 3\r\n"
-                                       "Transport: RTP/AVP/UDP;unicast;queue=3;client_port=7000\r\n"),
+    EXPECT_NE(peer.Requests()[1].find("Range: smpte=00:00:00:00--1:00:00:00\r\n"),
               std::string::npos);
+    ASSERT_GT(client.FormatSetup("status", output, 7000, false, 3, sizeof output), 0);
+    EXPECT_NE(
+        std::string(output).find("SETUP rtsp:////status RTSP/1.0\r\nCSeq: 3\r\n"
+                                 "Transport: RTP/AVP/UDP;unicast;queue=3;client_port=7000\r\n"),
+        std::string::npos);
     // A request that does not fit its output takes no CSeq.
     EXPECT_EQ(client.FormatDescribe(output, 10), -1);
     ASSERT_GT(client.FormatDescribe(output, sizeof output), 0);
@@ -155,12 +165,15 @@ TEST(RtspClientTest, OpenOutcomes) {
     const OpenCase cases[] = {
         {"describe not 200", "RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n", "", 512, -1, false, -7},
         {"describe without CSeq", "RTSP/1.0 200 OK\r\n\r\n", "", 512, -1, false, -7},
-        {"device busy", Reply(200, 1, "", desc), "RTSP/1.0 503 Busy\r\nCSeq: 2\r\n\r\n", 512, 503, true, -7},
+        {"device busy", Reply(200, 1, "", desc), "RTSP/1.0 503 Busy\r\nCSeq: 2\r\n\r\n", 512, 503,
+         true, -7},
         {"setup without server_port", Reply(200, 1, "", desc), Reply(200, 2), 512, -1, true, -7},
-        {"setup without CSeq", Reply(200, 1, "", desc), "RTSP/1.0 200 OK\r\n" + port + "\r\n", 512, 0, true, -7},
+        {"setup without CSeq", Reply(200, 1, "", desc), "RTSP/1.0 200 OK\r\n" + port + "\r\n", 512,
+         0, true, -7},
         {"header exactly fits", Reply(200, 1, "", desc), Reply(200, 2, port), 19, 0, true, 7000},
         {"header one byte too large", Reply(200, 1, "", desc), "", 18, -1, false, -7},
-        {"no header attribute", Reply(200, 1, "", "v=0\r\n"), Reply(200, 2, port), 512, 0, false, 7000},
+        {"no header attribute", Reply(200, 1, "", "v=0\r\n"), Reply(200, 2, port), 512, 0, false,
+         7000},
         {"no body", Reply(200, 1), Reply(200, 2, port), 512, 0, false, 7000},
     };
     int index = 10;
@@ -168,7 +181,8 @@ TEST(RtspClientTest, OpenOutcomes) {
         SCOPED_TRACE(c.name);
         ScriptedPeer peer(LoopbackAddress(Suite::Streaming, index++));
         peer.ReadRequest().Send(c.describe);
-        if (!c.setup.empty()) peer.ReadRequest().Send(c.setup);
+        if (!c.setup.empty())
+            peer.ReadRequest().Send(c.setup);
         peer.ReadUntilClosed();
         peer.Start();
         const platform::SocketHandle s = peer.ConnectClient();
@@ -190,7 +204,8 @@ TEST(RtspClientTest, AudioTrackFollowsTheDescription) {
         ScriptedPeer peer(LoopbackAddress(Suite::Streaming, audio ? 20 : 21));
         peer.ReadRequest().Send(Reply(200, 1, "", Description(kStreamHeader, audio)));
         peer.ReadRequest().Send(Reply(200, 2, "Transport: server_port=7000\r\n"));
-        if (audio) peer.ReadRequest().Send(Reply(200, 3, "Transport: server_port=7002\r\n"));
+        if (audio)
+            peer.ReadRequest().Send(Reply(200, 3, "Transport: server_port=7002\r\n"));
         peer.ReadUntilClosed();
         peer.Start();
         const platform::SocketHandle s = peer.ConnectClient();
@@ -204,7 +219,9 @@ TEST(RtspClientTest, AudioTrackFollowsTheDescription) {
         const auto requests = peer.Requests();
         ASSERT_EQ(requests.size(), audio ? 3u : 2u);
         if (audio) {
-            EXPECT_EQ(requests[2].rfind("SETUP rtsp://192.168.0.20/live/audio RTSP/1.0\r\nCSeq: 3\r\n", 0), 0u);
+            EXPECT_EQ(requests[2].rfind(
+                          "SETUP rtsp://192.168.0.20/live/audio RTSP/1.0\r\nCSeq: 3\r\n", 0),
+                      0u);
             EXPECT_NE(requests[2].find("client_port=50124\r\n"), std::string::npos);
         }
     }
@@ -217,7 +234,8 @@ TEST(RtspClientTest, OverlongHostOrPathIsRefusedWithoutSending) {
         const std::string* host;
         const std::string* path;
         bool sent;
-    } cases[] = {{&tooLong, &longest, false}, {&longest, &tooLong, false}, {&longest, &longest, true}};
+    } cases[] = {
+        {&tooLong, &longest, false}, {&longest, &tooLong, false}, {&longest, &longest, true}};
     int index = 25;
     for (const Case& c : cases) {
         ScriptedPeer peer(LoopbackAddress(Suite::Streaming, index++));
@@ -235,8 +253,9 @@ TEST(RtspClientTest, OverlongHostOrPathIsRefusedWithoutSending) {
         EXPECT_EQ(r.result, -1);
         if (c.sent) {
             ASSERT_EQ(peer.Requests().size(), 1u);
-            EXPECT_EQ(peer.Requests()[0], "DESCRIBE rtsp://" + longest + "/" + longest +
-                                              " RTSP/1.0\r\nCSeq: 1\r\nAccept: application/sdp\r\n\r\n");
+            EXPECT_EQ(peer.Requests()[0],
+                      "DESCRIBE rtsp://" + longest + "/" + longest +
+                          " RTSP/1.0\r\nCSeq: 1\r\nAccept: application/sdp\r\n\r\n");
         } else {
             EXPECT_EQ(peer.Unread(), "");
         }
@@ -247,7 +266,7 @@ struct ReadCase {
     const char* name;
     std::string bytes;
     std::vector<size_t> cuts;  // the peer sends the bytes in pieces cut here
-    bool dripHeader;  // the header one byte per send, then the body in one send
+    bool dripHeader;           // the header one byte per send, then the body in one send
     int32_t status;
     int32_t headerLength;
     int32_t contentLength;
@@ -262,16 +281,46 @@ TEST(RtspClientTest, ReadResponseAcrossReads) {
     const size_t blank = full.find("\r\n\r\n");
     const ReadCase cases[] = {
         {"one read", full, {}, false, 200, headerLength, 10},
-        {"split inside the markers", full, {cseq + 2, length + 7, blank + 1, blank + 3}, false, 200, headerLength, 10},
+        {"split inside the markers",
+         full,
+         {cseq + 2, length + 7, blank + 1, blank + 3},
+         false,
+         200,
+         headerLength,
+         10},
         {"split inside the status", full, {9, 10}, false, 200, headerLength, 10},
-        {"body completed by one more read", full, {header.size() + 3}, false, 200, headerLength, 10},
-        {"body short after one more read", full.substr(0, full.size() - 1), {header.size() + 3}, false, 0, 0, 0},
+        {"body completed by one more read",
+         full,
+         {header.size() + 3},
+         false,
+         200,
+         headerLength,
+         10},
+        {"body short after one more read",
+         full.substr(0, full.size() - 1),
+         {header.size() + 3},
+         false,
+         0,
+         0,
+         0},
         {"header in a slow drip", full, {}, true, 200, headerLength, 10},
         {"no CSeq", "RTSP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", {}, false, 0, 0, 0},
         {"no content length", "RTSP/1.0 503 Busy\r\nCSeq: 1\r\n\r\n", {}, false, 503, 28, 0},
         {"closed inside the header", "RTSP/1.0 200 OK\r\nCSeq: 1\r\n", {}, false, 0, 0, 0},
-        {"header fills the buffer", "RTSP/1.0 200 OK\r\nCSeq: 1\r\nX: " + std::string(20000, 'x'), {}, false, 0, 0, 0},
-        {"body larger than the buffer", "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 16400\r\n\r\n" + std::string(16400, 'b'), {}, false, 0, 0, 0},
+        {"header fills the buffer",
+         "RTSP/1.0 200 OK\r\nCSeq: 1\r\nX: " + std::string(20000, 'x'),
+         {},
+         false,
+         0,
+         0,
+         0},
+        {"body larger than the buffer",
+         "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 16400\r\n\r\n" + std::string(16400, 'b'),
+         {},
+         false,
+         0,
+         0,
+         0},
     };
     int index = 30;
     for (const ReadCase& c : cases) {
@@ -298,7 +347,8 @@ TEST(RtspClientTest, ReadResponseAcrossReads) {
             EXPECT_EQ(contentOut, c.contentLength);
             EXPECT_EQ(std::string(buffer.data(), c.bytes.size()), c.bytes);
         }
-        for (size_t i = CRTSPClient::kBufferSize; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], '\x5A');
+        for (size_t i = CRTSPClient::kBufferSize; i < buffer.size(); ++i)
+            ASSERT_EQ(buffer[i], '\x5A');
     }
 }
 
@@ -317,7 +367,9 @@ TEST(RtspClientTest, FindServerPort) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.header);
         int32_t port = -1;
-        EXPECT_EQ(CRTSPClient::FindServerPort(c.header.data(), static_cast<int32_t>(c.header.size()), &port), c.found);
+        EXPECT_EQ(CRTSPClient::FindServerPort(c.header.data(),
+                                              static_cast<int32_t>(c.header.size()), &port),
+                  c.found);
         EXPECT_EQ(port, c.found ? c.port : -1);
     }
     // Only the header counts: a port after the given length is not seen.
@@ -338,16 +390,17 @@ TEST(RtspClientTest, DecodeBase64) {
         {"TQ==", 4, 16, "M"},
         {"TWFu====", 8, 16, "Man"},
         {"T===", 4, 16, ""},
-        {"TWFuTWFu", 6, 16, "ManM"},        // characters beyond the length do not count
-        {"TW?u", 4, 16, "M`"},              // a foreign character: zero bits, not counted
-        {"TWFuTWFuTWFu", 12, 4, "ManM"},    // stops at the buffer's end
+        {"TWFuTWFu", 6, 16, "ManM"},      // characters beyond the length do not count
+        {"TW?u", 4, 16, "M`"},            // a foreign character: zero bits, not counted
+        {"TWFuTWFuTWFu", 12, 4, "ManM"},  // stops at the buffer's end
         {"TWFu", 4, 0, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         uint8_t output[20];
         std::memset(output, 0xEE, sizeof output);
-        const int32_t n = CRTSPClient::DecodeBase64(c.text.data(), output, c.textLength, c.outputSize);
+        const int32_t n =
+            CRTSPClient::DecodeBase64(c.text.data(), output, c.textLength, c.outputSize);
         ASSERT_EQ(n, static_cast<int32_t>(c.expected.size()));
         EXPECT_EQ(std::string(reinterpret_cast<char*>(output), n), c.expected);
         EXPECT_EQ(output[n], 0xEE);
@@ -409,7 +462,8 @@ TEST(RtspClientTest, TeardownLeavesTheReplyToTheCurrentReader) {
     client.Attach(s);
     const char* event = "unset";
     std::thread session([&] { event = client.WaitForEvent(); });
-    while (!client.IsReading()) platform::SleepMs(1);
+    while (!client.IsReading())
+        platform::SleepMs(1);
     EXPECT_TRUE(client.Teardown(true));
     session.join();
     EXPECT_EQ(event, nullptr);  // the session thread read the TEARDOWN's 200
@@ -425,15 +479,18 @@ TEST(RtspClientTest, TeardownLeavesTheReplyToTheCurrentReader) {
 TEST(RtspClientTest, ConcurrentRequestsAreSentWhole) {
     constexpr int kPerThread = 200;
     ScriptedPeer peer(LoopbackAddress(Suite::Streaming, 61));
-    for (int i = 0; i < 2 * kPerThread; ++i) peer.ReadRequest();
+    for (int i = 0; i < 2 * kPerThread; ++i)
+        peer.ReadRequest();
     peer.Start();
     const platform::SocketHandle s = peer.ConnectClient();
     CRTSPClient client;
     client.Attach(s);
     std::thread other([&] {
-        for (int i = 0; i < kPerThread; ++i) client.Teardown(false);
+        for (int i = 0; i < kPerThread; ++i)
+            client.Teardown(false);
     });
-    for (int i = 0; i < kPerThread; ++i) client.Teardown(false);
+    for (int i = 0; i < kPerThread; ++i)
+        client.Teardown(false);
     other.join();
     ASSERT_TRUE(peer.Finish());
     platform::CloseSocket(s);

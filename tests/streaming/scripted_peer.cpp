@@ -26,8 +26,8 @@ ScriptedPeer::ScriptedPeer(uint32_t address) : address_(address) {
     platform::InitSockets();
     listening_ = platform::CreateTcpSocket();
     platform::SetReuseAddress(listening_, true);
-    if (!platform::BindSocket(listening_, address, 0) || !platform::GetLocalPort(listening_, &port_) ||
-        !platform::ListenSocket(listening_, 4)) {
+    if (!platform::BindSocket(listening_, address, 0) ||
+        !platform::GetLocalPort(listening_, &port_) || !platform::ListenSocket(listening_, 4)) {
         std::fprintf(stderr, "scripted peer cannot listen\n");
         ok_ = false;
     }
@@ -36,7 +36,8 @@ ScriptedPeer::ScriptedPeer(uint32_t address) : address_(address) {
 ScriptedPeer::~ScriptedPeer() {
     platform::CloseSocket(listening_);
     const platform::SocketHandle connection = connection_.exchange(platform::kInvalidSocket);
-    if (connection != platform::kInvalidSocket) platform::CloseSocket(connection);
+    if (connection != platform::kInvalidSocket)
+        platform::CloseSocket(connection);
     thread_.Join(platform::kInfinite);
 }
 
@@ -63,7 +64,8 @@ ScriptedPeer& ScriptedPeer::SendPieces(const std::string& bytes, const std::vect
 ScriptedPeer& ScriptedPeer::Drip(const std::string& bytes) {
     steps_.push_back([this, bytes] {
         for (char c : bytes) {
-            if (!platform::SendAll(connection_.load(), &c, 1)) return false;
+            if (!platform::SendAll(connection_.load(), &c, 1))
+                return false;
             platform::SleepMs(1);
         }
         return true;
@@ -120,14 +122,18 @@ ScriptedPeer& ScriptedPeer::Do(std::function<void()> action) {
     return *this;
 }
 
-void ScriptedPeer::Start() { thread_.Start(&ScriptedPeer::Main, this); }
+void ScriptedPeer::Start() {
+    thread_.Start(&ScriptedPeer::Main, this);
+}
 
 bool ScriptedPeer::Finish() {
     thread_.Join(platform::kInfinite);
     return ok_.load();
 }
 
-void ScriptedPeer::Main(void* self) { static_cast<ScriptedPeer*>(self)->Play(); }
+void ScriptedPeer::Main(void* self) {
+    static_cast<ScriptedPeer*>(self)->Play();
+}
 
 void ScriptedPeer::Play() {
     const platform::SocketHandle accepted = platform::AcceptSocket(listening_);
@@ -157,7 +163,8 @@ bool ScriptedPeer::ReadOneRequest() {
             }
         }
         const int got = platform::RecvSocket(connection_.load(), piece, sizeof piece);
-        if (got <= 0) return false;
+        if (got <= 0)
+            return false;
         std::lock_guard<std::mutex> hold(mutex_);
         pending_.append(piece, static_cast<size_t>(got));
     }
@@ -191,7 +198,8 @@ std::string Chunk(const std::string& data, bool upperCase) {
 
 std::string Pattern(size_t size, int seed) {
     std::string data(size, '\0');
-    for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((seed + i * 7) & 0xFF);
+    for (size_t i = 0; i < size; ++i)
+        data[i] = static_cast<char>((seed + i * 7) & 0xFF);
     return data;
 }
 
