@@ -134,6 +134,26 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
         rows[r] = Dequantise(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r)),
                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r)));
     }
+    // A block with only its DC term gives one value everywhere (the generic variant's shortcut).
+    __m128i acTerms = _mm_and_si128(rows[0], _mm_set_epi16(-1, -1, -1, -1, -1, -1, -1, 0));
+    for (int r = 1; r < 8; ++r) {
+        acTerms = _mm_or_si128(acTerms, rows[r]);
+    }
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(acTerms, _mm_setzero_si128())) == 0xFFFF) {
+        const int16_t dc = static_cast<int16_t>(_mm_cvtsi128_si32(rows[0]));
+        const int16_t column = static_cast<int16_t>(static_cast<uint32_t>(dc) << 3);
+        const int32_t value =
+            static_cast<int32_t>(static_cast<uint32_t>(column) * 32768u + 1048576u) >> 21;
+        const __m128i pixel = _mm_packus_epi16(
+            _mm_adds_epi16(_mm_set1_epi16(static_cast<int16_t>(value)), _mm_set1_epi16(128)),
+            _mm_setzero_si128());
+        for (int r = 0; r < 8; ++r) {
+            _mm_storel_epi64(
+                reinterpret_cast<__m128i*>(destination + static_cast<ptrdiff_t>(r) * stride),
+                pixel);
+        }
+        return StatusOk;
+    }
     Transform<12, 2048>(rows);  // columns: lanes are columns, vectors rows
     Transpose8x8(rows);
     Transform<21, 1048576>(rows);  // rows: lanes are rows, vectors columns

@@ -294,6 +294,12 @@ TEST(Variants, InverseDctMatchesTheDefinitionAndAcrossVariants) {
                                                  : static_cast<int16_t>(random() % 2001) - 1000)
                             : 0;
                     break;
+                case 3:  // DC only, any value
+                    block[n] = n == 0 ? extremes[random() % 9] : 0;
+                    if (n == 0 && round % 4 == 3) {
+                        block[n] = static_cast<int16_t>(random());
+                    }
+                    break;
                 case 2:  // extremes everywhere
                     block[n] = extremes[random() % (sizeof extremes / sizeof extremes[0])];
                     break;
