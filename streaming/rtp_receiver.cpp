@@ -7,7 +7,7 @@ namespace fluxmere {
 namespace {
 
 // Bytes read beyond the end of a chunk whose data is still coming.
-constexpr int64_t kReadAhead = 4096;
+constexpr int64_t kReadAhead = 16384;
 
 // Hex digit value; anything else counts as 0 (a size line "1x" reads as 16).
 inline uint32_t HexValue(uint8_t c) {
