@@ -161,8 +161,13 @@ wine_session_acquire() {
         wine_session_stop
         wine_session_start || rc=1
     fi
-    [[ $rc == 0 ]] && touch "$WINE_SESSION/holders/$holder"
-    [[ $rc == 0 ]] || wine_session_stop
+    if [[ $rc == 0 ]]; then
+        touch "$WINE_SESSION/holders/$holder"
+        # Another user may have started the session since wine_session_env read the display.
+        export DISPLAY=":$(cat "$WINE_SESSION/display")"
+    else
+        wine_session_stop
+    fi
     exec 9>&-
     return $rc
 }
