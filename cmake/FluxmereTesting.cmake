@@ -39,7 +39,8 @@ add_custom_target(fluxmere_threaded_tests)
 # Environment CTest gives every wine.* test.
 function(fluxmere_wine_test_environment test_name)
   set_property(TEST ${test_name} APPEND PROPERTY ENVIRONMENT
-    "FLUXMERE_DEVICE_BIN=${FLUXMERE_DEVICE_BIN}" "FLUXMERE_TEST_NAME=${test_name}")
+    "FLUXMERE_DEVICE_BIN=${FLUXMERE_DEVICE_BIN}" "FLUXMERE_TEST_NAME=${test_name}"
+    "FLUXMERE_WINE_DIR=${CMAKE_BINARY_DIR}/wine")
 endfunction()
 
 function(fluxmere_add_test)

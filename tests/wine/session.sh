@@ -112,8 +112,8 @@ wine_wait_gone() {
 # session's wineserver, then Xvfb, then any leftover process that carries the session marker.
 wine_session_stop() {
     local ws xv pid
-    ws=$(cat "$WINE_SESSION/wineserver.pid" 2>/dev/null)
-    xv=$(cat "$WINE_SESSION/xvfb.pid" 2>/dev/null)
+    ws=$(cat "$WINE_SESSION/wineserver.pid" 2>/dev/null || true)
+    xv=$(cat "$WINE_SESSION/xvfb.pid" 2>/dev/null || true)
     if wine_pid_is "$ws" wineserver; then
         # -k asks the server of this prefix (no other) to kill its clients and exit.
         "$WINE_SERVER_BIN" -k >/dev/null 2>&1

@@ -10,7 +10,8 @@
 # the last test to finish stops it again.
 #
 # Read from the environment (all optional):
-#   FLUXMERE_WINE_DIR    the session folder; default <build tree of the test>/wine
+#   FLUXMERE_WINE_DIR    the session folder (CTest passes it); default <build tree of the test,
+#                        or of the current folder>/wine
 #   FLUXMERE_DEVICE_BIN  the native device binary; CTest passes the configured one
 #   WINEDEBUG            Wine's debug channels; default -all
 # Given to the test:
@@ -54,7 +55,11 @@ find_build_tree() {
 }
 
 if [[ -z "${FLUXMERE_WINE_DIR:-}" ]]; then
-    build_tree=$(find_build_tree "$(dirname "$target")") || build_tree=${TMPDIR:-/tmp}/fluxmere-$(id -u)
+    if ! build_tree=$(find_build_tree "$(dirname "$target")") &&
+        ! build_tree=$(find_build_tree "$PWD"); then
+        echo "wine-run: $target is in no build tree; set FLUXMERE_WINE_DIR" >&2
+        exit 2
+    fi
     FLUXMERE_WINE_DIR=$build_tree/wine
 fi
 wine_session_env "$FLUXMERE_WINE_DIR"
