@@ -38,10 +38,13 @@ void CAudioRing::QueueAudioBlock(const CKeloMediaFrame& header, const uint8_t* p
     if (!open_) return;
     if (waveIndex_ >= static_cast<uint32_t>(kAudioSlots)) waveIndex_ = 0;
     const int slot = static_cast<int>(waveIndex_);
-    if (!output_.IsSlotDone(slot)) return;
-    if (header.codecCode != kCodecP16S) return;
     const uint32_t length = header.payloadSize;
-    if (length > kAudioBufferBytes || (length > 0 && payload == nullptr)) return;
+    // The slot is tested first: a buffer the device still reads is never touched.
+    if (!output_.IsSlotDone(slot) || header.codecCode != kCodecP16S ||
+        length > kAudioBufferBytes || (length > 0 && payload == nullptr)) {
+        ++blocksDropped_;
+        return;
+    }
     uint8_t* buffer = buffers_ + slot * kAudioBufferBytes;
     const int32_t samples = static_cast<int32_t>(length / 2);
     if (samples > 0) {
@@ -51,6 +54,7 @@ void CAudioRing::QueueAudioBlock(const CKeloMediaFrame& header, const uint8_t* p
         SwapBytes16(words, words, samples);
     }
     output_.Write(slot, length);
+    ++blocksQueued_;
     ++waveIndex_;
 }
 
@@ -59,6 +63,16 @@ void CAudioRing::CloseAudio() {
     if (!open_) return;
     output_.Close();  // resets first: no queued buffer is read after this
     open_ = false;
+}
+
+uint64_t CAudioRing::BlocksQueued() const {
+    platform::ScopedLock hold(lock_);
+    return blocksQueued_;
+}
+
+uint64_t CAudioRing::BlocksDropped() const {
+    platform::ScopedLock hold(lock_);
+    return blocksDropped_;
 }
 
 bool CAudioRing::IsOpen() const {

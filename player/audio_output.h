@@ -64,6 +64,9 @@ public:
 
     bool IsOpen() const;
     uint32_t NextSlot() const;
+    // Blocks handed to the device and blocks dropped while the ring was open, since construction.
+    uint64_t BlocksQueued() const;
+    uint64_t BlocksDropped() const;
 
 private:
     IAudioOutput& output_;
@@ -72,6 +75,8 @@ private:
     mutable platform::CriticalSection lock_;
     bool open_ = false;
     uint32_t waveIndex_ = 0;
+    uint64_t blocksQueued_ = 0;
+    uint64_t blocksDropped_ = 0;
 };
 
 }  // namespace fluxmere

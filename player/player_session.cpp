@@ -365,12 +365,14 @@ uint8_t* CPlayerSession::DeliverFrame(uint8_t* data, int32_t size) {
     if (!usable) {
         // Dropped: the current frame, the audio and the status stay as they were.
         handOffLock_.Release();
+        framesDropped_.fetch_add(1, std::memory_order_relaxed);
         return nullptr;
     }
     currentFrame_ = data;
     currentFrameSize_ = size;
     audio_.QueueAudioBlock(audioFrame_, spans.audioPayload);
     handOffLock_.Release();
+    framesDelivered_.fetch_add(1, std::memory_order_relaxed);
     {
         // Frames that arrive while the session closes must not paint over "Not connected".
         platform::ScopedLock hold(RegistryLock());
@@ -379,6 +381,15 @@ uint8_t* CPlayerSession::DeliverFrame(uint8_t* data, int32_t size) {
     // The receiver reads on into the other buffer, so this frame stays put until the next
     // delivered frame has become the current one.
     return receiveA_.Contains(data) ? receiveB_.data() : receiveA_.data();
+}
+
+SessionCounters CPlayerSession::Counters() const {
+    SessionCounters counters;
+    counters.framesDelivered = framesDelivered_.load(std::memory_order_relaxed);
+    counters.framesDropped = framesDropped_.load(std::memory_order_relaxed);
+    counters.audioBlocksQueued = static_cast<int64_t>(audio_.BlocksQueued());
+    counters.audioBlocksDropped = static_cast<int64_t>(audio_.BlocksDropped());
+    return counters;
 }
 
 // ---------------------------------------------------------------------------------------------

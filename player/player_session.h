@@ -68,6 +68,14 @@ struct RenderedPicture {
     int32_t stride = 0;
 };
 
+// What a session has handled since the viewer was made (for tools and diagnostics).
+struct SessionCounters {
+    int64_t framesDelivered = 0;  // combined frames that became the current frame
+    int64_t framesDropped = 0;    // combined frames refused by the hand-off's checks
+    int64_t audioBlocksQueued = 0;
+    int64_t audioBlocksDropped = 0;
+};
+
 class CPlayerSession : public IDownloadPanel {
 public:
     // host may be null (no repaint requests). audio and host must outlive the session.
@@ -137,6 +145,7 @@ public:
     // False when the size is unsupported or the buffers cannot grow.
     bool PrepareForStream(int32_t width, int32_t height, uint32_t version);
     CAudioRing& Audio() { return audio_; }
+    SessionCounters Counters() const;
     // Test seam: how long Stop waits for each thread (10000 ms).
     void SetStopWaitMs(uint32_t ms) { stopWaitMs_ = ms; }
 
@@ -182,6 +191,8 @@ private:
 
     // Guarded by handOffLock_.
     uint8_t* currentFrame_ = nullptr;
+    std::atomic<int64_t> framesDelivered_{0};
+    std::atomic<int64_t> framesDropped_{0};
     int32_t currentFrameSize_ = 0;
     CKeloMediaFrame videoFrame_;
     CKeloMediaFrame audioFrame_;

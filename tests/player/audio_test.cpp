@@ -90,6 +90,8 @@ TEST(AudioRing, FullRingDropsAndRetriesTheSameSlot) {
     const std::vector<uint8_t> seventh = Block(7, 191);  // odd: the last byte is not converted
     ring.QueueAudioBlock(AudioHeader(191), seventh.data());
     EXPECT_EQ(ring.NextSlot(), 1u);
+    EXPECT_EQ(ring.BlocksQueued(), 5u);
+    EXPECT_EQ(ring.BlocksDropped(), 4u);  // blocks 5 and 6, the other codec, the large block
     ASSERT_TRUE(WaitPlayed(device, 4 * 192 + 191));
     ring.CloseAudio();
 

@@ -3,8 +3,10 @@
 namespace fluxmere::testing {
 
 namespace {
-#ifdef _WIN32
+#if defined(_WIN32)
 constexpr int kBuildOctet = 20;
+#elif defined(__SANITIZE_THREAD__)
+constexpr int kBuildOctet = 11;  // the ThreadSanitizer tree may run beside the native one
 #else
 constexpr int kBuildOctet = 10;
 #endif
