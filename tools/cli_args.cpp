@@ -23,16 +23,16 @@ bool Args::Parse(int argc, char** argv, int first, const std::vector<FlagSpec>& 
             name.resize(eq);
             hasInline = true;
         }
-        const FlagSpec* spec = nullptr;
+        const FlagSpec* flag = nullptr;
         for (const FlagSpec& s : specs) {
             if (name == s.name)
-                spec = &s;
+                flag = &s;
         }
-        if (!spec) {
+        if (!flag) {
             error_ = "unknown flag --" + name;
             return false;
         }
-        if (!spec->takesValue) {
+        if (!flag->takesValue) {
             if (hasInline) {
                 error_ = "--" + name + " takes no value";
                 return false;
