@@ -136,12 +136,13 @@ FrameBuilder::FrameBuilder(const DeviceOptions& options)
 
 void FrameBuilder::Assemble(uint32_t index, uint32_t minimumVideoSize) {
     RenderTestPattern(options_.width, options_.height, index, rgb_.data());
-    RgbPicture picture;
-    picture.pixels = rgb_.data();
-    picture.width = options_.width;
-    picture.height = options_.height;
-    picture.stride = options_.width * 3;
-    if (!EncodeMjpaPayload(picture, &payload_)) {
+    RgbPicture rgb;
+    rgb.pixels = rgb_.data();
+    rgb.width = options_.width;
+    rgb.height = options_.height;
+    rgb.stride = options_.width * 3;
+    // The device records studio-range YCbCr, not the full range JPEG files use for RGB input.
+    if (!EncodeMjpaPayload(converter_.Convert(rgb), &payload_)) {
         payload_.clear();
     }
     // Zero bytes behind the entropy-coded data make up a larger payload where one is asked for.

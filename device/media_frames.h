@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/device_options.h"
+#include "device/studio_ycbcr.h"
 
 namespace fluxmere::device {
 
@@ -45,6 +46,7 @@ private:
 
     DeviceOptions options_;
     std::vector<uint8_t> rgb_;
+    StudioRangeConverter converter_;
     std::vector<uint8_t> payload_;
     std::vector<uint8_t> audio_;
     std::vector<uint8_t> frame_;

@@ -11,6 +11,7 @@
 #include "container/kelo.h"
 #include "container/kelo_writer.h"
 #include "device/mjpa_encoder.h"
+#include "device/studio_ycbcr.h"
 #include "device/test_pattern.h"
 #include "platform/thread.h"
 #include "player/player_session.h"
@@ -30,8 +31,9 @@ std::vector<uint8_t> DeviceFrame(int width, int height) {
     picture.width = width;
     picture.height = height;
     picture.stride = width * 3;
+    device::StudioRangeConverter converter;
     std::vector<uint8_t> payload;
-    EncodeMjpaPayload(picture, &payload);
+    EncodeMjpaPayload(converter.Convert(picture), &payload);
     CKeloMediaFrame video(3), audio(3);
     video.mediaKind = kKindVideo;
     video.codecCode = kCodecMjpa;

@@ -94,18 +94,15 @@ struct StreamCase {
 
 class PlayerPicture : public ::testing::TestWithParam<StreamCase> {};
 
-// How closely a rendered picture matches a device picture, in dB. The viewer converts YCbCr as
-// studio-range BT.601 (16..235); a device whose encoder stores full-range samples (as JPEG files
-// do) shows its pictures with that range stretched. Either way of encoding counts: the better of
-// the two comparisons is taken.
-double MatchDb(const RenderedPicture& picture, const std::vector<uint8_t>& rgb) {
+// The device pattern with its range squeezed to 16..235 and stretched back out: what the viewer
+// would paint from a device that stored full-range (JPEG file) samples.
+std::vector<uint8_t> StretchedFromStudioRange(const std::vector<uint8_t>& rgb) {
     std::vector<uint8_t> stretched(rgb);
     for (uint8_t& v : stretched) {
         const double x = (v - 16) * 255.0 / 219.0 + 0.5;
         v = static_cast<uint8_t>(x < 0 ? 0 : x > 255 ? 255 : x);
     }
-    return std::max(PsnrBgrAgainstRgb(picture, rgb.data()),
-                    PsnrBgrAgainstRgb(picture, stretched.data()));
+    return stretched;
 }
 
 TEST_P(PlayerPicture, NewestFrameMatchesTheDevicePicture) {
@@ -134,9 +131,13 @@ TEST_P(PlayerPicture, NewestFrameMatchesTheDevicePicture) {
     std::vector<uint8_t> previous(newest.size());
     device::RenderTestPattern(c.width, c.height, 2, newest.data());
     device::RenderTestPattern(c.width, c.height, 1, previous.data());
-    const double psnr = MatchDb(picture, newest);
+    // The device sends studio-range YCbCr and the viewer converts it as such: the picture
+    // matches the pattern itself, better than the range-stretched one.
+    const double psnr = PsnrBgrAgainstRgb(picture, newest.data());
+    const double stretched = PsnrBgrAgainstRgb(picture, StretchedFromStudioRange(newest).data());
     EXPECT_GT(psnr, 30.0);
-    EXPECT_GT(psnr, MatchDb(picture, previous) + 1.0) << "not the newest frame";
+    EXPECT_GT(psnr, stretched + 3.0) << "range stretched";
+    EXPECT_GT(psnr, PsnrBgrAgainstRgb(picture, previous.data()) + 1.0) << "not the newest frame";
     viewer.session.Stop();
 }
 
