@@ -23,7 +23,8 @@ uint8_t Luma(int32_t r, int32_t g, int32_t b) {
         ((16 << 16) + (1 << 15) + kRedToY * r + kGreenToY * g + kBlueToY * b) >> 16);
 }
 
-// Chroma of summed R, G, B over `count` pixels (1 or 2): the average, rounded once.
+// Chroma of R, G, B summed over one pixel (shift 16) or two (shift 17): the average, rounded
+// once.
 uint8_t Chroma(int32_t r, int32_t g, int32_t b, int32_t toR, int32_t toG, int32_t toB, int shift) {
     const int32_t half = 1 << (shift - 1);
     return static_cast<uint8_t>(((128 << shift) + half + toR * r + toG * g + toB * b) >> shift);
