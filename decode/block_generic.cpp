@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "decode/argument_checks.h"
 #include "decode/jpeg_tables.h"
 #include "decode/primitives_generic.h"
 
@@ -112,15 +113,8 @@ int32_t BuildQuantTable(const uint8_t* zigzag, uint16_t* destination) {
 
 int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stride,
                         const uint16_t* quant) {
-    if (block == nullptr || destination == nullptr) {
-        return StatusNullPointer;
-    }
-    if (stride < 1) {
-        return StatusBadStep;
-    }
-    if (quant == nullptr) {
-        return StatusNullPointer;
-    }
+    const int32_t status = checks::InverseDctBlock(block, destination, stride, quant);
+    if (status != StatusOk) return status;
     int16_t work[64];
     uint16_t largeQuantisers = 0;
     for (int n = 0; n < 64; ++n) {

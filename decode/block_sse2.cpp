@@ -2,6 +2,7 @@
 // products come from pmaddwd on interleaved pairs, with every constant split so that both
 // factors fit 16 bits; sums wrap modulo 2^32 exactly like the generic variant's.
 
+#include "decode/argument_checks.h"
 #include "decode/primitives_sse2.h"
 
 #if FLUXMERE_HAS_SSE2_VARIANTS
@@ -120,15 +121,8 @@ inline __m128i Dequantise(__m128i c, __m128i q) {
 
 int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stride,
                         const uint16_t* quant) {
-    if (block == nullptr || destination == nullptr) {
-        return StatusNullPointer;
-    }
-    if (stride < 1) {
-        return StatusBadStep;
-    }
-    if (quant == nullptr) {
-        return StatusNullPointer;
-    }
+    const int32_t status = checks::InverseDctBlock(block, destination, stride, quant);
+    if (status != StatusOk) return status;
     __m128i rows[8];
     for (int r = 0; r < 8; ++r) {
         rows[r] = Dequantise(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r)),

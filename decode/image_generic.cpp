@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "decode/argument_checks.h"
 #include "decode/colour_clamp.h"
 #include "decode/primitives_generic.h"
 
@@ -38,15 +39,8 @@ int32_t SwapBytes16(const uint16_t* source, uint16_t* destination, int32_t count
 int32_t YCbCr422ToRGB(const uint8_t* const planes[3], const int32_t strides[3],
                       uint8_t* destination, int32_t destinationStride, int32_t width,
                       int32_t height) {
-    if (planes == nullptr || destination == nullptr) {
-        return StatusNullPointer;
-    }
-    if (width < 1 || height < 1) {
-        return StatusBadSize;
-    }
-    if (planes[0] == nullptr || planes[1] == nullptr || planes[2] == nullptr) {
-        return StatusNullPointer;
-    }
+    const int32_t status = checks::YCbCr422ToRGB(planes, destination, width, height);
+    if (status != StatusOk) return status;
     const int32_t pairs = width / 2;
     for (int32_t row = 0; row < height; ++row) {
         const uint8_t* yRow = planes[0] + static_cast<ptrdiff_t>(row) * strides[0];

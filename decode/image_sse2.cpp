@@ -3,6 +3,7 @@
 // 32-bit sum equals the generic one; pack-with-saturation then clamps to 0..255 exactly like
 // the clamp table (every sum lies inside the table's range).
 
+#include "decode/argument_checks.h"
 #include "decode/primitives_sse2.h"
 
 #if FLUXMERE_HAS_SSE2_VARIANTS
@@ -115,15 +116,8 @@ inline void Convert16(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, ui
 int32_t YCbCr422ToRGB(const uint8_t* const planes[3], const int32_t strides[3],
                       uint8_t* destination, int32_t destinationStride, int32_t width,
                       int32_t height) {
-    if (planes == nullptr || destination == nullptr) {
-        return StatusNullPointer;
-    }
-    if (width < 1 || height < 1) {
-        return StatusBadSize;
-    }
-    if (planes[0] == nullptr || planes[1] == nullptr || planes[2] == nullptr) {
-        return StatusNullPointer;
-    }
+    const int32_t status = checks::YCbCr422ToRGB(planes, destination, width, height);
+    if (status != StatusOk) return status;
     for (int32_t row = 0; row < height; ++row) {
         const uint8_t* y = planes[0] + static_cast<ptrdiff_t>(row) * strides[0];
         const uint8_t* cb = planes[1] + static_cast<ptrdiff_t>(row) * strides[1];
