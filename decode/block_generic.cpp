@@ -16,9 +16,6 @@ inline int32_t Sar(uint32_t value, int shift) {
     return static_cast<int32_t>(value) >> shift;
 }
 
-// The one-dimensional 8-point transform applied to eight independent lanes: input k of lane j
-// is x[8k + j]; output k replaces it, rounded with kRound, shifted by kShift and truncated to 16
-// bits. Written lane-wise so that compilers can vectorise it.
 // 16 x 16 -> 32-bit product; every constant below fits 16 bits, so compilers can use widening
 // multiplies when they vectorise the lanes.
 inline uint32_t Mul(int16_t x, int16_t constant) {
@@ -32,14 +29,19 @@ inline uint32_t Times5793(uint32_t w) {
     return (static_cast<uint32_t>(high) << 16) + static_cast<uint32_t>(low) * 5793u;
 }
 
-template <int kShift, uint32_t kRound, bool kTransposeOut = false>
+// The one-dimensional 8-point transform applied to eight independent lanes: input k of lane j
+// is x[8k + j]; output k replaces it, rounded with kRound, shifted by kShift and truncated to 16
+// bits. Written lane-wise so that compilers can vectorise it. Inputs from kInputs on are known to
+// be zero in every lane and are not read: the same sums with those terms folded away.
+template <int kShift, uint32_t kRound, bool kTransposeOut, int kInputs>
 inline void Transform8Lanes(int16_t* x) {
     int16_t out[64];
     // Output k of lane j goes to out[8k + j], or to out[8j + k] when transposing.
     auto Index = [](int k, int j) { return kTransposeOut ? 8 * j + k : 8 * k + j; };
+    auto Input = [x](int k, int j) { return k < kInputs ? x[8 * k + j] : static_cast<int16_t>(0); };
     for (int j = 0; j < 8; ++j) {
-        const int16_t x0 = x[j], x1 = x[8 + j], x2 = x[16 + j], x3 = x[24 + j];
-        const int16_t x4 = x[32 + j], x5 = x[40 + j], x6 = x[48 + j], x7 = x[56 + j];
+        const int16_t x0 = Input(0, j), x1 = Input(1, j), x2 = Input(2, j), x3 = Input(3, j);
+        const int16_t x4 = Input(4, j), x5 = Input(5, j), x6 = Input(6, j), x7 = Input(7, j);
         // The definition's sums rearranged with constants split to 16 bits; modulo 2^32 every
         // term is the same: E0 = (x0 + x4) 32768, E2 = 42814 x2 + 17734 x6,
         // E3 = 17734 x2 - 42813 x6, P = 27246 x3 + 18205 x5, R = 27246 x5 - 18205 x3,
@@ -73,6 +75,19 @@ constexpr int kColumnShift = 12;
 constexpr uint32_t kColumnRound = 2048;
 constexpr int kRowShift = 21;
 constexpr uint32_t kRowRound = 1048576;
+
+// The passes by how many leading inputs may hold nonzero terms (1, 4 or 8), indexed 0, 1, 2.
+using Pass = void (*)(int16_t*);
+template <int kInputs>
+void ColumnPass(int16_t* x) {
+    Transform8Lanes<kColumnShift, kColumnRound, false, kInputs>(x);
+}
+template <int kInputs>
+void RowPass(int16_t* x) {
+    Transform8Lanes<kRowShift, kRowRound, true, kInputs>(x);
+}
+constexpr Pass kColumnPasses[3] = {ColumnPass<1>, ColumnPass<4>, ColumnPass<8>};
+constexpr Pass kRowPasses[3] = {RowPass<1>, RowPass<4>, RowPass<8>};
 
 // clamp(value + 128, 0, 255), computed as clamp(value, -128, 127) + 128 so that it stays in 16
 // bits (and vectorises).
@@ -114,7 +129,8 @@ int32_t BuildQuantTable(const uint8_t* zigzag, uint16_t* destination) {
 int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stride,
                         const uint16_t* quant) {
     const int32_t status = checks::InverseDctBlock(block, destination, stride, quant);
-    if (status != StatusOk) return status;
+    if (status != StatusOk)
+        return status;
     int16_t work[64];
     uint16_t largeQuantisers = 0;
     for (int n = 0; n < 64; ++n) {
@@ -132,11 +148,27 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
             work[n] = SaturatedProduct(block[n], quant[n]);
         }
     }
-    int16_t acTerms = 0;
-    for (int n = 1; n < 64; ++n) {
-        acTerms = static_cast<int16_t>(acTerms | work[n]);
+    // Which rows and which columns hold a nonzero term: most blocks carry only low frequencies,
+    // and a transform whose upper inputs are all zero gives the same results with them left out.
+    // Word 2r holds columns 0..3 of row r, word 2r + 1 columns 4..7.
+    uint64_t words[16];
+    std::memcpy(words, work, sizeof words);
+    uint64_t leftColumns = 0, rightColumns = 0, rows1To3 = 0, rows4To7 = 0;
+    for (int r = 0; r < 8; ++r) {
+        leftColumns |= words[2 * r];
+        rightColumns |= words[2 * r + 1];
     }
-    if (acTerms == 0) {
+    for (int w = 2; w < 8; ++w) {
+        rows1To3 |= words[w];
+    }
+    for (int w = 8; w < 16; ++w) {
+        rows4To7 |= words[w];
+    }
+    int16_t left[4];
+    std::memcpy(left, &leftColumns, sizeof left);
+    const int rowExtent = rows4To7 != 0 ? 2 : rows1To3 != 0 ? 1 : 0;
+    const int columnExtent = rightColumns != 0 ? 2 : (left[1] | left[2] | left[3]) != 0 ? 1 : 0;
+    if (rowExtent == 0 && columnExtent == 0) {
         // Only a DC term: both passes reduce to scalings of it, with the same truncations.
         const int16_t column = static_cast<int16_t>(static_cast<uint32_t>(work[0]) << 3);
         const int32_t value = Sar(static_cast<uint32_t>(column) * 32768u + kRowRound, kRowShift);
@@ -147,15 +179,16 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
         return StatusOk;
     }
     // Columns: the lanes are the columns. Then transposed, so that the lanes of the row pass are
-    // the rows; its outputs are written back in row order.
-    Transform8Lanes<kColumnShift, kColumnRound>(work);
+    // the rows; its outputs are written back in row order. A column without terms stays zero
+    // through the column pass, so the row pass needs only as many inputs as columns are used.
+    kColumnPasses[rowExtent](work);
     int16_t transposed[64];
     for (int r = 0; r < 8; ++r) {
         for (int c = 0; c < 8; ++c) {
             transposed[8 * c + r] = work[8 * r + c];
         }
     }
-    Transform8Lanes<kRowShift, kRowRound, true>(transposed);
+    kRowPasses[columnExtent](transposed);
     uint8_t pixels[64];
     for (int n = 0; n < 64; ++n) {
         pixels[n] = LevelShift(transposed[n]);
