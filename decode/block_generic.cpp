@@ -137,11 +137,17 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
         largeQuantisers = static_cast<uint16_t>(largeQuantisers | quant[n]);
     }
     if (largeQuantisers < 32768) {
-        // Every quantiser fits a signed 16-bit value: a 16 x 16-bit product, which vectorises.
+        // Every quantiser fits a signed 16-bit value: a 16 x 16-bit product, saturated from its
+        // 16-bit halves so that it vectorises to 16-bit lanes. The product fits 16 bits exactly
+        // when its high half is the sign extension of its low half; otherwise its sign is the
+        // high half's.
         for (int n = 0; n < 64; ++n) {
-            int32_t product = static_cast<int32_t>(block[n]) * static_cast<int16_t>(quant[n]);
-            product = product < -32768 ? -32768 : product;
-            work[n] = static_cast<int16_t>(product > 32767 ? 32767 : product);
+            const int32_t product = static_cast<int32_t>(block[n]) *
+                                    static_cast<int32_t>(static_cast<int16_t>(quant[n]));
+            const int16_t low = static_cast<int16_t>(product);
+            const int16_t high = static_cast<int16_t>(product >> 16);
+            const int16_t saturated = static_cast<int16_t>((high >> 15) ^ 0x7FFF);
+            work[n] = high == (low >> 15) ? low : saturated;
         }
     } else {
         for (int n = 0; n < 64; ++n) {
