@@ -80,7 +80,7 @@ constexpr uint32_t kRowRound = 1048576;
 using Pass = void (*)(int16_t*);
 template <int kInputs>
 void ColumnPass(int16_t* x) {
-    Transform8Lanes<kColumnShift, kColumnRound, false, kInputs>(x);
+    Transform8Lanes<kColumnShift, kColumnRound, true, kInputs>(x);
 }
 template <int kInputs>
 void RowPass(int16_t* x) {
@@ -184,20 +184,15 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
         }
         return StatusOk;
     }
-    // Columns: the lanes are the columns. Then transposed, so that the lanes of the row pass are
-    // the rows; its outputs are written back in row order. A column without terms stays zero
-    // through the column pass, so the row pass needs only as many inputs as columns are used.
+    // Columns: the lanes are the columns, written out transposed so that the lanes of the row
+    // pass are the rows; its outputs are written back in row order. A column without terms
+    // stays zero through the column pass, so the row pass needs only as many inputs as columns
+    // are used.
     kColumnPasses[rowExtent](work);
-    int16_t transposed[64];
-    for (int r = 0; r < 8; ++r) {
-        for (int c = 0; c < 8; ++c) {
-            transposed[8 * c + r] = work[8 * r + c];
-        }
-    }
-    kRowPasses[columnExtent](transposed);
+    kRowPasses[columnExtent](work);
     uint8_t pixels[64];
     for (int n = 0; n < 64; ++n) {
-        pixels[n] = LevelShift(transposed[n]);
+        pixels[n] = LevelShift(work[n]);
     }
     for (int r = 0; r < 8; ++r) {
         std::memcpy(destination + static_cast<ptrdiff_t>(r) * stride, pixels + 8 * r, 8);
