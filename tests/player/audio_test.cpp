@@ -1,6 +1,8 @@
 // The audio ring over the portable software device.
 #include <gtest/gtest.h>
 
+#include "tests/support/file_bytes.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -24,13 +26,15 @@ CKeloMediaFrame AudioHeader(uint32_t payloadSize, const FourCC& codec = kCodecP1
 // Big-endian samples whose bytes tell the block and the position apart.
 std::vector<uint8_t> Block(uint8_t tag, size_t bytes) {
     std::vector<uint8_t> block(bytes);
-    for (size_t i = 0; i < bytes; ++i) block[i] = static_cast<uint8_t>(i % 2 == 0 ? tag : i / 2);
+    for (size_t i = 0; i < bytes; ++i)
+        block[i] = static_cast<uint8_t>(i % 2 == 0 ? tag : i / 2);
     return block;
 }
 
 std::vector<uint8_t> Swapped(const std::vector<uint8_t>& block) {
     std::vector<uint8_t> out(block);
-    for (size_t i = 0; i + 1 < out.size(); i += 2) std::swap(out[i], out[i + 1]);
+    for (size_t i = 0; i + 1 < out.size(); i += 2)
+        std::swap(out[i], out[i + 1]);
     return out;
 }
 
@@ -38,7 +42,8 @@ std::string TempPath(const char* name) {
     const char* dir = std::getenv("TMPDIR");
     std::string path = dir != nullptr ? dir : "/tmp";
 #ifdef _WIN32
-    if (const char* temp = std::getenv("TEMP")) path = temp;
+    if (const char* temp = std::getenv("TEMP"))
+        path = temp;
     path += "\\";
 #else
     path += "/";
@@ -46,20 +51,10 @@ std::string TempPath(const char* name) {
     return path + name;
 }
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
-        uint8_t chunk[4096];
-        size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-        std::fclose(file);
-    }
-    return bytes;
-}
-
 // Polls until the device has played `bytes` (bounded, so a broken device fails instead of hanging).
 bool WaitPlayed(const CSoftwareAudioOutput& device, uint64_t bytes) {
-    for (int i = 0; i < 2000 && device.BytesPlayed() < bytes; ++i) platform::SleepMs(5);
+    for (int i = 0; i < 2000 && device.BytesPlayed() < bytes; ++i)
+        platform::SleepMs(5);
     return device.BytesPlayed() >= bytes;
 }
 
@@ -71,13 +66,15 @@ TEST(AudioRing, FullRingDropsAndRetriesTheSameSlot) {
     device.Hold(true);  // the device plays nothing until released
 
     std::vector<std::vector<uint8_t>> blocks;
-    for (uint8_t tag = 1; tag <= 6; ++tag) blocks.push_back(Block(tag, 192));
+    for (uint8_t tag = 1; tag <= 6; ++tag)
+        blocks.push_back(Block(tag, 192));
     const uint32_t expectedSlot[] = {1, 2, 3, 4, 0, 0};  // after blocks 1..6
     for (size_t i = 0; i < blocks.size(); ++i) {
         ring.QueueAudioBlock(AudioHeader(192), blocks[i].data());
         EXPECT_EQ(ring.NextSlot(), expectedSlot[i]) << "block " << i + 1;
     }
-    for (int slot = 0; slot < kAudioSlots; ++slot) EXPECT_FALSE(device.IsSlotDone(slot));
+    for (int slot = 0; slot < kAudioSlots; ++slot)
+        EXPECT_FALSE(device.IsSlotDone(slot));
 
     // Neither another codec nor a block larger than a buffer moves the ring.
     device.Hold(false);
@@ -104,7 +101,7 @@ TEST(AudioRing, FullRingDropsAndRetriesTheSameSlot) {
     expected.insert(expected.end(), swapped.begin(), swapped.end() - 1);
     expected.push_back(Swapped(blocks[0])[190]);  // slot 0 still holds block 1 there
 
-    const std::vector<uint8_t> file = ReadFile(wav);
+    const std::vector<uint8_t> file = testing::ReadFileBytes(wav);
     ASSERT_EQ(file.size(), 44 + expected.size());
     EXPECT_EQ(0, std::memcmp(file.data(), "RIFF", 4));
     EXPECT_EQ(0, std::memcmp(file.data() + 8, "WAVEfmt ", 8));
@@ -124,10 +121,12 @@ TEST(AudioRing, ClosingWithQueuedBlocksResetsTheDevice) {
         EXPECT_EQ(ring.NextSlot(), 0u);
         ring.OpenAudio();
         device.Hold(true);
-        for (int i = 0; i < 3; ++i) ring.QueueAudioBlock(AudioHeader(192), Block(1, 192).data());
+        for (int i = 0; i < 3; ++i)
+            ring.QueueAudioBlock(AudioHeader(192), Block(1, 192).data());
         ring.OpenAudio();  // a second open closes the first device, with its blocks queued
         EXPECT_TRUE(device.IsOpen());
-        for (int slot = 0; slot < kAudioSlots; ++slot) EXPECT_TRUE(device.IsSlotDone(slot));
+        for (int slot = 0; slot < kAudioSlots; ++slot)
+            EXPECT_TRUE(device.IsSlotDone(slot));
         ring.QueueAudioBlock(AudioHeader(192), Block(1, 192).data());
         EXPECT_FALSE(device.IsSlotDone(3)) << "the ring goes on where it was";
         // The ring goes away with a block queued: the device must not read the freed buffer.
@@ -142,7 +141,8 @@ TEST(SoftwareAudioOutput, PlaysInRealTimeOrder) {
     CSoftwareAudioOutput device;
     std::vector<uint8_t> storage(kAudioSlots * 64);
     uint8_t* buffers[kAudioSlots];
-    for (int i = 0; i < kAudioSlots; ++i) buffers[i] = storage.data() + i * 64;
+    for (int i = 0; i < kAudioSlots; ++i)
+        buffers[i] = storage.data() + i * 64;
     EXPECT_TRUE(device.Open(buffers, 64));
     EXPECT_FALSE(device.Write(0, 65)) << "longer than the buffer";
     EXPECT_FALSE(device.IsSlotDone(0)) << "a refused write keeps the slot queued";

@@ -9,13 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/file_bytes.h"
+
 namespace fluxmere::testing {
 
 // "/a/b" -> "Z:\a\b".
 inline std::string WindowsPathOfUnixPath(const std::string& unix_path) {
     std::string path = "Z:" + unix_path;
     for (char& c : path) {
-        if (c == '/') c = '\\';
+        if (c == '/')
+            c = '\\';
     }
     return path;
 }
@@ -29,18 +32,8 @@ inline std::string WindowsPathFromEnvironment(const char* name) {
 // The raw bytes the default wave output has played so far in this test (16-bit little-endian,
 // interleaved). Empty when nothing was played or the test does not run under the harness.
 inline std::vector<uint8_t> ReadAudioCapture() {
-    std::vector<uint8_t> bytes;
     const std::string path = WindowsPathFromEnvironment("FLUXMERE_AUDIO_CAPTURE");
-    if (path.empty()) return bytes;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return bytes;
-    uint8_t block[65536];
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
-        bytes.insert(bytes.end(), block, block + got);
-    }
-    std::fclose(file);
-    return bytes;
+    return path.empty() ? std::vector<uint8_t>() : ReadFileBytes(path);
 }
 
 }  // namespace fluxmere::testing

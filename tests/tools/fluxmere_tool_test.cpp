@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/file_bytes.h"
+
 #include "decode/dispatch.h"
 #include "decode/jpeg_decoder.h"
 #include "device/clip.h"
@@ -44,12 +46,6 @@ ToolRun RunTool(const std::string& arguments) {
     const int status = pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
 }
 
 bool PngSize(const std::string& path, int* width, int* height) {
@@ -100,7 +96,7 @@ TEST_F(ToolTest, ViewPlaysAndWritesThePictureAtTheTargetSize) {
     EXPECT_EQ(200, width);
     EXPECT_EQ(150, height);
     // A RIFF header and some sound.
-    const std::vector<uint8_t> sound = ReadFile(wav);
+    const std::vector<uint8_t> sound = testing::ReadFileBytes(wav);
     ASSERT_GT(sound.size(), 44u);
     EXPECT_EQ(0, std::string(sound.begin(), sound.begin() + 4).compare("RIFF"));
 }
@@ -143,7 +139,7 @@ TEST_F(ToolTest, FetchStoresTheClipByteForByte) {
     EXPECT_NE(std::string::npos, run.output.find("Complete\n")) << run.output;
     EXPECT_NE(std::string::npos, run.output.find("clip07.kelo")) << run.output;
     EXPECT_EQ(device::GenerateClip("clip07", options.clipBytes, 7),
-              ReadFile(folder_ + "/clip07.kelo"));
+              testing::ReadFileBytes(folder_ + "/clip07.kelo"));
 }
 
 TEST_F(ToolTest, FetchFromNoDeviceFails) {
@@ -187,11 +183,12 @@ TEST_F(ToolTest, DecodePlanesMatchTheDecoder) {
     uint8_t* planes[3] = {y.data(), cb.data(), cr.data()};
     decoder.Decode(planes, &sample);
 
-    EXPECT_EQ(std::vector<uint8_t>(y.begin(), y.begin() + w16 * rows), ReadFile(prefix + ".y"));
+    EXPECT_EQ(std::vector<uint8_t>(y.begin(), y.begin() + w16 * rows),
+              testing::ReadFileBytes(prefix + ".y"));
     EXPECT_EQ(std::vector<uint8_t>(cb.begin(), cb.begin() + w16 / 2 * rows),
-              ReadFile(prefix + ".cb"));
+              testing::ReadFileBytes(prefix + ".cb"));
     EXPECT_EQ(std::vector<uint8_t>(cr.begin(), cr.begin() + w16 / 2 * rows),
-              ReadFile(prefix + ".cr"));
+              testing::ReadFileBytes(prefix + ".cr"));
     int width = 0, height = 0;
     ASSERT_TRUE(PngSize(folder_ + "/frame.png", &width, &height));
     EXPECT_EQ(kWidth, width);
