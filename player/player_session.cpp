@@ -57,11 +57,11 @@ CPlayerSession::CPlayerSession(IAudioOutput& audio, IPlayerHost* host)
 }
 
 CPlayerSession::~CPlayerSession() {
-    PlayerRegistry::RemoveViewer(this);
+    PlayerRegistry::Process().RemoveViewer(this);
     Stop();
     JoinSessionThreads();
     // A session thread that was still starting may have entered this viewer again.
-    PlayerRegistry::RemoveViewer(this);
+    PlayerRegistry::Process().RemoveViewer(this);
     IDownloadJob* job = nullptr;
     {
         platform::ScopedLock hold(RegistryLock());
@@ -198,7 +198,7 @@ void CPlayerSession::RunSession() {
         return;
     }
     uint32_t address = HostAddress(url);
-    PlayerRegistry::Enter(address, this);
+    PlayerRegistry::Process().Enter(address, this);
     if (address == platform::kInaddrNone) address = DefaultDeviceAddress();
     deviceAddress_ = address;
 

@@ -10,6 +10,7 @@
 
 #include "device/test_pattern.h"
 #include "platform/thread.h"
+#include "player/player_registry.h"
 #include "player/player_session.h"
 #include "player/software_audio_output.h"
 #include "streaming/device_address.h"
@@ -297,6 +298,7 @@ struct FakeJob : IDownloadJob {
 TEST(PlayerSession, DownloadNotificationsReachTheLaterViewerOfAHost) {
     const int index = 16;
     const uint32_t address = LoopbackAddress(Suite::Player, index);
+    PlayerRegistry& registry = PlayerRegistry::Process();
     TestDevice device;
     ASSERT_TRUE(device.Start(LoopbackText(Suite::Player, index), {})) << device.error();
     Viewer earlier;
@@ -308,8 +310,8 @@ TEST(PlayerSession, DownloadNotificationsReachTheLaterViewerOfAHost) {
         ASSERT_TRUE(later.session.SetURL(Url(index).c_str()));
         ASSERT_TRUE(WaitForStatus(later.session, PlayerStatus::Playing));
 
-        NotifyDownloadState(address, DownloadState::InProgress, CodecKind::IMX50, &job);
-        NotifyDownloadProgress(address, 5 * INT64_C(1048576));
+        registry.OnDownloadState(address, DownloadState::InProgress, CodecKind::IMX50, &job);
+        registry.OnDownloadProgress(address, 5 * INT64_C(1048576));
         EXPECT_EQ(later.session.DownloadStateValue(), 2);
         EXPECT_EQ(later.session.DownloadCodecValue(), 5);
         EXPECT_EQ(later.session.DownloadBytes(), 5 * INT64_C(1048576));
@@ -325,8 +327,8 @@ TEST(PlayerSession, DownloadNotificationsReachTheLaterViewerOfAHost) {
         EXPECT_EQ(job.cancels.load(), 1);
     }
     EXPECT_EQ(job.references.load(), 1) << "the destroyed viewer dropped its reference";
-    NotifyDownloadState(address, DownloadState::Complete, CodecKind::DV, &job);
-    NotifyDownloadProgress(address, 7);
+    registry.OnDownloadState(address, DownloadState::Complete, CodecKind::DV, &job);
+    registry.OnDownloadProgress(address, 7);
     EXPECT_EQ(earlier.session.DownloadStateValue(), 0);
     EXPECT_EQ(earlier.session.DownloadBytes(), 0);
     EXPECT_EQ(job.references.load(), 1);
