@@ -71,7 +71,7 @@ TEST(PlayerSession, PlaysWhilePaintedAndStops) {
     EXPECT_EQ(viewer.recorder.Statuses(),
               (std::vector<int32_t>{S(PlayerStatus::Connecting), S(PlayerStatus::Playing),
                                     S(PlayerStatus::NotConnected)}));
-    EXPECT_FALSE(viewer.session.Audio().IsOpen());
+    EXPECT_FALSE(viewer.session.AudioForTesting().IsOpen());
 #ifndef _WIN32
     const device::DeviceCounters counters = device.Native().Counters();
     EXPECT_EQ(counters.plays, 1);
@@ -273,7 +273,7 @@ TEST(PlayerSession, SecondSetUrlReplacesTheFirstSession) {
               (std::vector<int32_t>{S(PlayerStatus::Connecting), S(PlayerStatus::Playing),
                                     S(PlayerStatus::NotConnected), S(PlayerStatus::Connecting),
                                     S(PlayerStatus::Playing)}));
-    EXPECT_TRUE(viewer.session.Audio().IsOpen());
+    EXPECT_TRUE(viewer.session.AudioForTesting().IsOpen());
 #ifndef _WIN32
     // The first session was torn down before the second one began.
     const std::vector<std::string> lines = device.Native().RtspRequestLines();
@@ -401,7 +401,7 @@ TEST(PlayerSession, ExpiredStopWaitsDoNotFreeWhatThreadsUse) {
     ASSERT_TRUE(silentDevice.listening());
     {
         Viewer viewer;
-        viewer.session.SetStopWaitMs(200);
+        viewer.session.SetStopWaitMsForTesting(200);
         ASSERT_TRUE(viewer.session.SetURL(Url(index).c_str()));
         platform::SleepMs(100);
         viewer.session.Stop();
