@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "player/download_notifications.h"
+#include "download/download_notices.h"
 
 namespace fluxmere {
 

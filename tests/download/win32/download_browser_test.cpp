@@ -67,15 +67,20 @@ protected:
     static void SetUpTestSuite() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
     void SetUp() override {
         platform::InitSockets();
-        NoticeLog::Clear();
         ASSERT_TRUE(user_.ok());
         char folder[kFolderBufferSize] = {};
         folder_.path().copy(folder, kFolderBufferSize - 1);
         const uint32_t options = 3;  // asked for, but no engine is installed
         ASSERT_TRUE(WriteDownloadSettings(folder, &options));
     }
+    DownloadLinks Links() {
+        DownloadLinks links;
+        links.notices = &notices_;
+        return links;
+    }
     RegistrySandbox user_{HKEY_CURRENT_USER};
     ScratchFolder folder_{"hook"};
+    NoticeLog notices_;
 };
 
 TEST_F(BrowserHook, DeclinesEveryOtherDownloadWithoutMakingAWindowOrAJob) {
@@ -94,16 +99,16 @@ TEST_F(BrowserHook, DeclinesEveryOtherDownloadWithoutMakingAWindowOrAJob) {
     };
     for (const Case& c : cases) {
         NamedMoniker moniker(c.name, c.hasName);
-        EXPECT_EQ(StartDeviceDownload(&moniker, nullptr, DownloadLinks()), E_FAIL) << c.what;
+        EXPECT_EQ(StartDeviceDownload(&moniker, nullptr, Links()), E_FAIL) << c.what;
         EXPECT_EQ(moniker.references(), 1u) << c.what;
     }
     IMoniker* url = nullptr;
     ASSERT_EQ(CreateURLMoniker(nullptr, L"http://127.0.0.1/index.html?stream&kelo", &url), S_OK);
-    EXPECT_EQ(StartDeviceDownload(url, nullptr, DownloadLinks()), E_FAIL);
+    EXPECT_EQ(StartDeviceDownload(url, nullptr, Links()), E_FAIL);
     url->Release();
     platform::SleepMs(300);
     EXPECT_EQ(ProcessWindow(), nullptr);
-    EXPECT_TRUE(NoticeLog::Snapshot().empty()) << "no job started";
+    EXPECT_TRUE(notices_.Snapshot().empty()) << "no job started";
 }
 
 TEST_F(BrowserHook, DeviceDownloadsFromTwoThreadsAtOnceStoreTheClipAndShowRowsInOneWindow) {
@@ -120,10 +125,11 @@ TEST_F(BrowserHook, DeviceDownloadsFromTwoThreadsAtOnceStoreTheClipAndShowRowsIn
     struct Caller {
         std::wstring url;
         HANDLE go;
+        DownloadLinks links;
         HRESULT result = E_UNEXPECTED;
     };
     HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    Caller callers[2] = {{url, go}, {url, go}};
+    Caller callers[2] = {{url, go, Links()}, {url, go, Links()}};
     platform::Thread threads[2];
     for (int i = 0; i < 2; ++i) {
         threads[i].Start(
@@ -135,7 +141,7 @@ TEST_F(BrowserHook, DeviceDownloadsFromTwoThreadsAtOnceStoreTheClipAndShowRowsIn
                     IBindCtx* context = nullptr;
                     CreateBindCtx(0, &context);
                     WaitForSingleObject(caller->go, INFINITE);
-                    caller->result = StartDeviceDownload(moniker, context, DownloadLinks());
+                    caller->result = StartDeviceDownload(moniker, context, caller->links);
                     context->Release();
                     moniker->Release();
                 }

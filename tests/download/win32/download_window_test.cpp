@@ -56,7 +56,6 @@ class DownloadWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::InitSockets();
-        NoticeLog::Clear();
         ASSERT_TRUE(user_.ok());
         StoreSettings(folder_.path(), 0);
     }
