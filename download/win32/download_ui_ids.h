@@ -2,7 +2,7 @@
 // Resource ids of the download manager's user interface in the module's resources: the window's
 // dialog and its controls, and the viewer's context menu. Also read by the resource compiler.
 
-#define IDR_VIEWER_MENU 102
+#define IDR_CONTEXT_MENU 102  // shares its number with a registry script: another resource type
 #define IDD_DOWNLOAD_MANAGER 104
 #define IDC_DOWNLOAD_LIST 201
 #define IDC_DOWNLOAD_FOLDER 204

@@ -53,7 +53,7 @@ void SwitchOff(HKEY key) {
 
 UINT ShowViewerContextMenu(HWND owner, POINT screenPoint, const ViewerMenuActions& actions) {
     if (owner == nullptr) return 0;
-    HMENU menu = LoadMenuA(DownloadUiModule(), MAKEINTRESOURCEA(IDR_VIEWER_MENU));
+    HMENU menu = LoadMenuA(DownloadUiModule(), MAKEINTRESOURCEA(IDR_CONTEXT_MENU));
     HMENU popup = menu != nullptr ? GetSubMenu(menu, 0) : nullptr;
     HKEY key = nullptr;
     if (popup == nullptr || RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBrowserKey, 0, KEY_READ | KEY_WRITE,

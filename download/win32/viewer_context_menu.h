@@ -1,5 +1,5 @@
 #pragma once
-// The viewer's context menu (menu IDR_VIEWER_MENU): "&Use Download Manager" switches the
+// The viewer's context menu (menu IDR_CONTEXT_MENU): "&Use Download Manager" switches the
 // browser's download user interface (HKEY_LOCAL_MACHINE, kBrowserKey, value "DownloadUI") to this
 // module's download manager and back, keeping the manager it replaced in "OldDownloadUI";
 // "&Show Download Manager options" shows the download manager window.
