@@ -47,8 +47,9 @@ HRESULT StartDeviceDownload(IMoniker* moniker, IBindCtx* bindContext, const Down
     DownloadLinks jobLinks = links;
     jobLinks.jobList = DownloadManagerJobList();
     auto* job = new (std::nothrow) CFluxmereDownload(url, folder, options, jobLinks);
+    if (job == nullptr) return E_OUTOFMEMORY;  // the browser downloads it itself
     // The job lives on its own references: its threads' and its row's.
-    if (job != nullptr) job->Release();
+    job->Release();
     return S_OK;
 }
 

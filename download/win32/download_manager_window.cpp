@@ -21,6 +21,8 @@ constexpr UINT kAddJobRowMessage = WM_APP + 1;  // lParam: the job
 constexpr UINT kShowMessage = WM_APP + 2;
 constexpr UINT kStopMessage = WM_APP + 3;
 
+constexpr char kCaption[] = "Fluxmere Download Manager";  // as the dialog resource gives it
+constexpr char kDialogClass[] = "#32770";
 constexpr char kFolderBrowserTitle[] = "Select the folder to use for all Fluxmere downloads";
 
 enum Column { kFileName, kMegabytes, kState, kCodec, kTranscode };
@@ -350,6 +352,16 @@ IJobList* DownloadManagerJobList() {
     ProcessWindow& process = TheProcessWindow();
     platform::ScopedLock scoped(process.lock);
     return process.thread != nullptr ? process.thread->Dialog() : nullptr;
+}
+
+HWND FindDownloadManagerWindow() {
+    HWND window = nullptr;
+    while ((window = FindWindowExA(nullptr, window, kDialogClass, kCaption)) != nullptr) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId()) return window;
+    }
+    return nullptr;
 }
 
 }  // namespace fluxmere

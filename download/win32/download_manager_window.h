@@ -107,4 +107,8 @@ void ShowDownloadManager(bool show);
 // The job list of that window for new jobs; null when the window could not be created.
 IJobList* DownloadManagerJobList();
 
+// A download manager window of this process found by its caption, also one that another module
+// of the process made (the DLL's, seen from its client); null when there is none.
+HWND FindDownloadManagerWindow();
+
 }  // namespace fluxmere

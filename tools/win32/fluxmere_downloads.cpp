@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "download/win32/download_manager_window.h"
 #include "download/win32/download_settings.h"
 #include "download/win32/download_ui_ids.h"
 #include "fluxmere_library.h"
@@ -29,7 +30,6 @@ namespace {
 // {988934A4-064B-11D3-BB80-00104B35E7F9}
 const IID kIID_IDownloadManager = {
     0x988934A4, 0x064B, 0x11D3, {0xBB, 0x80, 0x00, 0x10, 0x4B, 0x35, 0xE7, 0xF9}};
-constexpr char kCaption[] = "Fluxmere Download Manager";
 
 struct Options {
     std::string url;
@@ -83,16 +83,6 @@ HRESULT StartDownload(const std::string& url) {
     if (moniker != nullptr) moniker->Release();
     manager->Release();
     return hr;
-}
-
-HWND ModuleWindow() {
-    HWND window = nullptr;
-    while ((window = FindWindowExA(nullptr, window, "#32770", kCaption)) != nullptr) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process == GetCurrentProcessId()) return window;
-    }
-    return nullptr;
 }
 
 std::string Cell(HWND list, int row, int column) {
@@ -161,7 +151,7 @@ int main(int argc, char** argv) {
     }
     const HRESULT hr = StartDownload(options.url);
     std::printf("fluxmere-downloads: Download returned 0x%08lx\n", static_cast<unsigned long>(hr));
-    const HWND window = ModuleWindow();
+    const HWND window = fluxmere::FindDownloadManagerWindow();
     if (hr != S_OK || window == nullptr) return 1;
 
     // Follow the newest row until the window lets go of its job.

@@ -35,17 +35,6 @@ using S = DownloadState;
 constexpr uint64_t kMiB = 1048576;
 constexpr char kCaption[] = "Fluxmere Download Manager";
 
-// The process's download manager window, if it exists.
-HWND ProcessWindow() {
-    HWND window = nullptr;
-    while ((window = FindWindowExA(nullptr, window, "#32770", kCaption)) != nullptr) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process == GetCurrentProcessId()) return window;
-    }
-    return nullptr;
-}
-
 int ProcessWindowCount() {
     int count = 0;
     HWND window = nullptr;
@@ -68,10 +57,7 @@ protected:
     void SetUp() override {
         platform::InitSockets();
         ASSERT_TRUE(user_.ok());
-        char folder[kFolderBufferSize] = {};
-        folder_.path().copy(folder, kFolderBufferSize - 1);
-        const uint32_t options = 3;  // asked for, but no engine is installed
-        ASSERT_TRUE(WriteDownloadSettings(folder, &options));
+        ASSERT_TRUE(StoreSettings(folder_.path(), 3));  // asked for, but no engine is installed
     }
     DownloadLinks Links() {
         DownloadLinks links;
@@ -107,7 +93,7 @@ TEST_F(BrowserHook, DeclinesEveryOtherDownloadWithoutMakingAWindowOrAJob) {
     EXPECT_EQ(StartDeviceDownload(url, nullptr, Links()), E_FAIL);
     url->Release();
     platform::SleepMs(300);
-    EXPECT_EQ(ProcessWindow(), nullptr);
+    EXPECT_EQ(FindDownloadManagerWindow(), nullptr);
     EXPECT_TRUE(notices_.Snapshot().empty()) << "no job started";
 }
 
@@ -155,7 +141,7 @@ TEST_F(BrowserHook, DeviceDownloadsFromTwoThreadsAtOnceStoreTheClipAndShowRowsIn
     EXPECT_EQ(callers[0].result, S_OK);
     EXPECT_EQ(callers[1].result, S_OK);
     EXPECT_EQ(ProcessWindowCount(), 1);
-    const HWND window = ProcessWindow();
+    const HWND window = FindDownloadManagerWindow();
     ASSERT_NE(window, nullptr);
 
     // Both rows released: each job was seen Complete (with options 3 stored but no engine, the
@@ -377,7 +363,7 @@ TEST_F(ViewerMenu, ShowDownloadManagerOptionsShowsTheProcessWindow) {
                               nullptr, &key, nullptr), ERROR_SUCCESS);
     RegCloseKey(key);
     EXPECT_EQ(Choose({{WM_CHAR, 's'}}), static_cast<UINT>(ID_SHOW_DOWNLOAD_MANAGER));
-    const HWND window = ProcessWindow();
+    const HWND window = FindDownloadManagerWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(IsWindowVisible(window));
     PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0);

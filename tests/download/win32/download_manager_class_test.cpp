@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/clip.h"
+#include "download/win32/download_manager_window.h"
 #include "download/win32/download_settings.h"
 #include "fluxmere_library.h"
 #include "platform/socket.h"
@@ -27,26 +28,13 @@ namespace {
 const IID kIID_IDownloadManager = {
     0x988934A4, 0x064B, 0x11D3, {0xBB, 0x80, 0x00, 0x10, 0x4B, 0x35, 0xE7, 0xF9}};
 
-HWND ModuleWindow() {
-    HWND window = nullptr;
-    while ((window = FindWindowExA(nullptr, window, "#32770", "Fluxmere Download Manager")) != nullptr) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process == GetCurrentProcessId()) return window;
-    }
-    return nullptr;
-}
-
 class DownloadManagerClass : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
     void SetUp() override {
         platform::InitSockets();
         ASSERT_TRUE(user_.ok());
-        char folder[kFolderBufferSize] = {};
-        folder_.path().copy(folder, kFolderBufferSize - 1);
-        const uint32_t options = 0;
-        ASSERT_TRUE(WriteDownloadSettings(folder, &options));
+        ASSERT_TRUE(StoreSettings(folder_.path(), 0));
 
         module_ = LoadLibraryA("FluxmereLibrary.dll");
         ASSERT_NE(module_, nullptr);
@@ -119,7 +107,7 @@ TEST_F(DownloadManagerClass, AnswersItsInterfacesAsOneObjectAndTheBindingCallbac
 
 TEST_F(DownloadManagerClass, TakesTheDevicesClipExportAndDeclinesEverythingElse) {
     EXPECT_EQ(Download(L"http://127.0.0.1/clips/clip01.kelo"), E_FAIL);
-    EXPECT_EQ(ModuleWindow(), nullptr) << "declining makes no window";
+    EXPECT_EQ(FindDownloadManagerWindow(), nullptr) << "declining makes no window";
 
     const uint64_t size = 3 * 1048576 + 524288;
     const std::string host = LoopbackText(Suite::Download, 140);
@@ -128,7 +116,7 @@ TEST_F(DownloadManagerClass, TakesTheDevicesClipExportAndDeclinesEverythingElse)
                               "--clip-bytes", std::to_string(size)})) << device.error();
     EXPECT_EQ(Download(L"http://" + std::wstring(host.begin(), host.end()) +
                        L"/command.cgi?stream&kelo&codec=DVCPRO"), S_OK);
-    const HWND window = ModuleWindow();
+    const HWND window = FindDownloadManagerWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_FALSE(IsWindowVisible(window));
     ASSERT_TRUE(WaitFor([&] { return RowCount(window) == 1 && RowData(window, 0) == 0; }, 120000));

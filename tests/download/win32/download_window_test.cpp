@@ -32,12 +32,6 @@ constexpr int64_t kSecond = 10000000;
 std::string Host(int index) { return LoopbackText(Suite::Download, index); }
 uint32_t Address(int index) { return LoopbackAddress(Suite::Download, index); }
 
-void StoreSettings(const std::string& folder, uint32_t options) {
-    char buffer[kFolderBufferSize] = {};
-    folder.copy(buffer, kFolderBufferSize - 1);
-    ASSERT_TRUE(WriteDownloadSettings(buffer, &options));
-}
-
 uint32_t StoredOptions() {
     char folder[kFolderBufferSize];
     uint32_t options = 0xFFFF;
@@ -57,7 +51,7 @@ protected:
     void SetUp() override {
         platform::InitSockets();
         ASSERT_TRUE(user_.ok());
-        StoreSettings(folder_.path(), 0);
+        ASSERT_TRUE(StoreSettings(folder_.path(), 0));
     }
     HWND Start(bool transcodeAvailable) {
         EXPECT_TRUE(thread_.Start(transcodeAvailable, DownloadUiModule()));
@@ -112,7 +106,7 @@ TEST_F(DownloadWindow, CheckBoxesShowTheStoredOptionsOnlyWhenTranscodingIsAvaila
         {false, 3, BST_UNCHECKED, BST_UNCHECKED},
     };
     for (const Case& c : cases) {
-        StoreSettings(folder_.path(), c.stored);
+        ASSERT_TRUE(StoreSettings(folder_.path(), c.stored));
         const HWND window = Start(c.available);
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(IsDlgButtonChecked(window, IDC_TRANSCODE_MOV), c.movie) << c.stored;

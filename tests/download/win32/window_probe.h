@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "download/win32/download_settings.h"
 #include "download/win32/download_ui_ids.h"
 
 namespace fluxmere::testing {
@@ -20,6 +21,13 @@ inline bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 30
         Sleep(10);
     }
     return true;
+}
+
+// Stores the download settings as the window would.
+inline bool StoreSettings(const std::string& folder, uint32_t options) {
+    char buffer[kFolderBufferSize] = {};
+    folder.copy(buffer, kFolderBufferSize - 1);
+    return WriteDownloadSettings(buffer, &options);
 }
 
 inline HWND JobListOf(HWND window) { return GetDlgItem(window, IDC_DOWNLOAD_LIST); }
