@@ -49,48 +49,41 @@ struct ScriptCase {
     int address;  // index of the test's loopback address
     const char* name;
     const char* extension;
-    const char* text;  // %s: the stream's address
+    const char* text;  // %s: the ProgID, then %s: the stream's address
+    const char* progid;
 };
 
 // Wine's script host has no WScript.Sleep (it fails with "not implemented"); the scripts then
 // wait on the clock instead.
+const char kVBScript[] =
+    "Set player = CreateObject(\"%s\")\r\n"
+    "player.SetRectangle \"0,0,352,288\"\r\n"
+    "player.SetURL \"rtsp://%s/live\"\r\n"
+    "On Error Resume Next\r\n"
+    "WScript.Sleep 2500\r\n"
+    "If Err.Number <> 0 Then\r\n"
+    "    started = Timer\r\n"
+    "    Do While Timer - started < 2.5 And Timer >= started\r\n"
+    "    Loop\r\n"
+    "End If\r\n"
+    "On Error GoTo 0\r\n"
+    "player.Stop\r\n";
+
+const char kJScript[] =
+    "var player = new ActiveXObject(\"%s\");\r\n"
+    "player.SetRectangle(\"0,0,352,288\");\r\n"
+    "player.SetURL(\"rtsp://%s/live\");\r\n"
+    "try {\r\n"
+    "    WScript.Sleep(2500);\r\n"
+    "} catch (e) {\r\n"
+    "    for (var until = new Date().getTime() + 2500; new Date().getTime() < until;) {}\r\n"
+    "}\r\n"
+    "player.Stop();\r\n";
+
 const ScriptCase kScripts[] = {
-    {1, "VBScript", "vbs",
-     "Set player = CreateObject(\"FluxmereLibrary.MediaPlayer\")\r\n"
-     "player.SetRectangle \"0,0,352,288\"\r\n"
-     "player.SetURL \"rtsp://%s/live\"\r\n"
-     "On Error Resume Next\r\n"
-     "WScript.Sleep 2500\r\n"
-     "If Err.Number <> 0 Then\r\n"
-     "    started = Timer\r\n"
-     "    Do While Timer - started < 2.5 And Timer >= started\r\n"
-     "    Loop\r\n"
-     "End If\r\n"
-     "On Error GoTo 0\r\n"
-     "player.Stop\r\n"},
-    {2, "JScript", "js",
-     "var player = new ActiveXObject(\"FluxmereLibrary.MediaPlayer\");\r\n"
-     "player.SetRectangle(\"0,0,352,288\");\r\n"
-     "player.SetURL(\"rtsp://%s/live\");\r\n"
-     "try {\r\n"
-     "    WScript.Sleep(2500);\r\n"
-     "} catch (e) {\r\n"
-     "    for (var until = new Date().getTime() + 2500; new Date().getTime() < until;) {}\r\n"
-     "}\r\n"
-     "player.Stop();\r\n"},
-    {3, "VBScriptVersionedProgID", "vbs",
-     "Set player = CreateObject(\"FluxmereLibrary.MediaPlayer.1\")\r\n"
-     "player.SetRectangle \"0,0,352,288\"\r\n"
-     "player.SetURL \"rtsp://%s/live\"\r\n"
-     "On Error Resume Next\r\n"
-     "WScript.Sleep 2500\r\n"
-     "If Err.Number <> 0 Then\r\n"
-     "    started = Timer\r\n"
-     "    Do While Timer - started < 2.5 And Timer >= started\r\n"
-     "    Loop\r\n"
-     "End If\r\n"
-     "On Error GoTo 0\r\n"
-     "player.Stop\r\n"},
+    {1, "VBScript", "vbs", kVBScript, "FluxmereLibrary.MediaPlayer"},
+    {2, "JScript", "js", kJScript, "FluxmereLibrary.MediaPlayer"},
+    {3, "VBScriptVersionedProgID", "vbs", kVBScript, "FluxmereLibrary.MediaPlayer.1"},
 };
 
 // Runs `command` and waits up to timeoutMs; its standard output and error go to outputPath.
@@ -164,7 +157,7 @@ TEST_P(ScriptClients, DriveAViewerSessionByProgID) {
     ASSERT_TRUE(device.Start({"--address", address, "--no-http"})) << device.error();
 
     char text[2048];
-    std::snprintf(text, sizeof text, GetParam().text, address.c_str());
+    std::snprintf(text, sizeof text, GetParam().text, GetParam().progid, address.c_str());
     const std::string script = folder + "\\client." + GetParam().extension;
     const std::string output = folder + "\\client.out";
     FILE* file = std::fopen(script.c_str(), "wb");

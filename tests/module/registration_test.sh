@@ -10,20 +10,6 @@ module=$(wine_windows_path "$dll")
 player='{CF9A6AEF-DBEE-4DB9-A67E-D878982D7FDD}'
 manager='{9E6D1B14-BD51-491D-977D-FA5D05BE288D}'
 libid='{C70FF190-3D37-42CD-ABBE-301C0E55A874}'
-failures=0
-
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok: $what"
-    else
-        echo "FAILED: $what"
-        failures=$((failures + 1))
-    fi
-}
-
-not() { ! "$@"; }
 
 # Every key under $1 (itself included) with its values, one line each:
 #   KEY (relative to HKCR)            for a key
@@ -144,5 +130,4 @@ for key in "CLSID\\$player" "CLSID\\$manager" FluxmereLibrary.MediaPlayer.1 \
 done
 check "unregistering keeps HKCR\\CLSID itself" wine_reg_has_key 'HKCR\CLSID'
 
-echo "$failures failure(s)"
-[[ $failures == 0 ]]
+check_summary

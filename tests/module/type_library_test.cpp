@@ -22,23 +22,13 @@ struct Documentation {
     std::wstring help;
 };
 
-Documentation Document(ITypeLib* library, INT index) {
+// Name and help string of a library (index -1), a type of it, or a member of a type.
+template <typename Source, typename Index>
+Documentation Document(Source* source, Index index) {
     BSTR name = nullptr;
     BSTR help = nullptr;
     Documentation result;
-    if (SUCCEEDED(library->GetDocumentation(index, &name, &help, nullptr, nullptr))) {
-        result = {name != nullptr ? name : L"", help != nullptr ? help : L""};
-    }
-    SysFreeString(name);
-    SysFreeString(help);
-    return result;
-}
-
-Documentation Document(ITypeInfo* info, MEMBERID member) {
-    BSTR name = nullptr;
-    BSTR help = nullptr;
-    Documentation result;
-    if (SUCCEEDED(info->GetDocumentation(member, &name, &help, nullptr, nullptr))) {
+    if (SUCCEEDED(source->GetDocumentation(index, &name, &help, nullptr, nullptr))) {
         result = {name != nullptr ? name : L"", help != nullptr ? help : L""};
     }
     SysFreeString(name);
@@ -217,7 +207,9 @@ TEST_F(TypeLibrary, MediaPlayerMethods) {
         ASSERT_EQ(side->GetNames(function->memid, names, 2, &count), S_OK);
         ASSERT_EQ(count, static_cast<UINT>(1 + arguments));
         EXPECT_STREQ(names[0], expected[i].name);
-        if (arguments == 1) EXPECT_STREQ(names[1], expected[i].argument);
+        if (arguments == 1) {
+            EXPECT_STREQ(names[1], expected[i].argument);
+        }
         for (UINT n = 0; n < count; ++n) SysFreeString(names[n]);
         EXPECT_EQ(Document(side, function->memid).help, expected[i].help);
         side->ReleaseFuncDesc(function);
