@@ -1,5 +1,6 @@
 #include "module/download_wiring.h"
 
+#include "module/com/com_module.h"
 #include "player/player_registry.h"
 
 namespace fluxmere {
@@ -8,6 +9,12 @@ DownloadLinks ModuleDownloadLinks() {
     DownloadLinks links;
     links.notices = &PlayerRegistry::Process();
     return links;
+}
+
+ViewerMenuActions ModuleViewerMenuActions() {
+    ViewerMenuActions actions;
+    actions.registerModule = &com::ComModule::RegisterServer;
+    return actions;
 }
 
 }  // namespace fluxmere

@@ -43,12 +43,10 @@ public:
     // window does not exist.
     void AddJobRow(CFluxmereDownload* job) override;
 
-protected:
-    // Message handling, on the window's thread.
-    virtual INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
-
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // Message handling, on the window's thread.
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     BOOL OnInitDialog();
     void OnTimer();
     void OnChangeFolder();
