@@ -7,15 +7,28 @@
 
 #include "tests/support/wine_environment.h"
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 namespace fluxmere::testing {
 
 namespace fs = std::filesystem;
 
 ScratchFolder::ScratchFolder(const std::string& name) {
     std::string base = WindowsPathFromEnvironment("FLUXMERE_TEST_DIR");
-    if (base.empty()) base = fs::temp_directory_path().string();
+    std::string process;
+    if (base.empty()) {
+        base = fs::temp_directory_path().string();
+#ifndef _WIN32
+        // The system's temporary folder is shared by every tree and checkout on the machine: the
+        // process id keeps two test programs out of each other's folders.
+        process = std::to_string(getpid()) + "-";
+#endif
+    }
     static std::atomic<int> serial{0};
-    const fs::path path = fs::path(base) / ("download-" + name + "-" + std::to_string(serial++));
+    const fs::path path =
+        fs::path(base) / ("download-" + name + "-" + process + std::to_string(serial++));
     fs::remove_all(path);
     fs::create_directories(path);
     path_ = path.string();
