@@ -3,7 +3,7 @@
 # alone in <tree>/host-device, rebuilt with the Windows tree. FLUXMERE_DEVICE_BIN names the
 # program for the tests.
 #
-# FLUXMERE_HOST_DEVICE=OFF leaves it out (a tree whose tests are never run, as the i686 one).
+# FLUXMERE_HOST_DEVICE=OFF leaves it out (a tree whose tests do not run on this machine).
 
 option(FLUXMERE_HOST_DEVICE "Build the native device program the Windows tests start" ON)
 set(FLUXMERE_DEVICE_BIN ${CMAKE_BINARY_DIR}/host-device/device/fluxmere-device)
