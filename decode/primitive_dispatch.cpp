@@ -3,7 +3,10 @@
 
 #include "decode/primitives.h"
 #include "decode/primitives_generic.h"
-#include "decode/primitives_sse2.h"
+
+#if FLUXMERE_X86_VARIANTS
+#include "decode/x86/primitives_sse2.h"
+#endif
 
 namespace fluxmere {
 
@@ -23,7 +26,7 @@ const PrimitiveVariants<BuildHuffmanTableFn> kBuildHuffmanTableVariants =
     FLUXMERE_ALL_GENERIC(BuildHuffmanTable);
 const PrimitiveVariants<DecodeHuffmanBlockFn> kDecodeHuffmanBlockVariants =
     FLUXMERE_ALL_GENERIC(DecodeHuffmanBlock);
-#if FLUXMERE_HAS_SSE2_VARIANTS
+#if FLUXMERE_X86_VARIANTS
 // Index 1 only promises SSE; 2 and up have SSE2.
 const PrimitiveVariants<InverseDctBlockFn> kInverseDctBlockVariants = {
     {generic::InverseDctBlock, generic::InverseDctBlock, sse2::InverseDctBlock,
@@ -32,7 +35,7 @@ const PrimitiveVariants<InverseDctBlockFn> kInverseDctBlockVariants = {
 const PrimitiveVariants<InverseDctBlockFn> kInverseDctBlockVariants =
     FLUXMERE_ALL_GENERIC(InverseDctBlock);
 #endif
-#if FLUXMERE_HAS_SSE2_VARIANTS
+#if FLUXMERE_X86_VARIANTS
 const PrimitiveVariants<YCbCr422ToRGBFn> kYCbCr422ToRGBVariants = {
     {generic::YCbCr422ToRGB, generic::YCbCr422ToRGB, sse2::YCbCr422ToRGB, sse2::YCbCr422ToRGB,
      sse2::YCbCr422ToRGB}};

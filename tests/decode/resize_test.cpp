@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "decode/status.h"
-#include "tests/resize/resize_reference.h"
+#include "tests/decode/resize_reference.h"
 
 namespace fluxmere {
 namespace {

@@ -2,25 +2,16 @@
 // products come from pmaddwd on interleaved pairs, with every constant split so that both
 // factors fit 16 bits; sums wrap modulo 2^32 exactly like the generic variant's.
 
-#include "decode/argument_checks.h"
-#include "decode/primitives_sse2.h"
-
-#if FLUXMERE_HAS_SSE2_VARIANTS
-
-#if defined(__i386__) && !defined(__SSE2__)
-#pragma GCC target("sse2")
-#endif
-
 #include <emmintrin.h>
 
 #include <cstddef>
 
+#include "decode/argument_checks.h"
+#include "decode/x86/primitives_sse2.h"
+#include "decode/x86/sse2_helpers.h"
+
 namespace fluxmere::sse2 {
 namespace {
-
-inline __m128i Pair(int16_t a, int16_t b) {
-    return _mm_set_epi16(b, a, b, a, b, a, b, a);
-}
 
 // Low 32 bits of a 32 x 32-bit product in each lane.
 inline __m128i MulLo32(__m128i a, __m128i b) {
@@ -122,7 +113,8 @@ inline __m128i Dequantise(__m128i c, __m128i q) {
 int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stride,
                         const uint16_t* quant) {
     const int32_t status = checks::InverseDctBlock(block, destination, stride, quant);
-    if (status != StatusOk) return status;
+    if (status != StatusOk)
+        return status;
     __m128i rows[8];
     for (int r = 0; r < 8; ++r) {
         rows[r] = Dequantise(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r)),
@@ -162,5 +154,3 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
 }
 
 }  // namespace fluxmere::sse2
-
-#endif  // FLUXMERE_HAS_SSE2_VARIANTS
