@@ -3,7 +3,10 @@
 #include "decode/jpeg_decoder.h"
 
 #include <cstddef>
+#include <cstring>
+#include <initializer_list>
 
+#include "decode/block_transform.h"
 #include "decode/jpeg_tables.h"
 
 namespace fluxmere {
@@ -55,6 +58,7 @@ int32_t CJPEGDecoder::Configure(int32_t width, int32_t height, int32_t rowStep,
     }
     // The tables of an earlier Configure are given up before the new ones are built.
     lumaDcTable_ = lumaAcTable_ = chromaDcTable_ = chromaAcTable_ = nullptr;
+    lookupsReady_ = false;
     if (tableSize < 1 || tableSize > kHuffmanTableBytes) {
         return StatusOk;  // no room for such tables: they stay absent, as after a failed allocation
     }
@@ -76,6 +80,12 @@ int32_t CJPEGDecoder::Configure(int32_t width, int32_t height, int32_t rowStep,
         }
         *sources[t].table = tableStorage_[t];
     }
+    bool built = true;
+    for (int t = 0; t < 4; ++t) {
+        built = built && fast::BuildHuffmanLookup(sources[t].bits, sources[t].values, (t & 1) != 0,
+                                                  &lookups_[t]);
+    }
+    lookupsReady_ = built;
     return StatusOk;
 }
 
@@ -118,7 +128,110 @@ int32_t CJPEGDecoder::DecodeMcu(uint8_t* luma, uint8_t* firstChroma, uint8_t* se
     return status;
 }
 
+uint8_t* CJPEGDecoder::LumaAt(int32_t mcu, int32_t mcuColumns) const {
+    const int32_t row = mcu / mcuColumns;
+    return planes_[0] + static_cast<ptrdiff_t>(8) * row * rowStep_ + 16 * (mcu - row * mcuColumns);
+}
+
+uint8_t* CJPEGDecoder::ChromaAt(int plane, int32_t mcu, int32_t mcuColumns) const {
+    const int32_t row = mcu / mcuColumns;
+    return planes_[plane] + static_cast<ptrdiff_t>(8) * row * (rowStep_ / 2) +
+           8 * (mcu - row * mcuColumns);
+}
+
+namespace {
+
+// Two blocks of the same component through the inverse transform, the pair at once where both
+// carry AC terms; afterwards both blocks are all zero again.
+void TransformTwo(int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
+                  const uint16_t* quant, bool firstHasAc, bool secondHasAc) {
+    if (firstHasAc && secondHasAc) {
+        InverseDctPair(blocks, first, second, stride, quant);
+    } else {
+        int16_t* block = blocks;
+        for (uint8_t* out : {first, second}) {
+            if (block == blocks ? firstHasAc : secondHasAc) {
+                InverseDctBlock(block, out, stride, quant);
+            } else {
+                uint8_t row[8];
+                std::memset(row, DcOnlyPixel(DequantiseSaturated(block[0], quant[0])), 8);
+                for (int r = 0; r < 8; ++r) {
+                    std::memcpy(out + static_cast<ptrdiff_t>(r) * stride, row, 8);
+                }
+            }
+            block += 64;
+        }
+    }
+    if (firstHasAc) {
+        std::memset(blocks, 0, 64 * sizeof(int16_t));
+    } else {
+        blocks[0] = 0;
+    }
+    if (secondHasAc) {
+        std::memset(blocks + 64, 0, 64 * sizeof(int16_t));
+    } else {
+        blocks[64] = 0;
+    }
+}
+
+}  // namespace
+
+bool CJPEGDecoder::DecodeMcuFast(fast::BitState& reader, const uint8_t* end, uint8_t* luma,
+                                 uint8_t* firstChroma, uint8_t* secondChroma) {
+    // A local copy, so that the reader's state lives in registers.
+    fast::BitState s = reader;
+    int16_t* c = coefficients_;
+    bool hasAc[4] = {};
+    if (!fast::DecodeBlock(s, end, lookups_[0], lookups_[1], &lumaPredictor_, c, &hasAc[0]) ||
+        !fast::DecodeBlock(s, end, lookups_[0], lookups_[1], &lumaPredictor_, c + 64, &hasAc[1]) ||
+        !fast::DecodeBlock(s, end, lookups_[2], lookups_[3], &chromaPredictorA_, c + 128,
+                           &hasAc[2]) ||
+        !fast::DecodeBlock(s, end, lookups_[2], lookups_[3], &chromaPredictorB_, c + 192,
+                           &hasAc[3])) {
+        return false;
+    }
+    reader = s;
+    TransformTwo(c, luma, luma + 8, rowStep_, lumaQuant_, hasAc[0], hasAc[1]);
+    TransformTwo(c + 128, firstChroma, secondChroma, rowStep_ / 2, chromaQuant_, hasAc[2],
+                 hasAc[3]);
+    return true;
+}
+
+int32_t CJPEGDecoder::DecodeFast(int32_t mcuCount, int32_t mcuColumns, int32_t dataSize) {
+    // The fast path keeps the work area all zero between blocks.
+    std::memset(coefficients_, 0, 256 * sizeof(int16_t));
+    const uint8_t* end = source_ + dataSize;
+    fast::BitState reader{source_, 0, 0};
+    int32_t mcu = 0;
+    for (; mcu < mcuCount; ++mcu) {
+        // A failed MCU leaves the reader where the MCU started.
+        const int16_t predictors[3] = {lumaPredictor_, chromaPredictorA_, chromaPredictorB_};
+        if (!DecodeMcuFast(reader, end, LumaAt(mcu, mcuColumns), ChromaAt(1, mcu, mcuColumns),
+                           ChromaAt(2, mcu, mcuColumns))) {
+            lumaPredictor_ = predictors[0];
+            chromaPredictorA_ = predictors[1];
+            chromaPredictorB_ = predictors[2];
+            break;
+        }
+    }
+    fast::PrimitiveState(reader, source_, &bitPosition_, &bitBuffer_, &bitCount_);
+    return mcu;
+}
+
+int32_t CJPEGDecoder::DecodePrimitives(int32_t first, int32_t mcuCount, int32_t mcuColumns,
+                                       int32_t dataSize) {
+    for (int32_t mcu = first; mcu < mcuCount; ++mcu) {
+        const int32_t status = DecodeMcu(LumaAt(mcu, mcuColumns), ChromaAt(1, mcu, mcuColumns),
+                                         ChromaAt(2, mcu, mcuColumns), dataSize);
+        if (status != StatusOk) {
+            return status;
+        }
+    }
+    return StatusOk;
+}
+
 void CJPEGDecoder::Decode(uint8_t* const* planeArray, const CCompressedSample* sample) {
+    lastStatus_ = StatusOk;
     if (!accepted_ || planeArray == nullptr || sample == nullptr || planeArray[0] == nullptr ||
         planeArray[1] == nullptr || planeArray[2] == nullptr) {
         return;
@@ -132,21 +245,21 @@ void CJPEGDecoder::Decode(uint8_t* const* planeArray, const CCompressedSample* s
     bitCount_ = 0;
 
     const int32_t mcuColumns = static_cast<int32_t>(RoundedWidth(pictureWidth_) / 16);
-    const int32_t mcuRows = pictureHeight_ / 8;
-    const ptrdiff_t chromaStep = rowStep_ / 2;
-    for (int32_t r = 0; r < mcuRows; ++r) {
-        uint8_t* y = planes_[0] + static_cast<ptrdiff_t>(8) * r * rowStep_;
-        uint8_t* u = planes_[1] + 8 * r * chromaStep;
-        uint8_t* v = planes_[2] + 8 * r * chromaStep;
-        for (int32_t m = 0; m < mcuColumns; ++m) {
-            if (DecodeMcu(y, u, v, sample->size) != StatusOk) {
-                return;
-            }
-            y += 16;
-            u += 8;
-            v += 8;
-        }
+    const int32_t mcuCount = pictureHeight_ / 8 * mcuColumns;
+    if (mcuCount == 0) {
+        return;
     }
+    // The primitives' reader stops where a bit position no longer fits 32 bits; so does this one.
+    constexpr int32_t kMaxBytes = INT32_MAX / 8;
+    const int32_t dataSize = sample->size < kMaxBytes ? sample->size : kMaxBytes;
+    int32_t first = 0;
+    const bool tablesPresent = lumaDcTable_ != nullptr && lumaAcTable_ != nullptr &&
+                               chromaDcTable_ != nullptr && chromaAcTable_ != nullptr;
+    if (!primitivesOnly_ && lookupsReady_ && tablesPresent && source_ != nullptr &&
+        coefficients_ != nullptr && dataSize > 0) {
+        first = DecodeFast(mcuCount, mcuColumns, dataSize);
+    }
+    lastStatus_ = DecodePrimitives(first, mcuCount, mcuColumns, sample->size);
 }
 
 }  // namespace fluxmere

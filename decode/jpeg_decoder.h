@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "decode/fast_scan.h"
 #include "decode/primitives.h"
 
 namespace fluxmere {
@@ -57,6 +58,13 @@ public:
     int32_t Configure(int32_t width, int32_t height, int32_t rowStep, int16_t* coefficients,
                       const PlaneCapacities& capacities) override;
 
+    // The status that ended the last Decode: 0, or the first failing primitive's status.
+    int32_t LastDecodeStatus() const { return lastStatus_; }
+
+    // Decode normally takes a fast path through the data that hands every unusual input to the
+    // primitives; with true it uses the primitives alone (to check that both agree).
+    void UsePrimitivesOnlyForTesting(bool primitivesOnly) { primitivesOnly_ = primitivesOnly; }
+
     int32_t width() const { return pictureWidth_; }
     int32_t height() const { return pictureHeight_; }
 
@@ -66,6 +74,16 @@ public:
     static int64_t ChromaBytesNeeded(int64_t width, int64_t height, int64_t rowStep);
 
 private:
+    // MCU positions count left to right, top to bottom.
+    uint8_t* LumaAt(int32_t mcu, int32_t mcuColumns) const;
+    uint8_t* ChromaAt(int plane, int32_t mcu, int32_t mcuColumns) const;
+    // Decodes MCUs from the first on, stopping before the first one the fast path leaves to the
+    // primitives (the bit reader state is then set for them); returns that MCU's position.
+    int32_t DecodeFast(int32_t mcuCount, int32_t mcuColumns, int32_t dataSize);
+    bool DecodeMcuFast(fast::BitState& reader, const uint8_t* end, uint8_t* luma,
+                       uint8_t* firstChroma, uint8_t* secondChroma);
+    // Decodes MCUs from first on through the primitives; the first failing status, or 0.
+    int32_t DecodePrimitives(int32_t first, int32_t mcuCount, int32_t mcuColumns, int32_t dataSize);
     int32_t DecodeMcu(uint8_t* luma, uint8_t* firstChroma, uint8_t* secondChroma, int32_t dataSize);
 
     const uint8_t* source_ = nullptr;
@@ -92,6 +110,10 @@ private:
     int32_t bitCount_ = 0;
 
     bool accepted_ = false;  // last Configure passed its size checks
+    bool primitivesOnly_ = false;
+    int32_t lastStatus_ = StatusOk;
+    bool lookupsReady_ = false;       // the fast path's tables match the primitives' tables
+    fast::HuffmanLookup lookups_[4];  // in the order of tableStorage_
     alignas(8) uint8_t tableStorage_[4][kHuffmanTableBytes] = {};
 };
 

@@ -15,6 +15,7 @@ const PrimitiveVariants<ResizeRGBFn> kResizeRGBVariants = {{
     resize::ResizeRGBGeneric,
     resize::ResizeRGBGeneric,
     resize::ResizeRGBGeneric,
+    resize::ResizeRGBGeneric,
 }};
 
 int32_t ResizeRGB(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t srcStride,

@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "decode/argument_checks.h"
+#include "decode/block_transform.h"
 #include "decode/x86/primitives_sse2.h"
 #include "decode/x86/sse2_helpers.h"
 
@@ -127,12 +128,7 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
     }
     if (_mm_movemask_epi8(_mm_cmpeq_epi16(acTerms, _mm_setzero_si128())) == 0xFFFF) {
         const int16_t dc = static_cast<int16_t>(_mm_cvtsi128_si32(rows[0]));
-        const int16_t column = static_cast<int16_t>(static_cast<uint32_t>(dc) << 3);
-        const int32_t value =
-            static_cast<int32_t>(static_cast<uint32_t>(column) * 32768u + 1048576u) >> 21;
-        const __m128i pixel = _mm_packus_epi16(
-            _mm_adds_epi16(_mm_set1_epi16(static_cast<int16_t>(value)), _mm_set1_epi16(128)),
-            _mm_setzero_si128());
+        const __m128i pixel = _mm_set1_epi8(static_cast<char>(DcOnlyPixel(dc)));
         for (int r = 0; r < 8; ++r) {
             _mm_storel_epi64(
                 reinterpret_cast<__m128i*>(destination + static_cast<ptrdiff_t>(r) * stride),
@@ -151,6 +147,12 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
             reinterpret_cast<__m128i*>(destination + static_cast<ptrdiff_t>(r) * stride), pixels);
     }
     return StatusOk;
+}
+
+void InverseDctPair(const int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
+                    const uint16_t* quant) {
+    InverseDctBlock(blocks, first, stride, quant);
+    InverseDctBlock(blocks + 64, second, stride, quant);
 }
 
 }  // namespace fluxmere::sse2

@@ -436,7 +436,8 @@ TEST(ResizeRGB, EveryVariantMatchesTheGenericOne) {
                                           a.roiWidth, a.roiHeight, a.dst, a.dstStride, a.dstWidth,
                                           a.dstHeight, a.xFactor, a.yFactor, mode, nullptr, 0),
             StatusOk);
-        for (int v = 1; v < kVariantCount; ++v) {
+        for (int v = 1; v < kImplementationCount; ++v) {
+            if (!SlotRunsHere(v)) continue;
             Image got(53, 61);
             EXPECT_EQ(kResizeRGBVariants.variant[v](a.src, a.srcWidth, a.srcHeight, a.srcStride, 0,
                                                     0, a.roiWidth, a.roiHeight, got.bytes.data(),
