@@ -62,8 +62,8 @@ bool BuildHuffmanLookup(const uint8_t* bits, const uint8_t* values, bool ac,
     return true;
 }
 
-uint32_t LongCodeEntry(const BitState& s, const HuffmanLookup& lookup, bool ac) {
-    const int32_t code16 = static_cast<int32_t>(Peek(s, 16));
+uint32_t LongCodeEntry(BitWord bits, const HuffmanLookup& lookup, bool ac) {
+    const int32_t code16 = static_cast<int32_t>(bits >> (kWordBits - 16));
     for (int length = kLookaheadBits + 1; length <= 16; ++length) {
         const int32_t code = code16 >> (16 - length);
         if (code <= lookup.maxCode[length]) {
@@ -77,7 +77,8 @@ uint32_t LongCodeEntry(const BitState& s, const HuffmanLookup& lookup, bool ac) 
     return 0;
 }
 
-BitState RefillSlowly(BitState s, const uint8_t* end) {
+BitState RefillSlowly(const uint8_t* next, BitWord bits, int count, const uint8_t* end) {
+    BitState s{next, bits, count};
     while (s.count <= kWordBits - 8) {
         if (s.next >= end) {
             s.count = -1;

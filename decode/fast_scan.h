@@ -93,7 +93,7 @@ struct BitState {
 
 // The byte-by-byte refill, for data with a 0xFF byte ahead (stuffing, or a marker) or near its
 // end. Returns count -1 when it meets a marker or the end: the primitives then take over.
-BitState RefillSlowly(BitState state, const uint8_t* end);
+BitState RefillSlowly(const uint8_t* next, BitWord bits, int count, const uint8_t* end);
 
 // Makes at least n (at most kWordBits - 7) bits available; false once the data ran into a
 // marker or its end.
@@ -114,7 +114,7 @@ FLUXMERE_ALWAYS_INLINE bool Ensure(BitState& s, const uint8_t* end, int n) {
             return true;
         }
     }
-    s = RefillSlowly(s, end);
+    s = RefillSlowly(s.next, s.bits, s.count, end);
     return s.count >= n;
 }
 
@@ -143,7 +143,7 @@ void PrimitiveState(const BitState& state, const uint8_t* start, int32_t* bitPos
 
 // The entry of a code longer than the look-up, found by its length; 0 when the bits are no
 // code of the table. Needs 16 bits available.
-uint32_t LongCodeEntry(const BitState& s, const HuffmanLookup& lookup, bool ac);
+uint32_t LongCodeEntry(BitWord bits, const HuffmanLookup& lookup, bool ac);
 
 // The entry of the next code, looked up or, for a longer code, found by its length; 0 when the
 // bits are no code of the table. Needs 16 bits available.
@@ -152,7 +152,7 @@ FLUXMERE_ALWAYS_INLINE uint32_t NextEntry(const BitState& s, const HuffmanLookup
     if (e != 0) {
         return e;
     }
-    return LongCodeEntry(s, lookup, ac);
+    return LongCodeEntry(s.bits, lookup, ac);
 }
 
 // Bits to have available before each code: the code and, on 64-bit words, its value bits too.

@@ -178,19 +178,26 @@ void TransformTwo(int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stri
 
 bool CJPEGDecoder::DecodeMcuFast(fast::BitState& reader, const uint8_t* end, uint8_t* luma,
                                  uint8_t* firstChroma, uint8_t* secondChroma) {
-    // A local copy, so that the reader's state lives in registers.
+    // Local copies keep the reader and the predictors in registers; they are stored back only
+    // when the whole MCU decoded, so a failed MCU leaves everything as it was before it.
     fast::BitState s = reader;
+    int16_t lumaPredictor = lumaPredictor_;
+    int16_t chromaPredictorA = chromaPredictorA_;
+    int16_t chromaPredictorB = chromaPredictorB_;
     int16_t* c = coefficients_;
     bool hasAc[4] = {};
-    if (!fast::DecodeBlock(s, end, lookups_[0], lookups_[1], &lumaPredictor_, c, &hasAc[0]) ||
-        !fast::DecodeBlock(s, end, lookups_[0], lookups_[1], &lumaPredictor_, c + 64, &hasAc[1]) ||
-        !fast::DecodeBlock(s, end, lookups_[2], lookups_[3], &chromaPredictorA_, c + 128,
+    if (!fast::DecodeBlock(s, end, lookups_[0], lookups_[1], &lumaPredictor, c, &hasAc[0]) ||
+        !fast::DecodeBlock(s, end, lookups_[0], lookups_[1], &lumaPredictor, c + 64, &hasAc[1]) ||
+        !fast::DecodeBlock(s, end, lookups_[2], lookups_[3], &chromaPredictorA, c + 128,
                            &hasAc[2]) ||
-        !fast::DecodeBlock(s, end, lookups_[2], lookups_[3], &chromaPredictorB_, c + 192,
+        !fast::DecodeBlock(s, end, lookups_[2], lookups_[3], &chromaPredictorB, c + 192,
                            &hasAc[3])) {
         return false;
     }
     reader = s;
+    lumaPredictor_ = lumaPredictor;
+    chromaPredictorA_ = chromaPredictorA;
+    chromaPredictorB_ = chromaPredictorB;
     TransformTwo(c, luma, luma + 8, rowStep_, lumaQuant_, hasAc[0], hasAc[1]);
     TransformTwo(c + 128, firstChroma, secondChroma, rowStep_ / 2, chromaQuant_, hasAc[2],
                  hasAc[3]);
@@ -203,17 +210,12 @@ int32_t CJPEGDecoder::DecodeFast(int32_t mcuCount, int32_t mcuColumns, int32_t d
     const uint8_t* end = source_ + dataSize;
     fast::BitState reader{source_, 0, 0};
     int32_t mcu = 0;
-    for (; mcu < mcuCount; ++mcu) {
-        // A failed MCU leaves the reader where the MCU started.
-        const int16_t predictors[3] = {lumaPredictor_, chromaPredictorA_, chromaPredictorB_};
-        if (!DecodeMcuFast(reader, end, LumaAt(mcu, mcuColumns), ChromaAt(1, mcu, mcuColumns),
-                           ChromaAt(2, mcu, mcuColumns))) {
-            lumaPredictor_ = predictors[0];
-            chromaPredictorA_ = predictors[1];
-            chromaPredictorB_ = predictors[2];
-            break;
-        }
+    while (mcu < mcuCount &&
+           DecodeMcuFast(reader, end, LumaAt(mcu, mcuColumns), ChromaAt(1, mcu, mcuColumns),
+                         ChromaAt(2, mcu, mcuColumns))) {
+        ++mcu;
     }
+    // The coefficients of a failed MCU are the primitives' to clear (they zero-fill each MCU).
     fast::PrimitiveState(reader, source_, &bitPosition_, &bitBuffer_, &bitCount_);
     return mcu;
 }
