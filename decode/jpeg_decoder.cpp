@@ -210,13 +210,19 @@ int32_t CJPEGDecoder::DecodeFast(int32_t mcuCount, int32_t mcuColumns, int32_t d
     const uint8_t* end = source_ + dataSize;
     fast::BitState reader{source_, 0, 0};
     int32_t mcu = 0;
-    while (mcu < mcuCount &&
-           DecodeMcuFast(reader, end, LumaAt(mcu, mcuColumns), ChromaAt(1, mcu, mcuColumns),
-                         ChromaAt(2, mcu, mcuColumns))) {
-        ++mcu;
+    while (mcu < mcuCount) {  // one MCU row per round
+        uint8_t* luma = LumaAt(mcu, mcuColumns);
+        uint8_t* firstChroma = ChromaAt(1, mcu, mcuColumns);
+        uint8_t* secondChroma = ChromaAt(2, mcu, mcuColumns);
+        for (int32_t column = 0; column < mcuColumns; ++column, ++mcu) {
+            if (!DecodeMcuFast(reader, end, luma + 16 * column, firstChroma + 8 * column,
+                               secondChroma + 8 * column)) {
+                // The primitives take over here (they zero-fill the coefficients of each MCU).
+                fast::PrimitiveState(reader, source_, &bitPosition_, &bitBuffer_, &bitCount_);
+                return mcu;
+            }
+        }
     }
-    // The coefficients of a failed MCU are the primitives' to clear (they zero-fill each MCU).
-    fast::PrimitiveState(reader, source_, &bitPosition_, &bitBuffer_, &bitCount_);
     return mcu;
 }
 

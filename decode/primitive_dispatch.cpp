@@ -41,7 +41,7 @@ const PrimitiveVariants<InverseDctPairFn> kInverseDctPairVariants = {
      sse2::InverseDctPair, avx2::InverseDctPair}};
 const PrimitiveVariants<YCbCr422ToRGBFn> kYCbCr422ToRGBVariants = {
     {generic::YCbCr422ToRGB, generic::YCbCr422ToRGB, sse2::YCbCr422ToRGB, sse2::YCbCr422ToRGB,
-     sse2::YCbCr422ToRGB, sse2::YCbCr422ToRGB}};
+     sse2::YCbCr422ToRGB, avx2::YCbCr422ToRGB}};
 #else
 const PrimitiveVariants<InverseDctBlockFn> kInverseDctBlockVariants =
     FLUXMERE_ALL_GENERIC(InverseDctBlock);

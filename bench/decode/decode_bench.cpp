@@ -11,11 +11,17 @@
 
 #include <benchmark/benchmark.h>
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -209,53 +215,82 @@ void LibjpegDecode(benchmark::State& state, const Encoded* e) {
 }
 
 #ifdef FLUXMERE_BENCH_SWSCALE
-void LibjpegSwscaleRender(benchmark::State& state, const Encoded* e, int toWidth, int toHeight) {
-    Libjpeg decoder(*e);
-    std::vector<uint8_t> target(static_cast<size_t>(toWidth) * 3 * toHeight);
-    SwsContext* context = sws_getContext(e->width, e->height, AV_PIX_FMT_RGB24, toWidth, toHeight,
-                                         AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    const int srcStride[4] = {e->width * 3, 0, 0, 0};
-    uint8_t* dst[4] = {target.data(), nullptr, nullptr, nullptr};
-    const int dstStride[4] = {toWidth * 3, 0, 0, 0};
-    for (auto _ : state) {
-        decoder.DecodeRgb();
-        const uint8_t* src[4] = {decoder.rgb(), nullptr, nullptr, nullptr};
-        sws_scale(context, src, srcStride, 0, e->height, dst, dstStride);
-        benchmark::DoNotOptimize(target.data());
+// libjpeg-turbo's decode to RGB, then libswscale's bicubic scale to the target.
+class LibjpegSwscale {
+public:
+    LibjpegSwscale(const Encoded& e, int toWidth, int toHeight)
+        : e_(e), decoder_(e), toWidth_(toWidth) {
+        target_.resize(static_cast<size_t>(toWidth) * 3 * toHeight);
+        context_ = sws_getContext(e.width, e.height, AV_PIX_FMT_RGB24, toWidth, toHeight,
+                                  AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr);
     }
-    sws_freeContext(context);
+    ~LibjpegSwscale() { sws_freeContext(context_); }
+
+    void Render() {
+        decoder_.DecodeRgb();
+        const uint8_t* src[4] = {decoder_.rgb(), nullptr, nullptr, nullptr};
+        const int srcStride[4] = {e_.width * 3, 0, 0, 0};
+        uint8_t* dst[4] = {target_.data(), nullptr, nullptr, nullptr};
+        const int dstStride[4] = {toWidth_ * 3, 0, 0, 0};
+        sws_scale(context_, src, srcStride, 0, e_.height, dst, dstStride);
+    }
+    const uint8_t* target() const { return target_.data(); }
+
+private:
+    const Encoded& e_;
+    Libjpeg decoder_;
+    int toWidth_;
+    std::vector<uint8_t> target_;
+    SwsContext* context_;
+};
+
+void LibjpegSwscaleRender(benchmark::State& state, const Encoded* e, int toWidth, int toHeight) {
+    LibjpegSwscale renderer(*e, toWidth, toHeight);
+    for (auto _ : state) {
+        renderer.Render();
+        benchmark::DoNotOptimize(renderer.target());
+    }
 }
 #endif
 
-// Median CPU time per iteration of every benchmark, by name, besides the usual console output.
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                times_[run.run_name.function_name].push_back(run.GetAdjustedCPUTime());
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    // Median in microseconds, 0 when the benchmark did not run.
-    double Median(const std::string& name) const {
-        const auto found = times_.find(name);
-        if (found == times_.end() || found->second.empty()) {
-            return 0.0;
-        }
-        std::vector<double> t = found->second;
-        std::sort(t.begin(), t.end());
-        return t[t.size() / 2];
-    }
+// CPU time of this thread in microseconds.
+double ThreadMicroseconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
+}
 
-private:
-    std::map<std::string, std::vector<double>> times_;
-};
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+// Ours and theirs called in turn, each call timed on its own, for about budget seconds of CPU:
+// on a shared machine both meet the same disturbances. Returns the two median times.
+std::pair<double, double> SideBySide(const std::function<void()>& ours,
+                                     const std::function<void()>& theirs, double budget) {
+    std::vector<double> a, b;
+    for (int warm = 0; warm < 3; ++warm) {
+        ours();
+        theirs();
+    }
+    const double start = ThreadMicroseconds();
+    while (a.size() < 21 || (ThreadMicroseconds() - start < budget * 1e6 && a.size() < 5000)) {
+        double t0 = ThreadMicroseconds();
+        ours();
+        double t1 = ThreadMicroseconds();
+        theirs();
+        double t2 = ThreadMicroseconds();
+        a.push_back(t1 - t0);
+        b.push_back(t2 - t1);
+    }
+    return {Median(a), Median(b)};
+}
 
 struct Case {
-    std::string label;  // "decode 720x576 heavy"
-    std::string ours, theirs, theirLabel;
+    std::string label;       // "decode 720x576 heavy"
+    std::string theirLabel;  // "libjpeg-turbo"
+    std::function<void()> ours, theirs;
 };
 
 }  // namespace
@@ -263,21 +298,11 @@ struct Case {
 
 int main(int argc, char** argv) {
     using namespace fluxmere;
-    // Three interleaved repetitions unless asked otherwise: the lines use their medians.
-    std::vector<char*> args(argv, argv + argc);
-    std::string repetitions = "--benchmark_repetitions=3";
-    std::string interleave = "--benchmark_enable_random_interleaving=true";
-    bool hasRepetitions = false;
-    for (int i = 1; i < argc; ++i) {
-        hasRepetitions = hasRepetitions || std::strstr(argv[i], "benchmark_repetitions") != nullptr;
-    }
-    if (!hasRepetitions) {
-        args.push_back(repetitions.data());
-        args.push_back(interleave.data());
-    }
-    int count = static_cast<int>(args.size());
-    benchmark::Initialize(&count, args.data());
+    benchmark::Initialize(&argc, argv);
 
+    // Objects of the side-by-side lines, kept for the whole run.
+    std::vector<std::unique_ptr<OurRenderer>> ourObjects;
+    std::vector<std::unique_ptr<Libjpeg>> libjpegObjects;
     std::vector<Case> cases;
     struct Size {
         int width, height;
@@ -301,11 +326,16 @@ int main(int argc, char** argv) {
             benchmark::RegisterBenchmark((name + bytes + "/libjpeg-turbo").c_str(), LibjpegDecode,
                                          e)
                 ->Unit(benchmark::kMicrosecond);
-            cases.push_back({name, name + bytes + "/fluxmere", name + bytes + "/libjpeg-turbo",
-                             "libjpeg-turbo"});
+            ourObjects.push_back(std::make_unique<OurRenderer>(*e, e->width, e->height));
+            libjpegObjects.push_back(std::make_unique<Libjpeg>(*e));
+            OurRenderer* ours = ourObjects.back().get();
+            Libjpeg* theirs = libjpegObjects.back().get();
+            cases.push_back({name, "libjpeg-turbo", [ours] { ours->Decode(); },
+                             [theirs] { theirs->DecodeRaw(); }});
         }
     }
 #ifdef FLUXMERE_BENCH_SWSCALE
+    std::vector<std::unique_ptr<LibjpegSwscale>> swscaleObjects;
     struct Render {
         int width, height, toWidth, toHeight;
         Detail detail;
@@ -330,21 +360,28 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark((name + "/libjpeg-turbo+swscale").c_str(),
                                      LibjpegSwscaleRender, e, r.toWidth, r.toHeight)
             ->Unit(benchmark::kMicrosecond);
-        cases.push_back(
-            {name, name + "/fluxmere", name + "/libjpeg-turbo+swscale", "libjpeg-turbo+swscale"});
+        ourObjects.push_back(std::make_unique<OurRenderer>(*e, r.toWidth, r.toHeight));
+        swscaleObjects.push_back(std::make_unique<LibjpegSwscale>(*e, r.toWidth, r.toHeight));
+        OurRenderer* ours = ourObjects.back().get();
+        LibjpegSwscale* theirs = swscaleObjects.back().get();
+        cases.push_back({name, "libjpeg-turbo+swscale", [ours] { ours->Render(); },
+                         [theirs] { theirs->Render(); }});
     }
 #endif
 
-    CollectingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::printf("\n");
+
+    // The lines: our selected variant and the peer called in turn, medians of each call's CPU
+    // time.
+    UseVariant(Ours::kSelected);
+    std::printf("\nSide by side (variant %d%s), median CPU time per picture:\n", variantIndex,
+                ActiveSlot() == kWideVectorSlot ? " with AVX2" : "");
+    const char* budget = std::getenv("BENCH_SIDE_BY_SIDE_SECONDS");
     for (const Case& c : cases) {
-        const double ours = reporter.Median(c.ours), theirs = reporter.Median(c.theirs);
-        if (ours > 0.0 && theirs > 0.0) {
-            std::printf("%s: fluxmere %.0f \xC2\xB5s, %s %.0f \xC2\xB5s, ratio %.2f\n",
-                        c.label.c_str(), ours, c.theirLabel.c_str(), theirs, theirs / ours);
-        }
+        const auto [ours, theirs] = SideBySide(c.ours, c.theirs, budget ? std::atof(budget) : 1.0);
+        std::printf("%s: fluxmere %.0f \xC2\xB5s, %s %.0f \xC2\xB5s, ratio %.2f\n", c.label.c_str(),
+                    ours, c.theirLabel.c_str(), theirs, theirs / ours);
     }
     return 0;
 }

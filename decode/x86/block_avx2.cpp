@@ -16,6 +16,11 @@ inline __m256i Pair(int16_t a, int16_t b) {
         static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16 | static_cast<uint16_t>(a)));
 }
 
+// Low 32 bits of a 32 x 32-bit product in each lane.
+inline __m256i MulLo32(__m256i a, __m256i b) {
+    return _mm256_mullo_epi32(a, b);
+}
+
 inline __m256i Truncate16(__m256i lo, __m256i hi) {
     lo = _mm256_srai_epi32(_mm256_slli_epi32(lo, 16), 16);
     hi = _mm256_srai_epi32(_mm256_slli_epi32(hi, 16), 16);
@@ -59,16 +64,69 @@ inline void HalfTransform(__m256i p04, __m256i p26, __m256i p35, __m256i p17, __
     y[4] = _mm256_srai_epi32(_mm256_sub_epi32(e0m2, v), kShift);
 }
 
-template <int kShift, int kRound>
+// The same when inputs 4..7 are zero, from the pairs [x0, x2] and [x1, x3]: the sums regrouped
+// so that each output needs fewer products (17734 = 2 x 8867), equal modulo 2^32.
+template <int kShift>
+inline void HalfTransform4(__m256i p02, __m256i p13, __m256i round, __m256i y[8]) {
+    const __m256i e02 =
+        _mm256_add_epi32(_mm256_slli_epi32(_mm256_madd_epi16(p02, Pair(16384, 21407)), 1), round);
+    const __m256i e0m2 =
+        _mm256_add_epi32(_mm256_slli_epi32(_mm256_madd_epi16(p02, Pair(16384, -21407)), 1), round);
+    const __m256i e13 =
+        _mm256_add_epi32(_mm256_slli_epi32(_mm256_madd_epi16(p02, Pair(16384, 8867)), 1), round);
+    const __m256i e1m3 =
+        _mm256_add_epi32(_mm256_slli_epi32(_mm256_madd_epi16(p02, Pair(16384, -8867)), 1), round);
+    const __m256i pq = _mm256_madd_epi16(p13, Pair(32139, 27246));
+    const __m256i rt = _mm256_madd_epi16(p13, Pair(6393, -18205));
+    const __m256i a = _mm256_madd_epi16(p13, Pair(32139, -27246));
+    const __m256i b = _mm256_madd_epi16(p13, Pair(6393, 18205));
+    const __m256i c2048 = _mm256_set1_epi32(2048);
+    const __m256i u =
+        MulLo32(_mm256_srai_epi32(_mm256_add_epi32(pq, c2048), 12), _mm256_set1_epi32(5793));
+    const __m256i v =
+        MulLo32(_mm256_srai_epi32(_mm256_add_epi32(rt, c2048), 12), _mm256_set1_epi32(5793));
+    const __m256i apb = _mm256_add_epi32(a, b);
+    const __m256i amb = _mm256_sub_epi32(a, b);
+    y[0] = _mm256_srai_epi32(_mm256_add_epi32(e02, u), kShift);
+    y[7] = _mm256_srai_epi32(_mm256_sub_epi32(e02, u), kShift);
+    y[1] = _mm256_srai_epi32(_mm256_add_epi32(e13, apb), kShift);
+    y[6] = _mm256_srai_epi32(_mm256_sub_epi32(e13, apb), kShift);
+    y[2] = _mm256_srai_epi32(_mm256_add_epi32(e1m3, amb), kShift);
+    y[5] = _mm256_srai_epi32(_mm256_sub_epi32(e1m3, amb), kShift);
+    y[3] = _mm256_srai_epi32(_mm256_add_epi32(e0m2, v), kShift);
+    y[4] = _mm256_srai_epi32(_mm256_sub_epi32(e0m2, v), kShift);
+}
+
+// The transform of x[0..7] (eight lanes each), results truncated to 16 bits back into x.
+// kFourInputs: x[4..7] are zero. kLeftOnly: lanes 4..7 of every input are zero, so their outputs
+// are zero too (a transform of zeros rounds to 0) and only the left half is computed.
+template <int kShift, int kRound, bool kLeftOnly, bool kFourInputs>
 inline void Transform(__m256i x[8]) {
     const __m256i round = _mm256_set1_epi32(kRound);
     __m256i lo[8], hi[8];
-    HalfTransform<kShift>(_mm256_unpacklo_epi16(x[0], x[4]), _mm256_unpacklo_epi16(x[2], x[6]),
-                          _mm256_unpacklo_epi16(x[3], x[5]), _mm256_unpacklo_epi16(x[1], x[7]),
-                          round, lo);
-    HalfTransform<kShift>(_mm256_unpackhi_epi16(x[0], x[4]), _mm256_unpackhi_epi16(x[2], x[6]),
-                          _mm256_unpackhi_epi16(x[3], x[5]), _mm256_unpackhi_epi16(x[1], x[7]),
-                          round, hi);
+    if (kFourInputs) {
+        HalfTransform4<kShift>(_mm256_unpacklo_epi16(x[0], x[2]), _mm256_unpacklo_epi16(x[1], x[3]),
+                               round, lo);
+    } else {
+        HalfTransform<kShift>(_mm256_unpacklo_epi16(x[0], x[4]), _mm256_unpacklo_epi16(x[2], x[6]),
+                              _mm256_unpacklo_epi16(x[3], x[5]), _mm256_unpacklo_epi16(x[1], x[7]),
+                              round, lo);
+    }
+    if (kLeftOnly) {
+        for (int k = 0; k < 8; ++k) {
+            x[k] = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_slli_epi32(lo[k], 16), 16),
+                                      _mm256_setzero_si256());
+        }
+        return;
+    }
+    if (kFourInputs) {
+        HalfTransform4<kShift>(_mm256_unpackhi_epi16(x[0], x[2]), _mm256_unpackhi_epi16(x[1], x[3]),
+                               round, hi);
+    } else {
+        HalfTransform<kShift>(_mm256_unpackhi_epi16(x[0], x[4]), _mm256_unpackhi_epi16(x[2], x[6]),
+                              _mm256_unpackhi_epi16(x[3], x[5]), _mm256_unpackhi_epi16(x[1], x[7]),
+                              round, hi);
+    }
     for (int k = 0; k < 8; ++k) {
         x[k] = Truncate16(lo[k], hi[k]);
     }
@@ -93,6 +151,25 @@ inline void Transpose8x8(__m256i m[8]) {
     m[7] = _mm256_unpackhi_epi64(b3, b7);
 }
 
+// Both passes with the shortcuts the zero rows (rowsZero: rows 4..7) and zero columns
+// (columnsZero: columns 4..7) of the dequantised block allow; the columns pass leaves the block
+// transposed, so zero columns become zero inputs 4..7 of the row pass.
+template <bool kRowsZero, bool kColumnsZero>
+inline void BothPasses(__m256i rows[8]) {
+    Transform<12, 2048, kColumnsZero, kRowsZero>(rows);
+    Transpose8x8(rows);
+    Transform<21, 1048576, false, kColumnsZero>(rows);
+    Transpose8x8(rows);
+}
+
+inline void InverseTransform(__m256i rows[8], bool rowsZero, bool columnsZero) {
+    if (rowsZero) {
+        columnsZero ? BothPasses<true, true>(rows) : BothPasses<true, false>(rows);
+    } else {
+        columnsZero ? BothPasses<false, true>(rows) : BothPasses<false, false>(rows);
+    }
+}
+
 inline __m256i Dequantise(__m256i c, __m256i q) {
     const __m256i low = _mm256_mullo_epi16(c, q);
     const __m256i high =
@@ -113,10 +190,14 @@ void InverseDctPair(const int16_t* blocks, uint8_t* first, uint8_t* second, int3
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 64 + 8 * r)), 1);
         rows[r] = Dequantise(c, _mm256_broadcastsi128_si256(q));
     }
-    Transform<12, 2048>(rows);
-    Transpose8x8(rows);
-    Transform<21, 1048576>(rows);
-    Transpose8x8(rows);
+    // Most blocks carry no terms in rows 4..7 or columns 4..7 (of either block): shorter passes.
+    const __m256i lowerRows =
+        _mm256_or_si256(_mm256_or_si256(rows[4], rows[5]), _mm256_or_si256(rows[6], rows[7]));
+    const __m256i any = _mm256_or_si256(
+        lowerRows,
+        _mm256_or_si256(_mm256_or_si256(rows[0], rows[1]), _mm256_or_si256(rows[2], rows[3])));
+    InverseTransform(rows, _mm256_testz_si256(lowerRows, lowerRows) != 0,
+                     _mm256_testz_si256(any, _mm256_set_epi64x(-1, 0, -1, 0)) != 0);
     const __m256i bias = _mm256_set1_epi16(128);
     for (int r = 0; r < 8; r += 2) {
         // Rows r and r + 1 of both blocks: bytes 0..7 and 8..15 of each half.

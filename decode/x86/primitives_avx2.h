@@ -8,5 +8,6 @@
 namespace fluxmere::avx2 {
 
 InverseDctPairFn InverseDctPair;
+YCbCr422ToRGBFn YCbCr422ToRGB;
 
 }  // namespace fluxmere::avx2
