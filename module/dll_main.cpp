@@ -2,8 +2,10 @@
 // every socket the viewer and the download jobs open later works without further set-up.
 // No class is served yet: every class request is declined and there is nothing to register.
 
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
+
+#include "decode/dispatch.h"
 
 namespace {
 
@@ -18,6 +20,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
         // A failure is not reported here: the sockets fail later, where they are used.
         WSADATA data;
         WSAStartup(kWinsockVersion, &data);
+        // The image primitives' processor variant, chosen once before any other code runs.
+        fluxmere::SelectProcessorVariant();
     }
     // No WSACleanup on detach: the process may still use sockets opened through the module.
     return TRUE;

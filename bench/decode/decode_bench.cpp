@@ -4,14 +4,12 @@
 // does; "generic" and "sse2" rows force variant 0 and the SSE2 variant (what the i686 DLL runs on
 // a processor without AVX2).
 //
-// After the runs it prints one line per case, from the medians of the same run:
+// After the runs it prints one line per case, from calls of ours and theirs in turn (median CPU
+// time of each, see bench/side_by_side.h):
 //   decode 720x576: fluxmere <us> us, libjpeg-turbo <us> us, ratio <libjpeg-turbo / fluxmere>
 //   render 352x288->720x576: fluxmere <us> us, libjpeg-turbo+swscale <us> us, ratio <...>
-// Times are CPU time per picture (the machine may be shared).
 
 #include <benchmark/benchmark.h>
-
-#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -32,6 +30,7 @@ extern "C" {
 }
 #endif
 
+#include "bench/side_by_side.h"
 #include "decode/jpeg_decoder.h"
 #include "decode/resize/resize.h"
 #include "device/mjpa_encoder.h"
@@ -253,40 +252,6 @@ void LibjpegSwscaleRender(benchmark::State& state, const Encoded* e, int toWidth
 }
 #endif
 
-// CPU time of this thread in microseconds.
-double ThreadMicroseconds() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
-
-// Ours and theirs called in turn, each call timed on its own, for about budget seconds of CPU:
-// on a shared machine both meet the same disturbances. Returns the two median times.
-std::pair<double, double> SideBySide(const std::function<void()>& ours,
-                                     const std::function<void()>& theirs, double budget) {
-    std::vector<double> a, b;
-    for (int warm = 0; warm < 3; ++warm) {
-        ours();
-        theirs();
-    }
-    const double start = ThreadMicroseconds();
-    while (a.size() < 21 || (ThreadMicroseconds() - start < budget * 1e6 && a.size() < 5000)) {
-        double t0 = ThreadMicroseconds();
-        ours();
-        double t1 = ThreadMicroseconds();
-        theirs();
-        double t2 = ThreadMicroseconds();
-        a.push_back(t1 - t0);
-        b.push_back(t2 - t1);
-    }
-    return {Median(a), Median(b)};
-}
-
 struct Case {
     std::string label;       // "decode 720x576 heavy"
     std::string theirLabel;  // "libjpeg-turbo"
@@ -377,11 +342,8 @@ int main(int argc, char** argv) {
     UseVariant(Ours::kSelected);
     std::printf("\nSide by side (variant %d%s), median CPU time per picture:\n", variantIndex,
                 ActiveSlot() == kWideVectorSlot ? " with AVX2" : "");
-    const char* budget = std::getenv("BENCH_SIDE_BY_SIDE_SECONDS");
     for (const Case& c : cases) {
-        const auto [ours, theirs] = SideBySide(c.ours, c.theirs, budget ? std::atof(budget) : 1.0);
-        std::printf("%s: fluxmere %.0f \xC2\xB5s, %s %.0f \xC2\xB5s, ratio %.2f\n", c.label.c_str(),
-                    ours, c.theirLabel.c_str(), theirs, theirs / ours);
+        bench::PrintSideBySide(c.label, c.theirLabel, c.ours, c.theirs);
     }
     return 0;
 }
