@@ -85,7 +85,7 @@ inline void Damage(std::mt19937& random, std::vector<uint8_t>* bytes) {
 // both give the same planes and status. Restores variantIndex.
 inline bool BothPathsAgree(int32_t width, int32_t height, const uint8_t* payload, int32_t size,
                            int32_t* status = nullptr) {
-    const int32_t w16 = static_cast<int32_t>(CJPEGDecoder::RoundedWidth(width));
+    const int32_t w16 = static_cast<int32_t>(RoundedWidth(width));
     const int32_t lumaBytes =
         static_cast<int32_t>(CJPEGDecoder::LumaBytesNeeded(width, height, w16));
     const int32_t chromaBytes =
