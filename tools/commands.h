@@ -12,6 +12,7 @@ int RunDevice(int argc, char** argv);  // argv[0] is the subcommand's name
 int RunView(int argc, char** argv);
 int RunFetch(int argc, char** argv);
 int RunDecode(int argc, char** argv);
+int RunConvert(int argc, char** argv);
 
 // --default-device A: the device address used when a URL's host is not a dotted address (the
 // tool never contacts the built-in link-local default when it is given).
