@@ -2,7 +2,10 @@
 // Reading a movie back with a reader nobody here wrote (Debian's ffprobe and ffmpeg), for the
 // native tests of the movie writer, the tool and the engine's output.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -76,6 +79,34 @@ inline std::vector<uint8_t> DecodedPicture(const std::string& path, int index) {
         "ffmpeg -nostdin -v error -i '" + path + "' -vf 'select=eq(n\\," + std::to_string(index) +
         ")' -frames:v 1 -pix_fmt yuvj422p -f rawvideo - 2>/dev/null");
     return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// The movie holds one Motion-JPEG (format A) stream of `pictures` pictures of width x height at
+// 25 per second and, when soundFrames is nonzero, one stream of 16-bit big-endian stereo sound at
+// 48000 Hz of that many sample frames; ffmpeg decodes every packet without complaint.
+inline void ExpectMjpegMovie(const std::string& path, int width, int height, int pictures,
+                             int64_t soundFrames) {
+    std::vector<StreamFields> streams = ProbeStreams(path);
+    ASSERT_EQ(streams.size(), soundFrames != 0 ? 2u : 1u) << path;
+    StreamFields& video = streams[0];
+    EXPECT_EQ(video["codec_type"], "video");
+    EXPECT_EQ(video["codec_name"], "mjpeg");
+    EXPECT_EQ(video["codec_tag_string"], "mjpa");
+    EXPECT_EQ(video["width"], std::to_string(width));
+    EXPECT_EQ(video["height"], std::to_string(height));
+    EXPECT_EQ(video["r_frame_rate"], "25/1");
+    EXPECT_EQ(video["nb_read_frames"], std::to_string(pictures));
+    EXPECT_NEAR(std::atof(video["duration"].c_str()), pictures / 25.0, 1e-6);
+    if (soundFrames != 0) {
+        StreamFields& sound = streams[1];
+        EXPECT_EQ(sound["codec_type"], "audio");
+        EXPECT_EQ(sound["codec_name"], "pcm_s16be");
+        EXPECT_EQ(sound["sample_rate"], "48000");
+        EXPECT_EQ(sound["channels"], "2");
+        EXPECT_NEAR(std::atof(sound["duration"].c_str()), soundFrames / 48000.0, 1e-6);
+    }
+    std::string complaints;
+    EXPECT_TRUE(DecodesCleanly(path, &complaints)) << complaints;
 }
 
 }  // namespace fluxmere::testing
