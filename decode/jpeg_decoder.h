@@ -5,19 +5,11 @@
 
 #include <cstdint>
 
+#include "decode/compressed_sample.h"
 #include "decode/primitives.h"
+#include "decode/rounded_width.h"
 
 namespace fluxmere {
-
-// Compressed data handed to a decoder (also the download job's block record).
-class CCompressedSample {
-public:
-    virtual ~CCompressedSample() = default;
-
-    uint8_t* data = nullptr;  // not owned
-    int32_t size = 0;         // bytes of data the decoder may read
-    int32_t lastBlock = 0;    // -1 on the final block of a download body, else 0
-};
 
 // Bytes available in each plane the caller will pass to Decode; a picture that would need more
 // is refused by Configure.
@@ -60,8 +52,7 @@ public:
     int32_t width() const { return pictureWidth; }
     int32_t height() const { return pictureHeight; }
 
-    // ((width + 15) / 16) x 16, and the bytes each plane needs (lines = 8 x floor(height / 8)).
-    static int64_t RoundedWidth(int64_t width) { return (width + 15) / 16 * 16; }
+    // The bytes each plane needs (lines = 8 x floor(height / 8)).
     static int64_t LumaBytesNeeded(int64_t width, int64_t height, int64_t rowStep);
     static int64_t ChromaBytesNeeded(int64_t width, int64_t height, int64_t rowStep);
 

@@ -92,18 +92,17 @@ uint64_t FileSize(const std::string& path) {
 }  // namespace
 
 int RunConvert(int argc, char** argv) {
+    const CommandSpec spec = {
+        "convert", "fluxmere convert CLIP.kelo OUT.mov [--quiet]",
+        "Writes the clip's pictures (Motion-JPEG) and sound (16-bit PCM, 48000 Hz,\n"
+        "stereo) into a QuickTime movie. Exit status 0 only when the whole clip is in\n"
+        "the movie; a clip that was cut still gives a movie of its whole pictures,\n"
+        "with status 1.",
+        kFlags};
     Args args;
-    if (!args.Parse(argc, argv, 1, kFlags))
-        return UsageError("convert", args.error());
-    if (args.Has("help")) {
-        PrintHelp("fluxmere convert CLIP.kelo OUT.mov [--quiet]",
-                  "Writes the clip's pictures (Motion-JPEG) and sound (16-bit PCM, 48000 Hz,\n"
-                  "stereo) into a QuickTime movie. Exit status 0 only when the whole clip is in\n"
-                  "the movie; a clip that was cut still gives a movie of its whole pictures,\n"
-                  "with status 1.",
-                  kFlags);
-        return 0;
-    }
+    int exitStatus = 0;
+    if (!StartCommand(spec, argc, argv, &args, &exitStatus))
+        return exitStatus;
     if (args.positional().size() != 2)
         return UsageError("convert", "needs a CLIP.kelo and an OUT.mov");
     const std::string& clipPath = args.positional()[0];

@@ -10,6 +10,7 @@
 #include "download/fluxmere_download.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
+#include "player/player_registry.h"
 #include "player/player_status.h"
 #include "tools/cli_args.h"
 #include "tools/commands.h"
@@ -85,19 +86,17 @@ std::string UnixPath(std::string path) {
 }  // namespace
 
 int RunFetch(int argc, char** argv) {
+    const CommandSpec spec = {
+        "fetch",
+        "fluxmere fetch http://HOST/command.cgi?stream&kelo&PARAMS [--folder DIR] [--options N]",
+        "Asks the device (port 80) for the clip, stores it unchanged as NAME.kelo in\n"
+        "the folder (NAME_1.kelo, ... when taken) and prints the final state and the\n"
+        "file's path. Exit status 0 only for Complete.",
+        kFlags};
     Args args;
-    if (!args.Parse(argc, argv, 1, kFlags))
-        return UsageError("fetch", args.error());
-    if (args.Has("help")) {
-        PrintHelp(
-            "fluxmere fetch http://HOST/command.cgi?stream&kelo&PARAMS [--folder DIR] "
-            "[--options N]",
-            "Asks the device (port 80) for the clip, stores it unchanged as NAME.kelo in\n"
-            "the folder (NAME_1.kelo, ... when taken) and prints the final state and the\n"
-            "file's path. Exit status 0 only for Complete.",
-            kFlags);
-        return 0;
-    }
+    int exitStatus = 0;
+    if (!StartCommand(spec, argc, argv, &args, &exitStatus))
+        return exitStatus;
     if (args.positional().size() != 1)
         return UsageError("fetch", "needs one export URL");
     const std::string url = args.positional()[0];
@@ -119,8 +118,11 @@ int RunFetch(int argc, char** argv) {
         return UsageError("fetch", args.error());
 
     platform::InitSockets();
+    // As in the product, the job reports to the viewers of the process (the tool has none).
+    DownloadLinks links;
+    links.notices = &PlayerRegistry::Process();
     CFluxmereDownload* job =
-        new CFluxmereDownload(url.c_str(), folder.c_str(), static_cast<uint32_t>(options));
+        new CFluxmereDownload(url.c_str(), folder.c_str(), static_cast<uint32_t>(options), links);
     ProgressView progress(isatty(STDOUT_FILENO) != 0);
     const uint64_t start = platform::MonotonicMs();
     int64_t bytes = 0;

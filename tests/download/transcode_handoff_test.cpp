@@ -193,7 +193,7 @@ class TranscodeHandOff : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::InitSockets();
-        NoticeLog::Clear();
+        notices_.Clear();
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     }
     void TearDown() override { CoUninitialize(); }
@@ -207,12 +207,14 @@ protected:
         CTranscodeHandOff handOff(factory, timing);
         DownloadLinks links;
         links.jobList = &rows_;
+        links.notices = &notices_;
         links.transcoder = &handOff;
         TestProbe probe;
         ASSERT_TRUE(RunJobToEnd(ExportUrl(Host(index), params), folder, options, links, probe));
     }
 
     RecordingJobList rows_;
+    NoticeLog notices_;
 };
 
 // The serialisation the design gives for one output.
@@ -274,12 +276,12 @@ TEST_F(TranscodeHandOff, DescribesEachOutputAndHandsOverEveryBlock) {
     const std::string clip = PatternClip(1200000);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.params);
-        NoticeLog::Clear();
+        notices_.Clear();
         ScratchFolder folder("handoff");
         FakeFactory factory(FakeEngine::Mode::Works);
         Download(c.index, c.params, c.options, clip, &factory, folder.path());
         EXPECT_TRUE(folder.ReadFile("clip01.kelo") == clip);
-        EXPECT_EQ(NoticeLog::States().back(), S::Complete);
+        EXPECT_EQ(notices_.States().back(), S::Complete);
         ASSERT_EQ(factory.engines.size(), c.endings.size());
         for (size_t i = 0; i < factory.engines.size(); ++i) {
             SCOPED_TRACE(i);
@@ -326,14 +328,14 @@ TEST_F(TranscodeHandOff, FailuresEndInTranscodingFailedQuicklyWithTheFileWhole) 
     const std::string clip = PatternClip(3 * 524288 + 99);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.index);
-        NoticeLog::Clear();
+        notices_.Clear();
         ScratchFolder folder("handoff_fails");
         FakeFactory factory(c.mode, c.creationFails);
         const uint64_t start = GetTickCount64();
         Download(c.index, "DV&queue=1", 1, clip, &factory, folder.path());
         EXPECT_LT(GetTickCount64() - start, 9000u);
         EXPECT_TRUE(folder.ReadFile("clip01.kelo") == clip);
-        const std::vector<S> states = NoticeLog::States();
+        const std::vector<S> states = notices_.States();
         EXPECT_EQ(states.back(), S::TranscodingFailed);
         EXPECT_EQ(std::count(states.begin(), states.end(), S::Complete), 0);
         for (FakeEngine* e : factory.engines)
@@ -348,7 +350,7 @@ TEST_F(TranscodeHandOff, CodecWithoutADescriptionSubmitsNothing) {
     Download(66, "MPEG2-I&queue=1", 1, clip, &factory, folder.path());
     EXPECT_TRUE(factory.engines.empty());
     EXPECT_TRUE(folder.ReadFile("clip01.kelo") == clip);
-    EXPECT_EQ(NoticeLog::States().back(), S::Complete);
+    EXPECT_EQ(notices_.States().back(), S::Complete);
 }
 
 }  // namespace

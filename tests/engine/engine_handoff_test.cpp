@@ -57,7 +57,7 @@ class EngineHandOff : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::InitSockets();
-        NoticeLog::Clear();
+        notices_.Clear();
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         folder_ = WindowsPathFromEnvironment("FLUXMERE_TEST_DIR");
         ASSERT_FALSE(folder_.empty()) << "run through engine_handoff_test.sh";
@@ -78,6 +78,7 @@ protected:
         EXPECT_TRUE(StartDevice(index, bytes)) << device_.error();
         DownloadLinks links;
         links.transcoder = &handOff_;
+        links.notices = &notices_;
         TestProbe probe;
         EXPECT_TRUE(RunJobToEnd(ExportUrl(LoopbackText(Suite::Download, index), "DVCPRO&queue=1"),
                                 folder, options, links, probe));
@@ -87,6 +88,7 @@ protected:
 
     // Outlives every job, also one a failed test left running.
     static CTranscodeHandOff handOff_;
+    NoticeLog notices_;
     DeviceProcess device_;
     std::string folder_;
 };
@@ -120,7 +122,7 @@ TEST_F(EngineHandOff, DownloadBecomesTheClipAndAMovie) {
     const uint64_t size = 3 * 1048576 + 4321;
     const std::string folder = Download(67, size, 1, "movie");
     EXPECT_TRUE(ReadFileBytes(folder + "\\clip01.kelo") == device::GenerateClip("clip01", size, 1));
-    EXPECT_EQ(NoticeLog::States().back(), S::Complete);
+    EXPECT_EQ(notices_.States().back(), S::Complete);
     const std::vector<uint8_t> movie = ReadFileBytes(folder + "\\clip01.kelo.mov");
     ASSERT_GE(movie.size(), 8u) << "the engine wrote no movie";
     EXPECT_EQ(std::string(movie.begin() + 4, movie.begin() + 8), "ftyp");
@@ -128,7 +130,7 @@ TEST_F(EngineHandOff, DownloadBecomesTheClipAndAMovie) {
 
 TEST_F(EngineHandOff, MxfIsDeclined) {
     Download(68, 2 * 1048576, 2, "mxf");
-    EXPECT_EQ(NoticeLog::States().back(), S::TranscodingFailed);
+    EXPECT_EQ(notices_.States().back(), S::TranscodingFailed);
 }
 
 TEST_F(EngineHandOff, KilledEngineFailsTheJobWithinSecondsAndTheClipStaysWhole) {
@@ -138,6 +140,7 @@ TEST_F(EngineHandOff, KilledEngineFailsTheJobWithinSecondsAndTheClipStaysWhole) 
     CreateDirectoryA(folder.c_str(), nullptr);
     DownloadLinks links;
     links.transcoder = &handOff_;
+    links.notices = &notices_;
     auto* job = new CFluxmereDownload(
         ExportUrl(LoopbackText(Suite::Download, 69), "DVCPRO&queue=1").c_str(), folder.c_str(), 1,
         links);
@@ -150,10 +153,9 @@ TEST_F(EngineHandOff, KilledEngineFailsTheJobWithinSecondsAndTheClipStaysWhole) 
     ASSERT_GE(written, 2 * 524288);
     ASSERT_EQ(KillEngines(), 1);
     const uint64_t killedAt = GetTickCount64();
-    EXPECT_TRUE(NoticeLog::WaitUntil(
-        [](const std::vector<Notice>&) {
-            const std::vector<S> states = NoticeLog::States();
-            return !states.empty() && states.back() == S::TranscodingFailed;
+    EXPECT_TRUE(notices_.WaitUntil(
+        [](const std::vector<Notice>& log) {
+            return !log.empty() && log.back().isState && log.back().state == S::TranscodingFailed;
         },
         30000));
     EXPECT_LT(GetTickCount64() - killedAt, 6000u);

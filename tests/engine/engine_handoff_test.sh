@@ -9,18 +9,6 @@ engine=$1
 test_exe=$2
 tool=$(dirname "$FLUXMERE_DEVICE_BIN")/../tools/fluxmere
 class='HKCR\CLSID\{9AAA4435-1994-4F7E-A4AB-0AA2A4CE0974}'
-failures=0
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok: $what"
-    else
-        echo "FAILED: $what"
-        failures=$((failures + 1))
-    fi
-}
-not() { ! "$@"; }
 field() { grep -o "$1=[^|]*" <<<"$2" | head -n1 | cut -d= -f2; }
 
 check "/RegServer registers the engine" wine_session_exec "$engine" /RegServer </dev/null
@@ -64,5 +52,4 @@ check "every picture of the clip ($pictures)" test "$(field nb_read_frames "$vid
 check "/UnregServer removes the engine" wine_session_exec "$engine" /UnregServer </dev/null
 check "the class is gone" not wine_reg_has_key "$class"
 
-echo "$failures failure(s)"
-[[ $failures == 0 ]]
+check_summary

@@ -1,11 +1,15 @@
 # Registry helpers for bash tests run by `wine-run.sh --script` (source this file). They act on the
-# test's Wine session: 64-bit regsvr32 and reg, so the DLL must be the x86_64 build.
+# test's Wine session with the regsvr32 and reg of its architecture, so the DLL must be the build of
+# the same tree (i686 under 32-bit Wine, x86_64 under wine64).
 #
 #   wine_register DLL           regsvr32 /s DLL (calls DllRegisterServer); returns its exit code
 #   wine_unregister DLL         regsvr32 /s /u DLL (calls DllUnregisterServer)
 #   wine_reg_query KEY [ARGS]   prints `reg query KEY ARGS` (e.g. /s, /v NAME, /ve); exit code of reg
 #   wine_reg_value KEY [NAME]   prints just the data of value NAME (the default value without NAME)
 #   wine_reg_has_key KEY        true when KEY exists
+#   check WHAT COMMAND...       runs COMMAND, prints "ok: WHAT" or "FAILED: WHAT" and counts failures
+#   not COMMAND...              true when COMMAND fails
+#   check_summary               prints the failure count; true when there was none
 #
 # KEY is written as reg writes it, e.g. 'HKCR\CLSID\{...}' or 'HKCU\Software\Vandelor'.
 
@@ -48,4 +52,23 @@ wine_reg_value() {
 
 wine_reg_has_key() {
     wine_reg_query "$1" >/dev/null
+}
+
+check_failures=0
+check() {
+    local what=$1
+    shift
+    if "$@"; then
+        echo "ok: $what"
+    else
+        echo "FAILED: $what"
+        check_failures=$((check_failures + 1))
+    fi
+}
+
+not() { ! "$@"; }
+
+check_summary() {
+    echo "$check_failures failure(s)"
+    [[ $check_failures == 0 ]]
 }
