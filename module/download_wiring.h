@@ -7,8 +7,9 @@
 namespace fluxmere {
 
 // The links of every download job the module starts: the jobs' notices go to the process's
-// player registry, which passes them on to the viewer of the same device. The download manager
-// window's job list is the browser hook's to add (the window is made on the first download).
+// player registry, which passes them on to the viewer of the same device, and the transcoding
+// thread hands the file to the transcoding engine. The download manager window's job list is the
+// browser hook's to add (the window is made on the first download).
 DownloadLinks ModuleDownloadLinks();
 
 // What the viewer's context menu does besides the registry switch: the module's registration

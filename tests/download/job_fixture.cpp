@@ -7,7 +7,9 @@
 
 #include "tests/support/wine_environment.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -15,20 +17,25 @@ namespace fluxmere::testing {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Other checkouts run the same tests at the same moment, in the same temporary folder.
+unsigned long ProcessId() {
+#ifdef _WIN32
+    return GetCurrentProcessId();
+#else
+    return static_cast<unsigned long>(getpid());
+#endif
+}
+
+}  // namespace
+
 ScratchFolder::ScratchFolder(const std::string& name) {
     std::string base = WindowsPathFromEnvironment("FLUXMERE_TEST_DIR");
-    std::string process;
-    if (base.empty()) {
-        base = fs::temp_directory_path().string();
-#ifndef _WIN32
-        // The system's temporary folder is shared by every tree and checkout on the machine: the
-        // process id keeps two test programs out of each other's folders.
-        process = std::to_string(getpid()) + "-";
-#endif
-    }
+    if (base.empty()) base = fs::temp_directory_path().string();
     static std::atomic<int> serial{0};
-    const fs::path path =
-        fs::path(base) / ("download-" + name + "-" + process + std::to_string(serial++));
+    const fs::path path = fs::path(base) / ("download-" + name + "-" + std::to_string(ProcessId()) +
+                                            "-" + std::to_string(serial++));
     fs::remove_all(path);
     fs::create_directories(path);
     path_ = path.string();
