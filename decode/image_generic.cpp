@@ -15,9 +15,9 @@ inline void ConvertPixel(int32_t y, int32_t redTerm, int32_t greenTerm, int32_t 
                          uint8_t* out) {
     const int32_t luma = kLumaScale * (y - 16) + 32768;
     // ">> 16" on these 32-bit values is the floor division by 65536.
-    out[0] = kClamp((luma + redTerm) >> 16);
-    out[1] = kClamp((luma - greenTerm) >> 16);
-    out[2] = kClamp((luma + blueTerm) >> 16);
+    out[0] = ClampColour((luma + redTerm) >> 16);
+    out[1] = ClampColour((luma - greenTerm) >> 16);
+    out[2] = ClampColour((luma + blueTerm) >> 16);
 }
 
 }  // namespace

@@ -53,9 +53,9 @@ inline __m128i Channel(__m128i lumaLo, __m128i lumaHi, __m128i chroma, bool subt
 inline void ConvertPixel(int32_t y, int32_t cb, int32_t cr, uint8_t* out) {
     const int32_t u = cb - 128, v = cr - 128;
     const int32_t luma = kLumaScale * (y - 16) + 32768;
-    out[0] = kClamp((luma + kCrToRed * v) >> 16);
-    out[1] = kClamp((luma - kCbToGreen * u - kCrToGreen * v) >> 16);
-    out[2] = kClamp((luma + kCbToBlue * u) >> 16);
+    out[0] = ClampColour((luma + kCrToRed * v) >> 16);
+    out[1] = ClampColour((luma - kCbToGreen * u - kCrToGreen * v) >> 16);
+    out[2] = ClampColour((luma + kCbToBlue * u) >> 16);
 }
 
 // Sixteen pixels from 16 luma and 8 chroma samples into 48 bytes.
