@@ -50,12 +50,12 @@ protected:
     CPlayerSession& session() { return viewer_->control().Core().Session(); }
 
     void ShowFrame() {
-        ASSERT_TRUE(session().PrepareForStream(352, 288, 3));
+        ASSERT_TRUE(session().PrepareForStreamForTesting(352, 288, 3));
         frame_ = testing::CombinedFrame(3, testing::FlatMjpaPayload(352, 288, kRed),
                                         std::vector<uint8_t>(64));
-        uint8_t* at = session().ReceiveBufferA();
+        uint8_t* at = session().ReceiveBufferAForTesting();
         std::memcpy(at, frame_.data(), frame_.size());
-        ASSERT_NE(session().DeliverFrame(at, static_cast<int32_t>(frame_.size())), nullptr);
+        ASSERT_NE(session().DeliverFrameForTesting(at, static_cast<int32_t>(frame_.size())), nullptr);
         Pump(100);
     }
 

@@ -4,10 +4,12 @@
 // of the window when it ends.
 //
 //   fluxmere-viewer --url rtsp://HOST/live [--size 320x240] [--seconds N] [--screenshot F.png]
-//                   [--progid FluxmereLibrary.MediaPlayer]
+//                   [--progid FluxmereLibrary.MediaPlayer | --dll FluxmereLibrary.dll]
 //
-// Without --seconds it runs until the window is closed. Exit status 0 on success, 1 when the
-// control cannot be made or driven, 2 for bad arguments.
+// --dll makes the control straight from that DLL's class object, without the registry (the
+// same host then attaches it); otherwise the host creates it by its ProgID. Without --seconds it
+// runs until the window is closed. Exit status 0 on success, 1 when the control cannot be made
+// or driven, 2 for bad arguments.
 
 #include <windows.h>
 #include <ole2.h>
@@ -30,12 +32,18 @@ struct Options {
     double seconds = 0;  // 0: until closed
     std::string screenshot;
     std::wstring progid = L"FluxmereLibrary.MediaPlayer";
+    std::string dll;  // empty: by ProgID through the registry
 };
+
+// The viewer control's class (CLSID_MediaPlayer).
+constexpr CLSID kMediaPlayerClass = {
+    0xcf9a6aef, 0xdbee, 0x4db9, {0xa6, 0x7e, 0xd8, 0x78, 0x98, 0x2d, 0x7f, 0xdd}};
 
 void Usage() {
     std::fprintf(stderr,
                  "usage: fluxmere-viewer --url rtsp://HOST/PATH [--size WxH] [--seconds N]\n"
-                 "                       [--screenshot FILE.png|FILE.bmp] [--progid PROGID]\n");
+                 "                       [--screenshot FILE.png|FILE.bmp]\n"
+                 "                       [--progid PROGID | --dll FluxmereLibrary.dll]\n");
 }
 
 std::wstring Widen(const std::string& text) {
@@ -66,6 +74,8 @@ bool ParseArguments(int argc, char** argv, Options* options) {
             options->screenshot = value;
         } else if (name == "--progid") {
             options->progid = Widen(value);
+        } else if (name == "--dll") {
+            options->dll = value;
         } else {
             return false;
         }
@@ -149,6 +159,7 @@ LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wparam, LPARAM lpar
 class AtlLibrary {
 public:
     using GetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
+    using AttachFn = HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**);
     AtlLibrary() {
         module_ = LoadLibraryA("atl.dll");
         if (module_ == nullptr) return;
@@ -156,18 +167,68 @@ public:
             reinterpret_cast<void*>(GetProcAddress(module_, "AtlAxWinInit")));
         getControl = reinterpret_cast<GetControlFn>(
             reinterpret_cast<void*>(GetProcAddress(module_, "AtlAxGetControl")));
-        ready_ = init != nullptr && getControl != nullptr && init();
+        attach = reinterpret_cast<AttachFn>(
+            reinterpret_cast<void*>(GetProcAddress(module_, "AtlAxAttachControl")));
+        ready_ = init != nullptr && getControl != nullptr && attach != nullptr && init();
     }
     ~AtlLibrary() {
         if (module_ != nullptr) FreeLibrary(module_);
     }
     bool ready() const { return ready_; }
     GetControlFn getControl = nullptr;
+    AttachFn attach = nullptr;
 
 private:
     HMODULE module_ = nullptr;
     bool ready_ = false;
 };
+
+// The container: atl.dll's host window, which creates the control named by its text.
+IUnknown* CreateByProgID(AtlLibrary& atl, const Options& options, HWND frame, HWND* host) {
+    *host = CreateWindowExW(0, L"AtlAxWin", options.progid.c_str(), WS_CHILD | WS_VISIBLE, 0, 0,
+                            options.width, options.height, frame, nullptr,
+                            GetModuleHandleW(nullptr), nullptr);
+    IUnknown* unknown = nullptr;
+    if (*host == nullptr || FAILED(atl.getControl(*host, &unknown)) || unknown == nullptr) {
+        std::fprintf(stderr, "fluxmere-viewer: cannot create %ls (is the DLL registered?)\n",
+                     options.progid.c_str());
+        return nullptr;
+    }
+    return unknown;
+}
+
+// The control from the DLL's class object, attached to the same host in a plain child window.
+IUnknown* CreateFromDll(AtlLibrary& atl, const Options& options, HWND frame, HWND* host) {
+    HMODULE module = LoadLibraryA(options.dll.c_str());  // stays loaded for the program's life
+    using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    auto getClassObject = module == nullptr ? nullptr
+                                            : reinterpret_cast<GetClassObjectFn>(
+                                                  reinterpret_cast<void*>(GetProcAddress(
+                                                      module, "DllGetClassObject")));
+    IClassFactory* factory = nullptr;
+    IUnknown* unknown = nullptr;
+    if (getClassObject == nullptr ||
+        FAILED(getClassObject(kMediaPlayerClass, IID_IClassFactory,
+                              reinterpret_cast<void**>(&factory))) ||
+        FAILED(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&unknown)))) {
+        std::fprintf(stderr, "fluxmere-viewer: cannot make the viewer from %s\n",
+                     options.dll.c_str());
+        if (factory != nullptr) factory->Release();
+        return nullptr;
+    }
+    factory->Release();
+    *host = CreateWindowExW(0, L"FluxmereViewerHost", L"", WS_CHILD | WS_VISIBLE, 0, 0,
+                            options.width, options.height, frame, nullptr,
+                            GetModuleHandleW(nullptr), nullptr);
+    IUnknown* container = nullptr;
+    if (*host == nullptr || FAILED(atl.attach(unknown, *host, &container))) {
+        std::fprintf(stderr, "fluxmere-viewer: the host did not take the control\n");
+        unknown->Release();
+        return nullptr;
+    }
+    if (container != nullptr) container->Release();  // the host window keeps its own
+    return unknown;
+}
 
 int Run(const Options& options) {
     AtlLibrary atl;
@@ -181,6 +242,11 @@ int Run(const Options& options) {
     frameClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
     frameClass.lpszClassName = L"FluxmereViewerFrame";
     RegisterClassW(&frameClass);
+    WNDCLASSW hostClass = {};
+    hostClass.lpfnWndProc = DefWindowProcW;
+    hostClass.hInstance = GetModuleHandleW(nullptr);
+    hostClass.lpszClassName = L"FluxmereViewerHost";
+    RegisterClassW(&hostClass);
     RECT outer{0, 0, options.width, options.height};
     AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
     const std::wstring title = L"Fluxmere viewer - " + Widen(options.url);
@@ -188,14 +254,10 @@ int Run(const Options& options) {
                                  WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
                                  outer.right - outer.left, outer.bottom - outer.top, nullptr,
                                  nullptr, GetModuleHandleW(nullptr), nullptr);
-    // The container: atl.dll's host window, which creates the control named by its text.
-    HWND host = CreateWindowExW(0, L"AtlAxWin", options.progid.c_str(), WS_CHILD | WS_VISIBLE, 0,
-                                0, options.width, options.height, frame, nullptr,
-                                GetModuleHandleW(nullptr), nullptr);
-    IUnknown* unknown = nullptr;
-    if (host == nullptr || FAILED(atl.getControl(host, &unknown)) || unknown == nullptr) {
-        std::fprintf(stderr, "fluxmere-viewer: cannot create %ls (is the DLL registered?)\n",
-                     options.progid.c_str());
+    HWND host = nullptr;
+    IUnknown* unknown = options.dll.empty() ? CreateByProgID(atl, options, frame, &host)
+                                            : CreateFromDll(atl, options, frame, &host);
+    if (unknown == nullptr) {
         DestroyWindow(frame);
         return 1;
     }

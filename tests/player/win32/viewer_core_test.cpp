@@ -113,9 +113,8 @@ TEST(ViewerCore, WorkerThreadsOnlyPostWhileTheWindowThreadIsBlocked) {
     for (int t = 0; t < 4; ++t) {
         workers.emplace_back([&core, &running, finished, t] {
             for (int i = 0; i < 2000; ++i) {
-                core.Session().SetStatus((i + t) % 2 ? PlayerStatus::Connecting
-                                                     : PlayerStatus::CannotConnect,
-                                         true);
+                core.Session().SetStatusForTesting((i + t) % 2 ? PlayerStatus::Connecting
+                                                               : PlayerStatus::CannotConnect);
             }
             if (--running == 0) SetEvent(finished);
         });
@@ -133,7 +132,7 @@ TEST(ViewerCore, WorkerThreadsOnlyPostWhileTheWindowThreadIsBlocked) {
     // On this thread a repaint is asked for at once, for the bounds of the last paint.
     GdiCanvas canvas(200, 200);
     core.Draw(canvas.dc(), RECT{0, 0, 200, 200});
-    core.Session().SetStatus(PlayerStatus::NotConnected, true);
+    core.Session().SetStatusForTesting(PlayerStatus::NotConnected);
     EXPECT_EQ(surface.count, 2);
     EXPECT_FALSE(surface.whole);
 }
@@ -175,7 +174,7 @@ TEST(ViewerCore, LivePictureInItsOwnWindowAndStopWhileFramesArePosted) {
 
     // Stop waits for the session's threads while this thread pumps nothing; with unlimited
     // waits it could only return if those threads never wait for this one.
-    core.Session().SetStopWaitMs(INFINITE);
+    core.Session().SetStopWaitMsForTesting(INFINITE);
     core.Session().Stop();
     EXPECT_EQ(core.Session().Status(), static_cast<int32_t>(PlayerStatus::NotConnected));
     Pump(100);

@@ -72,7 +72,7 @@ protected:
     // A canvas with the background only, and the given lines drawn as the panel draws its lines.
     void PaintReference(GdiCanvas& canvas, const RECT& bounds,
                         std::initializer_list<std::pair<int, const char*>> lines) {
-        session_.SetStatus(static_cast<PlayerStatus>(kUnknownStatus), false);
+        session_.SetStatusForTesting(static_cast<PlayerStatus>(kUnknownStatus));
         Paint(canvas, bounds);
         for (const auto& line : lines) {
             RECT rect = bounds;
@@ -92,7 +92,7 @@ TEST_F(Painter, BackgroundBandsFollowTheGradientInsideTheBoundsOnly) {
         SCOPED_TRACE(height);
         GdiCanvas canvas(360, 300);
         ASSERT_TRUE(canvas.IsValid());
-        session_.SetStatus(static_cast<PlayerStatus>(kUnknownStatus), false);
+        session_.SetStatusForTesting(static_cast<PlayerStatus>(kUnknownStatus));
         const RECT bounds{10, 20, 330, 20 + height};
         Paint(canvas, bounds);
         for (int y = 0; y < canvas.height(); ++y) {
@@ -114,7 +114,7 @@ TEST_F(Painter, BackgroundBandsFollowTheGradientInsideTheBoundsOnly) {
 TEST_F(Painter, StatusScreensDrawTheirTextOverTheBackground) {
     const RECT bounds{0, 0, 320, 240};
     GdiCanvas background(320, 240), screen(320, 240);
-    session_.SetStatus(static_cast<PlayerStatus>(kUnknownStatus), false);
+    session_.SetStatusForTesting(static_cast<PlayerStatus>(kUnknownStatus));
     Paint(background, bounds);
     const RECT textArea{0, 0, 200, 16};
     const RECT belowText{0, 20, 320, 240};
@@ -122,7 +122,7 @@ TEST_F(Painter, StatusScreensDrawTheirTextOverTheBackground) {
     for (PlayerStatus status : {PlayerStatus::NotConnected, PlayerStatus::Connecting,
                                 PlayerStatus::CannotConnect, PlayerStatus::InUseByOtherUser}) {
         SCOPED_TRACE(static_cast<int>(status));
-        session_.SetStatus(status, false);
+        session_.SetStatusForTesting(status);
         Paint(screen, bounds);
         EXPECT_TRUE(screen.SameArea(background, belowText));
         EXPECT_FALSE(screen.SameArea(background, textArea)) << "no text drawn";
@@ -134,7 +134,7 @@ TEST_F(Painter, StatusScreensDrawTheirTextOverTheBackground) {
         texts.push_back(pixels);
     }
     // A zero-height screen draws nothing at all, text included.
-    session_.SetStatus(PlayerStatus::NotConnected, false);
+    session_.SetStatusForTesting(PlayerStatus::NotConnected);
     Paint(screen, RECT{0, 50, 320, 50});
     for (int y = 0; y < 240; y += 7) EXPECT_EQ(screen.Pixel(5, y), kMarker);
 }
@@ -234,14 +234,14 @@ class VideoPainter : public Painter {
 protected:
     void SetUp() override {
         Painter::SetUp();
-        ASSERT_TRUE(session_.PrepareForStream(352, 288, kVersion));
+        ASSERT_TRUE(session_.PrepareForStreamForTesting(352, 288, kVersion));
     }
     void Deliver(testing::FlatColour colour, const char* codec = "mjpa") {
         frame_ = testing::CombinedFrame(kVersion, testing::FlatMjpaPayload(352, 288, colour),
                                         std::vector<uint8_t>(64), codec);
-        uint8_t* at = session_.ReceiveBufferA();
+        uint8_t* at = session_.ReceiveBufferAForTesting();
         std::memcpy(at, frame_.data(), frame_.size());
-        ASSERT_NE(session_.DeliverFrame(at, static_cast<int32_t>(frame_.size())), nullptr);
+        ASSERT_NE(session_.DeliverFrameForTesting(at, static_cast<int32_t>(frame_.size())), nullptr);
     }
     // Every pixel of area is rgb, every other one the marker.
     static void ExpectOnly(const GdiCanvas& canvas, const RECT& area, uint32_t rgb) {
