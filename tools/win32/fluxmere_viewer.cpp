@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/win32/image_file.h"
+#include "tools/image_file.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/win32/image_file.h"
+#include "tools/image_file.h"
 
 #include <cstdio>
 #include <vector>
