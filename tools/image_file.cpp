@@ -1,5 +1,6 @@
 #include "tools/image_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
