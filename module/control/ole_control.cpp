@@ -329,9 +329,14 @@ void COleControl::InvalidateInContainer(const RECT* rect) {
     if (containerWindow_ != nullptr) InvalidateRect(containerWindow_, rect ? rect : &position_, FALSE);
 }
 
-// The context menu belongs to the download manager; until it is wired in, the right button
-// does nothing.
-void COleControl::ShowContextMenu(void*, HWND) {}
+// The right button's release. The menu is owned by the control's window, or windowless by the
+// container's; with neither there is no menu. Its items belong to the download manager, which
+// is not part of the module yet: until then the release is taken and nothing is shown.
+void COleControl::ShowContextMenu(void* context, HWND owner) {
+    auto* self = static_cast<COleControl*>(context);
+    if (owner == nullptr) owner = self->containerWindow_;
+    if (owner == nullptr) return;
+}
 
 // ---------------------------------------------------------------------------------------------
 // IOleControl
