@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "decode/argument_checks.h"
+#include "decode/block_transform.h"
 #include "decode/jpeg_tables.h"
 #include "decode/primitives_generic.h"
 
@@ -97,12 +98,6 @@ inline uint8_t LevelShift(int16_t value) {
     return static_cast<uint8_t>(clamped + 128);
 }
 
-inline int16_t SaturatedProduct(int16_t coefficient, uint16_t quantiser) {
-    int32_t product = static_cast<int32_t>(coefficient) * static_cast<int32_t>(quantiser);
-    product = product < -32768 ? -32768 : product;
-    return static_cast<int16_t>(product > 32767 ? 32767 : product);
-}
-
 }  // namespace
 
 int32_t ZeroFill16(int16_t* values, int32_t count) {
@@ -151,7 +146,7 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
         }
     } else {
         for (int n = 0; n < 64; ++n) {
-            work[n] = SaturatedProduct(block[n], quant[n]);
+            work[n] = DequantiseSaturated(block[n], quant[n]);
         }
     }
     // Which rows and which columns hold a nonzero term: most blocks carry only low frequencies,
@@ -175,10 +170,7 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
     const int rowExtent = rows4To7 != 0 ? 2 : rows1To3 != 0 ? 1 : 0;
     const int columnExtent = rightColumns != 0 ? 2 : (left[1] | left[2] | left[3]) != 0 ? 1 : 0;
     if (rowExtent == 0 && columnExtent == 0) {
-        // Only a DC term: both passes reduce to scalings of it, with the same truncations.
-        const int16_t column = static_cast<int16_t>(static_cast<uint32_t>(work[0]) << 3);
-        const int32_t value = Sar(static_cast<uint32_t>(column) * 32768u + kRowRound, kRowShift);
-        const uint8_t pixel = LevelShift(static_cast<int16_t>(value));
+        const uint8_t pixel = DcOnlyPixel(work[0]);
         for (int r = 0; r < 8; ++r) {
             std::memset(destination + static_cast<ptrdiff_t>(r) * stride, pixel, 8);
         }
@@ -198,6 +190,12 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
         std::memcpy(destination + static_cast<ptrdiff_t>(r) * stride, pixels + 8 * r, 8);
     }
     return StatusOk;
+}
+
+void InverseDctPair(const int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
+                    const uint16_t* quant) {
+    InverseDctBlock(blocks, first, stride, quant);
+    InverseDctBlock(blocks + 64, second, stride, quant);
 }
 
 }  // namespace fluxmere::generic

@@ -14,6 +14,10 @@
 //   }
 //
 // Tables are exported so the exactness tests can run every variant against variant 0.
+//
+// A table has one slot more than there are variants: slot kWideVectorSlot holds variant 4 as it
+// runs on a processor that also has 256-bit integer vectors (AVX2). Such processors are all
+// variant 4; the variant index itself stays 0..4.
 
 #include <cstdint>
 
@@ -22,9 +26,14 @@
 namespace fluxmere {
 
 constexpr int32_t kVariantCount = 5;
+constexpr int32_t kWideVectorSlot = kVariantCount;
+constexpr int32_t kImplementationCount = kVariantCount + 1;
 
 // 0..4, written once by SelectProcessorVariant; 0 until then.
 extern int32_t variantIndex;
+
+// Whether the processor and the operating system support AVX2 (written with variantIndex).
+extern bool wideVectorsUsable;
 
 // Reads the processor's identification and stores the matching variantIndex.
 // Returns StatusOk for a "GenuineIntel" processor with CPUID, else StatusUnknownProcessor.
@@ -42,6 +51,7 @@ struct ProcessorInfo {
     bool sse3 = false;
     bool ssse3 = false;
     bool longMode = false;  // leaf 0x80000001 EDX bit 29
+    bool avx2 = false;      // leaf 7 EBX bit 5, with the YMM state enabled by the system
 };
 
 // The variant index for a processor (first matching row of the selection rules).
@@ -50,17 +60,27 @@ int32_t VariantForProcessor(const ProcessorInfo& info);
 // The host processor as CPUID reports it (hasCpuid false on non-x86 hosts).
 ProcessorInfo ReadProcessorInfo();
 
-// The index used for dispatch: variantIndex, or 0 should it ever hold a value out of range.
+// The variant index in use: variantIndex, or 0 should it ever hold a value out of range.
 inline int32_t ActiveVariant() {
     const uint32_t index = static_cast<uint32_t>(variantIndex);
     return index < static_cast<uint32_t>(kVariantCount) ? static_cast<int32_t>(index) : 0;
 }
 
+// The table slot used for dispatch: the active variant, or kWideVectorSlot for variant 4 on a
+// processor with AVX2.
+inline int32_t ActiveSlot() {
+    const int32_t variant = ActiveVariant();
+    return variant == kVariantCount - 1 && wideVectorsUsable ? kWideVectorSlot : variant;
+}
+
+// Whether the code in a table slot can run on this processor (for tests and benchmarks).
+bool SlotRunsHere(int32_t slot);
+
 template <typename Fn>
 struct PrimitiveVariants {
-    Fn* variant[kVariantCount];
+    Fn* variant[kImplementationCount];
 
-    Fn* Active() const { return variant[ActiveVariant()]; }
+    Fn* Active() const { return variant[ActiveSlot()]; }
 };
 
 }  // namespace fluxmere

@@ -40,7 +40,8 @@ int32_t YCbCr422ToRGB(const uint8_t* const planes[3], const int32_t strides[3],
                       uint8_t* destination, int32_t destinationStride, int32_t width,
                       int32_t height) {
     const int32_t status = checks::YCbCr422ToRGB(planes, destination, width, height);
-    if (status != StatusOk) return status;
+    if (status != StatusOk)
+        return status;
     const int32_t pairs = width / 2;
     for (int32_t row = 0; row < height; ++row) {
         const uint8_t* yRow = planes[0] + static_cast<ptrdiff_t>(row) * strides[0];

@@ -3,7 +3,10 @@
 #include "decode/jpeg_decoder.h"
 
 #include <cstddef>
+#include <cstring>
+#include <initializer_list>
 
+#include "decode/block_transform.h"
 #include "decode/jpeg_tables.h"
 
 namespace fluxmere {
@@ -20,31 +23,31 @@ int64_t CJPEGDecoder::ChromaBytesNeeded(int64_t width, int64_t height, int64_t r
     return lines == 0 ? 0 : (lines - 1) * (rowStep / 2) + RoundedWidth(width) / 2;
 }
 
-int32_t CJPEGDecoder::Configure(int32_t width, int32_t height, int32_t step, int16_t* work,
-                                const PlaneCapacities& capacities) {
-    accepted = false;
-    pictureWidth = width == 0 ? 320 : width;
-    pictureHeight = height == 0 ? 240 : height;
-    rowStep = step;
-    coefficients = work;
-    if (pictureWidth < 0 || pictureHeight < 0) {
+int32_t CJPEGDecoder::Configure(int32_t width, int32_t height, int32_t rowStep,
+                                int16_t* coefficients, const PlaneCapacities& capacities) {
+    accepted_ = false;
+    pictureWidth_ = width == 0 ? 320 : width;
+    pictureHeight_ = height == 0 ? 240 : height;
+    rowStep_ = rowStep;
+    coefficients_ = coefficients;
+    if (pictureWidth_ < 0 || pictureHeight_ < 0) {
         return StatusBadSize;
     }
-    if (rowStep < RoundedWidth(pictureWidth)) {
+    if (rowStep_ < RoundedWidth(pictureWidth_)) {
         return StatusBadStep;
     }
-    if (LumaBytesNeeded(pictureWidth, pictureHeight, rowStep) > capacities.luma ||
-        ChromaBytesNeeded(pictureWidth, pictureHeight, rowStep) > capacities.firstChroma ||
-        ChromaBytesNeeded(pictureWidth, pictureHeight, rowStep) > capacities.secondChroma) {
+    if (LumaBytesNeeded(pictureWidth_, pictureHeight_, rowStep_) > capacities.luma ||
+        ChromaBytesNeeded(pictureWidth_, pictureHeight_, rowStep_) > capacities.firstChroma ||
+        ChromaBytesNeeded(pictureWidth_, pictureHeight_, rowStep_) > capacities.secondChroma) {
         return StatusBadSize;
     }
-    accepted = true;
+    accepted_ = true;
 
-    int32_t status = BuildQuantTable(jpeg::kLumaQuantZigzag, lumaQuant);
+    int32_t status = BuildQuantTable(jpeg::kLumaQuantZigzag, lumaQuant_);
     if (status != StatusOk) {
         return status;
     }
-    status = BuildQuantTable(jpeg::kChromaQuantZigzag, chromaQuant);
+    status = BuildQuantTable(jpeg::kChromaQuantZigzag, chromaQuant_);
     if (status != StatusOk) {
         return status;
     }
@@ -54,7 +57,8 @@ int32_t CJPEGDecoder::Configure(int32_t width, int32_t height, int32_t step, int
         return status;
     }
     // The tables of an earlier Configure are given up before the new ones are built.
-    lumaDcTable = lumaAcTable = chromaDcTable = chromaAcTable = nullptr;
+    lumaDcTable_ = lumaAcTable_ = chromaDcTable_ = chromaAcTable_ = nullptr;
+    lookupsReady_ = false;
     if (tableSize < 1 || tableSize > kHuffmanTableBytes) {
         return StatusOk;  // no room for such tables: they stay absent, as after a failed allocation
     }
@@ -64,24 +68,30 @@ int32_t CJPEGDecoder::Configure(int32_t width, int32_t height, int32_t step, int
         const uint8_t** table;
     };
     const Source sources[4] = {
-        {jpeg::kLumaDcBits, jpeg::kLumaDcValues, &lumaDcTable},
-        {jpeg::kLumaAcBits, jpeg::kLumaAcValues, &lumaAcTable},
-        {jpeg::kChromaDcBits, jpeg::kChromaDcValues, &chromaDcTable},
-        {jpeg::kChromaAcBits, jpeg::kChromaAcValues, &chromaAcTable},
+        {jpeg::kLumaDcBits, jpeg::kLumaDcValues, &lumaDcTable_},
+        {jpeg::kLumaAcBits, jpeg::kLumaAcValues, &lumaAcTable_},
+        {jpeg::kChromaDcBits, jpeg::kChromaDcValues, &chromaDcTable_},
+        {jpeg::kChromaAcBits, jpeg::kChromaAcValues, &chromaAcTable_},
     };
     for (int t = 0; t < 4; ++t) {
-        status = BuildHuffmanTable(sources[t].bits, sources[t].values, tableStorage[t]);
+        status = BuildHuffmanTable(sources[t].bits, sources[t].values, tableStorage_[t]);
         if (status != StatusOk) {
             return status;
         }
-        *sources[t].table = tableStorage[t];
+        *sources[t].table = tableStorage_[t];
     }
+    bool built = true;
+    for (int t = 0; t < 4; ++t) {
+        built = built && fast::BuildHuffmanLookup(sources[t].bits, sources[t].values, (t & 1) != 0,
+                                                  &lookups_[t]);
+    }
+    lookupsReady_ = built;
     return StatusOk;
 }
 
 int32_t CJPEGDecoder::DecodeMcu(uint8_t* luma, uint8_t* firstChroma, uint8_t* secondChroma,
                                 int32_t dataSize) {
-    int32_t status = ZeroFill16(coefficients, 256);
+    int32_t status = ZeroFill16(coefficients_, 256);
     if (status != StatusOk) {
         return status;
     }
@@ -91,62 +101,173 @@ int32_t CJPEGDecoder::DecodeMcu(uint8_t* luma, uint8_t* firstChroma, uint8_t* se
         const uint8_t* ac;
     };
     const BlockSource blocks[4] = {
-        {&lumaPredictor, lumaDcTable, lumaAcTable},
-        {&lumaPredictor, lumaDcTable, lumaAcTable},
-        {&chromaPredictorA, chromaDcTable, chromaAcTable},
-        {&chromaPredictorB, chromaDcTable, chromaAcTable},
+        {&lumaPredictor_, lumaDcTable_, lumaAcTable_},
+        {&lumaPredictor_, lumaDcTable_, lumaAcTable_},
+        {&chromaPredictorA_, chromaDcTable_, chromaAcTable_},
+        {&chromaPredictorB_, chromaDcTable_, chromaAcTable_},
     };
     for (int b = 0; b < 4; ++b) {
-        status = DecodeHuffmanBlock(source, dataSize, &bitPosition, coefficients + 64 * b,
-                                    blocks[b].predictor, &marker, &bitBuffer, &bitCount,
+        status = DecodeHuffmanBlock(source_, dataSize, &bitPosition_, coefficients_ + 64 * b,
+                                    blocks[b].predictor, &marker_, &bitBuffer_, &bitCount_,
                                     blocks[b].dc, blocks[b].ac);
         if (status != StatusOk) {
             return status;
         }
     }
-    const int32_t chromaStep = rowStep / 2;
-    status = InverseDctBlock(coefficients, luma, rowStep, lumaQuant);
+    const int32_t chromaStep = rowStep_ / 2;
+    status = InverseDctBlock(coefficients_, luma, rowStep_, lumaQuant_);
     if (status == StatusOk) {
-        status = InverseDctBlock(coefficients + 64, luma + 8, rowStep, lumaQuant);
+        status = InverseDctBlock(coefficients_ + 64, luma + 8, rowStep_, lumaQuant_);
     }
     if (status == StatusOk) {
-        status = InverseDctBlock(coefficients + 128, firstChroma, chromaStep, chromaQuant);
+        status = InverseDctBlock(coefficients_ + 128, firstChroma, chromaStep, chromaQuant_);
     }
     if (status == StatusOk) {
-        status = InverseDctBlock(coefficients + 192, secondChroma, chromaStep, chromaQuant);
+        status = InverseDctBlock(coefficients_ + 192, secondChroma, chromaStep, chromaQuant_);
     }
     return status;
 }
 
+uint8_t* CJPEGDecoder::LumaAt(int32_t mcu, int32_t mcuColumns) const {
+    const int32_t row = mcu / mcuColumns;
+    return planes_[0] + static_cast<ptrdiff_t>(8) * row * rowStep_ + 16 * (mcu - row * mcuColumns);
+}
+
+uint8_t* CJPEGDecoder::ChromaAt(int plane, int32_t mcu, int32_t mcuColumns) const {
+    const int32_t row = mcu / mcuColumns;
+    return planes_[plane] + static_cast<ptrdiff_t>(8) * row * (rowStep_ / 2) +
+           8 * (mcu - row * mcuColumns);
+}
+
+namespace {
+
+// Two blocks of the same component through the inverse transform, the pair at once where both
+// carry AC terms; afterwards both blocks are all zero again.
+void TransformTwo(int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
+                  const uint16_t* quant, bool firstHasAc, bool secondHasAc) {
+    if (firstHasAc && secondHasAc) {
+        InverseDctPair(blocks, first, second, stride, quant);
+    } else {
+        int16_t* block = blocks;
+        for (uint8_t* out : {first, second}) {
+            if (block == blocks ? firstHasAc : secondHasAc) {
+                InverseDctBlock(block, out, stride, quant);
+            } else {
+                uint8_t row[8];
+                std::memset(row, DcOnlyPixel(DequantiseSaturated(block[0], quant[0])), 8);
+                for (int r = 0; r < 8; ++r) {
+                    std::memcpy(out + static_cast<ptrdiff_t>(r) * stride, row, 8);
+                }
+            }
+            block += 64;
+        }
+    }
+    if (firstHasAc) {
+        std::memset(blocks, 0, 64 * sizeof(int16_t));
+    } else {
+        blocks[0] = 0;
+    }
+    if (secondHasAc) {
+        std::memset(blocks + 64, 0, 64 * sizeof(int16_t));
+    } else {
+        blocks[64] = 0;
+    }
+}
+
+}  // namespace
+
+bool CJPEGDecoder::DecodeMcuFast(fast::BitState& reader, const uint8_t* end, uint8_t* luma,
+                                 uint8_t* firstChroma, uint8_t* secondChroma) {
+    // Local copies keep the reader and the predictors in registers; they are stored back only
+    // when the whole MCU decoded, so a failed MCU leaves everything as it was before it.
+    fast::BitState s = reader;
+    int16_t lumaPredictor = lumaPredictor_;
+    int16_t chromaPredictorA = chromaPredictorA_;
+    int16_t chromaPredictorB = chromaPredictorB_;
+    int16_t* c = coefficients_;
+    bool hasAc[4] = {};
+    if (!fast::DecodeBlock(s, end, lookups_[0], lookups_[1], &lumaPredictor, c, &hasAc[0]) ||
+        !fast::DecodeBlock(s, end, lookups_[0], lookups_[1], &lumaPredictor, c + 64, &hasAc[1]) ||
+        !fast::DecodeBlock(s, end, lookups_[2], lookups_[3], &chromaPredictorA, c + 128,
+                           &hasAc[2]) ||
+        !fast::DecodeBlock(s, end, lookups_[2], lookups_[3], &chromaPredictorB, c + 192,
+                           &hasAc[3])) {
+        return false;
+    }
+    reader = s;
+    lumaPredictor_ = lumaPredictor;
+    chromaPredictorA_ = chromaPredictorA;
+    chromaPredictorB_ = chromaPredictorB;
+    TransformTwo(c, luma, luma + 8, rowStep_, lumaQuant_, hasAc[0], hasAc[1]);
+    TransformTwo(c + 128, firstChroma, secondChroma, rowStep_ / 2, chromaQuant_, hasAc[2],
+                 hasAc[3]);
+    return true;
+}
+
+int32_t CJPEGDecoder::DecodeFast(int32_t mcuCount, int32_t mcuColumns, int32_t dataSize) {
+    // The fast path keeps the work area all zero between blocks.
+    std::memset(coefficients_, 0, 256 * sizeof(int16_t));
+    const uint8_t* end = source_ + dataSize;
+    fast::BitState reader{source_, 0, 0};
+    int32_t mcu = 0;
+    while (mcu < mcuCount) {  // one MCU row per round
+        uint8_t* luma = LumaAt(mcu, mcuColumns);
+        uint8_t* firstChroma = ChromaAt(1, mcu, mcuColumns);
+        uint8_t* secondChroma = ChromaAt(2, mcu, mcuColumns);
+        for (int32_t column = 0; column < mcuColumns; ++column, ++mcu) {
+            if (!DecodeMcuFast(reader, end, luma + 16 * column, firstChroma + 8 * column,
+                               secondChroma + 8 * column)) {
+                // The primitives take over here (they zero-fill the coefficients of each MCU).
+                fast::PrimitiveState(reader, source_, &bitPosition_, &bitBuffer_, &bitCount_);
+                return mcu;
+            }
+        }
+    }
+    return mcu;
+}
+
+int32_t CJPEGDecoder::DecodePrimitives(int32_t first, int32_t mcuCount, int32_t mcuColumns,
+                                       int32_t dataSize) {
+    for (int32_t mcu = first; mcu < mcuCount; ++mcu) {
+        const int32_t status = DecodeMcu(LumaAt(mcu, mcuColumns), ChromaAt(1, mcu, mcuColumns),
+                                         ChromaAt(2, mcu, mcuColumns), dataSize);
+        if (status != StatusOk) {
+            return status;
+        }
+    }
+    return StatusOk;
+}
+
 void CJPEGDecoder::Decode(uint8_t* const* planeArray, const CCompressedSample* sample) {
-    if (!accepted || planeArray == nullptr || sample == nullptr || planeArray[0] == nullptr ||
+    lastStatus_ = StatusOk;
+    if (!accepted_ || planeArray == nullptr || sample == nullptr || planeArray[0] == nullptr ||
         planeArray[1] == nullptr || planeArray[2] == nullptr) {
         return;
     }
-    source = sample->data;
-    planes = planeArray;
-    lumaPredictor = chromaPredictorA = chromaPredictorB = 0;
-    bitPosition = 0;
-    marker = 0;
-    bitBuffer = 0;
-    bitCount = 0;
+    source_ = sample->data;
+    planes_ = planeArray;
+    lumaPredictor_ = chromaPredictorA_ = chromaPredictorB_ = 0;
+    bitPosition_ = 0;
+    marker_ = 0;
+    bitBuffer_ = 0;
+    bitCount_ = 0;
 
-    const int32_t mcuColumns = static_cast<int32_t>(RoundedWidth(pictureWidth) / 16);
-    const int32_t mcuRows = pictureHeight / 8;
-    const ptrdiff_t chromaStep = rowStep / 2;
-    for (int32_t r = 0; r < mcuRows; ++r) {
-        uint8_t* y = planes[0] + static_cast<ptrdiff_t>(8) * r * rowStep;
-        uint8_t* u = planes[1] + 8 * r * chromaStep;
-        uint8_t* v = planes[2] + 8 * r * chromaStep;
-        for (int32_t m = 0; m < mcuColumns; ++m) {
-            if (DecodeMcu(y, u, v, sample->size) != StatusOk) {
-                return;
-            }
-            y += 16;
-            u += 8;
-            v += 8;
-        }
+    const int32_t mcuColumns = static_cast<int32_t>(RoundedWidth(pictureWidth_) / 16);
+    const int32_t mcuCount = pictureHeight_ / 8 * mcuColumns;
+    if (mcuCount == 0) {
+        return;
     }
+    // The primitives' reader stops where a bit position no longer fits 32 bits; so does this one.
+    constexpr int32_t kMaxBytes = INT32_MAX / 8;
+    const int32_t dataSize = sample->size < kMaxBytes ? sample->size : kMaxBytes;
+    int32_t first = 0;
+    const bool tablesPresent = lumaDcTable_ != nullptr && lumaAcTable_ != nullptr &&
+                               chromaDcTable_ != nullptr && chromaAcTable_ != nullptr;
+    if (!primitivesOnly_ && lookupsReady_ && tablesPresent && source_ != nullptr &&
+        coefficients_ != nullptr && dataSize > 0) {
+        first = DecodeFast(mcuCount, mcuColumns, dataSize);
+    }
+    lastStatus_ = DecodePrimitives(first, mcuCount, mcuColumns, sample->size);
 }
 
 }  // namespace fluxmere

@@ -5,20 +5,12 @@
 
 #include <cstdint>
 
+#include "decode/compressed_sample.h"
+#include "decode/fast_scan.h"
 #include "decode/primitives.h"
 #include "decode/rounded_width.h"
 
 namespace fluxmere {
-
-// Compressed data handed to a decoder (also the download job's block record).
-class CCompressedSample {
-public:
-    virtual ~CCompressedSample() = default;
-
-    uint8_t* data = nullptr;  // not owned
-    int32_t size = 0;         // bytes of data the decoder may read
-    int32_t lastBlock = 0;    // -1 on the final block of a download body, else 0
-};
 
 // Bytes available in each plane the caller will pass to Decode; a picture that would need more
 // is refused by Configure.
@@ -58,41 +50,62 @@ public:
     int32_t Configure(int32_t width, int32_t height, int32_t rowStep, int16_t* coefficients,
                       const PlaneCapacities& capacities) override;
 
-    int32_t width() const { return pictureWidth; }
-    int32_t height() const { return pictureHeight; }
+    // The status that ended the last Decode: 0, or the first failing primitive's status.
+    int32_t LastDecodeStatus() const { return lastStatus_; }
+
+    // Decode normally takes a fast path through the data that hands every unusual input to the
+    // primitives; with true it uses the primitives alone (to check that both agree).
+    void UsePrimitivesOnlyForTesting(bool primitivesOnly) { primitivesOnly_ = primitivesOnly; }
+
+    int32_t width() const { return pictureWidth_; }
+    int32_t height() const { return pictureHeight_; }
 
     // The bytes each plane needs (lines = 8 x floor(height / 8)).
     static int64_t LumaBytesNeeded(int64_t width, int64_t height, int64_t rowStep);
     static int64_t ChromaBytesNeeded(int64_t width, int64_t height, int64_t rowStep);
 
 private:
+    // MCU positions count left to right, top to bottom.
+    uint8_t* LumaAt(int32_t mcu, int32_t mcuColumns) const;
+    uint8_t* ChromaAt(int plane, int32_t mcu, int32_t mcuColumns) const;
+    // Decodes MCUs from the first on, stopping before the first one the fast path leaves to the
+    // primitives (the bit reader state is then set for them); returns that MCU's position.
+    int32_t DecodeFast(int32_t mcuCount, int32_t mcuColumns, int32_t dataSize);
+    bool DecodeMcuFast(fast::BitState& reader, const uint8_t* end, uint8_t* luma,
+                       uint8_t* firstChroma, uint8_t* secondChroma);
+    // Decodes MCUs from first on through the primitives; the first failing status, or 0.
+    int32_t DecodePrimitives(int32_t first, int32_t mcuCount, int32_t mcuColumns, int32_t dataSize);
     int32_t DecodeMcu(uint8_t* luma, uint8_t* firstChroma, uint8_t* secondChroma, int32_t dataSize);
 
-    const uint8_t* source = nullptr;
-    uint8_t* const* planes = nullptr;
-    int16_t lumaPredictor = 0;
-    int16_t chromaPredictorA = 0;
-    int16_t chromaPredictorB = 0;
-    alignas(8) uint16_t lumaQuant[64] = {};
-    alignas(8) uint16_t chromaQuant[64] = {};
-    // Tables live in tableStorage; a pointer stays null until its table is built.
-    const uint8_t* lumaDcTable = nullptr;
-    const uint8_t* lumaAcTable = nullptr;
-    const uint8_t* chromaDcTable = nullptr;
-    const uint8_t* chromaAcTable = nullptr;
-    int16_t* coefficients = nullptr;
-    int32_t pictureWidth = 0;
-    int32_t pictureHeight = 0;
-    int32_t rowStep = 0;
+    const uint8_t* source_ = nullptr;
+    uint8_t* const* planes_ = nullptr;
+    int16_t lumaPredictor_ = 0;
+    int16_t chromaPredictorA_ = 0;
+    int16_t chromaPredictorB_ = 0;
+    alignas(8) uint16_t lumaQuant_[64] = {};
+    alignas(8) uint16_t chromaQuant_[64] = {};
+    // Tables live in tableStorage_; a pointer stays null until its table is built.
+    const uint8_t* lumaDcTable_ = nullptr;
+    const uint8_t* lumaAcTable_ = nullptr;
+    const uint8_t* chromaDcTable_ = nullptr;
+    const uint8_t* chromaAcTable_ = nullptr;
+    int16_t* coefficients_ = nullptr;
+    int32_t pictureWidth_ = 0;
+    int32_t pictureHeight_ = 0;
+    int32_t rowStep_ = 0;
 
     // Bit reader state of the picture being decoded.
-    int32_t bitPosition = 0;
-    int32_t marker = 0;
-    uint32_t bitBuffer = 0;
-    int32_t bitCount = 0;
+    int32_t bitPosition_ = 0;
+    int32_t marker_ = 0;
+    uint32_t bitBuffer_ = 0;
+    int32_t bitCount_ = 0;
 
-    bool accepted = false;  // last Configure passed its size checks
-    alignas(8) uint8_t tableStorage[4][kHuffmanTableBytes] = {};
+    bool accepted_ = false;  // last Configure passed its size checks
+    bool primitivesOnly_ = false;
+    int32_t lastStatus_ = StatusOk;
+    bool lookupsReady_ = false;       // the fast path's tables match the primitives' tables
+    fast::HuffmanLookup lookups_[4];  // in the order of tableStorage_
+    alignas(8) uint8_t tableStorage_[4][kHuffmanTableBytes] = {};
 };
 
 }  // namespace fluxmere

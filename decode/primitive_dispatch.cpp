@@ -1,16 +1,24 @@
 // Variant tables and the dispatched entry points of the primitives. Faster variants replace
 // entries here; callers never change.
 
+#include "decode/block_transform.h"
 #include "decode/primitives.h"
 #include "decode/primitives_generic.h"
-#include "decode/primitives_sse2.h"
+
+#if FLUXMERE_X86_VARIANTS
+#include "decode/x86/primitives_avx2.h"
+#include "decode/x86/primitives_sse2.h"
+#endif
 
 namespace fluxmere {
 
 // Indices 1..4 use the generic implementation until a faster variant exists.
-#define FLUXMERE_ALL_GENERIC(name)                                                    \
-    {                                                                                 \
-        { generic::name, generic::name, generic::name, generic::name, generic::name } \
+#define FLUXMERE_ALL_GENERIC(name)                                                     \
+    {                                                                                  \
+        {                                                                              \
+            generic::name, generic::name, generic::name, generic::name, generic::name, \
+                generic::name                                                          \
+        }                                                                              \
     }
 
 const PrimitiveVariants<SwapBytes16Fn> kSwapBytes16Variants = FLUXMERE_ALL_GENERIC(SwapBytes16);
@@ -23,20 +31,22 @@ const PrimitiveVariants<BuildHuffmanTableFn> kBuildHuffmanTableVariants =
     FLUXMERE_ALL_GENERIC(BuildHuffmanTable);
 const PrimitiveVariants<DecodeHuffmanBlockFn> kDecodeHuffmanBlockVariants =
     FLUXMERE_ALL_GENERIC(DecodeHuffmanBlock);
-#if FLUXMERE_HAS_SSE2_VARIANTS
-// Index 1 only promises SSE; 2 and up have SSE2.
+#if FLUXMERE_X86_VARIANTS
+// Index 1 only promises SSE; 2 and up have SSE2; the last slot is variant 4 with AVX2.
 const PrimitiveVariants<InverseDctBlockFn> kInverseDctBlockVariants = {
     {generic::InverseDctBlock, generic::InverseDctBlock, sse2::InverseDctBlock,
-     sse2::InverseDctBlock, sse2::InverseDctBlock}};
+     sse2::InverseDctBlock, sse2::InverseDctBlock, sse2::InverseDctBlock}};
+const PrimitiveVariants<InverseDctPairFn> kInverseDctPairVariants = {
+    {generic::InverseDctPair, generic::InverseDctPair, sse2::InverseDctPair, sse2::InverseDctPair,
+     sse2::InverseDctPair, avx2::InverseDctPair}};
+const PrimitiveVariants<YCbCr422ToRGBFn> kYCbCr422ToRGBVariants = {
+    {generic::YCbCr422ToRGB, generic::YCbCr422ToRGB, sse2::YCbCr422ToRGB, sse2::YCbCr422ToRGB,
+     sse2::YCbCr422ToRGB, avx2::YCbCr422ToRGB}};
 #else
 const PrimitiveVariants<InverseDctBlockFn> kInverseDctBlockVariants =
     FLUXMERE_ALL_GENERIC(InverseDctBlock);
-#endif
-#if FLUXMERE_HAS_SSE2_VARIANTS
-const PrimitiveVariants<YCbCr422ToRGBFn> kYCbCr422ToRGBVariants = {
-    {generic::YCbCr422ToRGB, generic::YCbCr422ToRGB, sse2::YCbCr422ToRGB, sse2::YCbCr422ToRGB,
-     sse2::YCbCr422ToRGB}};
-#else
+const PrimitiveVariants<InverseDctPairFn> kInverseDctPairVariants =
+    FLUXMERE_ALL_GENERIC(InverseDctPair);
 const PrimitiveVariants<YCbCr422ToRGBFn> kYCbCr422ToRGBVariants =
     FLUXMERE_ALL_GENERIC(YCbCr422ToRGB);
 #endif

@@ -1,6 +1,7 @@
 #pragma once
 // Variant 0 of every primitive: portable C++, the definition the other variants must match.
 
+#include "decode/block_transform.h"
 #include "decode/primitives.h"
 
 namespace fluxmere::generic {
@@ -12,6 +13,7 @@ HuffmanTableSizeFn HuffmanTableSize;
 BuildHuffmanTableFn BuildHuffmanTable;
 DecodeHuffmanBlockFn DecodeHuffmanBlock;
 InverseDctBlockFn InverseDctBlock;
+InverseDctPairFn InverseDctPair;
 YCbCr422ToRGBFn YCbCr422ToRGB;
 
 }  // namespace fluxmere::generic

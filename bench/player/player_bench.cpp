@@ -10,6 +10,7 @@
 
 #include "container/kelo.h"
 #include "container/kelo_writer.h"
+#include "decode/dispatch.h"
 #include "device/mjpa_encoder.h"
 #include "device/studio_ycbcr.h"
 #include "device/test_pattern.h"
@@ -62,7 +63,8 @@ void BM_RenderPath(benchmark::State& state) {
     session.DeliverFrameForTesting(session.ReceiveBufferAForTesting(), static_cast<int32_t>(frame.size()));
     RenderedPicture picture;
     for (auto _ : state) {
-        if (!session.RenderFrame(&picture)) state.SkipWithError("nothing rendered");
+        if (!session.RenderFrame(&picture))
+            state.SkipWithError("nothing rendered");
         benchmark::DoNotOptimize(picture.pixels);
     }
     state.SetItemsProcessed(state.iterations());  // frames per second
@@ -86,7 +88,8 @@ void BM_SessionCpu(benchmark::State& state) {
     CSoftwareAudioOutput audio;
     CPlayerSession session(audio, nullptr);
     session.SetURL(("rtsp://" + address + "/live").c_str());
-    for (int i = 0; i < 500 && session.Status() != 0; ++i) platform::SleepMs(10);
+    for (int i = 0; i < 500 && session.Status() != 0; ++i)
+        platform::SleepMs(10);
     double cpuPercent = 0;
     for (auto _ : state) {
         const std::clock_t cpuStart = std::clock();
@@ -97,8 +100,8 @@ void BM_SessionCpu(benchmark::State& state) {
             platform::SleepMs(40);
         }
         const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
-        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                          wallStart).count();
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
         cpuPercent = 100.0 * cpu / wall;
     }
     state.counters["cpu_percent"] = cpuPercent;
@@ -111,4 +114,11 @@ BENCHMARK(BM_SessionCpu)->Iterations(1)->Unit(benchmark::kSecond);
 }  // namespace
 }  // namespace fluxmere
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    // The processor variant, chosen as the module does when it is loaded.
+    fluxmere::SelectProcessorVariant();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

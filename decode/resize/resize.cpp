@@ -8,13 +8,39 @@
 
 namespace fluxmere {
 
-// Every processor variant runs the generic code for now.
+namespace {
+
+// The whole primitive with the kernels of one build: checks and plan, then the kernels.
+template <resize::RunFn* kRun>
+int32_t ResizeWith(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t srcStride,
+                   int32_t roiX, int32_t roiY, int32_t roiWidth, int32_t roiHeight, uint8_t* dst,
+                   int32_t dstStride, int32_t dstWidth, int32_t dstHeight, double xFactor,
+                   double yFactor, int32_t interpolation, void* work, size_t workBytes) {
+    resize::Plan plan;
+    const int32_t status =
+        resize::MakePlan(src, srcWidth, srcHeight, srcStride, roiX, roiY, roiWidth, roiHeight, dst,
+                         dstStride, dstWidth, dstHeight, xFactor, yFactor, interpolation, &plan);
+    if (status != StatusOk) {
+        return status;
+    }
+    return kRun(plan, work, workBytes);
+}
+
+}  // namespace
+
+// The generic kernels serve variants 0 to 4; the wide-vector slot has them built for AVX2.
+#if FLUXMERE_X86_VARIANTS
+constexpr ResizeRGBFn* kWideResize = ResizeWith<resize::avx2::Run>;
+#else
+constexpr ResizeRGBFn* kWideResize = ResizeWith<resize::generic::Run>;
+#endif
 const PrimitiveVariants<ResizeRGBFn> kResizeRGBVariants = {{
-    resize::ResizeRGBGeneric,
-    resize::ResizeRGBGeneric,
-    resize::ResizeRGBGeneric,
-    resize::ResizeRGBGeneric,
-    resize::ResizeRGBGeneric,
+    ResizeWith<resize::generic::Run>,
+    ResizeWith<resize::generic::Run>,
+    ResizeWith<resize::generic::Run>,
+    ResizeWith<resize::generic::Run>,
+    ResizeWith<resize::generic::Run>,
+    kWideResize,
 }};
 
 int32_t ResizeRGB(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t srcStride,

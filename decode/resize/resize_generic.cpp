@@ -1,3 +1,8 @@
+// The resize kernels, written for the compiler's vectoriser. The same source is compiled once
+// more for AVX2 (decode/x86/resize_avx2.cpp, with FLUXMERE_RESIZE_KERNELS set to avx2): floats
+// are only multiplied and added in the order written (no fused multiply-add), so the wider
+// vectors compute exactly the same values.
+
 #include <cstdlib>
 #include <cstring>
 
@@ -5,7 +10,11 @@
 #include "decode/resize/resize_generic.h"
 #include "decode/status.h"
 
-namespace fluxmere::resize {
+#ifndef FLUXMERE_RESIZE_KERNELS
+#define FLUXMERE_RESIZE_KERNELS generic
+#endif
+
+namespace fluxmere::resize::FLUXMERE_RESIZE_KERNELS {
 namespace {
 
 const uint8_t* SourceRow(const Plan& plan, int32_t row) {
@@ -151,9 +160,66 @@ void CubicColumn(float* const* h, const float* c, ptrdiff_t values, uint8_t* out
     }
 }
 
+// Which of its four samples a position takes when its weights are all 0 but one 1 (a factor of
+// 1 puts every position on a sample: the cubic through four samples evaluated at one of them is
+// that sample, exactly, also in float); -1 when the position needs interpolation.
+int SelectedTap(const float* c) {
+    int ones = 0, zeros = 0, at = 0;
+    for (int k = 0; k < 4; ++k) {
+        ones += c[k] == 1.0f;
+        zeros += c[k] == 0.0f;
+        at = c[k] == 1.0f ? k : at;
+    }
+    return ones == 1 && zeros == 3 ? at : -1;
+}
+
+bool OnlySelects(const float* weights4, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (SelectedTap(weights4 + 4 * static_cast<ptrdiff_t>(i)) < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Turns the first samples of positions that only select into the selected samples.
+void ToSelected(int32_t* first, const float* weights4, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        first[i] += SelectedTap(weights4 + 4 * static_cast<ptrdiff_t>(i));
+    }
+}
+
+// Both axes only select samples: the destination is a copy of source pixels, row by row a
+// plain copy where the columns are consecutive.
+void CopySelected(const Plan& plan, const int32_t* rows, const int32_t* columns) {
+    const int32_t width = plan.x.used;
+    bool consecutive = true;
+    for (int32_t j = 1; j < width; ++j) {
+        consecutive = consecutive && columns[j] == columns[0] + j;
+    }
+    for (int32_t i = 0; i < plan.y.used; ++i) {
+        const uint8_t* in = SourceRow(plan, rows[i]);
+        uint8_t* out = DestinationRow(plan, i);
+        if (consecutive) {
+            std::memcpy(out, in + static_cast<ptrdiff_t>(columns[0]) * 3,
+                        static_cast<size_t>(width) * 3);
+            continue;
+        }
+        for (ptrdiff_t j = 0; j < width; ++j) {
+            std::memcpy(out + 3 * j, in + static_cast<ptrdiff_t>(columns[j]) * 3, 3);
+        }
+    }
+}
+
 void RunCubic(const Plan& plan, const CubicWork& w) {
     CubicTaps(plan.x, w.colFirst, w.colWeights);
     CubicTaps(plan.y, w.rowFirst, w.rowWeights);
+    if (OnlySelects(w.colWeights, plan.x.used) && OnlySelects(w.rowWeights, plan.y.used)) {
+        ToSelected(w.colFirst, w.colWeights, plan.x.used);
+        ToSelected(w.rowFirst, w.rowWeights, plan.y.used);
+        CopySelected(plan, w.rowFirst, w.colFirst);
+        return;
+    }
     const int32_t width = plan.x.used;
     int32_t spanFirst = w.colFirst[0];
     int32_t spanLast = w.colFirst[0];
@@ -176,7 +242,7 @@ void RunCubic(const Plan& plan, const CubicWork& w) {
 
 }  // namespace
 
-int32_t RunGeneric(const Plan& plan, void* work, size_t workBytes) {
+int32_t Run(const Plan& plan, void* work, size_t workBytes) {
     const int32_t span = plan.x.imageLength;
     const size_t needed = WorkBytesFor(plan.mode, span, plan.x.used, plan.y.used);
     if (needed == SIZE_MAX) {
@@ -217,19 +283,4 @@ int32_t RunGeneric(const Plan& plan, void* work, size_t workBytes) {
     return arena.Ok() ? StatusOk : StatusNoMemory;
 }
 
-int32_t ResizeRGBGeneric(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t srcStride,
-                         int32_t roiX, int32_t roiY, int32_t roiWidth, int32_t roiHeight,
-                         uint8_t* dst, int32_t dstStride, int32_t dstWidth, int32_t dstHeight,
-                         double xFactor, double yFactor, int32_t interpolation, void* work,
-                         size_t workBytes) {
-    Plan plan;
-    const int32_t status =
-        MakePlan(src, srcWidth, srcHeight, srcStride, roiX, roiY, roiWidth, roiHeight, dst,
-                 dstStride, dstWidth, dstHeight, xFactor, yFactor, interpolation, &plan);
-    if (status != StatusOk) {
-        return status;
-    }
-    return RunGeneric(plan, work, workBytes);
-}
-
-}  // namespace fluxmere::resize
+}  // namespace fluxmere::resize::FLUXMERE_RESIZE_KERNELS

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decode/jpeg_decoder.h"
+#include "tests/decode/decode_paths.h"
 #include "tests/decode/scan_writer.h"
 
 namespace fluxmere {
@@ -300,6 +301,39 @@ TEST(JpegDecoder, BoundedRandomPayloadsStayInBounds) {
             f.Decode(bytes);
         }
     }
+}
+
+// The fast path hands every unusual input to the primitives: both paths must leave the same
+// planes and report the same status, on intact, damaged and random payloads of many shapes.
+TEST(JpegDecoder, FastPathMatchesThePrimitives) {
+    std::mt19937 random(18);
+    const int32_t sizes[][2] = {{16, 8}, {100, 20}, {48, 16}, {352, 32}, {8, 100}};
+    int failures = 0, successes = 0;
+    for (int round = 0; round < 600; ++round) {
+        const auto& size = sizes[round % 5];
+        const int32_t mcus =
+            static_cast<int32_t>(RoundedWidth(size[0]) / 16) * (size[1] / 8);
+        std::vector<uint8_t> bytes;
+        if (round % 10 == 9) {
+            bytes.resize(random() % 600);
+            for (auto& b : bytes) {
+                const uint32_t pick = random() % 8;
+                b = pick == 0 ? 0xFF : pick == 1 ? 0x00 : static_cast<uint8_t>(random());
+            }
+        } else {
+            // Sometimes fewer MCUs than the picture holds, so that the data runs out.
+            bytes = testing::RandomScan(random, round % 7 == 0 ? mcus / 2 + 1 : mcus);
+            testing::Damage(random, &bytes);
+        }
+        int32_t status = 0;
+        ASSERT_TRUE(testing::BothPathsAgree(size[0], size[1], bytes.data(),
+                                            static_cast<int32_t>(bytes.size()), &status))
+            << "round " << round;
+        ++(status == StatusOk ? successes : failures);
+    }
+    // Both outcomes were exercised.
+    EXPECT_GT(successes, 100);
+    EXPECT_GT(failures, 20);
 }
 
 }  // namespace

@@ -16,7 +16,33 @@ struct Picture422 {
     int chromaWidth() const { return (width + 1) / 2; }
 };
 
-inline Picture422 MakeScene(int width, int height, uint32_t seed, bool noise = false) {
+// Detail of a scene: light is a smooth scene with some texture, busy one full of fine detail
+// (foliage, gravel: heavy pictures of about 130 KB at 720 x 576), noise pure noise.
+enum class Detail { kLight, kBusy, kNoise };
+
+inline Picture422 MakeScene(int width, int height, uint32_t seed, bool noise = false);
+
+inline Picture422 MakeScene(int width, int height, uint32_t seed, Detail detail) {
+    if (detail != Detail::kBusy) {
+        return MakeScene(width, height, seed, detail == Detail::kNoise);
+    }
+    Picture422 p = MakeScene(width, height, seed, false);
+    std::mt19937 random(seed + 1);
+    auto jitter = [&](uint8_t v, int spread) {
+        const int value = v + static_cast<int>(random() % (2 * spread + 1)) - spread;
+        return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+    };
+    for (auto& v : p.y) {
+        v = jitter(v, 20);
+    }
+    for (size_t i = 0; i < p.cb.size(); ++i) {
+        p.cb[i] = jitter(p.cb[i], 6);
+        p.cr[i] = jitter(p.cr[i], 6);
+    }
+    return p;
+}
+
+inline Picture422 MakeScene(int width, int height, uint32_t seed, bool noise) {
     Picture422 p;
     p.width = width;
     p.height = height;

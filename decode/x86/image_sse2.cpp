@@ -3,30 +3,20 @@
 // 32-bit sum equals the generic one; pack-with-saturation then clamps to 0..255 exactly like
 // the clamp table (every sum lies inside the table's range).
 
-#include "decode/argument_checks.h"
-#include "decode/primitives_sse2.h"
-
-#if FLUXMERE_HAS_SSE2_VARIANTS
-
-#if defined(__i386__) && !defined(__SSE2__)
-#pragma GCC target("sse2")
-#endif
-
 #include <emmintrin.h>
 
 #include <cstddef>
 #include <cstring>
 
+#include "decode/argument_checks.h"
 #include "decode/colour_clamp.h"
+#include "decode/x86/primitives_sse2.h"
+#include "decode/x86/sse2_helpers.h"
 
 namespace fluxmere::sse2 {
 namespace {
 
 using namespace detail;
-
-inline __m128i Pair(int16_t a, int16_t b) {
-    return _mm_set_epi16(b, a, b, a, b, a, b, a);
-}
 
 // 76282 (y - 16) + 32768 for four pixels given as [y - 16, 1] pairs.
 inline __m128i LumaTerm(__m128i pairs) {
@@ -117,7 +107,8 @@ int32_t YCbCr422ToRGB(const uint8_t* const planes[3], const int32_t strides[3],
                       uint8_t* destination, int32_t destinationStride, int32_t width,
                       int32_t height) {
     const int32_t status = checks::YCbCr422ToRGB(planes, destination, width, height);
-    if (status != StatusOk) return status;
+    if (status != StatusOk)
+        return status;
     for (int32_t row = 0; row < height; ++row) {
         const uint8_t* y = planes[0] + static_cast<ptrdiff_t>(row) * strides[0];
         const uint8_t* cb = planes[1] + static_cast<ptrdiff_t>(row) * strides[1];
@@ -135,5 +126,3 @@ int32_t YCbCr422ToRGB(const uint8_t* const planes[3], const int32_t strides[3],
 }
 
 }  // namespace fluxmere::sse2
-
-#endif  // FLUXMERE_HAS_SSE2_VARIANTS

@@ -1,4 +1,4 @@
-#include "tests/resize/resize_reference.h"
+#include "tests/decode/resize_reference.h"
 
 #include <cstddef>
 #include <vector>

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "decode/status.h"
-#include "tests/resize/resize_reference.h"
+#include "tests/decode/resize_reference.h"
 
 namespace fluxmere {
 namespace {
@@ -427,23 +427,58 @@ TEST(ResizeRGB, WorkAreaGivesTheSameResults) {
 
 TEST(ResizeRGB, EveryVariantMatchesTheGenericOne) {
     std::mt19937 rng(11);
+    struct Case {
+        int32_t dstWidth, dstHeight, roiX, roiY;
+        double xFactor, yFactor;
+    };
+    // Scaling both ways, and a factor of 1 on both axes or on one (positions on samples).
+    const Case cases[] = {{53, 61, 0, 0, 53.0 / 37, 61.0 / 29},
+                          {37, 29, 0, 0, 1.0, 1.0},
+                          {30, 20, 4, 3, 1.0, 1.0},
+                          {37, 61, 0, 0, 1.0, 61.0 / 29},
+                          {20, 29, 0, 0, 20.0 / 37, 1.0}};
     for (int32_t mode : {NearestMode, LinearMode, CubicMode}) {
-        const Image src = RandomImage(rng, 37, 29, 2);
-        Image expected(53, 61);
-        const ResizeArgs a = WholeImage(src, expected, 53.0 / 37, 61.0 / 29, mode);
-        ASSERT_EQ(
-            kResizeRGBVariants.variant[0](a.src, a.srcWidth, a.srcHeight, a.srcStride, 0, 0,
-                                          a.roiWidth, a.roiHeight, a.dst, a.dstStride, a.dstWidth,
-                                          a.dstHeight, a.xFactor, a.yFactor, mode, nullptr, 0),
-            StatusOk);
-        for (int v = 1; v < kVariantCount; ++v) {
-            Image got(53, 61);
-            EXPECT_EQ(kResizeRGBVariants.variant[v](a.src, a.srcWidth, a.srcHeight, a.srcStride, 0,
-                                                    0, a.roiWidth, a.roiHeight, got.bytes.data(),
-                                                    a.dstStride, a.dstWidth, a.dstHeight, a.xFactor,
-                                                    a.yFactor, mode, nullptr, 0),
-                      StatusOk);
-            EXPECT_EQ(got.bytes, expected.bytes) << "variant " << v << " mode " << mode;
+        for (const Case& c : cases) {
+            const Image src = RandomImage(rng, 37, 29, 2);
+            Image expected(c.dstWidth, c.dstHeight);
+            auto call = [&](int slot, Image& out) {
+                return kResizeRGBVariants.variant[slot](
+                    src.bytes.data(), src.width, src.height, src.stride, c.roiX, c.roiY, src.width,
+                    src.height, out.bytes.data(), out.stride, out.width, out.height, c.xFactor,
+                    c.yFactor, mode, nullptr, 0);
+            };
+            ASSERT_EQ(call(0, expected), StatusOk);
+            for (int v = 1; v < kImplementationCount; ++v) {
+                if (!SlotRunsHere(v))
+                    continue;
+                Image got(c.dstWidth, c.dstHeight);
+                EXPECT_EQ(call(v, got), StatusOk);
+                EXPECT_EQ(got.bytes, expected.bytes)
+                    << "slot " << v << " mode " << mode << " to " << c.dstWidth;
+            }
+        }
+    }
+}
+
+// A factor of 1 puts every cubic position on a sample: the region comes out as an exact copy.
+TEST(ResizeRGB, CubicAtFactorOneCopiesTheRegion) {
+    std::mt19937 rng(12);
+    const Image src = RandomImage(rng, 40, 30, 5);
+    for (auto [x, y, w, h] :
+         {std::array{0, 0, 40, 30}, std::array{5, 7, 20, 13}, std::array{30, 20, 10, 10}}) {
+        Image dst(w, h, 2);
+        ResizeArgs a = WholeImage(src, dst, 1.0, 1.0, CubicMode);
+        a.roiX = x;
+        a.roiY = y;
+        a.roiWidth = w;
+        a.roiHeight = h;
+        ASSERT_EQ(ResizeRGB(a.src, a.srcWidth, a.srcHeight, a.srcStride, a.roiX, a.roiY, a.roiWidth,
+                            a.roiHeight, a.dst, a.dstStride, a.dstWidth, a.dstHeight, 1.0, 1.0,
+                            CubicMode),
+                  StatusOk);
+        for (int32_t row = 0; row < h; ++row) {
+            ASSERT_EQ(0, std::memcmp(dst.Pixel(0, row), src.Pixel(x, y + row), size_t(w) * 3))
+                << "region " << x << "," << y << " row " << row;
         }
     }
 }

@@ -2,25 +2,17 @@
 // products come from pmaddwd on interleaved pairs, with every constant split so that both
 // factors fit 16 bits; sums wrap modulo 2^32 exactly like the generic variant's.
 
-#include "decode/argument_checks.h"
-#include "decode/primitives_sse2.h"
-
-#if FLUXMERE_HAS_SSE2_VARIANTS
-
-#if defined(__i386__) && !defined(__SSE2__)
-#pragma GCC target("sse2")
-#endif
-
 #include <emmintrin.h>
 
 #include <cstddef>
 
+#include "decode/argument_checks.h"
+#include "decode/block_transform.h"
+#include "decode/x86/primitives_sse2.h"
+#include "decode/x86/sse2_helpers.h"
+
 namespace fluxmere::sse2 {
 namespace {
-
-inline __m128i Pair(int16_t a, int16_t b) {
-    return _mm_set_epi16(b, a, b, a, b, a, b, a);
-}
 
 // Low 32 bits of a 32 x 32-bit product in each lane.
 inline __m128i MulLo32(__m128i a, __m128i b) {
@@ -73,17 +65,67 @@ inline void HalfTransform(__m128i p04, __m128i p26, __m128i p35, __m128i p17, __
     y[4] = _mm_srai_epi32(_mm_sub_epi32(e0m2, v), kShift);
 }
 
+// The same when inputs 4..7 are zero, from the pairs [x0, x2] and [x1, x3]: the sums regrouped
+// so that each output needs fewer products (17734 = 2 x 8867), equal modulo 2^32.
+template <int kShift>
+inline void HalfTransform4(__m128i p02, __m128i p13, __m128i round, __m128i y[8]) {
+    const __m128i e02 =
+        _mm_add_epi32(_mm_slli_epi32(_mm_madd_epi16(p02, Pair(16384, 21407)), 1), round);
+    const __m128i e0m2 =
+        _mm_add_epi32(_mm_slli_epi32(_mm_madd_epi16(p02, Pair(16384, -21407)), 1), round);
+    const __m128i e13 =
+        _mm_add_epi32(_mm_slli_epi32(_mm_madd_epi16(p02, Pair(16384, 8867)), 1), round);
+    const __m128i e1m3 =
+        _mm_add_epi32(_mm_slli_epi32(_mm_madd_epi16(p02, Pair(16384, -8867)), 1), round);
+    const __m128i pq = _mm_madd_epi16(p13, Pair(32139, 27246));
+    const __m128i rt = _mm_madd_epi16(p13, Pair(6393, -18205));
+    const __m128i a = _mm_madd_epi16(p13, Pair(32139, -27246));
+    const __m128i b = _mm_madd_epi16(p13, Pair(6393, 18205));
+    const __m128i c2048 = _mm_set1_epi32(2048);
+    const __m128i u = MulLo32(_mm_srai_epi32(_mm_add_epi32(pq, c2048), 12), _mm_set1_epi32(5793));
+    const __m128i v = MulLo32(_mm_srai_epi32(_mm_add_epi32(rt, c2048), 12), _mm_set1_epi32(5793));
+    const __m128i apb = _mm_add_epi32(a, b);
+    const __m128i amb = _mm_sub_epi32(a, b);
+    y[0] = _mm_srai_epi32(_mm_add_epi32(e02, u), kShift);
+    y[7] = _mm_srai_epi32(_mm_sub_epi32(e02, u), kShift);
+    y[1] = _mm_srai_epi32(_mm_add_epi32(e13, apb), kShift);
+    y[6] = _mm_srai_epi32(_mm_sub_epi32(e13, apb), kShift);
+    y[2] = _mm_srai_epi32(_mm_add_epi32(e1m3, amb), kShift);
+    y[5] = _mm_srai_epi32(_mm_sub_epi32(e1m3, amb), kShift);
+    y[3] = _mm_srai_epi32(_mm_add_epi32(e0m2, v), kShift);
+    y[4] = _mm_srai_epi32(_mm_sub_epi32(e0m2, v), kShift);
+}
+
 // The transform of x[0..7] (eight lanes each), results truncated to 16 bits back into x.
-template <int kShift, int kRound>
+// kFourInputs: x[4..7] are zero. kLeftOnly: lanes 4..7 of every input are zero, so their outputs
+// are zero too (a transform of zeros rounds to 0) and only the left half is computed.
+template <int kShift, int kRound, bool kLeftOnly, bool kFourInputs>
 inline void Transform(__m128i x[8]) {
     const __m128i round = _mm_set1_epi32(kRound);
     __m128i lo[8], hi[8];
-    HalfTransform<kShift>(_mm_unpacklo_epi16(x[0], x[4]), _mm_unpacklo_epi16(x[2], x[6]),
-                          _mm_unpacklo_epi16(x[3], x[5]), _mm_unpacklo_epi16(x[1], x[7]), round,
-                          lo);
-    HalfTransform<kShift>(_mm_unpackhi_epi16(x[0], x[4]), _mm_unpackhi_epi16(x[2], x[6]),
-                          _mm_unpackhi_epi16(x[3], x[5]), _mm_unpackhi_epi16(x[1], x[7]), round,
-                          hi);
+    if (kFourInputs) {
+        HalfTransform4<kShift>(_mm_unpacklo_epi16(x[0], x[2]), _mm_unpacklo_epi16(x[1], x[3]),
+                               round, lo);
+    } else {
+        HalfTransform<kShift>(_mm_unpacklo_epi16(x[0], x[4]), _mm_unpacklo_epi16(x[2], x[6]),
+                              _mm_unpacklo_epi16(x[3], x[5]), _mm_unpacklo_epi16(x[1], x[7]), round,
+                              lo);
+    }
+    if (kLeftOnly) {
+        for (int k = 0; k < 8; ++k) {
+            x[k] =
+                _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(lo[k], 16), 16), _mm_setzero_si128());
+        }
+        return;
+    }
+    if (kFourInputs) {
+        HalfTransform4<kShift>(_mm_unpackhi_epi16(x[0], x[2]), _mm_unpackhi_epi16(x[1], x[3]),
+                               round, hi);
+    } else {
+        HalfTransform<kShift>(_mm_unpackhi_epi16(x[0], x[4]), _mm_unpackhi_epi16(x[2], x[6]),
+                              _mm_unpackhi_epi16(x[3], x[5]), _mm_unpackhi_epi16(x[1], x[7]), round,
+                              hi);
+    }
     for (int k = 0; k < 8; ++k) {
         x[k] = Truncate16(lo[k], hi[k]);
     }
@@ -108,6 +150,25 @@ inline void Transpose8x8(__m128i m[8]) {
     m[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
+// Both passes with the shortcuts the zero rows (rowsZero: rows 4..7) and zero columns
+// (columnsZero: columns 4..7) of the dequantised block allow; the columns pass leaves the block
+// transposed, so zero columns become zero inputs 4..7 of the row pass.
+template <bool kRowsZero, bool kColumnsZero>
+inline void BothPasses(__m128i rows[8]) {
+    Transform<12, 2048, kColumnsZero, kRowsZero>(rows);
+    Transpose8x8(rows);
+    Transform<21, 1048576, false, kColumnsZero>(rows);
+    Transpose8x8(rows);
+}
+
+inline void InverseTransform(__m128i rows[8], bool rowsZero, bool columnsZero) {
+    if (rowsZero) {
+        columnsZero ? BothPasses<true, true>(rows) : BothPasses<true, false>(rows);
+    } else {
+        columnsZero ? BothPasses<false, true>(rows) : BothPasses<false, false>(rows);
+    }
+}
+
 // coefficient x quantiser saturated to 16 bits, for eight lanes (quantisers are unsigned).
 inline __m128i Dequantise(__m128i c, __m128i q) {
     const __m128i low = _mm_mullo_epi16(c, q);
@@ -122,7 +183,8 @@ inline __m128i Dequantise(__m128i c, __m128i q) {
 int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stride,
                         const uint16_t* quant) {
     const int32_t status = checks::InverseDctBlock(block, destination, stride, quant);
-    if (status != StatusOk) return status;
+    if (status != StatusOk)
+        return status;
     __m128i rows[8];
     for (int r = 0; r < 8; ++r) {
         rows[r] = Dequantise(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r)),
@@ -135,12 +197,7 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
     }
     if (_mm_movemask_epi8(_mm_cmpeq_epi16(acTerms, _mm_setzero_si128())) == 0xFFFF) {
         const int16_t dc = static_cast<int16_t>(_mm_cvtsi128_si32(rows[0]));
-        const int16_t column = static_cast<int16_t>(static_cast<uint32_t>(dc) << 3);
-        const int32_t value =
-            static_cast<int32_t>(static_cast<uint32_t>(column) * 32768u + 1048576u) >> 21;
-        const __m128i pixel = _mm_packus_epi16(
-            _mm_adds_epi16(_mm_set1_epi16(static_cast<int16_t>(value)), _mm_set1_epi16(128)),
-            _mm_setzero_si128());
+        const __m128i pixel = _mm_set1_epi8(static_cast<char>(DcOnlyPixel(dc)));
         for (int r = 0; r < 8; ++r) {
             _mm_storel_epi64(
                 reinterpret_cast<__m128i*>(destination + static_cast<ptrdiff_t>(r) * stride),
@@ -148,10 +205,15 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
         }
         return StatusOk;
     }
-    Transform<12, 2048>(rows);  // columns: lanes are columns, vectors rows
-    Transpose8x8(rows);
-    Transform<21, 1048576>(rows);  // rows: lanes are rows, vectors columns
-    Transpose8x8(rows);
+    // Columns first: lanes are columns, vectors rows. Most blocks carry no terms in rows 4..7 or
+    // columns 4..7: shorter passes then.
+    const __m128i lowerRows =
+        _mm_or_si128(_mm_or_si128(rows[4], rows[5]), _mm_or_si128(rows[6], rows[7]));
+    const __m128i any = _mm_or_si128(acTerms, _mm_or_si128(lowerRows, rows[0]));
+    const __m128i zero = _mm_setzero_si128();
+    InverseTransform(
+        rows, _mm_movemask_epi8(_mm_cmpeq_epi32(lowerRows, zero)) == 0xFFFF,
+        _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_unpackhi_epi64(any, any), zero)) == 0xFFFF);
     const __m128i bias = _mm_set1_epi16(128);
     for (int r = 0; r < 8; ++r) {
         const __m128i pixels = _mm_packus_epi16(_mm_adds_epi16(rows[r], bias), rows[r]);
@@ -161,6 +223,10 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
     return StatusOk;
 }
 
-}  // namespace fluxmere::sse2
+void InverseDctPair(const int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
+                    const uint16_t* quant) {
+    InverseDctBlock(blocks, first, stride, quant);
+    InverseDctBlock(blocks + 64, second, stride, quant);
+}
 
-#endif  // FLUXMERE_HAS_SSE2_VARIANTS
+}  // namespace fluxmere::sse2

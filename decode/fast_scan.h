@@ -1,0 +1,219 @@
+#pragma once
+// The picture decoder's fast path through the entropy-coded data: a whole-scan bit reader with a
+// word-sized buffer and decode tables that resolve most codes, with their run and value, in one
+// look-up. It decodes exactly what DecodeHuffmanBlock decodes, but only the common case: when it
+// meets a marker, the end of the data or a code that is no code of the table, it gives up, and
+// the caller decodes the MCU again (and the rest of the picture) through the primitives, from
+// the reader state that PrimitiveState reports. That makes every unusual input the primitives'
+// business, so both paths give the same planes and the same status for every input.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "decode/jpeg_tables.h"
+
+namespace fluxmere::fast {
+
+// Codes up to this many bits are resolved by one look-up.
+constexpr int kLookaheadBits = 10;
+
+// A look-up entry: bits 0..4 the bits to consume (the code, plus the value bits when the value
+// is included), bits 5..8 the value bits still to read, bits 9..12 the zero run, bit 13 end of
+// block, bits 16..31 the value (signed; nonzero exactly when it is included, except for DC
+// differences of category 0). An entry of 0 means the code is longer than the look-up.
+namespace entry {
+constexpr uint32_t kSizeShift = 5;
+constexpr uint32_t kRunShift = 9;
+constexpr uint32_t kEndOfBlock = 1u << 13;
+constexpr uint32_t kValueShift = 16;
+inline uint32_t Consumed(uint32_t e) {
+    return e & 31;
+}
+inline uint32_t Size(uint32_t e) {
+    return (e >> kSizeShift) & 15;
+}
+inline uint32_t Run(uint32_t e) {
+    return (e >> kRunShift) & 15;
+}
+inline int32_t Value(uint32_t e) {
+    return static_cast<int32_t>(e) >> kValueShift;
+}
+}  // namespace entry
+
+struct HuffmanLookup {
+    uint32_t lookahead[1 << kLookaheadBits];
+    // Canonical decoding of the longer codes, by length 1..16 (maxCode -1: no code that long).
+    int32_t maxCode[17];
+    int32_t minCode[17];
+    int32_t valuePointer[17];
+    uint8_t values[256];
+};
+
+// Builds the look-up for a DC table (symbols are value sizes) or an AC table (run and size).
+// False for BITS/HUFFVAL that do not form a table (more than 256 codes or an overfull length).
+bool BuildHuffmanLookup(const uint8_t* bits, const uint8_t* values, bool ac, HuffmanLookup* lookup);
+
+// The entry of a symbol whose code has codeLength bits, value not included.
+uint32_t EntryForSymbol(uint32_t symbol, int32_t codeLength, bool ac);
+
+using BitWord = std::conditional_t<sizeof(void*) >= 8, uint64_t, uint32_t>;
+constexpr int kWordBits = static_cast<int>(sizeof(BitWord) * 8);
+
+inline BitWord LoadBigEndian(const uint8_t* bytes) {
+    BitWord word;
+    std::memcpy(&word, bytes, sizeof word);
+    if constexpr (sizeof(BitWord) == 8) {
+        return __builtin_bswap64(word);
+    } else {
+        return __builtin_bswap32(word);
+    }
+}
+
+// Whether any byte of the word is 0xFF.
+inline bool HasFFByte(BitWord word) {
+    constexpr BitWord kOnes = static_cast<BitWord>(~static_cast<BitWord>(0)) / 255;
+    const BitWord inverted = ~word;
+    return ((inverted - kOnes) & word & (kOnes << 7)) != 0;
+}
+
+#if defined(__GNUC__)
+#define FLUXMERE_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define FLUXMERE_ALWAYS_INLINE inline
+#endif
+
+// The reader's position: kept in locals by the decoding loop, so that it lives in registers.
+struct BitState {
+    const uint8_t* next;  // the next byte to read
+    BitWord bits;         // unread bits, the oldest highest; the bits below count are zero
+    int count;            // number of unread bits; -1 once the data ran into a marker or its end
+};
+
+// The byte-by-byte refill, for data with a 0xFF byte ahead (stuffing, or a marker) or near its
+// end. Returns count -1 when it meets a marker or the end: the primitives then take over.
+BitState RefillSlowly(const uint8_t* next, BitWord bits, int count, const uint8_t* end);
+
+// Makes at least n (at most kWordBits - 7) bits available; false once the data ran into a
+// marker or its end.
+FLUXMERE_ALWAYS_INLINE bool Ensure(BitState& s, const uint8_t* end, int n) {
+    if (s.count >= n) {
+        return true;
+    }
+    // Most data has no 0xFF in the next word: take all its bytes that fit at once.
+    if (end - s.next >= static_cast<ptrdiff_t>(sizeof(BitWord))) {
+        const BitWord word = LoadBigEndian(s.next);
+        if (!HasFFByte(word)) {
+            const int bytes = (kWordBits - s.count) >> 3;  // 1..sizeof(BitWord)
+            const int taken = bytes * 8;
+            const BitWord fresh = taken == kWordBits ? word : word >> (kWordBits - taken);
+            s.bits |= fresh << ((kWordBits - s.count) & 7);
+            s.count += taken;
+            s.next += bytes;
+            return true;
+        }
+    }
+    s = RefillSlowly(s.next, s.bits, s.count, end);
+    return s.count >= n;
+}
+
+FLUXMERE_ALWAYS_INLINE BitWord Peek(const BitState& s, int n) {
+    return s.bits >> (kWordBits - n);
+}
+
+FLUXMERE_ALWAYS_INLINE void Consume(BitState& s, int n) {
+    s.bits <<= n;
+    s.count -= n;
+}
+
+// n (1..15) value bits with EXTEND applied; needs n bits available.
+FLUXMERE_ALWAYS_INLINE int32_t Receive(BitState& s, int n) {
+    const int32_t v = static_cast<int32_t>(Peek(s, n));
+    Consume(s, n);
+    const int32_t topClear = ((v >> (n - 1)) & 1) ^ 1;
+    return v - (-topClear & ((1 << n) - 1));
+}
+
+// The state DecodeHuffmanBlock continues from, for a reader at state over data starting at
+// start: the whole unread bytes go back to the data (stepping back over 0xFF 0x00 stuffing and
+// fill bytes), a partly read byte stays buffered.
+void PrimitiveState(const BitState& state, const uint8_t* start, int32_t* bitPosition,
+                    uint32_t* bitBuffer, int32_t* bitCount);
+
+// The entry of a code longer than the look-up, found by its length; 0 when the bits are no
+// code of the table. Needs 16 bits available.
+uint32_t LongCodeEntry(BitWord bits, const HuffmanLookup& lookup, bool ac);
+
+// The entry of the next code, looked up or, for a longer code, found by its length; 0 when the
+// bits are no code of the table. Needs 16 bits available.
+FLUXMERE_ALWAYS_INLINE uint32_t NextEntry(const BitState& s, const HuffmanLookup& lookup, bool ac) {
+    const uint32_t e = lookup.lookahead[Peek(s, kLookaheadBits)];
+    if (e != 0) {
+        return e;
+    }
+    return LongCodeEntry(s.bits, lookup, ac);
+}
+
+// Bits to have available before each code: the code and, on 64-bit words, its value bits too.
+constexpr int kSymbolBits = kWordBits >= 64 ? 32 : 16;
+
+// Decodes one block into block (natural order, all zero on entry), exactly as
+// DecodeHuffmanBlock would. *hasAc tells whether any AC coefficient was stored. False when the
+// block must be left to the primitives (the block and predictor may then hold partial results).
+FLUXMERE_ALWAYS_INLINE bool DecodeBlock(BitState& reader, const uint8_t* end,
+                                        const HuffmanLookup& dc, const HuffmanLookup& ac,
+                                        int16_t* predictor, int16_t* block, bool* hasAc) {
+    if (!Ensure(reader, end, kSymbolBits)) {
+        return false;
+    }
+    uint32_t e = NextEntry(reader, dc, false);
+    if (e == 0) {
+        return false;
+    }
+    Consume(reader, static_cast<int>(entry::Consumed(e)));
+    int32_t difference = entry::Value(e);
+    if (const int size = static_cast<int>(entry::Size(e))) {
+        if (kWordBits < 64 && !Ensure(reader, end, size)) {
+            return false;
+        }
+        difference = Receive(reader, size);
+    }
+    *predictor = static_cast<int16_t>(static_cast<uint16_t>(*predictor + difference));
+    block[0] = *predictor;
+
+    bool stored = false;
+    for (int32_t k = 1; k < 64;) {
+        if (!Ensure(reader, end, kSymbolBits)) {
+            return false;
+        }
+        e = NextEntry(reader, ac, true);
+        if (e == 0) {
+            return false;
+        }
+        Consume(reader, static_cast<int>(entry::Consumed(e)));
+        k += static_cast<int32_t>(entry::Run(e));
+        int32_t value = entry::Value(e);
+        if (value == 0) {
+            const int size = static_cast<int>(entry::Size(e));
+            if (size == 0) {
+                if (e & entry::kEndOfBlock) {
+                    break;
+                }
+                ++k;  // sixteen zeros: the run of 15 and this one
+                continue;
+            }
+            if (kWordBits < 64 && !Ensure(reader, end, size)) {
+                return false;
+            }
+            value = Receive(reader, size);
+        }
+        block[jpeg::kZigzagToNatural[k]] = static_cast<int16_t>(value);
+        stored = true;
+        ++k;
+    }
+    *hasAc = stored;
+    return true;
+}
+
+}  // namespace fluxmere::fast

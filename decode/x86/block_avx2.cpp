@@ -1,0 +1,217 @@
+// AVX2 inverse DCT of two blocks at once: the SSE2 transform's arithmetic (the generic one,
+// exactly) with one block in each 128-bit half of the registers. Every step works within the
+// halves, so the two blocks never mix; the 32-bit products by 5793 use vpmulld.
+
+#include <immintrin.h>
+
+#include <cstddef>
+
+#include "decode/x86/primitives_avx2.h"
+
+namespace fluxmere::avx2 {
+namespace {
+
+inline __m256i Pair(int16_t a, int16_t b) {
+    return _mm256_set1_epi32(static_cast<int32_t>(
+        static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16 | static_cast<uint16_t>(a)));
+}
+
+// Low 32 bits of a 32 x 32-bit product in each lane.
+inline __m256i MulLo32(__m256i a, __m256i b) {
+    return _mm256_mullo_epi32(a, b);
+}
+
+inline __m256i Truncate16(__m256i lo, __m256i hi) {
+    lo = _mm256_srai_epi32(_mm256_slli_epi32(lo, 16), 16);
+    hi = _mm256_srai_epi32(_mm256_slli_epi32(hi, 16), 16);
+    return _mm256_packs_epi32(lo, hi);
+}
+
+template <int kShift>
+inline void HalfTransform(__m256i p04, __m256i p26, __m256i p35, __m256i p17, __m256i round,
+                          __m256i y[8]) {
+    const __m256i e0 = _mm256_slli_epi32(_mm256_madd_epi16(p04, Pair(16384, 16384)), 1);
+    const __m256i e1 = _mm256_slli_epi32(_mm256_madd_epi16(p04, Pair(16384, -16384)), 1);
+    const __m256i e2 = _mm256_slli_epi32(_mm256_madd_epi16(p26, Pair(21407, 8867)), 1);
+    const __m256i e3 = _mm256_add_epi32(_mm256_madd_epi16(p26, Pair(17734, -32768)),
+                                        _mm256_madd_epi16(p26, Pair(0, -10045)));
+    const __m256i p = _mm256_madd_epi16(p35, Pair(27246, 18205));
+    const __m256i r = _mm256_madd_epi16(p35, Pair(-18205, 27246));
+    const __m256i q = _mm256_madd_epi16(p17, Pair(32139, 6393));
+    const __m256i t = _mm256_madd_epi16(p17, Pair(6393, -32138));
+    const __m256i c2048 = _mm256_set1_epi32(2048);
+    const __m256i c5793 = _mm256_set1_epi32(5793);
+    const __m256i u = _mm256_mullo_epi32(
+        _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(p, q), c2048), 12), c5793);
+    const __m256i v = _mm256_mullo_epi32(
+        _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(r, t), c2048), 12), c5793);
+    const __m256i a = _mm256_sub_epi32(q, p);
+    const __m256i b = _mm256_sub_epi32(t, r);
+
+    const __m256i e02 = _mm256_add_epi32(_mm256_add_epi32(e0, e2), round);
+    const __m256i e0m2 = _mm256_add_epi32(_mm256_sub_epi32(e0, e2), round);
+    const __m256i e13 = _mm256_add_epi32(_mm256_add_epi32(e1, e3), round);
+    const __m256i e1m3 = _mm256_add_epi32(_mm256_sub_epi32(e1, e3), round);
+    const __m256i apb = _mm256_add_epi32(a, b);
+    const __m256i amb = _mm256_sub_epi32(a, b);
+    y[0] = _mm256_srai_epi32(_mm256_add_epi32(e02, u), kShift);
+    y[7] = _mm256_srai_epi32(_mm256_sub_epi32(e02, u), kShift);
+    y[1] = _mm256_srai_epi32(_mm256_add_epi32(e13, apb), kShift);
+    y[6] = _mm256_srai_epi32(_mm256_sub_epi32(e13, apb), kShift);
+    y[2] = _mm256_srai_epi32(_mm256_add_epi32(e1m3, amb), kShift);
+    y[5] = _mm256_srai_epi32(_mm256_sub_epi32(e1m3, amb), kShift);
+    y[3] = _mm256_srai_epi32(_mm256_add_epi32(e0m2, v), kShift);
+    y[4] = _mm256_srai_epi32(_mm256_sub_epi32(e0m2, v), kShift);
+}
+
+// The same when inputs 4..7 are zero, from the pairs [x0, x2] and [x1, x3]: the sums regrouped
+// so that each output needs fewer products (17734 = 2 x 8867), equal modulo 2^32.
+template <int kShift>
+inline void HalfTransform4(__m256i p02, __m256i p13, __m256i round, __m256i y[8]) {
+    const __m256i e02 =
+        _mm256_add_epi32(_mm256_slli_epi32(_mm256_madd_epi16(p02, Pair(16384, 21407)), 1), round);
+    const __m256i e0m2 =
+        _mm256_add_epi32(_mm256_slli_epi32(_mm256_madd_epi16(p02, Pair(16384, -21407)), 1), round);
+    const __m256i e13 =
+        _mm256_add_epi32(_mm256_slli_epi32(_mm256_madd_epi16(p02, Pair(16384, 8867)), 1), round);
+    const __m256i e1m3 =
+        _mm256_add_epi32(_mm256_slli_epi32(_mm256_madd_epi16(p02, Pair(16384, -8867)), 1), round);
+    const __m256i pq = _mm256_madd_epi16(p13, Pair(32139, 27246));
+    const __m256i rt = _mm256_madd_epi16(p13, Pair(6393, -18205));
+    const __m256i a = _mm256_madd_epi16(p13, Pair(32139, -27246));
+    const __m256i b = _mm256_madd_epi16(p13, Pair(6393, 18205));
+    const __m256i c2048 = _mm256_set1_epi32(2048);
+    const __m256i u =
+        MulLo32(_mm256_srai_epi32(_mm256_add_epi32(pq, c2048), 12), _mm256_set1_epi32(5793));
+    const __m256i v =
+        MulLo32(_mm256_srai_epi32(_mm256_add_epi32(rt, c2048), 12), _mm256_set1_epi32(5793));
+    const __m256i apb = _mm256_add_epi32(a, b);
+    const __m256i amb = _mm256_sub_epi32(a, b);
+    y[0] = _mm256_srai_epi32(_mm256_add_epi32(e02, u), kShift);
+    y[7] = _mm256_srai_epi32(_mm256_sub_epi32(e02, u), kShift);
+    y[1] = _mm256_srai_epi32(_mm256_add_epi32(e13, apb), kShift);
+    y[6] = _mm256_srai_epi32(_mm256_sub_epi32(e13, apb), kShift);
+    y[2] = _mm256_srai_epi32(_mm256_add_epi32(e1m3, amb), kShift);
+    y[5] = _mm256_srai_epi32(_mm256_sub_epi32(e1m3, amb), kShift);
+    y[3] = _mm256_srai_epi32(_mm256_add_epi32(e0m2, v), kShift);
+    y[4] = _mm256_srai_epi32(_mm256_sub_epi32(e0m2, v), kShift);
+}
+
+// The transform of x[0..7] (eight lanes each), results truncated to 16 bits back into x.
+// kFourInputs: x[4..7] are zero. kLeftOnly: lanes 4..7 of every input are zero, so their outputs
+// are zero too (a transform of zeros rounds to 0) and only the left half is computed.
+template <int kShift, int kRound, bool kLeftOnly, bool kFourInputs>
+inline void Transform(__m256i x[8]) {
+    const __m256i round = _mm256_set1_epi32(kRound);
+    __m256i lo[8], hi[8];
+    if (kFourInputs) {
+        HalfTransform4<kShift>(_mm256_unpacklo_epi16(x[0], x[2]), _mm256_unpacklo_epi16(x[1], x[3]),
+                               round, lo);
+    } else {
+        HalfTransform<kShift>(_mm256_unpacklo_epi16(x[0], x[4]), _mm256_unpacklo_epi16(x[2], x[6]),
+                              _mm256_unpacklo_epi16(x[3], x[5]), _mm256_unpacklo_epi16(x[1], x[7]),
+                              round, lo);
+    }
+    if (kLeftOnly) {
+        for (int k = 0; k < 8; ++k) {
+            x[k] = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_slli_epi32(lo[k], 16), 16),
+                                      _mm256_setzero_si256());
+        }
+        return;
+    }
+    if (kFourInputs) {
+        HalfTransform4<kShift>(_mm256_unpackhi_epi16(x[0], x[2]), _mm256_unpackhi_epi16(x[1], x[3]),
+                               round, hi);
+    } else {
+        HalfTransform<kShift>(_mm256_unpackhi_epi16(x[0], x[4]), _mm256_unpackhi_epi16(x[2], x[6]),
+                              _mm256_unpackhi_epi16(x[3], x[5]), _mm256_unpackhi_epi16(x[1], x[7]),
+                              round, hi);
+    }
+    for (int k = 0; k < 8; ++k) {
+        x[k] = Truncate16(lo[k], hi[k]);
+    }
+}
+
+inline void Transpose8x8(__m256i m[8]) {
+    const __m256i a0 = _mm256_unpacklo_epi16(m[0], m[1]), a1 = _mm256_unpackhi_epi16(m[0], m[1]);
+    const __m256i a2 = _mm256_unpacklo_epi16(m[2], m[3]), a3 = _mm256_unpackhi_epi16(m[2], m[3]);
+    const __m256i a4 = _mm256_unpacklo_epi16(m[4], m[5]), a5 = _mm256_unpackhi_epi16(m[4], m[5]);
+    const __m256i a6 = _mm256_unpacklo_epi16(m[6], m[7]), a7 = _mm256_unpackhi_epi16(m[6], m[7]);
+    const __m256i b0 = _mm256_unpacklo_epi32(a0, a2), b1 = _mm256_unpackhi_epi32(a0, a2);
+    const __m256i b2 = _mm256_unpacklo_epi32(a1, a3), b3 = _mm256_unpackhi_epi32(a1, a3);
+    const __m256i b4 = _mm256_unpacklo_epi32(a4, a6), b5 = _mm256_unpackhi_epi32(a4, a6);
+    const __m256i b6 = _mm256_unpacklo_epi32(a5, a7), b7 = _mm256_unpackhi_epi32(a5, a7);
+    m[0] = _mm256_unpacklo_epi64(b0, b4);
+    m[1] = _mm256_unpackhi_epi64(b0, b4);
+    m[2] = _mm256_unpacklo_epi64(b1, b5);
+    m[3] = _mm256_unpackhi_epi64(b1, b5);
+    m[4] = _mm256_unpacklo_epi64(b2, b6);
+    m[5] = _mm256_unpackhi_epi64(b2, b6);
+    m[6] = _mm256_unpacklo_epi64(b3, b7);
+    m[7] = _mm256_unpackhi_epi64(b3, b7);
+}
+
+// Both passes with the shortcuts the zero rows (rowsZero: rows 4..7) and zero columns
+// (columnsZero: columns 4..7) of the dequantised block allow; the columns pass leaves the block
+// transposed, so zero columns become zero inputs 4..7 of the row pass.
+template <bool kRowsZero, bool kColumnsZero>
+inline void BothPasses(__m256i rows[8]) {
+    Transform<12, 2048, kColumnsZero, kRowsZero>(rows);
+    Transpose8x8(rows);
+    Transform<21, 1048576, false, kColumnsZero>(rows);
+    Transpose8x8(rows);
+}
+
+inline void InverseTransform(__m256i rows[8], bool rowsZero, bool columnsZero) {
+    if (rowsZero) {
+        columnsZero ? BothPasses<true, true>(rows) : BothPasses<true, false>(rows);
+    } else {
+        columnsZero ? BothPasses<false, true>(rows) : BothPasses<false, false>(rows);
+    }
+}
+
+inline __m256i Dequantise(__m256i c, __m256i q) {
+    const __m256i low = _mm256_mullo_epi16(c, q);
+    const __m256i high =
+        _mm256_add_epi16(_mm256_mulhi_epi16(c, q), _mm256_and_si256(c, _mm256_srai_epi16(q, 15)));
+    return _mm256_packs_epi32(_mm256_unpacklo_epi16(low, high), _mm256_unpackhi_epi16(low, high));
+}
+
+}  // namespace
+
+void InverseDctPair(const int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
+                    const uint16_t* quant) {
+    __m256i rows[8];
+    for (int r = 0; r < 8; ++r) {
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r));
+        const __m256i c = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 8 * r))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 64 + 8 * r)), 1);
+        rows[r] = Dequantise(c, _mm256_broadcastsi128_si256(q));
+    }
+    // Most blocks carry no terms in rows 4..7 or columns 4..7 (of either block): shorter passes.
+    const __m256i lowerRows =
+        _mm256_or_si256(_mm256_or_si256(rows[4], rows[5]), _mm256_or_si256(rows[6], rows[7]));
+    const __m256i any = _mm256_or_si256(
+        lowerRows,
+        _mm256_or_si256(_mm256_or_si256(rows[0], rows[1]), _mm256_or_si256(rows[2], rows[3])));
+    InverseTransform(rows, _mm256_testz_si256(lowerRows, lowerRows) != 0,
+                     _mm256_testz_si256(any, _mm256_set_epi64x(-1, 0, -1, 0)) != 0);
+    const __m256i bias = _mm256_set1_epi16(128);
+    for (int r = 0; r < 8; r += 2) {
+        // Rows r and r + 1 of both blocks: bytes 0..7 and 8..15 of each half.
+        const __m256i pixels = _mm256_packus_epi16(_mm256_adds_epi16(rows[r], bias),
+                                                   _mm256_adds_epi16(rows[r + 1], bias));
+        const __m128i a = _mm256_castsi256_si128(pixels);
+        const __m128i b = _mm256_extracti128_si256(pixels, 1);
+        const ptrdiff_t at = static_cast<ptrdiff_t>(r) * stride;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(first + at), a);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(first + at + stride), _mm_unpackhi_epi64(a, a));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(second + at), b);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(second + at + stride),
+                         _mm_unpackhi_epi64(b, b));
+    }
+}
+
+}  // namespace fluxmere::avx2
