@@ -77,7 +77,10 @@ TEST(ControlLifeCycle, HundredViewersLeaveNothingBehind) {
     const DWORD handles = Handles();
     const SIZE_T memory = PrivateBytes();
     for (int i = 1; i < 100 && !HasFailure(); ++i) Cycle(container, url);
-    EXPECT_LE(ThreadsOfThisProcess(), threads) << "a viewer's thread is still running";
+    // The system's own worker threads (sound, thread pool) come and go on their own: give them
+    // a few seconds; a viewer's thread would stay.
+    EXPECT_TRUE(PumpUntil([&] { return ThreadsOfThisProcess() <= threads; }, 5000))
+        << ThreadsOfThisProcess() << " threads, " << threads << " after the first viewer";
     EXPECT_LE(Handles(), handles + 8) << "handles grow";
     EXPECT_LT(PrivateBytes(), memory + 8 * 1024 * 1024) << "memory grows";
     RecordProperty("private_growth_kb", std::to_string((PrivateBytes() - memory) / 1024));
