@@ -8,6 +8,7 @@
 
 #include "container/kelo.h"
 #include "container/kelo_writer.h"
+#include "device/picture_loop.h"
 #include "device/test_pattern.h"
 
 namespace fluxmere::device {
@@ -36,8 +37,8 @@ std::vector<uint8_t> ClipStreamHeader(const std::string& name) {
     CKeloTrack video;
     video.mediaKind = kKindVideo;
     video.codecCode = kCodecMjpa;
-    video.width = 352;
-    video.height = 288;
+    video.width = kClipPictureWidth;
+    video.height = kClipPictureHeight;
     video.videoDouble = 25.0;
     CKeloTrack audio;
     audio.mediaKind = kKindAudio;
@@ -69,7 +70,11 @@ CKeloMediaFrame ClipFrameHeader(bool video, uint32_t index) {
 }  // namespace
 
 ClipSource::ClipSource(const std::string& name, uint64_t size, uint32_t seed)
-    : remaining_(size), random_(SeedFor(name, seed)), name_(name) {}
+    : remaining_(size), name_(name) {
+    uint64_t random = SeedFor(name, seed);
+    firstPicture_ = static_cast<uint32_t>(SplitMix64(random) % kLoopPictures);
+    firstToneFrame_ = SplitMix64(random) % kSampleRate;
+}
 
 void ClipSource::NextPiece() {
     pieceOffset_ = 0;
@@ -79,21 +84,31 @@ void ClipSource::NextPiece() {
         return;
     }
     const bool video = blockIndex_ % 2 == 0;
-    CKeloMediaFrame header = ClipFrameHeader(video, blockIndex_ / 2);
+    const uint32_t frame = blockIndex_ / 2;
+    CKeloMediaFrame header = ClipFrameHeader(video, frame);
     ++blockIndex_;
     const uint64_t overhead = BlockSize(header, 0);
-    uint64_t payload = video ? 20000 + SplitMix64(random_) % 40000 : kToneSampleFrames * 4;
-    // The last block takes exactly what is left; a block that would leave less than one empty
-    // block's worth behind grows to the end instead. A remainder smaller than any block header
-    // (only possible in clips smaller than a stream header and one block) is filled with zeros.
+    const std::vector<uint8_t>& picture = LoopPicture(firstPicture_ + frame);
+    const uint64_t sound = kToneSampleFrames * 4;
+    uint64_t payload = video ? picture.size() : sound;
+    // The clip ends with a picture that takes all that is left: when after this picture and its
+    // sound there would be no room for the whole next picture, this picture's block grows to the
+    // end (its payload padded with zeros). Every picture of a clip is thus whole, except in clips
+    // too small for the first one; any remainder smaller than a block header (only possible in
+    // clips smaller than a stream header and one block) is filled with zeros.
     if (remaining_ < overhead) {
         piece_.assign(remaining_, 0);
         return;
     }
-    if (remaining_ < 2 * overhead + payload) {
+    if (video) {
+        const uint64_t next = LoopPicture(firstPicture_ + frame + 1).size();
+        if (remaining_ < 3 * overhead + payload + sound + next) {
+            payload = remaining_ - overhead;
+        }
+    } else if (remaining_ < overhead + payload) {
         payload = remaining_ - overhead;
     }
-    // The block is written in place: length, header, then the payload generated behind it.
+    // The block is written in place: length, header, then the payload behind it.
     header.payloadSize = static_cast<uint32_t>(payload);
     piece_.resize(overhead + payload);
     const size_t headerSize = overhead - 4;
@@ -101,12 +116,11 @@ void ClipSource::NextPiece() {
     WriteMediaFrameHeader(header, piece_.data() + 4, headerSize);
     uint8_t* data = piece_.data() + overhead;
     if (video) {
-        for (size_t i = 0; i < payload; i += 8) {
-            uint64_t r = SplitMix64(random_);
-            std::memcpy(data + i, &r, std::min<size_t>(8, payload - i));
-        }
+        const size_t copied = std::min<size_t>(payload, picture.size());
+        std::memcpy(data, picture.data(), copied);
+        std::memset(data + copied, 0, payload - copied);
     } else {
-        RenderTone(uint64_t{blockIndex_ / 2} * kToneSampleFrames, data, payload / 4);
+        RenderTone(firstToneFrame_ + uint64_t{frame} * kToneSampleFrames, data, payload / 4);
         std::memset(data + payload / 4 * 4, 0, payload % 4);
     }
 }

@@ -1,8 +1,10 @@
 #pragma once
 // The recorded clips the device exports. A clip is a kelo file: a stream header (version 3, a
-// "vide"/"mjpa" track and an "audi"/"p16S" track, the clip's name as a stream parameter) followed
-// by alternating video and audio blocks; its last block is sized so that the clip is exactly the
-// requested length. The bytes depend only on (name, size, seed), so a test can regenerate the
+// "vide"/"mjpa" track of 352 x 288 pictures at 25 per second and an "audi"/"p16S" track of
+// 48000 Hz stereo, the clip's name as a stream parameter) followed by alternating video and audio
+// blocks: real pictures of the moving test pattern (picture_loop.h) and the tone, each from a
+// point that name and seed choose. The last picture's block is sized so that the clip is exactly
+// the requested length. The bytes depend only on (name, size, seed), so a test can regenerate the
 // clip and compare a stored file with it byte for byte.
 
 #include <cstddef>
@@ -25,7 +27,8 @@ private:
     void NextPiece();
 
     uint64_t remaining_;  // clip bytes not yet handed out
-    uint64_t random_;     // generator state (splitmix64)
+    uint32_t firstPicture_ = 0;  // where in the picture loop the clip starts
+    uint64_t firstToneFrame_ = 0;  // and where in the tone
     uint32_t blockIndex_ = 0;
     std::vector<uint8_t> piece_;  // the stream header, then one block at a time
     size_t pieceOffset_ = 0;

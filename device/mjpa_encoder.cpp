@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include <jpeglib.h>
 
 #include "decode/jpeg_tables.h"
+#include "transcode/jpeg_frame_header.h"
 
 namespace fluxmere {
 namespace {
@@ -225,63 +227,23 @@ bool EncodeMjpaPayload(const RgbPicture& picture, std::vector<uint8_t>* payload)
            ExtractEntropyCodedData(jpeg.data(), jpeg.size(), payload);
 }
 
-namespace {
-
-void Put16(std::vector<uint8_t>* out, unsigned value) {
-    out->push_back(static_cast<uint8_t>(value >> 8));
-    out->push_back(static_cast<uint8_t>(value));
-}
-
-void PutHuffman(std::vector<uint8_t>* out, uint8_t classAndId, const uint8_t* bits,
-                const uint8_t* values, size_t count) {
-    out->insert(out->end(), {0xFF, 0xC4});
-    Put16(out, static_cast<unsigned>(2 + 1 + 16 + count));
-    out->push_back(classAndId);
-    out->insert(out->end(), bits, bits + 16);
-    out->insert(out->end(), values, values + count);
-}
-
-}  // namespace
-
 bool WrapMjpaPayload(const uint8_t* payload, size_t size, int width, int height,
                      std::vector<uint8_t>* jpeg) {
     if (jpeg == nullptr) {
         return false;
     }
     jpeg->clear();
-    if ((payload == nullptr && size != 0) || !ValidSize(width, height)) {
+    transcode::JpegFrameHeader header;
+    if ((payload == nullptr && size != 0) || !ValidSize(width, height) ||
+        !header.Build(width, height, false)) {
         return false;
     }
-    std::vector<uint8_t>& out = *jpeg;
-    out.insert(out.end(), {0xFF, 0xD8});
-    // DQT: two 8-bit tables in zigzag order.
-    out.insert(out.end(), {0xFF, 0xDB});
-    Put16(&out, 2 + 2 * 65);
-    out.push_back(0x00);
-    out.insert(out.end(), jpeg::kLumaQuantZigzag, jpeg::kLumaQuantZigzag + 64);
-    out.push_back(0x01);
-    out.insert(out.end(), jpeg::kChromaQuantZigzag, jpeg::kChromaQuantZigzag + 64);
-    // SOF0: 8-bit, three components, luma 2x1, chroma 1x1.
-    out.insert(out.end(), {0xFF, 0xC0});
-    Put16(&out, 17);
-    out.push_back(8);
-    Put16(&out, static_cast<unsigned>(height));
-    Put16(&out, static_cast<unsigned>(width));
-    out.insert(out.end(), {3, 1, 0x21, 0, 2, 0x11, 1, 3, 0x11, 1});
-    PutHuffman(&out, 0x00, jpeg::kLumaDcBits, jpeg::kLumaDcValues, sizeof jpeg::kLumaDcValues);
-    PutHuffman(&out, 0x10, jpeg::kLumaAcBits, jpeg::kLumaAcValues, sizeof jpeg::kLumaAcValues);
-    PutHuffman(&out, 0x01, jpeg::kChromaDcBits, jpeg::kChromaDcValues,
-               sizeof jpeg::kChromaDcValues);
-    PutHuffman(&out, 0x11, jpeg::kChromaAcBits, jpeg::kChromaAcValues,
-               sizeof jpeg::kChromaAcValues);
-    // SOS: all three components, full spectral range.
-    out.insert(out.end(), {0xFF, 0xDA});
-    Put16(&out, 12);
-    out.insert(out.end(), {3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0});
+    jpeg->assign(header.data(), header.data() + header.size());
     if (size != 0) {
-        out.insert(out.end(), payload, payload + size);
+        jpeg->insert(jpeg->end(), payload, payload + size);
     }
-    out.insert(out.end(), {0xFF, 0xD9});
+    jpeg->insert(jpeg->end(), std::begin(transcode::JpegFrameHeader::kEndOfImage),
+                 std::end(transcode::JpegFrameHeader::kEndOfImage));
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "module/download_wiring.h"
 
+#include "download/win32/transcode_handoff.h"
 #include "player/player_registry.h"
 
 namespace fluxmere {
@@ -7,6 +8,9 @@ namespace fluxmere {
 DownloadLinks ModuleDownloadLinks() {
     DownloadLinks links;
     links.notices = &PlayerRegistry::Process();
+    // The out-of-process transcoding engine, for jobs whose options ask for outputs.
+    static CTranscodeHandOff transcoder;
+    links.transcoder = &transcoder;
     return links;
 }
 

@@ -6,8 +6,9 @@
 namespace fluxmere {
 
 // The links of every download job the module starts: the jobs' notices go to the process's
-// player registry, which passes them on to the viewer of the same device. The download manager
-// window's job list and the transcoding hand-off are added here as they are built.
+// player registry, which passes them on to the viewer of the same device, and the transcoding
+// thread hands the file to the transcoding engine. The download manager window's job list is
+// added here as it is built.
 DownloadLinks ModuleDownloadLinks();
 
 }  // namespace fluxmere

@@ -26,6 +26,9 @@ public:
     // Bytes written or read; -1 on error. Write writes everything or fails.
     int64_t Write(const void* data, int64_t length);
     int64_t Read(void* buffer, int64_t length);
+    // Replaces bytes already in the file at offset (a size field written last, after the data
+    // it counts); the next Write goes on at the end of the file. True when all were written.
+    bool WriteAt(int64_t offset, const void* data, int64_t length);
     void Close();
 
 private:

@@ -8,5 +8,6 @@ int RunDevice(int argc, char** argv);  // argv[0] is the subcommand's name
 int RunView(int argc, char** argv);
 int RunFetch(int argc, char** argv);
 int RunDecode(int argc, char** argv);
+int RunConvert(int argc, char** argv);
 
 }  // namespace fluxmere::cli

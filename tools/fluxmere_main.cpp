@@ -18,6 +18,7 @@ void PrintUsage() {
         "  view     watch a device's live stream: status, snapshot (PNG), sound (WAV)\n"
         "  fetch    download a recorded clip into a .kelo file\n"
         "  decode   decode one Motion-JPEG payload into planes or a PNG\n"
+        "  convert  turn a recorded .kelo clip into a QuickTime movie (.mov)\n"
         "\n"
         "fluxmere COMMAND --help explains each command's flags.\n");
 }
@@ -41,6 +42,8 @@ int main(int argc, char** argv) {
         return RunFetch(argc - 1, argv + 1);
     if (command == "decode")
         return RunDecode(argc - 1, argv + 1);
+    if (command == "convert")
+        return RunConvert(argc - 1, argv + 1);
     std::fprintf(stderr, "fluxmere: unknown command '%s' (see fluxmere --help)\n", command.c_str());
     return 2;
 }

@@ -100,6 +100,23 @@ int64_t File::Read(void* buffer, int64_t length) {
     return done;
 }
 
+bool File::WriteAt(int64_t offset, const void* data, int64_t length) {
+    if (!IsOpen() || offset < 0 || length < 0 || (data == nullptr && length > 0))
+        return false;
+    const char* bytes = static_cast<const char*>(data);
+    int64_t done = 0;
+    while (done < length) {
+        const ssize_t n = pwrite(static_cast<int>(handle_), bytes + done,
+                                 static_cast<size_t>(length - done), offset + done);
+        if (n == -1 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
 void File::Close() {
     if (handle_ == kNoHandle)
         return;

@@ -80,6 +80,19 @@ int64_t File::Read(void* buffer, int64_t length) {
     return done;
 }
 
+bool File::WriteAt(int64_t offset, const void* data, int64_t length) {
+    if (!IsOpen() || offset < 0)
+        return false;
+    LARGE_INTEGER at;
+    at.QuadPart = offset;
+    LARGE_INTEGER end;
+    end.QuadPart = 0;
+    const bool written = SetFilePointerEx(Native(handle_), at, nullptr, FILE_BEGIN) &&
+                         Write(data, length) == length;
+    SetFilePointerEx(Native(handle_), end, nullptr, FILE_END);
+    return written;
+}
+
 void File::Close() {
     if (handle_ == kNoHandle)
         return;

@@ -5,12 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "container/kelo.h"
 #include "container/kelo_writer.h"
+#include "decode/dispatch.h"
+#include "decode/jpeg_decoder.h"
 #include "device/clip.h"
+#include "device/picture_loop.h"
+#include "device/studio_ycbcr.h"
 #include "device/test_pattern.h"
 
 namespace fluxmere::device {
@@ -100,7 +105,41 @@ TEST(DeviceClip, SameBytesOnEveryPlatform) {
     RenderTone(0, tone, 2);
     EXPECT_EQ(std::vector<uint8_t>(tone, tone + 8),
               (std::vector<uint8_t>{0, 0, 0, 0, 0x04, 0x14, 0x02, 0x0B}));
-    EXPECT_EQ(Fnv1a(GenerateClip("clip01", 3 << 20, 1)), 7155233728250731865ull);
+    EXPECT_EQ(Fnv1a(GenerateClip("clip01", 3 << 20, 1)), 10470139672319174970ull);
+}
+
+TEST(DeviceClip, PicturesAreTheTestPatternAsOurDecoderSeesIt) {
+    SelectProcessorVariant();
+    constexpr int kW = kClipPictureWidth, kH = kClipPictureHeight;
+    std::vector<uint8_t> rgb(kW * kH * 3);
+    std::vector<uint8_t> planes(kW * kH * 2);
+    uint8_t* pointers[3] = {planes.data(), planes.data() + kW * kH, planes.data() + kW * kH * 3 / 2};
+    struct alignas(8) {
+        int16_t values[256];
+    } work;
+    CJPEGDecoder decoder;
+    ASSERT_EQ(decoder.Configure(kW, kH, kW, work.values, {kW * kH, kW * kH / 2, kW * kH / 2}), 0);
+    StudioRangeConverter converter;
+    for (uint32_t i : {0u, 13u, kLoopPictures - 1}) {
+        SCOPED_TRACE(i);
+        std::vector<uint8_t> payload = LoopPicture(i);
+        EXPECT_EQ(payload, LoopPicture(i + kLoopPictures));
+        CCompressedSample sample;
+        sample.data = payload.data();
+        sample.size = static_cast<int32_t>(payload.size());
+        decoder.Decode(pointers, &sample);
+        RenderTestPattern(kW, kH, i, rgb.data());
+        const YCbCr422Picture source = converter.Convert({rgb.data(), kW, kH, kW * 3});
+        const uint8_t* expected[3] = {source.y, source.cb, source.cr};
+        const int sizes[3] = {kW * kH, kW * kH / 2, kW * kH / 2};
+        for (int p = 0; p < 3; ++p) {
+            int64_t total = 0;
+            for (int k = 0; k < sizes[p]; ++k) {
+                total += std::abs(int{pointers[p][k]} - int{expected[p][k]});
+            }
+            EXPECT_LT(static_cast<double>(total) / sizes[p], 2.0) << "plane " << p;
+        }
+    }
 }
 
 }  // namespace

@@ -56,6 +56,23 @@ TEST_F(FileTest, CreateAlwaysTruncatesAnExistingFile) {
     EXPECT_EQ(reader.Read(buffer, sizeof buffer), 2);
 }
 
+TEST_F(FileTest, WriteAtReplacesBytesAndWritingGoesOnAtTheEnd) {
+    File file;
+    ASSERT_TRUE(file.CreateAlways("platform_file_a.bin"));
+    ASSERT_EQ(file.Write("0123456789", 10), 10);
+    EXPECT_TRUE(file.WriteAt(2, "ab", 2));
+    ASSERT_EQ(file.Write("XY", 2), 2);
+    EXPECT_FALSE(file.WriteAt(-1, "a", 1));
+    file.Close();
+    EXPECT_FALSE(file.WriteAt(0, "a", 1));
+
+    File reader;
+    ASSERT_TRUE(reader.OpenForRead("platform_file_a.bin"));
+    char buffer[16] = {};
+    ASSERT_EQ(reader.Read(buffer, sizeof buffer), 12);
+    EXPECT_EQ(std::string(buffer, 12), "01ab456789XY");
+}
+
 TEST_F(FileTest, PathsUseTheBackslashSeparator) {
     File file;
     ASSERT_TRUE(file.CreateAlways(".\\platform_file_b.bin"));

@@ -12,9 +12,12 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/file_bytes.h"
+#include "tests/support/movie_probe.h"
 
 #include "decode/dispatch.h"
 #include "decode/jpeg_decoder.h"
+#include "container/kelo.h"
+#include "container/kelo_writer.h"
 #include "device/clip.h"
 #include "device/device.h"
 #include "device/mjpa_encoder.h"
@@ -32,10 +35,12 @@ struct ToolRun {
     std::string output;
 };
 
-// Runs the tool with arguments (a shell command line) and captures its standard output.
-ToolRun RunTool(const std::string& arguments) {
+// Runs the tool with arguments (a shell command line) and captures its standard output, and its
+// standard error after it when asked.
+ToolRun RunTool(const std::string& arguments, bool withErrors = false) {
     ToolRun run;
-    const std::string command = std::string(FLUXMERE_TOOL) + " " + arguments + " 2>/dev/null";
+    const std::string command =
+        std::string(FLUXMERE_TOOL) + " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         return run;
@@ -193,6 +198,76 @@ TEST_F(ToolTest, DecodePlanesMatchTheDecoder) {
     ASSERT_TRUE(PngSize(folder_ + "/frame.png", &width, &height));
     EXPECT_EQ(kWidth, width);
     EXPECT_EQ(kHeight, height);
+}
+
+// Whole pictures and sample frames of sound in the first `length` bytes of a clip.
+void CountClip(const std::vector<uint8_t>& clip, size_t length, int* pictures,
+               int64_t* soundFrames) {
+    *pictures = 0;
+    *soundFrames = 0;
+    CKelo stream;
+    ASSERT_TRUE(stream.ParseHeader(clip.data(), clip.size()));
+    size_t at = stream.bytesRead();
+    CKeloMediaFrame frame(stream.version);
+    while (at + 4 <= length) {
+        const uint32_t headerLength = LoadBE32(&clip[at]);
+        uint32_t payload = 0;
+        ASSERT_TRUE(frame.ParseHeader(&clip[at + 4], headerLength, &payload));
+        at += 4 + headerLength + payload;
+        if (at > length)
+            break;
+        if (frame.mediaKind == kKindVideo)
+            ++*pictures;
+        else
+            *soundFrames += payload / 4;
+    }
+}
+
+void WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+TEST_F(ToolTest, ConvertMakesAMovieOfTheDevicesClip) {
+    const std::vector<uint8_t> clip = device::GenerateClip("clip03", 3 * 1048576 + 777, 3);
+    const std::string kelo = folder_ + "/clip03.kelo";
+    WriteBytes(kelo, clip.data(), clip.size());
+    int pictures = 0;
+    int64_t soundFrames = 0;
+    CountClip(clip, clip.size(), &pictures, &soundFrames);
+    ASSERT_GT(pictures, 50);
+
+    const std::string movie = folder_ + "/clip03.mov";
+    const ToolRun run = RunTool("convert " + kelo + " " + movie, true);
+    EXPECT_EQ(0, run.status) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find(std::to_string(pictures) + " pictures"))
+        << run.output;
+    testing::ExpectMjpegMovie(movie, 352, 288, pictures, soundFrames);
+}
+
+TEST_F(ToolTest, ConvertSaysWhenTheClipWasCutOrIsNoClip) {
+    // Cut in the middle: a movie of the whole pictures before the cut, and status 1.
+    const std::vector<uint8_t> clip = device::GenerateClip("clip04", 1048576, 4);
+    const size_t cut = 700000;
+    const std::string kelo = folder_ + "/cut.kelo";
+    WriteBytes(kelo, clip.data(), cut);
+    int pictures = 0;
+    int64_t soundFrames = 0;
+    CountClip(clip, cut, &pictures, &soundFrames);
+    const std::string movie = folder_ + "/cut.mov";
+    ToolRun run = RunTool("convert " + kelo + " " + movie, true);
+    EXPECT_EQ(1, run.status) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("cut")) << run.output;
+    testing::ExpectMjpegMovie(movie, 352, 288, pictures, soundFrames);
+
+    // Not a clip: status 1, a clear message, no movie.
+    const std::string text = folder_ + "/notes.kelo";
+    WriteBytes(text, reinterpret_cast<const uint8_t*>("just some notes\n"), 16);
+    run = RunTool("convert " + text + " " + folder_ + "/notes.mov", true);
+    EXPECT_EQ(1, run.status) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("is not a kelo clip")) << run.output;
+    EXPECT_TRUE(testing::ReadFileBytes(folder_ + "/notes.mov").empty());
+    EXPECT_EQ(2, RunTool("convert " + kelo).status);
 }
 
 }  // namespace

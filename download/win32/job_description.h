@@ -1,0 +1,32 @@
+#pragma once
+// The job description handed to the transcoding engine for one output, built with the Windows XML
+// DOM: where the clip comes from (the shared memory's name and this output's two events), where
+// the output goes (the .kelo path with ".mov" or ".mxf"), and the container and codec. The
+// "container" subtree comes from a fixed one-line template.
+
+#include <windows.h>
+#include <msxml2.h>
+
+#include <cstdint>
+
+namespace fluxmere {
+
+class CFluxmereDownload;
+
+enum class OutputFormat : int32_t { Movie = 1, Mxf = 2 };
+
+// The template of the "container" subtree, loaded unchanged.
+extern const wchar_t kContainerTemplate[];
+
+// Builds the description. The three names are GUID strings with braces. Returns the document
+// (the caller releases it), or nullptr for a codec the engine is not given (Unknown, MPEG2I),
+// after clearing bit 0 of the job's options, or when the DOM cannot be created.
+IXMLDOMDocument* BuildJobDescription(CFluxmereDownload* job, OutputFormat format,
+                                     const wchar_t* readyName, const wchar_t* takenName,
+                                     const wchar_t* mappingName);
+
+// The serialisation of the document element (its xml property), without an XML declaration;
+// the caller frees it. nullptr when there is none.
+BSTR JobDescriptionText(IXMLDOMDocument* document);
+
+}  // namespace fluxmere

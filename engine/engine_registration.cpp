@@ -1,0 +1,82 @@
+#include "engine/engine_registration.h"
+
+#include <oleauto.h>
+
+#include <string>
+
+#include "transcoding_engine.h"
+
+namespace fluxmere::engine {
+namespace {
+
+std::wstring GuidText(REFGUID guid) {
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+// Creates key (under HKEY_CLASSES_ROOT) and sets its value `name` (nullptr: the default value).
+bool SetText(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+    HKEY handle = nullptr;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_WRITE, nullptr, &handle, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    const LONG result =
+        RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(handle);
+    return result == ERROR_SUCCESS;
+}
+
+void DeleteTree(const std::wstring& key) {
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
+}
+
+}  // namespace
+
+HRESULT RegisterEngine(const wchar_t* programPath) {
+    const std::wstring clsid = GuidText(CLSID_TranscodingEngine);
+    const std::wstring classKey = L"CLSID\\" + clsid;
+    const bool written =
+        SetText(classKey, nullptr, L"Fluxmere transcoding engine") &&
+        SetText(classKey + L"\\LocalServer32", nullptr,
+                L"\"" + std::wstring(programPath) + L"\"") &&
+        SetText(classKey + L"\\ProgID", nullptr, kProgId) &&
+        SetText(classKey + L"\\VersionIndependentProgID", nullptr, kVersionIndependentProgId) &&
+        SetText(classKey + L"\\TypeLib", nullptr, GuidText(LIBID_FluxmereEngineLib)) &&
+        SetText(kProgId, nullptr, L"Fluxmere transcoding engine") &&
+        SetText(std::wstring(kProgId) + L"\\CLSID", nullptr, clsid) &&
+        SetText(kVersionIndependentProgId, nullptr, L"Fluxmere transcoding engine") &&
+        SetText(std::wstring(kVersionIndependentProgId) + L"\\CLSID", nullptr, clsid) &&
+        SetText(std::wstring(kVersionIndependentProgId) + L"\\CurVer", nullptr, kProgId);
+    if (!written) {
+        return E_ACCESSDENIED;
+    }
+    // The type library (resource 1 of this program) also registers the job interface with the
+    // automation marshaller.
+    ITypeLib* library = nullptr;
+    HRESULT hr = LoadTypeLibEx(programPath, REGKIND_NONE, &library);
+    if (SUCCEEDED(hr)) {
+        hr = RegisterTypeLib(library, const_cast<wchar_t*>(programPath), nullptr);
+        library->Release();
+    }
+    return hr;
+}
+
+HRESULT UnregisterEngine() {
+#ifdef _WIN64
+    const SYSKIND kind = SYS_WIN64;
+#else
+    const SYSKIND kind = SYS_WIN32;
+#endif
+    UnRegisterTypeLib(LIBID_FluxmereEngineLib, 1, 0, LANG_NEUTRAL, kind);
+    DeleteTree(L"Interface\\" + GuidText(IID_ITranscodingJob));
+    DeleteTree(L"CLSID\\" + GuidText(CLSID_TranscodingEngine));
+    DeleteTree(kProgId);
+    DeleteTree(kVersionIndependentProgId);
+    return S_OK;
+}
+
+}  // namespace fluxmere::engine

@@ -1,0 +1,71 @@
+#pragma once
+// The engine's job object: takes a job description, and on StartJob converts the clip that the
+// download job hands over through the shared memory into a QuickTime movie, on a thread of its
+// own. MXF output is declined: StartJob fails and QueryError says why.
+//
+// Threads: the methods run on any of the server's RPC threads (multi-threaded apartment) and
+// take `lock_`; the conversion runs on `worker_` and publishes its outcome through `status_`.
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "engine/job_request.h"
+#include "platform/sync.h"
+#include "platform/thread.h"
+#include "transcoding_engine.h"
+
+namespace fluxmere::engine {
+
+class CTranscodingJob final : public ITranscodingJob {
+public:
+    // Values of QueryStatus; a failed job answers QueryStatus with E_FAIL.
+    enum Status : LONG { kIdle = 0, kFinished = 1, kRunning = 2, kFailed = 3 };
+
+    static HRESULT Create(REFIID iid, void** out);
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    HRESULT STDMETHODCALLTYPE GetEngineVersion(BSTR* version) override;
+    HRESULT STDMETHODCALLTYPE GetFormatCount(LONG* count) override;
+    HRESULT STDMETHODCALLTYPE GetFormatName(LONG index, BSTR* name) override;
+    HRESULT STDMETHODCALLTYPE SetLogLevel(LONG level) override;
+    HRESULT STDMETHODCALLTYPE SetPriority(LONG priority) override;
+    HRESULT STDMETHODCALLTYPE GetPriority(LONG* priority) override;
+    HRESULT STDMETHODCALLTYPE GetJobCount(LONG* count) override;
+    HRESULT STDMETHODCALLTYPE QueryStatus(LONG reserved, LONG* status) override;
+    HRESULT STDMETHODCALLTYPE QueryProgress(LONG* percent) override;
+    HRESULT STDMETHODCALLTYPE QueryElapsed(hyper* elapsed) override;
+    HRESULT STDMETHODCALLTYPE QueryError(BSTR* text) override;
+    HRESULT STDMETHODCALLTYPE ValidateJob(BSTR description, LONG* valid) override;
+    HRESULT STDMETHODCALLTYPE SubmitJob(BSTR description, LONG reserved) override;
+    HRESULT STDMETHODCALLTYPE PauseJob() override;
+    HRESULT STDMETHODCALLTYPE StartJob() override;
+    HRESULT STDMETHODCALLTYPE CancelJob() override;
+    HRESULT STDMETHODCALLTYPE FinishJob() override;
+
+private:
+    CTranscodingJob();
+    ~CTranscodingJob();
+
+    static void WorkerEntry(void* context);
+    void Convert();
+    void Fail(const wchar_t* reason);
+
+    std::atomic<ULONG> references_{1};
+    platform::CriticalSection lock_;
+    std::wstring description_;
+    std::wstring error_;
+    JobRequest request_;
+    std::atomic<LONG> status_{kIdle};
+    std::atomic<bool> cancelled_{false};
+    std::atomic<uint64_t> startedMs_{0};
+    std::atomic<uint64_t> endedMs_{0};
+    platform::Thread worker_;
+};
+
+}  // namespace fluxmere::engine

@@ -1,0 +1,172 @@
+// The download job with transcoding against the real engine program, which the script
+// engine_handoff_test.sh has registered: a clip from the device stand-in becomes the byte-exact
+// .kelo and a .kelo.mov (the script reads the movie with ffprobe afterwards); MXF is declined;
+// an engine killed in the middle of a job ends it as "Transcoding Failed" within seconds with the
+// .kelo whole.
+
+#include <windows.h>
+#include <objbase.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "container/kelo.h"
+#include "container/kelo_writer.h"
+#include "device/clip.h"
+#include "download/fluxmere_download.h"
+#include "download/win32/transcode_handoff.h"
+#include "platform/socket.h"
+#include "tests/download/job_fixture.h"
+#include "tests/download/notice_log.h"
+#include "tests/support/device_process.h"
+#include "tests/support/loopback.h"
+#include "tests/support/wine_environment.h"
+
+namespace fluxmere::testing {
+namespace {
+
+using S = DownloadState;
+
+// Ends every running engine program of this Wine session (only this test starts one).
+int KillEngines() {
+    int killed = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, L"fluxmere-engine.exe") == 0) {
+            HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
+            if (process != nullptr && TerminateProcess(process, 9)) {
+                ++killed;
+            }
+            if (process != nullptr) {
+                CloseHandle(process);
+            }
+        }
+    }
+    CloseHandle(snapshot);
+    return killed;
+}
+
+class EngineHandOff : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::InitSockets();
+        notices_.Clear();
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        folder_ = WindowsPathFromEnvironment("FLUXMERE_TEST_DIR");
+        ASSERT_FALSE(folder_.empty()) << "run through engine_handoff_test.sh";
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    bool StartDevice(int index, uint64_t bytes, const std::string& rate = "0") {
+        return device_.Start({"--address", LoopbackText(Suite::Download, index), "--no-rtsp",
+                              "--clip-name", "clip01", "--clip-bytes", std::to_string(bytes),
+                              "--body-rate", rate});
+    }
+
+    // A whole download of a clip of `bytes` from the device at `index` with transcoding `options`,
+    // into the sub-folder `name` of the test's folder, which it returns.
+    std::string Download(int index, uint64_t bytes, uint32_t options, const char* name) {
+        const std::string folder = folder_ + "\\" + name;
+        CreateDirectoryA(folder.c_str(), nullptr);
+        EXPECT_TRUE(StartDevice(index, bytes)) << device_.error();
+        DownloadLinks links;
+        links.transcoder = &handOff_;
+        links.notices = &notices_;
+        TestProbe probe;
+        EXPECT_TRUE(RunJobToEnd(ExportUrl(LoopbackText(Suite::Download, index), "DVCPRO&queue=1"),
+                                folder, options, links, probe));
+        device_.Stop();
+        return folder;
+    }
+
+    // Outlives every job, also one a failed test left running.
+    static CTranscodeHandOff handOff_;
+    NoticeLog notices_;
+    DeviceProcess device_;
+    std::string folder_;
+};
+
+CTranscodeHandOff EngineHandOff::handOff_;
+
+TEST_F(EngineHandOff, EngineIsInstalled) {
+    LPOLESTR progId = nullptr;
+    ASSERT_EQ(ProgIDFromCLSID(CLSID_TranscodingEngine, &progId), S_OK);
+    EXPECT_STREQ(progId, L"FluxmereEngine.TranscodingEngine.1");
+    CoTaskMemFree(progId);
+    // An engine object answers across the process boundary.
+    ITranscodingJob* engine = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_TranscodingEngine, nullptr, CLSCTX_LOCAL_SERVER,
+                                  IID_ITranscodingJob, reinterpret_cast<void**>(&engine));
+    ASSERT_EQ(hr, S_OK) << std::hex << hr;
+    BSTR version = nullptr;
+    EXPECT_EQ(engine->GetEngineVersion(&version), S_OK);
+    EXPECT_STREQ(version, L"1.0");
+    SysFreeString(version);
+    LONG status = -1;
+    EXPECT_EQ(engine->QueryStatus(0, &status), S_OK);
+    EXPECT_EQ(status, 0);
+    hyper elapsed = -1;
+    EXPECT_EQ(engine->QueryElapsed(&elapsed), S_OK);
+    EXPECT_EQ(elapsed, 0);
+    engine->Release();
+}
+
+TEST_F(EngineHandOff, DownloadBecomesTheClipAndAMovie) {
+    const uint64_t size = 3 * 1048576 + 4321;
+    const std::string folder = Download(67, size, 1, "movie");
+    EXPECT_TRUE(ReadFileBytes(folder + "\\clip01.kelo") == device::GenerateClip("clip01", size, 1));
+    EXPECT_EQ(notices_.States().back(), S::Complete);
+    const std::vector<uint8_t> movie = ReadFileBytes(folder + "\\clip01.kelo.mov");
+    ASSERT_GE(movie.size(), 8u) << "the engine wrote no movie";
+    EXPECT_EQ(std::string(movie.begin() + 4, movie.begin() + 8), "ftyp");
+}
+
+TEST_F(EngineHandOff, MxfIsDeclined) {
+    Download(68, 2 * 1048576, 2, "mxf");
+    EXPECT_EQ(notices_.States().back(), S::TranscodingFailed);
+}
+
+TEST_F(EngineHandOff, KilledEngineFailsTheJobWithinSecondsAndTheClipStaysWhole) {
+    const uint64_t size = 8 * 1048576;
+    ASSERT_TRUE(StartDevice(69, size, "1000000")) << device_.error();
+    const std::string folder = folder_ + "\\killed";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    DownloadLinks links;
+    links.transcoder = &handOff_;
+    links.notices = &notices_;
+    auto* job = new CFluxmereDownload(
+        ExportUrl(LoopbackText(Suite::Download, 69), "DVCPRO&queue=1").c_str(), folder.c_str(), 1,
+        links);
+    // Once the engine has taken a few blocks, it goes.
+    int64_t written = 0;
+    for (int i = 0; i < 300 && written < 2 * 524288; ++i) {
+        Sleep(50);
+        job->GetStatus(&written, nullptr, nullptr, nullptr);
+    }
+    ASSERT_GE(written, 2 * 524288);
+    ASSERT_EQ(KillEngines(), 1);
+    const uint64_t killedAt = GetTickCount64();
+    EXPECT_TRUE(notices_.WaitUntil(
+        [](const std::vector<Notice>& log) {
+            return !log.empty() && log.back().isState && log.back().state == S::TranscodingFailed;
+        },
+        30000));
+    EXPECT_LT(GetTickCount64() - killedAt, 6000u);
+    // The download goes on to its end and stores the whole clip.
+    for (int i = 0; i < 600 && !job->HasEnded(); ++i)
+        Sleep(50);
+    EXPECT_TRUE(job->HasEnded());
+    job->Release();
+    device_.Stop();
+    EXPECT_TRUE(ReadFileBytes(folder + "\\clip01.kelo") == device::GenerateClip("clip01", size, 1));
+}
+
+}  // namespace
+}  // namespace fluxmere::testing

@@ -1,0 +1,159 @@
+// fluxmere convert: a recorded .kelo clip into a QuickTime movie.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "tools/cli_args.h"
+#include "tools/commands.h"
+#include "transcode/clip_converter.h"
+#include "transcode/movie_sink.h"
+
+namespace fluxmere::cli {
+
+namespace {
+
+const std::vector<FlagSpec> kFlags = {
+    {"quiet", false, "        no progress bar"},
+    {"help", false, "        show this help"},
+};
+
+constexpr size_t kReadSize = 512 * 1024;
+
+// Creates the movie file only when the first byte is written, so that a file which is no clip
+// leaves nothing behind.
+class LazyFileSink final : public transcode::IMovieSink {
+public:
+    explicit LazyFileSink(std::string path) : path_(std::move(path)) {}
+
+    bool Append(const void* data, size_t size) override {
+        if (!file_.IsOpen() && !file_.CreateAlways(path_.c_str())) {
+            return false;
+        }
+        created_ = true;
+        return transcode::FileMovieSink(&file_).Append(data, size);
+    }
+    bool Overwrite(uint64_t offset, const void* data, size_t size) override {
+        return transcode::FileMovieSink(&file_).Overwrite(offset, data, size);
+    }
+    void Close() { file_.Close(); }
+    bool created() const { return created_; }
+
+private:
+    std::string path_;
+    platform::File file_;
+    bool created_ = false;
+};
+
+// A bar on standard error, redrawn when the percentage changes; only on a terminal.
+class ProgressBar {
+public:
+    ProgressBar(uint64_t total, bool show) : total_(total), show_(show && isatty(2) != 0) {}
+
+    void Update(uint64_t done) {
+        if (!show_ || total_ == 0) {
+            return;
+        }
+        const int percent = static_cast<int>(done * 100 / total_);
+        if (percent == shown_) {
+            return;
+        }
+        shown_ = percent;
+        char bar[41];
+        for (int i = 0; i < 40; ++i) {
+            bar[i] = i < percent * 40 / 100 ? '#' : '.';
+        }
+        bar[40] = '\0';
+        std::fprintf(stderr, "\r[%s] %3d%%", bar, percent);
+        std::fflush(stderr);
+    }
+    void End() {
+        if (show_ && shown_ >= 0) {
+            std::fputc('\n', stderr);
+        }
+    }
+
+private:
+    uint64_t total_;
+    bool show_;
+    int shown_ = -1;
+};
+
+uint64_t FileSize(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+}
+
+}  // namespace
+
+int RunConvert(int argc, char** argv) {
+    const CommandSpec spec = {
+        "convert", "fluxmere convert CLIP.kelo OUT.mov [--quiet]",
+        "Writes the clip's pictures (Motion-JPEG) and sound (16-bit PCM, 48000 Hz,\n"
+        "stereo) into a QuickTime movie. Exit status 0 only when the whole clip is in\n"
+        "the movie; a clip that was cut still gives a movie of its whole pictures,\n"
+        "with status 1.",
+        kFlags};
+    Args args;
+    int exitStatus = 0;
+    if (!StartCommand(spec, argc, argv, &args, &exitStatus))
+        return exitStatus;
+    if (args.positional().size() != 2)
+        return UsageError("convert", "needs a CLIP.kelo and an OUT.mov");
+    const std::string& clipPath = args.positional()[0];
+    const std::string& moviePath = args.positional()[1];
+
+    platform::File clip;
+    if (!clip.OpenForRead(clipPath.c_str())) {
+        std::fprintf(stderr, "fluxmere convert: cannot read %s\n", clipPath.c_str());
+        return 1;
+    }
+    LazyFileSink sink(moviePath);
+    transcode::ClipConverter converter(&sink);
+    ProgressBar progress(FileSize(clipPath), !args.Has("quiet"));
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadSize]);
+    bool readFailed = false;
+    for (;;) {
+        const int64_t got = clip.Read(buffer.get(), kReadSize);
+        if (got <= 0) {
+            readFailed = got < 0;
+            break;
+        }
+        if (!converter.Feed(buffer.get(), static_cast<size_t>(got)))
+            break;
+        progress.Update(converter.clipBytes());
+    }
+    const transcode::ConvertResult result = converter.Finish();
+    progress.End();
+    sink.Close();
+
+    using transcode::ConvertResult;
+    if (result == ConvertResult::NotAClip) {
+        std::fprintf(stderr, "fluxmere convert: %s is not a kelo clip\n", clipPath.c_str());
+        return 1;
+    }
+    if (result == ConvertResult::WriteFailed || readFailed) {
+        std::fprintf(stderr, "fluxmere convert: %s\n",
+                     readFailed ? "reading the clip failed" : ConvertResultText(result));
+        if (sink.created())
+            std::remove(moviePath.c_str());
+        return 1;
+    }
+    std::printf("%s: %u pictures, %.2f s\n", moviePath.c_str(), converter.pictures(),
+                static_cast<double>(converter.durationMs()) / 1000.0);
+    if (result != ConvertResult::Complete) {
+        std::fprintf(stderr, "fluxmere convert: %s (%llu of %llu bytes used)\n",
+                     ConvertResultText(result),
+                     static_cast<unsigned long long>(converter.clipBytesUsed()),
+                     static_cast<unsigned long long>(converter.clipBytes()));
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace fluxmere::cli
