@@ -1,31 +1,21 @@
 #include "player/win32/repaint_poster.h"
 
+#include "player/win32/window_class.h"
+
 namespace fluxmere {
 namespace {
 
 constexpr UINT kRepaintMessage = WM_APP + 1;
 constexpr char kClassName[] = "FluxmereRepaintPoster";
 
-HINSTANCE ThisModule() {
-    HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&kClassName), &module);
-    return module;
-}
-
 }  // namespace
 
 CRepaintPoster::CRepaintPoster(IRepaintTarget& target) : target_(target) {
-    // Registered for the module this code lives in (the DLL, not the host program).
-    static const ATOM atom = [] {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = &CRepaintPoster::WindowProc;
-        windowClass.hInstance = ThisModule();
-        windowClass.lpszClassName = kClassName;
-        return RegisterClassA(&windowClass);
-    }();
-    if (atom == 0) return;
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = &CRepaintPoster::WindowProc;
+    windowClass.hInstance = ThisModule();
+    windowClass.lpszClassName = kClassName;
+    if (!EnsureWindowClass(windowClass)) return;
     window_ = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                               ThisModule(), nullptr);
     if (window_ != nullptr) {

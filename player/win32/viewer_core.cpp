@@ -1,17 +1,11 @@
 #include "player/win32/viewer_core.h"
 
+#include "player/win32/window_class.h"
+
 namespace fluxmere {
 namespace {
 
 constexpr char kWindowClass[] = "FluxmereViewerWindow";
-
-HINSTANCE ThisModule() {
-    HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&kWindowClass), &module);
-    return module;
-}
 
 // The mouse position of a button message: its low and high 16-bit halves, each unsigned.
 void MousePosition(LPARAM lparam, int32_t* x, int32_t* y) {
@@ -41,17 +35,15 @@ CViewerCore::~CViewerCore() {
 bool CViewerCore::IsValid() const { return session_->IsValid() && poster_->IsValid(); }
 
 HWND CViewerCore::CreateChildWindow(HWND parent, const RECT& rect) {
-    static const ATOM atom = [] {
-        WNDCLASSA windowClass = {};
-        windowClass.style = kClassStyle;
-        windowClass.lpfnWndProc = &CViewerCore::WindowProc;
-        windowClass.hInstance = ThisModule();
-        windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = kWindowClass;
-        return RegisterClassA(&windowClass);
-    }();
-    if (atom == 0 || window_ != nullptr) return window_;
+    if (window_ != nullptr) return window_;
+    WNDCLASSA windowClass = {};
+    windowClass.style = kClassStyle;
+    windowClass.lpfnWndProc = &CViewerCore::WindowProc;
+    windowClass.hInstance = ThisModule();
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = kWindowClass;
+    if (!EnsureWindowClass(windowClass)) return nullptr;
     window_ = CreateWindowExA(0, kWindowClass, "", kWindowStyle, rect.left, rect.top,
                               rect.right - rect.left, rect.bottom - rect.top, parent, nullptr,
                               ThisModule(), this);
