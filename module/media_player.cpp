@@ -1,6 +1,7 @@
 #include "module/media_player.h"
 
 #include "module/com/ansi_text.h"
+#include "module/download_wiring.h"
 
 namespace fluxmere {
 
@@ -42,7 +43,9 @@ const com::InterfaceEntry kInterfaces[] = {
 
 CMediaPlayer::CMediaPlayer(IUnknown* outer)
     : ComObject(outer),
-      control_(Controlling(), ControlIdentity{CLSID_MediaPlayer, LIBID_FLUXMERELIBRARYLib}) {}
+      control_(Controlling(), ControlIdentity{CLSID_MediaPlayer, LIBID_FLUXMERELIBRARYLib}) {
+    control_.SetContextMenu(&ShowModuleViewerMenu);
+}
 
 // The control deactivates, then the session stops and joins its threads.
 CMediaPlayer::~CMediaPlayer() = default;

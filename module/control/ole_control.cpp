@@ -2,6 +2,8 @@
 // IOleInPlaceActiveObject, IOleControl).
 #include "module/control/ole_control.h"
 
+#include <windowsx.h>
+
 namespace fluxmere {
 
 COleControl::COleControl(IUnknown* outer, const ControlIdentity& identity)
@@ -330,12 +332,13 @@ void COleControl::InvalidateInContainer(const RECT* rect) {
 }
 
 // The right button's release. The menu is owned by the control's window, or windowless by the
-// container's; with neither there is no menu. Its items belong to the download manager, which
-// is not part of the module yet: until then the release is taken and nothing is shown.
+// container's; with neither there is no menu. It opens where the button was released.
 void COleControl::ShowContextMenu(void* context, HWND owner) {
     auto* self = static_cast<COleControl*>(context);
     if (owner == nullptr) owner = self->containerWindow_;
-    if (owner == nullptr) return;
+    if (owner == nullptr || self->contextMenu_ == nullptr) return;
+    const DWORD position = GetMessagePos();
+    self->contextMenu_(owner, POINT{GET_X_LPARAM(position), GET_Y_LPARAM(position)});
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -56,6 +56,10 @@ public:
     COleControl& operator=(const COleControl&) = delete;
 
     bool IsValid() const { return core_ && core_->IsValid(); }
+    // What the right button's release shows: the composition root gives the download manager's
+    // menu; without one the release is taken and nothing is shown.
+    using ContextMenu = void (*)(HWND owner, POINT screenPoint);
+    void SetContextMenu(ContextMenu show) { contextMenu_ = show; }
     CViewerCore& Core() { return *core_; }
     // The interfaces above, in the table's order; E_NOINTERFACE for others (IUnknown included).
     HRESULT QueryControlInterface(REFIID iid, void** object);
@@ -187,6 +191,7 @@ private:
     IUnknown* const outer_;
     const ControlIdentity identity_;
     std::unique_ptr<CViewerCore> core_;
+    ContextMenu contextMenu_ = nullptr;
 
     IOleClientSite* clientSite_ = nullptr;
     IOleInPlaceSite* inPlaceSite_ = nullptr;
