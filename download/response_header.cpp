@@ -37,8 +37,30 @@ bool IsUsableHeader(const ResponseHeader& header) {
 namespace {
 
 bool IsFileNameCharacter(char c) {
-    if (static_cast<unsigned char>(c) < 0x20) return false;
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) return false;
     return std::strchr("\\/:*?\"<>|", c) == nullptr;
+}
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9 open a device, not a file, in every folder and
+// with any extension ("NUL.kelo" is the null device).
+bool IsReservedDeviceName(const char* name, size_t length) {
+    static const char* const kThreeLetters[] = {"CON", "PRN", "AUX", "NUL"};
+    auto matches = [&](const char* word) {
+        for (size_t i = 0; i < 3; ++i) {
+            if (Upper(name[i]) != word[i]) return false;
+        }
+        return true;
+    };
+    if (length == 3) {
+        for (const char* word : kThreeLetters) {
+            if (matches(word)) return true;
+        }
+        return false;
+    }
+    return length == 4 && (matches("COM") || matches("LPT")) && name[3] >= '1' && name[3] <= '9';
 }
 
 }  // namespace
@@ -54,6 +76,10 @@ bool TakeBaseNameFromHeader(const char* header, char* baseName, size_t capacity)
         ++length;
     }
     if (length == 0 || length >= capacity) return false;
+    // Windows drops a trailing space from a name, which would then differ from the one chosen
+    // as free. (NAME ends at its first full stop, so it never ends in one.)
+    if (name[length - 1] == ' ') return false;
+    if (IsReservedDeviceName(name, length)) return false;
     std::memcpy(baseName, name, length);
     baseName[length] = '\0';
     return true;

@@ -152,6 +152,20 @@ TEST(ResponseHeader, BaseNameIsTheQuotedFileNameWithoutItsExtension) {
         {"H\r\nfilename=\"sub/clip.kelo\"\r\n\r\n", nullptr},
         {"H\r\nfilename=\"c:clip.kelo\"\r\n\r\n", nullptr},
         {"H\r\nfilename=\"" + std::string(260, 'n') + ".kelo\"\r\n\r\n", nullptr},
+        // Names Windows keeps for devices, in any case and with any extension, and names it
+        // would store under another name.
+        {"H\r\nfilename=\"NUL.kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"con.kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"Aux.tar.kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"prn.kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"COM1.kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"lpt9.kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"clip \x7f.kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"clip .kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"COM0.kelo\"\r\n\r\n", "COM0"},
+        {"H\r\nfilename=\"NULL.kelo\"\r\n\r\n", "NULL"},
+        {"H\r\nfilename=\"LPT.kelo\"\r\n\r\n", "LPT"},
+        {"H\r\nfilename=\"console.kelo\"\r\n\r\n", "console"},
         {"H\r\nfilename=\"" + std::string(259, 'n') + ".kelo\"\r\n\r\n",
          "n"},  // the longest name that fits: checked by length below
     };
