@@ -76,6 +76,18 @@ int Base64Value(char c) {
     return -1;  // "=" and every other character: zero bits, not counted
 }
 
+// The RTSP connection as the reply reader's byte source.
+class SocketReplySource : public IReplySource {
+public:
+    explicit SocketReplySource(platform::SocketHandle socket) : socket_(socket) {}
+    int Receive(char* buffer, int32_t length) override {
+        return platform::RecvSocket(socket_, buffer, length);
+    }
+
+private:
+    platform::SocketHandle socket_;
+};
+
 }  // namespace
 
 // Holds the reader token for a scope; without wait it takes the token only when it is free.
@@ -117,6 +129,8 @@ CRTSPClient::~CRTSPClient() {
 
 void CRTSPClient::Attach(platform::SocketHandle socket) {
     platform::ScopedLock hold(sendLock_);
+    if (socket != socket_)
+        replies_.Forget();  // bytes kept from another connection
     socket_ = socket;
 }
 
@@ -177,94 +191,20 @@ void CRTSPClient::SendTeardown() {
     SendRequest(n);
 }
 
-CRTSPClient::Reply CRTSPClient::ReadReply(char* buffer, int32_t capacity) {
-    Reply reply;
-    if (buffer == nullptr || capacity <= 0)
-        return reply;
-    if (capacity > kBufferSize)
-        capacity = kBufferSize;
-
-    constexpr char kCSeq[] = "CSeq";
-    constexpr char kContentLength[] = "Content-Leng";  // recognised by its first 12 characters
-    constexpr int32_t kCSeqLength = 4;
-    constexpr int32_t kContentLengthLength = 12;
-
+RtspReply CRTSPClient::ReadReply(char* buffer, int32_t capacity) {
     platform::SocketHandle socket;
     {
         platform::ScopedLock hold(sendLock_);
         socket = socket_;
     }
-    int32_t received = 0;
-    int32_t headerEnd = -1;  // offset of the CR LF that follows another CR LF
-    int32_t cseqAt = -1;
-    int32_t contentLengthAt = -1;
-    int32_t blankAt = -1;
-
-    while (headerEnd < 0 && received < capacity) {
-        const int got = platform::RecvSocket(socket, buffer + received, capacity - received);
-        if (got <= 0) {
-            reply.received = received;
-            return reply;
-        }
-        const int32_t previous = received;
-        received += got;
-
-        // Each new piece is scanned together with the bytes before it that a marker split
-        // between two reads may have started in.
-        for (int32_t i = previous >= 3 ? previous - 3 : 0; i + 3 < received; ++i) {
-            if (buffer[i] == '\r' && buffer[i + 1] == '\n' && buffer[i + 2] == '\r' &&
-                buffer[i + 3] == '\n') {
-                headerEnd = i + 2;
-                break;
-            }
-        }
-        const int32_t limit = headerEnd >= 0 ? headerEnd : received;
-        auto scan = [&](int32_t& at, const char* marker, int32_t length) {
-            if (at >= 0)
-                return;
-            const int32_t from = previous >= length - 1 ? previous - (length - 1) : 0;
-            const int32_t found = Find(buffer + from, limit - from, marker, length);
-            if (found >= 0)
-                at = from + found;
-        };
-        scan(cseqAt, kCSeq, kCSeqLength);
-        scan(contentLengthAt, kContentLength, kContentLengthLength);
-        scan(blankAt, " ", 1);
-    }
-    reply.received = received;
-    // A header that fills the buffer without its end, or a reply without CSeq: refused.
-    if (headerEnd < 0 || cseqAt < 0)
-        return reply;
-
-    const char* headerLimit = buffer + headerEnd;
-    int32_t contentLength = 0;
-    if (contentLengthAt >= 0 && contentLengthAt + 16 < headerEnd) {
-        contentLength = ParseDecimal(buffer + contentLengthAt + 16, headerLimit);
-        if (contentLength < 0)
-            contentLength = 0;
-    }
-    const int64_t complete = static_cast<int64_t>(headerEnd) + 2 + contentLength;
-    if (complete > capacity)
-        return reply;  // the body cannot fit the buffer
-    if (received < complete) {
-        const int32_t missing = static_cast<int32_t>(complete - received);
-        const int got = platform::RecvSocket(socket, buffer + received, missing);
-        if (got > 0)
-            received += got;
-        reply.received = received;
-        if (got < missing)
-            return reply;
-    }
-    reply.headerLength = headerEnd;
-    reply.contentLength = contentLength;
-    reply.status = blankAt >= 0 ? ParseDecimal(buffer + blankAt + 1, headerLimit) : 0;
-    return reply;
+    SocketReplySource source(socket);
+    return replies_.Read(source, buffer, capacity);
 }
 
 int32_t CRTSPClient::ReadResponse(char* buffer, int32_t* headerLength, int32_t* contentLength,
                                   int32_t capacity) {
     RTSPReaderTurn turn(*this, true);
-    const Reply reply = ReadReply(buffer, capacity);
+    const RtspReply reply = ReadReply(buffer, capacity);
     if (reply.status != 0) {
         if (headerLength != nullptr)
             *headerLength = reply.headerLength;
@@ -347,6 +287,8 @@ int32_t CRTSPClient::Open(const char* host, const char* path, platform::SocketHa
     }
     {
         platform::ScopedLock hold(sendLock_);
+        if (socket != socket_)
+            replies_.Forget();
         socket_ = socket;
         std::strcpy(host_, host);
         std::strcpy(path_, path);
@@ -354,7 +296,7 @@ int32_t CRTSPClient::Open(const char* host, const char* path, platform::SocketHa
 
     RTSPReaderTurn turn(*this, true);
     SendDescribe();
-    const Reply describe = ReadReply(receiveBuffer_, kBufferSize);
+    const RtspReply describe = ReadReply(receiveBuffer_, kBufferSize);
     if (describe.status != 200)
         return -1;
 
@@ -396,7 +338,7 @@ int32_t CRTSPClient::Open(const char* host, const char* path, platform::SocketHa
         if (track.clientPort == 0)
             continue;
         SendSetup(track.name, track.clientPort, tcp, queue);
-        const Reply setup = ReadReply(receiveBuffer_, kBufferSize);
+        const RtspReply setup = ReadReply(receiveBuffer_, kBufferSize);
         if (setup.status != 200)
             return setup.status;
         int32_t port = 0;
@@ -445,7 +387,7 @@ bool CRTSPClient::Teardown(bool wait) {
 
 const char* CRTSPClient::WaitForEvent() {
     RTSPReaderTurn turn(*this, true);
-    const Reply reply = ReadReply(receiveBuffer_, kBufferSize);
+    const RtspReply reply = ReadReply(receiveBuffer_, kBufferSize);
     if (reply.status == 200)
         return nullptr;
     const int32_t at = Find(receiveBuffer_, reply.received, kEventMarker);

@@ -22,6 +22,7 @@
 
 #include "platform/socket.h"
 #include "platform/sync.h"
+#include "streaming/rtsp_reply_reader.h"
 
 namespace fluxmere {
 
@@ -76,7 +77,7 @@ public:
     // status code, or 0 when nothing usable arrived: a failed read, no "CSeq", a header that
     // fills the buffer without its end, a body that does not fit or is short after one extra
     // read. headerLength is the offset of the CR LF that ends the header (the body starts 2
-    // bytes later).
+    // bytes later). Bytes that arrived behind the reply are kept for the next read of any kind.
     int32_t ReadResponse(char* buffer, int32_t* headerLength, int32_t* contentLength,
                          int32_t capacity = kBufferSize);
 
@@ -98,15 +99,8 @@ public:
                         int32_t queue, int32_t outputSize);
 
 private:
-    struct Reply {
-        int32_t status = 0;
-        int32_t headerLength = 0;
-        int32_t contentLength = 0;
-        int32_t received = 0;  // bytes of this reply in the buffer
-    };
-
     // The reply reader without the token; the caller holds it.
-    Reply ReadReply(char* buffer, int32_t capacity);
+    RtspReply ReadReply(char* buffer, int32_t capacity);
     bool SendDescribe();
     bool SendSetup(const char* trackName, int32_t clientPort, bool tcp, int32_t queue);
     bool SendRequest(int32_t length);
@@ -123,6 +117,7 @@ private:
     platform::CriticalSection sendLock_;  // request buffer, cseq, socket, host, path
     platform::Semaphore readerToken_;     // one reader per reply
     std::atomic<bool> reading_{false};
+    RtspReplyReader replies_;  // bytes behind a reply, under the reader token
 };
 
 }  // namespace fluxmere
