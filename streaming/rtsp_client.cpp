@@ -134,6 +134,15 @@ void CRTSPClient::Attach(platform::SocketHandle socket) {
     socket_ = socket;
 }
 
+bool CRTSPClient::CloseConnection() {
+    platform::ScopedLock hold(sendLock_);
+    if (socket_ == platform::kInvalidSocket)
+        return false;
+    platform::CloseSocket(socket_);
+    socket_ = platform::kInvalidSocket;
+    return true;
+}
+
 int32_t CRTSPClient::NextCSeq() {
     return cseq_++;
 }
@@ -166,7 +175,7 @@ int32_t CRTSPClient::FormatSetup(const char* trackName, char* output, int32_t cl
 
 bool CRTSPClient::SendRequest(int32_t length) {
     // The result is not examined: a lost connection shows up when the reply is read.
-    if (length < 0)
+    if (length < 0 || socket_ == platform::kInvalidSocket)
         return false;
     platform::SendAll(socket_, requestBuffer_, length);
     return true;

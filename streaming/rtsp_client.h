@@ -13,7 +13,10 @@
 //   The simplest safe use: the session thread is the only reader; the other threads call
 //   Teardown(false) (a send without a read).
 //   Open holds the token from its DESCRIBE to its last SETUP reply.
-// - The socket belongs to the user, who closes it; a reader blocked on it then returns 0.
+// - The socket belongs to the user. A user that closes it while other threads may still send
+//   closes it through CloseConnection: the close and every send take the send lock, so no
+//   request ever goes to a closed handle (or to whatever socket the system gave its number
+//   since). A reader blocked on it then returns 0.
 // - The text WaitForEvent returns lies in the receive buffer and stays valid until the next
 //   read.
 
@@ -57,6 +60,9 @@ public:
     // Uses socket for the exchanges that follow, without DESCRIBE and SETUP (Open does this
     // itself).
     void Attach(platform::SocketHandle socket);
+    // Closes the attached socket, if any; requests are then dropped until the next Attach or
+    // Open. True when a socket was closed.
+    bool CloseConnection();
     // True while a thread holds the reader token (for diagnostics and tests).
     bool IsReading() const { return reading_.load(); }
 

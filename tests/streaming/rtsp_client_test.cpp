@@ -477,6 +477,29 @@ TEST(RtspClientTest, BytesBehindAReplyAreTheNextMessage) {
     ASSERT_TRUE(peer.Finish());
 }
 
+// After CloseConnection nothing is sent, not even to a socket the system has since given the
+// closed one's number (Windows reuses socket numbers at once).
+TEST(RtspClientTest, NothingIsSentAfterTheConnectionIsClosed) {
+    ScriptedPeer first(LoopbackAddress(Suite::Streaming, 63));
+    ScriptedPeer second(LoopbackAddress(Suite::Streaming, 64));
+    first.ReadUntilClosed();
+    second.ReadUntilClosed();
+    first.Start();
+    second.Start();
+    CRTSPClient client;
+    client.Attach(first.ConnectClient());
+    EXPECT_TRUE(client.CloseConnection());
+    EXPECT_FALSE(client.CloseConnection());
+    const platform::SocketHandle other = second.ConnectClient();
+    client.Teardown(false);
+    EXPECT_FALSE(client.Play(-1, 0, 0, 0, -1, 0, 0, 0));
+    platform::CloseSocket(other);
+    ASSERT_TRUE(first.Finish());
+    ASSERT_TRUE(second.Finish());
+    EXPECT_EQ(first.Unread(), "");
+    EXPECT_EQ(second.Unread(), "");
+}
+
 // The session thread blocks in WaitForEvent; another thread's TEARDOWN with wait leaves the
 // reply to it instead of racing it for the bytes.
 TEST(RtspClientTest, TeardownLeavesTheReplyToTheCurrentReader) {
