@@ -92,11 +92,13 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
                            : StopRequested()) {
                     break;
                 }
-                peerClosed_ = got == 0;
+                // A reset or aborted connection is gone like a closed one, and Winsock fails
+                // every later read on it the same way: without the notice the loop would spin.
+                peerClosed_ = got == 0 || platform::IsConnectionLost(error);
                 lastError = error;
                 if (ending)
                     break;
-                if (lastError == platform::kWsaETimedOut) {
+                if (lastError == platform::kWsaETimedOut || peerClosed_) {
                     held_ = static_cast<int32_t>(held);
                     callback_(buffer, 0, context_);
                 }

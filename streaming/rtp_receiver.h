@@ -44,7 +44,8 @@ public:
     // are parsed before anything more is read when there are more than 128 of them, so chunks
     // that arrived together are handed over one after another without waiting for a read.
     // A read that fails or returns 0 (the peer closed) waits up to 10 ms for a stop request,
-    // then a time-out or a close is reported as a notice (size 0); the three ending errors only
+    // then a time-out or a close is reported as a notice (size 0); a reset or aborted connection
+    // (10054, 10053) is reported as the peer's close; the three ending errors only
     // look for a stop request without waiting. The loop never ends by itself after a notice:
     // close the socket in the callback to end it (the next read reports 10038).
     int32_t Run(platform::SocketHandle socket);
@@ -57,7 +58,8 @@ public:
     // the first 128 held bytes is never handed over, nor is anything after a chunk of size 0):
     // inside the callback, the bytes held from the start of the current buffer (the notice's
     // data), and whether the notice reports the peer's close (else a time-out). Only valid
-    // during the callback, on the thread that runs the loop.
+    // during the callback, on the thread that runs the loop. PeerClosed is also true for a
+    // connection that was reset or aborted.
     int32_t HeldBytes() const { return held_; }
     bool PeerClosed() const { return peerClosed_; }
 
