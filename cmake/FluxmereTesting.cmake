@@ -35,12 +35,18 @@ set(FLUXMERE_WINE_RUN ${PROJECT_SOURCE_DIR}/tests/wine/wine-run.sh)
 set(FLUXMERE_DEVICE_BIN ${PROJECT_SOURCE_DIR}/build/native/device/fluxmere-device
     CACHE FILEPATH "Native device binary used by the Windows tests under Wine")
 add_custom_target(fluxmere_threaded_tests)
+# The Wine that runs this tree's Windows tests: 32-bit Wine for the i686 build, wine64 otherwise.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  set(FLUXMERE_WINE_ARCH win32)
+else()
+  set(FLUXMERE_WINE_ARCH win64)
+endif()
 
 # Environment CTest gives every wine.* test.
 function(fluxmere_wine_test_environment test_name)
   set_property(TEST ${test_name} APPEND PROPERTY ENVIRONMENT
     "FLUXMERE_DEVICE_BIN=${FLUXMERE_DEVICE_BIN}" "FLUXMERE_TEST_NAME=${test_name}"
-    "FLUXMERE_WINE_DIR=${CMAKE_BINARY_DIR}/wine")
+    "FLUXMERE_WINE_DIR=${CMAKE_BINARY_DIR}/wine" "FLUXMERE_WINE_ARCH=${FLUXMERE_WINE_ARCH}")
 endfunction()
 
 function(fluxmere_add_test)

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "decode/primitives.h"
+#include "decode/rounded_width.h"
 
 namespace fluxmere {
 
@@ -60,8 +61,7 @@ public:
     int32_t width() const { return pictureWidth; }
     int32_t height() const { return pictureHeight; }
 
-    // ((width + 15) / 16) x 16, and the bytes each plane needs (lines = 8 x floor(height / 8)).
-    static int64_t RoundedWidth(int64_t width) { return (width + 15) / 16 * 16; }
+    // The bytes each plane needs (lines = 8 x floor(height / 8)).
     static int64_t LumaBytesNeeded(int64_t width, int64_t height, int64_t rowStep);
     static int64_t ChromaBytesNeeded(int64_t width, int64_t height, int64_t rowStep);
 

@@ -1,10 +1,11 @@
 #pragma once
-// What a download job calls outside itself besides the viewer notifications: the download manager
-// window's job list and the transcoding hand-off. Both may be absent; a test probe may watch and
-// pace the job's threads.
+// What a download job calls outside itself: the receiver of its notices (the player registry in
+// the product), the download manager window's job list and the transcoding hand-off. Each may be
+// absent; a test probe may watch and pace the job's threads.
 
 #include <cstdint>
 
+#include "download/download_notices.h"
 #include "platform/thread.h"
 
 namespace fluxmere {
@@ -52,6 +53,7 @@ protected:
 
 // Each object given here must outlive every job made with it.
 struct DownloadLinks {
+    IDownloadNotices* notices = nullptr;
     IJobList* jobList = nullptr;
     ITranscoder* transcoder = nullptr;
     IDownloadProbe* probe = nullptr;

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "player/download_notifications.h"
+#include "download/download_notices.h"
 
 namespace fluxmere {
 

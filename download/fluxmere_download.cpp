@@ -150,7 +150,9 @@ bool CFluxmereDownload::SetState(DownloadState state) {
         return false;
     }
     state_.store(static_cast<int32_t>(state));
-    NotifyDownloadState(deviceAddress_, state, codec_, this);
+    if (links_.notices != nullptr) {
+        links_.notices->OnDownloadState(deviceAddress_, state, codec_, this);
+    }
     return true;
 }
 
@@ -399,7 +401,9 @@ void CFluxmereDownload::WriteBlocks() {
             const int64_t written = before + block->filled;
             bytesWritten_.store(written);
             if (written - bytesReported_ > kProgressStep) {
-                NotifyDownloadProgress(deviceAddress_, written);
+                if (links_.notices != nullptr) {
+                    links_.notices->OnDownloadProgress(deviceAddress_, written);
+                }
                 bytesReported_ = written;
             }
             blocksWritten_.Release(1);

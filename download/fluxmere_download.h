@@ -25,7 +25,7 @@
 #include "platform/socket.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
-#include "player/download_notifications.h"
+#include "download/download_notices.h"
 
 namespace fluxmere {
 
@@ -60,7 +60,7 @@ public:
     // ends, so the count never passes through zero early.
     bool HasEnded() const { return runningThreads_.load() == 0; }
 
-    // Changes the state and notifies the viewer of the device; a change the job's course does not
+    // Changes the state and reports it to the links' notices; a change the job's course does not
     // allow (a final state replaced, InProgress after the end) is refused. True when applied.
     bool SetState(DownloadState state);
 

@@ -40,6 +40,11 @@ private:
     State* state_;
 };
 
+// Threads started through Thread whose entry function has not returned yet, in this module (the
+// program, or the DLL that links the platform layer). The component server may be unloaded only
+// while it is 0.
+int RunningThreadCount();
+
 // Sleep and a monotonic clock in milliseconds.
 void SleepMs(uint32_t ms);
 uint64_t MonotonicMs();

@@ -1,80 +1,69 @@
 #include "player/player_registry.h"
 
 #include <cstddef>
-#include <vector>
 
 namespace fluxmere {
-
-namespace {
-
-struct Entry {
-    uint32_t address;
-    IDownloadPanel* viewer;
-};
-
-// Entries change only when a session starts or a viewer goes away, never per frame.
-std::vector<Entry>& Entries() {
-    static std::vector<Entry> entries;
-    return entries;
-}
-
-}  // namespace
 
 platform::CriticalSection& RegistryLock() {
     static platform::CriticalSection lock;
     return lock;
 }
 
+PlayerRegistry& PlayerRegistry::Process() {
+    // Never destroyed: download jobs may still report while the process ends.
+    static PlayerRegistry* registry = new PlayerRegistry();
+    return *registry;
+}
+
 void PlayerRegistry::Enter(uint32_t address, IDownloadPanel* viewer) {
     platform::ScopedLock hold(RegistryLock());
-    for (Entry& entry : Entries()) {
+    for (Entry& entry : entries_) {
         if (entry.address == address) {
             entry.viewer = viewer;
             return;
         }
     }
-    Entries().push_back({address, viewer});
+    entries_.push_back({address, viewer});
 }
 
 void PlayerRegistry::RemoveViewer(IDownloadPanel* viewer) {
     platform::ScopedLock hold(RegistryLock());
-    std::vector<Entry>& entries = Entries();
-    for (size_t i = 0; i < entries.size();) {
-        if (entries[i].viewer == viewer) {
-            entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
+    for (size_t i = 0; i < entries_.size();) {
+        if (entries_[i].viewer == viewer) {
+            entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
         } else {
             ++i;
         }
     }
 }
 
-IDownloadPanel* PlayerRegistry::Find(uint32_t address) {
-    for (const Entry& entry : Entries()) {
+IDownloadPanel* PlayerRegistry::Find(uint32_t address) const {
+    for (const Entry& entry : entries_) {
         if (entry.address == address) return entry.viewer;
     }
     return nullptr;
 }
 
-int PlayerRegistry::Size() {
+int PlayerRegistry::Size() const {
     platform::ScopedLock hold(RegistryLock());
-    return static_cast<int>(Entries().size());
+    return static_cast<int>(entries_.size());
 }
 
-void NotifyDownloadState(uint32_t address, DownloadState state, CodecKind codec,
-                         IDownloadJob* job) {
+void PlayerRegistry::OnDownloadState(uint32_t address, DownloadState state, CodecKind codec,
+                                     IDownloadJob* job) {
     IDownloadJob* displaced = nullptr;
     {
         platform::ScopedLock hold(RegistryLock());
-        if (IDownloadPanel* viewer = PlayerRegistry::Find(address)) {
+        if (IDownloadPanel* viewer = Find(address)) {
             displaced = viewer->OnDownloadState(state, codec, job);
         }
     }
     if (displaced != nullptr) displaced->Release();
 }
 
-void NotifyDownloadProgress(uint32_t address, int64_t bytes) {
+void PlayerRegistry::OnDownloadProgress(uint32_t address, int64_t bytes) {
     platform::ScopedLock hold(RegistryLock());
-    if (IDownloadPanel* viewer = PlayerRegistry::Find(address)) {
+    if (IDownloadPanel* viewer = Find(address)) {
         viewer->OnDownloadProgress(bytes);
     }
 }

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "container/combined_frame.h"
-#include "decode/resize/resize.h"
 #include "player/rectangle_text.h"
 #include "player/stream_url.h"
 #include "streaming/device_address.h"
@@ -19,49 +18,26 @@ constexpr uint32_t kClosingReplyMs = 2000;
 constexpr int kMediaReceiveBufferBytes = 1048576;
 constexpr uint32_t kMediaFirstTimeoutMs = 30000;
 constexpr uint32_t kMediaTimeoutMs = 2000;
-constexpr size_t kDecoderWorkBytes = 32768;
 // Room for a block's length field and a media frame header with a parameter list.
 constexpr size_t kBlockHeaderBytes = 4 + 4096;
 // A chunk's size line (hex digits, CR LF) and the CR LF that ends the chunk before it.
 constexpr size_t kChunkFramingBytes = 32;
-
-// The buffers made at construction, as the control always had them: they hold a 352 x 288
-// stream and a 320 x 240 target.
-constexpr size_t kInitialPlaneBytes = 216576;
-constexpr size_t kInitialRgbBytes = 324864;
-
-int32_t RoundedWidth(int32_t width) { return (width + 15) / 16 * 16; }
-
-// R, G, B pixels to the B, G, R order of a 24-bit device-independent bitmap.
-void SwapRedAndBlue(uint8_t* pixels, int32_t width, int32_t height, int32_t stride) {
-    for (int32_t y = 0; y < height; ++y) {
-        uint8_t* p = pixels + static_cast<size_t>(y) * stride;
-        for (int32_t x = 0; x < width; ++x, p += 3) {
-            const uint8_t red = p[0];
-            p[0] = p[2];
-            p[2] = red;
-        }
-    }
-}
 
 }  // namespace
 
 CPlayerSession::CPlayerSession(IAudioOutput& audio, IPlayerHost* host)
     : host_(host), audio_(audio) {
     RegistryLock();  // the first viewer of the process makes the process-wide lock
-    valid_ = audio_.IsValid() && receiveA_.Reserve(kMinFrameBufferBytes) &&
-             receiveB_.Reserve(kMinFrameBufferBytes) && copy_.Reserve(kMinFrameBufferBytes) &&
-             decoderWork_.Reserve(kDecoderWorkBytes) && planes_.Reserve(kInitialPlaneBytes) &&
-             rgb_.Reserve(kInitialRgbBytes) &&
-             ReservePicture(kDefaultTargetWidth, kDefaultTargetHeight);
+    valid_ = audio_.IsValid() && renderer_.IsValid() && receiveA_.Reserve(kMinFrameBufferBytes) &&
+             receiveB_.Reserve(kMinFrameBufferBytes);
 }
 
 CPlayerSession::~CPlayerSession() {
-    PlayerRegistry::RemoveViewer(this);
+    PlayerRegistry::Process().RemoveViewer(this);
     Stop();
     JoinSessionThreads();
     // A session thread that was still starting may have entered this viewer again.
-    PlayerRegistry::RemoveViewer(this);
+    PlayerRegistry::Process().RemoveViewer(this);
     IDownloadJob* job = nullptr;
     {
         platform::ScopedLock hold(RegistryLock());
@@ -114,20 +90,17 @@ void CPlayerSession::SetRectangle(const char* text) {
     if (width <= 0 || height <= 0) return;
     if (width > kMaxPictureWidth || height > kMaxPictureHeight) return;
     platform::ScopedLock render(renderLock_);
-    if (!ReservePicture(static_cast<int32_t>(width), static_cast<int32_t>(height))) return;
-    targetWidth_.store(static_cast<int32_t>(width), std::memory_order_release);
-    targetHeight_.store(static_cast<int32_t>(height), std::memory_order_release);
+    if (!renderer_.SetTarget(static_cast<int32_t>(width), static_cast<int32_t>(height))) return;
     rectangleChanged_.store(true);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Status and the download panel
 
-void CPlayerSession::SetStatus(PlayerStatus status, bool lock) {
-    if (lock) RegistryLock().Enter();
+void CPlayerSession::SetStatus(PlayerStatus status) {
+    platform::ScopedLock hold(RegistryLock());
     status_.store(static_cast<int32_t>(status), std::memory_order_release);
     InvalidateLastBounds();
-    if (lock) RegistryLock().Leave();
 }
 
 void CPlayerSession::InvalidateLastBounds() {
@@ -154,7 +127,7 @@ IDownloadJob* CPlayerSession::OnDownloadState(DownloadState state, CodecKind cod
                                               IDownloadJob* job) {
     downloadState_.store(static_cast<int32_t>(state), std::memory_order_release);
     downloadCodec_.store(static_cast<int32_t>(codec), std::memory_order_release);
-    SetStatus(PlayerStatus::Downloading, false);
+    SetStatus(PlayerStatus::Downloading);
     if (job != nullptr) job->AddRef();
     IDownloadJob* displaced = downloadJob_;
     downloadJob_ = job;
@@ -191,26 +164,26 @@ void CPlayerSession::SessionEntry(void* context) {
 }
 
 void CPlayerSession::RunSession() {
-    SetStatus(PlayerStatus::Connecting, true);
+    SetStatus(PlayerStatus::Connecting);
     StreamUrl url;
     if (!ParseStreamUrl(url_.get(), &url)) {
         sessionDone_.Set();  // rejected: no traffic, "Connecting" stays
         return;
     }
     uint32_t address = HostAddress(url);
-    PlayerRegistry::Enter(address, this);
+    PlayerRegistry::Process().Enter(address, this);
     if (address == platform::kInaddrNone) address = DefaultDeviceAddress();
     deviceAddress_ = address;
 
     const platform::SocketHandle rtsp = platform::CreateTcpSocket();
     if (rtsp == platform::kInvalidSocket) {
-        SetStatus(PlayerStatus::CannotConnect, true);
+        SetStatus(PlayerStatus::CannotConnect);
         sessionDone_.Set();
         return;
     }
     platform::BindSocket(rtsp, platform::kInaddrAny, 0);
     if (!PublishRtspSocket(rtsp)) {  // Stop came first
-        SetStatus(PlayerStatus::NotConnected, true);
+        SetStatus(PlayerStatus::NotConnected);
         sessionDone_.Set();
         return;
     }
@@ -300,7 +273,7 @@ void CPlayerSession::RunSession() {
     {
         platform::ScopedLock hold(RegistryLock());
         sessionClosing_ = true;
-        SetStatus(PlayerStatus::NotConnected, false);
+        SetStatus(PlayerStatus::NotConnected);
     }
     if (RtspUsable()) {
         platform::SetRecvTimeout(rtsp, kClosingReplyMs);
@@ -316,7 +289,7 @@ void CPlayerSession::RunSession() {
 
 void CPlayerSession::EndSession(PlayerStatus status) {
     // A session ended by Stop shows "Not connected", whatever its exchange then failed with.
-    SetStatus(stopRequested_.load() ? PlayerStatus::NotConnected : status, true);
+    SetStatus(stopRequested_.load() ? PlayerStatus::NotConnected : status);
     CloseConnections();
     sessionDone_.Set();
 }
@@ -361,7 +334,7 @@ uint8_t* CPlayerSession::DeliverFrame(uint8_t* data, int32_t size) {
     CombinedFrameSpans spans;
     const bool usable =
         SplitCombinedFrame(data, static_cast<size_t>(size), videoFrame_, audioFrame_, &spans) &&
-        spans.videoPayloadSize <= copy_.capacity();
+        spans.videoPayloadSize <= renderer_.PayloadCapacity();
     if (!usable) {
         // Dropped: the current frame, the audio and the status stay as they were.
         handOffLock_.Release();
@@ -376,7 +349,7 @@ uint8_t* CPlayerSession::DeliverFrame(uint8_t* data, int32_t size) {
     {
         // Frames that arrive while the session closes must not paint over "Not connected".
         platform::ScopedLock hold(RegistryLock());
-        if (!sessionClosing_) SetStatus(PlayerStatus::Playing, false);
+        if (!sessionClosing_) SetStatus(PlayerStatus::Playing);
     }
     // The receiver reads on into the other buffer, so this frame stays put until the next
     // delivered frame has become the current one.
@@ -395,27 +368,11 @@ SessionCounters CPlayerSession::Counters() const {
 // ---------------------------------------------------------------------------------------------
 // Sizes and rendering
 
-size_t CPlayerSession::FramePayloadBytes(int32_t width, int32_t height) {
-    // A Motion-JPEG picture is never larger than its raw 4:2:2 samples (2 bytes a pixel) unless
-    // it is garbage; anything larger is dropped.
-    return std::max(kMinFrameBufferBytes,
-                    static_cast<size_t>(RoundedWidth(width)) * static_cast<size_t>(height) * 2);
-}
-
-bool CPlayerSession::ReservePicture(int32_t width, int32_t height) {
-    size_t workBytes = 0;
-    return picture_.Reserve(static_cast<size_t>(PictureStride(width)) *
-                            static_cast<size_t>(height)) &&
-           ResizeWorkSize(kMaxPictureWidth, width, height, &workBytes) == StatusOk &&
-           resizeWork_.Reserve(workBytes);
-}
-
 bool CPlayerSession::PrepareForStream(int32_t width, int32_t height, uint32_t version) {
     if (width <= 0 || height <= 0 || width > kMaxPictureWidth || height > kMaxPictureHeight) {
         return false;
     }
-    const int32_t w16 = RoundedWidth(width);
-    const size_t payload = FramePayloadBytes(width, height);
+    const size_t payload = FrameRenderer::PayloadBytesFor(width, height);
     const size_t chunk = kBlockHeaderBytes + payload + kBlockHeaderBytes + kAudioBufferBytes;
     const size_t receive = std::max(kMinFrameBufferBytes,
                                     chunk + kChunkFramingBytes + CRTPReceiver::kReadSize);
@@ -427,93 +384,29 @@ bool CPlayerSession::PrepareForStream(int32_t width, int32_t height, uint32_t ve
     currentFrameSize_ = 0;
     videoFrame_.version = version;
     audioFrame_.version = version;
-    const bool buffers =
-        copy_.Reserve(payload) && receiveA_.Reserve(receive) && receiveB_.Reserve(receive);
-    handOffLock_.Release();
-
     paintFrame_.version = version;
-    streamVersion_ = version;
-    const size_t lumaBytes = static_cast<size_t>(w16) * static_cast<size_t>(height);
-    const size_t chromaBytes = lumaBytes / 2;
-    if (!buffers || !planes_.Reserve(lumaBytes + 2 * chromaBytes) ||
-        !rgb_.Reserve(lumaBytes * 3)) {
-        return false;
-    }
-    PlaneCapacities capacities;
-    capacities.luma = static_cast<int32_t>(lumaBytes);
-    capacities.firstChroma = static_cast<int32_t>(chromaBytes);
-    capacities.secondChroma = static_cast<int32_t>(chromaBytes);
-    if (decoder_.Configure(width, height, w16, reinterpret_cast<int16_t*>(decoderWork_.data()),
-                           capacities) != StatusOk) {
-        return false;
-    }
-    sourceWidth_.store(width, std::memory_order_release);
-    sourceHeight_.store(height, std::memory_order_release);
-    return true;
+    const bool prepared = receiveA_.Reserve(receive) && receiveB_.Reserve(receive) &&
+                          renderer_.PrepareSource(width, height);
+    handOffLock_.Release();
+    return prepared;
 }
 
 bool CPlayerSession::RenderFrame(RenderedPicture* picture) {
     if (picture == nullptr) return false;
     platform::ScopedLock render(renderLock_);
 
-    // Hand-off: under the lock only the header parse and the copy of the video payload.
+    // Hand-off: under the lock only the video block's header and the copy of its payload.
     handOffLock_.Wait(platform::kInfinite);
-    uint32_t payloadSize = 0;
-    bool copied = false;
-    if (currentFrame_ != nullptr && currentFrameSize_ > 4) {
-        const uint8_t* frame = currentFrame_;
-        const size_t size = static_cast<size_t>(currentFrameSize_);
-        const size_t headerLength = (static_cast<size_t>(frame[0]) << 24) |
-                                    (static_cast<size_t>(frame[1]) << 16) |
-                                    (static_cast<size_t>(frame[2]) << 8) | frame[3];
-        if (headerLength <= size - 4 &&
-            paintFrame_.ParseHeader(frame + 4, headerLength, &payloadSize) &&
-            paintFrame_.codecCode == kCodecMjpa && payloadSize <= copy_.capacity() &&
-            payloadSize <= size - 4 - headerLength) {
-            std::memcpy(copy_.data(), frame + 4 + headerLength, payloadSize);
-            copied = true;
-        }
+    bool taken = false;
+    if (currentFrame_ != nullptr) {
+        const uint8_t* payload = nullptr;
+        uint32_t payloadSize = 0;
+        taken = ReadVideoBlock(currentFrame_, static_cast<size_t>(currentFrameSize_), paintFrame_,
+                               &payload, &payloadSize) &&
+                paintFrame_.codecCode == kCodecMjpa && renderer_.TakePayload(payload, payloadSize);
     }
     handOffLock_.Release();
-    if (!copied) return false;
-    std::memset(copy_.data() + payloadSize, 0, copy_.capacity() - payloadSize);
-
-    const int32_t sourceWidth = SourceWidth();
-    const int32_t sourceHeight = SourceHeight();
-    if (sourceWidth <= 0 || sourceHeight <= 0) return false;  // no stream prepared
-    const int32_t targetWidth = TargetWidth();
-    const int32_t targetHeight = TargetHeight();
-    const int32_t w16 = RoundedWidth(sourceWidth);
-    uint8_t* luma = planes_.data();
-    uint8_t* cb = luma + static_cast<size_t>(w16) * sourceHeight;
-    uint8_t* cr = cb + static_cast<size_t>(w16 / 2) * sourceHeight;
-
-    CCompressedSample sample;
-    sample.data = copy_.data();
-    sample.size = static_cast<int32_t>(payloadSize);
-    uint8_t* const decoded[3] = {luma, cb, cr};
-    decoder_.Decode(decoded, &sample);
-
-    // The planes go to the converter in their own order. Handing it Cr as Cb and Cb as Cr would
-    // also put the bytes in B, G, R order, but through the wrong coefficients (blue would get
-    // red's 1.596 instead of 2.017, and green would mix the two up): visibly wrong colours. The
-    // bytes are put in B, G, R order after scaling instead, on the smaller picture.
-    const uint8_t* const ordered[3] = {luma, cb, cr};
-    const int32_t strides[3] = {w16, w16 / 2, w16 / 2};
-    YCbCr422ToRGB(ordered, strides, rgb_.data(), 3 * w16, w16, sourceHeight);
-
-    const int32_t stride = PictureStride(targetWidth);
-    ResizeRGBWithWork(rgb_.data(), w16, sourceHeight, 3 * w16, 0, 0, sourceWidth, sourceHeight,
-                      picture_.data(), stride, targetWidth, targetHeight,
-                      static_cast<double>(targetWidth) / sourceWidth,
-                      static_cast<double>(targetHeight) / sourceHeight, CubicMode,
-                      resizeWork_.data(), resizeWork_.capacity());
-    SwapRedAndBlue(picture_.data(), targetWidth, targetHeight, stride);
-    picture->pixels = picture_.data();
-    picture->width = targetWidth;
-    picture->height = targetHeight;
-    picture->stride = stride;
-    return true;
+    return taken && renderer_.Render(picture);
 }
 
 size_t CPlayerSession::ReceiveBufferBytes() const {

@@ -2,7 +2,8 @@
 // The viewer's session with the device and the frame hand-off: everything of the viewer control
 // except its COM shell and its drawing. The Windows control and the command-line tool both drive
 // a CPlayerSession: SetURL / Stop / SetRectangle from the page's thread, RenderFrame from the
-// thread that paints, and the panel fields for the status screens.
+// thread that paints (the render path itself is a FrameRenderer, frame_renderer.h), and the
+// panel fields for the status screens.
 //
 // Threads: SetURL starts the session thread (RTSP exchange, then it waits for the device's next
 // message); the session thread starts the receiver thread, which reads the media connection and
@@ -20,11 +21,11 @@
 #include <memory>
 
 #include "container/kelo.h"
-#include "decode/jpeg_decoder.h"
 #include "platform/socket.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
 #include "player/audio_output.h"
+#include "player/frame_renderer.h"
 #include "player/player_buffer.h"
 #include "player/player_registry.h"
 #include "player/player_status.h"
@@ -33,11 +34,6 @@
 
 namespace fluxmere {
 
-constexpr int32_t kMaxPictureWidth = 1920;
-constexpr int32_t kMaxPictureHeight = 1088;
-constexpr int32_t kDefaultTargetWidth = 320;
-constexpr int32_t kDefaultTargetHeight = 240;
-constexpr size_t kMinFrameBufferBytes = 290000;  // receive buffers and copyBuffer, at least
 constexpr int32_t kHeaderBufferBytes = 512;
 constexpr uint16_t kRtspPort = 554;
 
@@ -57,15 +53,6 @@ public:
 
 protected:
     ~IPlayerHost() = default;
-};
-
-// The scaled picture of the newest frame: 3 bytes a pixel in B, G, R order, rows top-down,
-// stride a multiple of 4 (the row layout of a 24-bit device-independent bitmap).
-struct RenderedPicture {
-    const uint8_t* pixels = nullptr;
-    int32_t width = 0;
-    int32_t height = 0;
-    int32_t stride = 0;
 };
 
 // What a session has handled since the viewer was made (for tools and diagnostics).
@@ -100,17 +87,17 @@ public:
     void SetRectangle(const char* text);
 
     // --- Painting ---
-    // The video path: takes handOffLock only to copy the newest frame's video payload, then
-    // decodes, converts and scales it to the target size. False when there is no frame or its
-    // codec is not "mjpa" (nothing to paint). The picture stays valid until the next call or
-    // SetRectangle; call from one painting thread.
+    // The video path: takes handOffLock only to copy the newest frame's video payload into the
+    // renderer, which then decodes, converts and scales it to the target size. False when there
+    // is no frame or its codec is not "mjpa" (nothing to paint). The picture stays valid until
+    // the next call or SetRectangle; call from one painting thread.
     bool RenderFrame(RenderedPicture* picture);
 
     int32_t Status() const { return status_.load(std::memory_order_acquire); }
-    int32_t SourceWidth() const { return sourceWidth_.load(std::memory_order_acquire); }
-    int32_t SourceHeight() const { return sourceHeight_.load(std::memory_order_acquire); }
-    int32_t TargetWidth() const { return targetWidth_.load(std::memory_order_acquire); }
-    int32_t TargetHeight() const { return targetHeight_.load(std::memory_order_acquire); }
+    int32_t SourceWidth() const { return renderer_.SourceWidth(); }
+    int32_t SourceHeight() const { return renderer_.SourceHeight(); }
+    int32_t TargetWidth() const { return renderer_.TargetWidth(); }
+    int32_t TargetHeight() const { return renderer_.TargetHeight(); }
     // Set by SetRectangle, cleared by this call (the painter whitens its bitmap once).
     bool ConsumeRectangleChanged() { return rectangleChanged_.exchange(false); }
     // The painter records the bounds of every paint; SetStatus invalidates them.
@@ -126,36 +113,45 @@ public:
     // The Cancel button: cancels the job the panel shows, if any.
     void CancelDownload();
 
-    // --- The hand-off (public for tests; the receiver thread calls them) ---
-    // Called once per chunk. size 0: the media connection timed out or closed; both connections
-    // are closed and the receive loop will end. Otherwise what DeliverFrame returns.
-    static uint8_t* OnChunk(uint8_t* data, int32_t size, void* context);
-    // Makes data the current frame and queues its audio block; returns the receive buffer the
-    // receiver reads next (the one not holding data). A frame whose blocks do not lie inside size
-    // or whose video payload does not fit copyBuffer is dropped: nullptr, nothing else changes.
-    uint8_t* DeliverFrame(uint8_t* data, int32_t size);
-    void SetStatus(PlayerStatus status, bool lock);
-
-    uint8_t* ReceiveBufferA() const { return receiveA_.data(); }
-    uint8_t* ReceiveBufferB() const { return receiveB_.data(); }
-    size_t ReceiveBufferBytes() const;  // what every receive buffer holds
-    size_t CopyBufferBytes() const { return copy_.capacity(); }
-    // Prepares the frame records, decoder and buffers for a stream of width x height with
-    // header version, as the session does when it learns the stream (tests use it directly).
-    // False when the size is unsupported or the buffers cannot grow.
-    bool PrepareForStream(int32_t width, int32_t height, uint32_t version);
-    CAudioRing& Audio() { return audio_; }
     SessionCounters Counters() const;
-    // Test seam: how long Stop waits for each thread (10000 ms).
-    void SetStopWaitMs(uint32_t ms) { stopWaitMs_ = ms; }
 
     // IDownloadPanel (registryLock held).
     IDownloadJob* OnDownloadState(DownloadState state, CodecKind codec,
                                   IDownloadJob* job) override;
     void OnDownloadProgress(int64_t bytes) override;
 
+    // --- For tests: the receiver's and the session thread's steps without a network ---
+    uint8_t* DeliverFrameForTesting(uint8_t* data, int32_t size) {
+        return DeliverFrame(data, size);
+    }
+    bool PrepareForStreamForTesting(int32_t width, int32_t height, uint32_t version) {
+        return PrepareForStream(width, height, version);
+    }
+    void SetStatusForTesting(PlayerStatus status) { SetStatus(status); }
+    uint8_t* ReceiveBufferAForTesting() const { return receiveA_.data(); }
+    uint8_t* ReceiveBufferBForTesting() const { return receiveB_.data(); }
+    size_t ReceiveBufferBytesForTesting() const { return ReceiveBufferBytes(); }
+    size_t PayloadCapacityForTesting() const { return renderer_.PayloadCapacity(); }
+    CAudioRing& AudioForTesting() { return audio_; }
+    // How long Stop waits for each thread (10000 ms).
+    void SetStopWaitMsForTesting(uint32_t ms) { stopWaitMs_ = ms; }
+
 private:
-    enum class Socket { Rtsp, Media };
+    // Called once per chunk on the receiver thread. size 0: the media connection timed out or
+    // closed; both connections are closed and the receive loop will end. Otherwise what
+    // DeliverFrame returns.
+    static uint8_t* OnChunk(uint8_t* data, int32_t size, void* context);
+    // Makes data the current frame and queues its audio block; returns the receive buffer the
+    // receiver reads next (the one not holding data). A frame whose blocks do not lie inside size
+    // or whose video payload does not fit the renderer is dropped: nullptr, nothing else changes.
+    uint8_t* DeliverFrame(uint8_t* data, int32_t size);
+    // Prepares the frame records, renderer and buffers for a stream of width x height with
+    // header version, when the session learns the stream. False when the size is unsupported or
+    // the buffers cannot grow.
+    bool PrepareForStream(int32_t width, int32_t height, uint32_t version);
+    size_t ReceiveBufferBytes() const;  // what every receive buffer holds
+    // Takes registryLock (recursive: callers that hold it already may call it).
+    void SetStatus(PlayerStatus status);
 
     static void SessionEntry(void* context);
     static void ReceiverEntry(void* context);
@@ -173,10 +169,6 @@ private:
     // Ends the threads of the last session for good: closes its sockets if it still runs, then
     // waits for both threads without limit.
     void JoinSessionThreads();
-
-    static size_t FramePayloadBytes(int32_t width, int32_t height);
-    static int32_t PictureStride(int32_t width) { return (width * 3 + 3) & ~3; }
-    bool ReservePicture(int32_t width, int32_t height);
 
     IPlayerHost* const host_;
     CAudioRing audio_;
@@ -203,21 +195,12 @@ private:
     int32_t headerLength_ = 0;
 
     // The painting side, guarded by renderLock_ (held for a whole paint; the session thread takes
-    // it to reconfigure for a new stream, SetRectangle to change the target).
+    // it to reconfigure for a new stream, SetRectangle to change the target). The renderer's
+    // payload capacity changes only under handOffLock_ as well, as the hand-off checks frames
+    // against it.
     platform::CriticalSection renderLock_;
-    PlayerBuffer copy_;
-    PlayerBuffer decoderWork_;
-    PlayerBuffer planes_;
-    PlayerBuffer rgb_;
-    PlayerBuffer picture_;
-    PlayerBuffer resizeWork_;
+    FrameRenderer renderer_;
     CKeloMediaFrame paintFrame_;
-    CJPEGDecoder decoder_;
-    uint32_t streamVersion_ = 2;
-    std::atomic<int32_t> sourceWidth_{0};
-    std::atomic<int32_t> sourceHeight_{0};
-    std::atomic<int32_t> targetWidth_{kDefaultTargetWidth};
-    std::atomic<int32_t> targetHeight_{kDefaultTargetHeight};
     std::atomic<bool> rectangleChanged_{false};
     std::atomic<int32_t> lastBounds_[4] = {};
 

@@ -4,8 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "player/download_notifications.h"
-
 namespace fluxmere {
 
 enum class PlayerStatus : int32_t {

@@ -2,23 +2,14 @@
 
 #include <cstring>
 
+#include "streaming/chunk_framing.h"
+
 namespace fluxmere {
 
 namespace {
 
 // Bytes read beyond the end of a chunk whose data is still coming.
 constexpr int64_t kReadAhead = 16384;
-
-// Hex digit value; anything else counts as 0 (a size line "1x" reads as 16).
-inline uint32_t HexValue(uint8_t c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return 0;
-}
 
 }  // namespace
 
@@ -120,12 +111,9 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
                 lineScan = end;
                 continue;
             }
-            uint64_t value = 0;
-            for (int64_t i = start; i < end; ++i) {
-                value = value * 16 + HexValue(buffer[i]);
-                if (value > static_cast<uint64_t>(capacity))
-                    value = capacity + 1;  // saturate
-            }
+            // The live stream's lenient rule (chunk_framing.h): "1x" reads as 16.
+            const uint64_t value = LenientChunkSize(buffer + start, static_cast<size_t>(end - start),
+                                                    static_cast<uint64_t>(capacity));
             lineLength = end + 2;
             size = static_cast<int64_t>(value);
             if (lineLength + size + kReadSize > capacity) {

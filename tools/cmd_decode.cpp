@@ -67,7 +67,7 @@ int RunDecode(int argc, char** argv) {
         return 1;
     }
 
-    const int32_t w16 = static_cast<int32_t>(CJPEGDecoder::RoundedWidth(width));
+    const int32_t w16 = static_cast<int32_t>(RoundedWidth(width));
     const int32_t rows = static_cast<int32_t>(height / 8 * 8);
     // Unwritten lines (below 8 x floor(H/8)) show as black.
     std::vector<uint8_t> luma(static_cast<size_t>(w16) * height, 16);

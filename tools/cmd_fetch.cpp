@@ -10,6 +10,7 @@
 #include "download/fluxmere_download.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
+#include "player/player_registry.h"
 #include "player/player_status.h"
 #include "tools/cli_args.h"
 #include "tools/commands.h"
@@ -119,8 +120,11 @@ int RunFetch(int argc, char** argv) {
         return UsageError("fetch", args.error());
 
     platform::InitSockets();
+    // As in the product, the job reports to the viewers of the process (the tool has none).
+    DownloadLinks links;
+    links.notices = &PlayerRegistry::Process();
     CFluxmereDownload* job =
-        new CFluxmereDownload(url.c_str(), folder.c_str(), static_cast<uint32_t>(options));
+        new CFluxmereDownload(url.c_str(), folder.c_str(), static_cast<uint32_t>(options), links);
     ProgressView progress(isatty(STDOUT_FILENO) != 0);
     const uint64_t start = platform::MonotonicMs();
     int64_t bytes = 0;

@@ -17,10 +17,6 @@
 
 namespace fluxmere {
 
-// The viewer registry is not part of this measurement.
-void NotifyDownloadState(uint32_t, DownloadState, CodecKind, IDownloadJob*) {}
-void NotifyDownloadProgress(uint32_t, int64_t) {}
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -61,7 +57,7 @@ void BM_DownloadJob(benchmark::State& state) {
     Setting& s = Shared();
     for (auto _ : state) {
         DestroyedProbe probe;
-        DownloadLinks links;
+        DownloadLinks links;  // no notices: the viewer registry is not part of this measurement
         links.probe = &probe;
         auto* job = new CFluxmereDownload(s.url.c_str(), s.folder.string().c_str(), 0, links);
         job->Release();

@@ -55,11 +55,11 @@ void BM_RenderPath(benchmark::State& state) {
         "0,0," + std::to_string(state.range(2)) + "," + std::to_string(state.range(3));
     CSoftwareAudioOutput audio;
     CPlayerSession session(audio, nullptr);
-    session.PrepareForStream(width, height, 3);
+    session.PrepareForStreamForTesting(width, height, 3);
     session.SetRectangle(target.c_str());
     const std::vector<uint8_t> frame = DeviceFrame(width, height);
-    std::copy(frame.begin(), frame.end(), session.ReceiveBufferA());
-    session.DeliverFrame(session.ReceiveBufferA(), static_cast<int32_t>(frame.size()));
+    std::copy(frame.begin(), frame.end(), session.ReceiveBufferAForTesting());
+    session.DeliverFrameForTesting(session.ReceiveBufferAForTesting(), static_cast<int32_t>(frame.size()));
     RenderedPicture picture;
     for (auto _ : state) {
         if (!session.RenderFrame(&picture)) state.SkipWithError("nothing rendered");

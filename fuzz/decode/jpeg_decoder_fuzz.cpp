@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     data += 2;
     size -= 2;
 
-    const int32_t w16 = static_cast<int32_t>(CJPEGDecoder::RoundedWidth(width));
+    const int32_t w16 = static_cast<int32_t>(RoundedWidth(width));
     const int32_t lumaBytes =
         static_cast<int32_t>(CJPEGDecoder::LumaBytesNeeded(width, height, w16));
     const int32_t chromaBytes =

@@ -3,6 +3,7 @@
 #include "platform/thread.h"
 
 #include <errno.h>
+#include <atomic>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -43,6 +44,8 @@ void ApplyPriority(pid_t tid, ThreadPriority priority) {
     (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice);
 }
 
+std::atomic<int> runningThreads{0};
+
 void* RunThread(void* argument) {
     auto* state = static_cast<ThreadControl*>(argument);
     pthread_mutex_lock(&state->mutex);
@@ -56,6 +59,7 @@ void* RunThread(void* argument) {
     state->finished = true;
     pthread_cond_broadcast(&state->ended);
     pthread_mutex_unlock(&state->mutex);
+    runningThreads.fetch_sub(1, std::memory_order_acq_rel);
     return nullptr;
 }
 
@@ -90,8 +94,11 @@ bool Thread::Start(ThreadEntry entry, void* context) {
     state_->priority = ThreadPriority::Normal;
     // The mutex is held while creating, so a SetPriority or Join from another thread sees a
     // complete thread id.
+    runningThreads.fetch_add(1, std::memory_order_acq_rel);
     const bool created = pthread_create(&state_->thread, nullptr, RunThread,
                                         static_cast<ThreadControl*>(state_)) == 0;
+    if (!created)
+        runningThreads.fetch_sub(1, std::memory_order_acq_rel);
     state_->started = created;
     pthread_mutex_unlock(&state_->mutex);
     return created;
@@ -142,6 +149,10 @@ bool Thread::IsRunning() const {
     const bool running = state_->started && !state_->finished;
     pthread_mutex_unlock(&state_->mutex);
     return running;
+}
+
+int RunningThreadCount() {
+    return runningThreads.load(std::memory_order_acquire);
 }
 
 void SleepMs(uint32_t ms) {

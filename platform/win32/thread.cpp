@@ -17,12 +17,31 @@ struct ThreadControl {
     HANDLE ended = nullptr;
     ThreadEntry entry = nullptr;
     void* context = nullptr;
+    HMODULE pin = nullptr;  // the running thread's reference to this module
 };
+
+volatile LONG runningThreads = 0;
+
+unsigned __stdcall RunThread(void* argument);
+
+// A thread keeps the module that holds its code loaded until it has left that code: it holds a
+// reference taken by the starting thread and drops it with its very last call, which does not
+// return into the module.
+HMODULE PinOwnModule() {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCWSTR>(&RunThread), &module);
+    return module;
+}
 
 unsigned __stdcall RunThread(void* argument) {
     auto* state = static_cast<ThreadControl*>(argument);
+    HMODULE pin = state->pin;
     state->entry(state->context);
     SetEvent(state->ended);
+    InterlockedDecrement(&runningThreads);
+    if (pin != nullptr)
+        FreeLibraryAndExitThread(pin, 0);
     return 0;
 }
 
@@ -61,9 +80,16 @@ bool Thread::Start(ThreadEntry entry, void* context) {
     state_->entry = entry;
     state_->context = context;
     ResetEvent(state_->ended);
+    state_->pin = PinOwnModule();
+    InterlockedIncrement(&runningThreads);
     // _beginthreadex rather than CreateThread: the thread may use the C runtime.
     const uintptr_t thread =
         _beginthreadex(nullptr, 0, RunThread, static_cast<ThreadControl*>(state_), 0, nullptr);
+    if (thread == 0) {
+        InterlockedDecrement(&runningThreads);
+        if (state_->pin != nullptr)
+            FreeLibrary(state_->pin);
+    }
     state_->thread = reinterpret_cast<HANDLE>(thread);
     LeaveCriticalSection(&state_->lock);
     return thread != 0;
@@ -98,6 +124,10 @@ bool Thread::Join(uint32_t timeoutMs) {
 bool Thread::IsRunning() const {
     return CurrentHandle(state_) != nullptr &&
            WaitForSingleObject(state_->ended, 0) != WAIT_OBJECT_0;
+}
+
+int RunningThreadCount() {
+    return static_cast<int>(InterlockedCompareExchange(&runningThreads, 0, 0));
 }
 
 void SleepMs(uint32_t ms) {

@@ -24,7 +24,7 @@ struct Planes {
     int32_t w16, rowStep;
 
     Planes(int32_t width, int32_t height, uint8_t fill = 0x33) {
-        w16 = static_cast<int32_t>(CJPEGDecoder::RoundedWidth(width));
+        w16 = static_cast<int32_t>(RoundedWidth(width));
         rowStep = w16;
         // Whole rows for every picture line, so tests can look at the lines left alone.
         luma.assign(static_cast<size_t>(w16) * height, fill);
@@ -109,7 +109,7 @@ std::vector<uint8_t> RandomPicture(int32_t width, int32_t height, uint32_t seed)
     const CodeBook chromaDc = CodeBook::ChromaDc(), chromaAc = CodeBook::ChromaAc();
     ScanWriter w;
     const int32_t mcus =
-        static_cast<int32_t>(CJPEGDecoder::RoundedWidth(width) / 16) * (height / 8);
+        static_cast<int32_t>(RoundedWidth(width) / 16) * (height / 8);
     for (int32_t m = 0; m < mcus * 4; ++m) {
         std::vector<std::pair<int, int>> terms;
         for (int k = 1; k < 64 && random() % 4 != 0;) {

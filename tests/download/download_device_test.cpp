@@ -68,8 +68,14 @@ class DeviceExport : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::InitSockets();
-        NoticeLog::Clear();
+        notices.Clear();
     }
+    DownloadLinks Links() {
+        DownloadLinks links;
+        links.notices = &notices;
+        return links;
+    }
+    NoticeLog notices;
 };
 
 TEST_F(DeviceExport, StoresEveryClipByteForByteWithItsStatesAndProgress) {
@@ -90,13 +96,13 @@ TEST_F(DeviceExport, StoresEveryClipByteForByteWithItsStatesAndProgress) {
     for (int64_t bytes = 1572864; bytes <= int64_t{40 * kMiB}; bytes += 1572864)
         cases[4].progress.push_back(bytes);
     for (const Case& c : cases) {
-        NoticeLog::Clear();
+        notices.Clear();
         ExportDevice device;
         ASSERT_TRUE(device.Start(c.index, c.size));
         ScratchFolder folder("device");
         TestProbe probe;
         RecordingJobList rows;
-        DownloadLinks links;
+        DownloadLinks links = Links();
         links.jobList = &rows;
         ASSERT_TRUE(RunJobToEnd(ExportUrl(LoopbackText(Suite::Download, c.index), "DVCPRO"),
                                 folder.path(), 0, links, probe));
@@ -106,8 +112,8 @@ TEST_F(DeviceExport, StoresEveryClipByteForByteWithItsStatesAndProgress) {
         EXPECT_TRUE(folder.ReadFile("clip01.kelo") == ExpectedClip(c.size)) << c.size;
         EXPECT_EQ(rows.Rows(), std::vector<std::string>({"clip01.kelo"}));
         EXPECT_EQ(probe.blocksWritten, c.blocks) << c.size;
-        EXPECT_EQ(NoticeLog::States(), c.states) << c.size;
-        EXPECT_EQ(NoticeLog::Progress(), c.progress) << c.size;
+        EXPECT_EQ(notices.States(), c.states) << c.size;
+        EXPECT_EQ(notices.Progress(), c.progress) << c.size;
     }
 }
 
@@ -118,11 +124,11 @@ TEST_F(DeviceExport, WriterSlowerThanTheNetworkFillsTheQueueWithoutLosingAByte) 
     TestProbe probe;
     probe.holdWriterUntilQueueFull = true;  // nothing is written until every block is in use
     ASSERT_TRUE(RunJobToEnd(ExportUrl(LoopbackText(Suite::Download, 36)), folder.path(), 0,
-                            DownloadLinks(), probe));
+                            Links(), probe));
     device.Stop();
     EXPECT_GE(probe.queueFullCount, 1);
     EXPECT_TRUE(folder.ReadFile("clip01.kelo") == ExpectedClip(40 * kMiB));
-    EXPECT_EQ(NoticeLog::States().back(), S::Complete);
+    EXPECT_EQ(notices.States().back(), S::Complete);
 }
 
 }  // namespace

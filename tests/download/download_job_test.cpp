@@ -29,13 +29,15 @@ class DownloadJob : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::InitSockets();
-        NoticeLog::Clear();
+        notices.Clear();
     }
     DownloadLinks Links() {
         DownloadLinks links;
+        links.notices = &notices;
         links.jobList = &rows;
         return links;
     }
+    NoticeLog notices;
     RecordingJobList rows;
 };
 
@@ -56,8 +58,8 @@ TEST_F(DownloadJob, SendsTheExactRequestAndRetriesOnceAfterAnXmlReply) {
     EXPECT_TRUE(folder.ReadFile("clip01.kelo") == clip);
     EXPECT_EQ(rows.Rows(), std::vector<std::string>({"clip01.kelo"}));
     // One block only: never InProgress, and still Complete at the end.
-    EXPECT_EQ(NoticeLog::States(), std::vector<S>({S::AwaitingStart, S::Complete}));
-    for (const Notice& notice : NoticeLog::Snapshot()) {
+    EXPECT_EQ(notices.States(), std::vector<S>({S::AwaitingStart, S::Complete}));
+    for (const Notice& notice : notices.Snapshot()) {
         EXPECT_EQ(notice.address, Address(1));
         if (notice.isState) {
             EXPECT_EQ(notice.codec, CodecKind::DV);
@@ -74,7 +76,7 @@ TEST_F(DownloadJob, FailsWithoutFileOrRowAfterThirtyUnusableHeaders) {
         {3, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"},  // closed before its end
     };
     for (const Case& c : cases) {
-        NoticeLog::Clear();
+        notices.Clear();
         ScriptedHttpServer server({{c.reply, "", false}});
         ASSERT_TRUE(server.Start(Address(c.index)));
         ScratchFolder folder("unusable");
@@ -82,7 +84,7 @@ TEST_F(DownloadJob, FailsWithoutFileOrRowAfterThirtyUnusableHeaders) {
         ASSERT_TRUE(RunJobToEnd(ExportUrl(Host(c.index)), folder.path(), 0, Links(), probe));
         EXPECT_EQ(server.Requests().size(), 30u);
         EXPECT_EQ(probe.Pauses(), std::vector<uint32_t>(29, 100));
-        EXPECT_EQ(NoticeLog::States(), std::vector<S>({S::AwaitingStart, S::Failed}));
+        EXPECT_EQ(notices.States(), std::vector<S>({S::AwaitingStart, S::Failed}));
         EXPECT_TRUE(folder.FileNames().empty());
     }
     EXPECT_TRUE(rows.Rows().empty());
@@ -120,8 +122,8 @@ TEST_F(DownloadJob, HostNameConnectsToTheDefaultDeviceAddressAndNotifiesNone) {
 
     EXPECT_EQ(server.Requests().size(), 1u);
     EXPECT_EQ(folder.ReadFile("named.kelo"), "abc");
-    ASSERT_FALSE(NoticeLog::Snapshot().empty());
-    for (const Notice& notice : NoticeLog::Snapshot()) {
+    ASSERT_FALSE(notices.Snapshot().empty());
+    for (const Notice& notice : notices.Snapshot()) {
         EXPECT_EQ(notice.address, platform::kInaddrNone);
         EXPECT_EQ(notice.codec, CodecKind::MPEG2I);
     }
@@ -131,7 +133,7 @@ TEST_F(DownloadJob, RefusedConnectionStaysAwaitingStartWithoutFile) {
     ScratchFolder folder("refused");
     TestProbe probe;  // nothing listens at this address
     ASSERT_TRUE(RunJobToEnd(ExportUrl(Host(7)), folder.path(), 0, Links(), probe));
-    EXPECT_EQ(NoticeLog::States(), std::vector<S>({S::AwaitingStart}));
+    EXPECT_EQ(notices.States(), std::vector<S>({S::AwaitingStart}));
     EXPECT_TRUE(folder.FileNames().empty());
     EXPECT_TRUE(rows.Rows().empty());
 }
@@ -155,13 +157,13 @@ TEST_F(DownloadJob, BodyCutOffEndsAsFailedWithTheWholeChunksKept) {
         {19, "100000\r\n" + clip, 0},  // a chunk larger than the receive buffer takes
     };
     for (const Case& c : cases) {
-        NoticeLog::Clear();
+        notices.Clear();
         ScriptedHttpServer server({{ReadyHeader("cut.kelo"), c.body, false}});
         ASSERT_TRUE(server.Start(Address(c.index)));
         ScratchFolder folder("cut");
         TestProbe probe;
         ASSERT_TRUE(RunJobToEnd(ExportUrl(Host(c.index)), folder.path(), 0, Links(), probe));
-        const std::vector<S> states = NoticeLog::States();
+        const std::vector<S> states = notices.States();
         ASSERT_FALSE(states.empty());
         EXPECT_EQ(states.back(), S::Failed) << c.index;
         for (S state : states) EXPECT_NE(state, S::Complete) << c.index;
@@ -190,14 +192,14 @@ TEST_F(DownloadJob, TextsTooLongForTheirBuffersFailCleanly) {
         {15, ExportUrl(Host(15)), folder.path(), 1},
     };
     for (const Case& c : cases) {
-        NoticeLog::Clear();
+        notices.Clear();
         ScriptedHttpServer server({{ReadyHeader(longName + ".kelo"), ChunkedBody("abc", {3}), false}});
         ASSERT_TRUE(server.Start(Address(c.index)));
         TestProbe probe;
         ASSERT_TRUE(RunJobToEnd(c.url, c.folder, 0, Links(), probe)) << c.index;
         EXPECT_EQ(server.Requests().size(), c.requests) << c.index;
-        ASSERT_FALSE(NoticeLog::States().empty());
-        EXPECT_EQ(NoticeLog::States().back(), S::Failed) << c.index;
+        ASSERT_FALSE(notices.States().empty());
+        EXPECT_EQ(notices.States().back(), S::Failed) << c.index;
         EXPECT_TRUE(folder.FileNames().empty()) << c.index;
     }
     EXPECT_TRUE(rows.Rows().empty());
@@ -214,9 +216,9 @@ TEST_F(DownloadJob, CancelKeepsEveryByteReceivedClosesTheFileAndFails) {
     DownloadLinks links = Links();
     links.probe = &probe;
     auto* job = new CFluxmereDownload(ExportUrl(Host(16)).c_str(), folder.path().c_str(), 0, links);
-    ASSERT_TRUE(NoticeLog::WaitUntil([&](const std::vector<Notice>&) { return probe.blocksWritten >= 4; }));
+    ASSERT_TRUE(notices.WaitUntil([&](const std::vector<Notice>&) { return probe.blocksWritten >= 4; }));
     job->Cancel();
-    ASSERT_TRUE(NoticeLog::WaitForFinalState());
+    ASSERT_TRUE(notices.WaitForFinalState());
     EXPECT_EQ(job->State(), S::Failed);
     EXPECT_TRUE(job->FileDone().IsSet()) << "the writer closed the file";
     int64_t written = 0;
@@ -227,7 +229,7 @@ TEST_F(DownloadJob, CancelKeepsEveryByteReceivedClosesTheFileAndFails) {
     job->Release();
     ASSERT_TRUE(probe.WaitDestroyed());
     EXPECT_TRUE(folder.ReadFile("cancel.kelo") == clip);
-    EXPECT_EQ(NoticeLog::States(), std::vector<S>({S::AwaitingStart, S::InProgress, S::Failed}));
+    EXPECT_EQ(notices.States(), std::vector<S>({S::AwaitingStart, S::InProgress, S::Failed}));
     server.Stop();
 }
 
@@ -240,12 +242,12 @@ TEST_F(DownloadJob, CancelWhileTheClipIsNotReadyEndsTheRetriesAsFailed) {
     DownloadLinks links = Links();
     links.probe = &probe;
     auto* job = new CFluxmereDownload(ExportUrl(Host(20)).c_str(), folder.path().c_str(), 0, links);
-    ASSERT_TRUE(NoticeLog::WaitUntil([&](const std::vector<Notice>&) { return !server.Requests().empty(); }));
+    ASSERT_TRUE(notices.WaitUntil([&](const std::vector<Notice>&) { return !server.Requests().empty(); }));
     job->Cancel();
     job->Release();
     ASSERT_TRUE(probe.WaitDestroyed());
     EXPECT_LT(server.Requests().size(), 30u);
-    EXPECT_EQ(NoticeLog::States(), std::vector<S>({S::AwaitingStart, S::Failed}));
+    EXPECT_EQ(notices.States(), std::vector<S>({S::AwaitingStart, S::Failed}));
     EXPECT_TRUE(folder.FileNames().empty());
     EXPECT_TRUE(rows.Rows().empty());
 }
@@ -277,8 +279,8 @@ TEST_F(DownloadJob, TranscodingThreadOutlivesEveryOtherReference) {
     links.transcoder = &transcoder;
     links.probe = &probe;
     auto* job = new CFluxmereDownload(ExportUrl(Host(17)).c_str(), folder.path().c_str(), 3, links);
-    ASSERT_TRUE(NoticeLog::WaitUntil([](const std::vector<Notice>&) {
-        const std::vector<S> states = NoticeLog::States();
+    ASSERT_TRUE(notices.WaitUntil([&](const std::vector<Notice>&) {
+        const std::vector<S> states = notices.States();
         return !states.empty() && states.back() == S::Complete;
     }));
     job->Release();  // as the window does on Complete; the transcoding thread still runs
@@ -288,7 +290,7 @@ TEST_F(DownloadJob, TranscodingThreadOutlivesEveryOtherReference) {
     EXPECT_EQ(transcoder.pathAfterRelease, folder.path() + "\\clip01.kelo");
     EXPECT_TRUE(folder.ReadFile("clip01.kelo") == clip);
     // Transcoding may be skipped when the transcoding thread finished first, never set after it.
-    const std::vector<S> states = NoticeLog::States();
+    const std::vector<S> states = notices.States();
     EXPECT_EQ(states.back(), S::Complete);
     EXPECT_EQ(std::count(states.begin(), states.end(), S::Complete), 1);
 }
@@ -301,8 +303,8 @@ TEST_F(DownloadJob, TranscodingAskedForWithoutAnEngineStoresTheFileAndShowsTheFa
     TestProbe probe;
     ASSERT_TRUE(RunJobToEnd(ExportUrl(Host(18)), folder.path(), 1, Links(), probe));
     EXPECT_TRUE(folder.ReadFile("clip01.kelo") == clip);
-    EXPECT_EQ(NoticeLog::States(), std::vector<S>({S::AwaitingStart, S::TranscodingFailed}));
-    EXPECT_EQ(NoticeLog::Progress(), std::vector<int64_t>({1572864}));
+    EXPECT_EQ(notices.States(), std::vector<S>({S::AwaitingStart, S::TranscodingFailed}));
+    EXPECT_EQ(notices.Progress(), std::vector<int64_t>({1572864}));
 }
 
 }  // namespace

@@ -1,48 +1,31 @@
 #include "tests/download/notice_log.h"
 
-#include "platform/sync.h"
 #include "platform/thread.h"
 
-namespace fluxmere {
+namespace fluxmere::testing {
 
-namespace {
-
-platform::CriticalSection& LogLock() {
-    static platform::CriticalSection lock;
-    return lock;
-}
-
-std::vector<testing::Notice>& Log() {
-    static std::vector<testing::Notice> log;
-    return log;
-}
-
-void Append(const testing::Notice& notice) {
-    platform::ScopedLock lock(LogLock());
-    Log().push_back(notice);
-}
-
-}  // namespace
-
-void NotifyDownloadState(uint32_t address, DownloadState state, CodecKind codec,
-                         IDownloadJob* job) {
+void NoticeLog::OnDownloadState(uint32_t address, DownloadState state, CodecKind codec,
+                                IDownloadJob* job) {
     Append({true, address, state, codec, 0, job});
 }
 
-void NotifyDownloadProgress(uint32_t address, int64_t bytes) {
+void NoticeLog::OnDownloadProgress(uint32_t address, int64_t bytes) {
     Append({false, address, DownloadState::Initializing, CodecKind::Unknown, bytes, nullptr});
 }
 
-namespace testing {
+void NoticeLog::Append(const Notice& notice) {
+    platform::ScopedLock lock(lock_);
+    log_.push_back(notice);
+}
 
 void NoticeLog::Clear() {
-    platform::ScopedLock lock(LogLock());
-    Log().clear();
+    platform::ScopedLock lock(lock_);
+    log_.clear();
 }
 
 std::vector<Notice> NoticeLog::Snapshot() {
-    platform::ScopedLock lock(LogLock());
-    return Log();
+    platform::ScopedLock lock(lock_);
+    return log_;
 }
 
 std::vector<DownloadState> NoticeLog::States() {
@@ -86,5 +69,4 @@ bool NoticeLog::WaitForFinalState(uint32_t timeoutMs) {
         timeoutMs);
 }
 
-}  // namespace testing
-}  // namespace fluxmere
+}  // namespace fluxmere::testing

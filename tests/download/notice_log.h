@@ -1,12 +1,13 @@
 #pragma once
-// Stands in for the player registry in the download tests: every NotifyDownloadState and
-// NotifyDownloadProgress a job makes is recorded here, in order.
+// Stands in for the player registry in the download tests: every notice a job gives is recorded
+// here, in order.
 
 #include <cstdint>
 #include <functional>
 #include <vector>
 
-#include "player/download_notifications.h"
+#include "download/download_notices.h"
+#include "platform/sync.h"
 
 namespace fluxmere::testing {
 
@@ -19,18 +20,29 @@ struct Notice {
     IDownloadJob* job;
 };
 
-class NoticeLog {
+// Must outlive every job that reports to it.
+class NoticeLog : public IDownloadNotices {
 public:
-    static void Clear();
-    static std::vector<Notice> Snapshot();
-    static std::vector<DownloadState> States();
-    static std::vector<int64_t> Progress();
+    void OnDownloadState(uint32_t address, DownloadState state, CodecKind codec,
+                         IDownloadJob* job) override;
+    void OnDownloadProgress(uint32_t address, int64_t bytes) override;
+
+    void Clear();
+    std::vector<Notice> Snapshot();
+    std::vector<DownloadState> States();
+    std::vector<int64_t> Progress();
     // Polls until condition holds for the log; false after timeoutMs (a hung job, not a speed
     // check: the limits are generous).
-    static bool WaitUntil(const std::function<bool(const std::vector<Notice>&)>& condition,
-                          uint32_t timeoutMs = 60000);
+    bool WaitUntil(const std::function<bool(const std::vector<Notice>&)>& condition,
+                   uint32_t timeoutMs = 60000);
     // Until the log holds one of the final states Complete, Failed or TranscodingFailed.
-    static bool WaitForFinalState(uint32_t timeoutMs = 60000);
+    bool WaitForFinalState(uint32_t timeoutMs = 60000);
+
+private:
+    void Append(const Notice& notice);
+
+    platform::CriticalSection lock_;
+    std::vector<Notice> log_;
 };
 
 }  // namespace fluxmere::testing

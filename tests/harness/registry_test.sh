@@ -1,5 +1,5 @@
-# Registers the component server with regsvr32 under wine64 and reads the registry back through
-# the helpers of tests/wine/registry.sh. Run by `wine-run.sh --script`; $1 is the x86_64 DLL.
+# Registers the component server with regsvr32 under Wine and reads the registry back through the
+# helpers of tests/wine/registry.sh. Run by `wine-run.sh --script`; $1 is the DLL of the tree.
 set -uo pipefail
 source "$FLUXMERE_WINE_TOOLS/registry.sh"
 

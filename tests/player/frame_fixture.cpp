@@ -114,4 +114,17 @@ std::vector<uint8_t> CombinedFrame(uint32_t version, const std::vector<uint8_t>&
     return frame;
 }
 
+std::string FirstPixelOtherThan(const uint8_t* pixels, int width, int height, int stride,
+                                const uint8_t* bgr) {
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = pixels + static_cast<size_t>(y) * stride;
+        for (int x = 0; x < width; ++x) {
+            if (std::memcmp(row + 3 * x, bgr, 3) != 0) {
+                return std::to_string(x) + "," + std::to_string(y);
+            }
+        }
+    }
+    return "";
+}
+
 }  // namespace fluxmere::testing

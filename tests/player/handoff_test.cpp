@@ -16,24 +16,22 @@ namespace {
 
 using testing::CombinedFrame;
 using testing::FlatColour;
+using testing::FirstPixelOtherThan;
 using testing::FlatMjpaPayload;
+using testing::kBlue;
+using testing::kBlueBgr;
+using testing::kRed;
+using testing::kRedBgr;
 
 constexpr int kWidth = 352;
 constexpr int kHeight = 288;
 constexpr uint32_t kVersion = 3;
 
-// Luma 80, Cb 93, Cr 240: R 253, G 0, B 4 by the converter, so the bytes land as 4, 0, 253.
-constexpr FlatColour kRed{-64, -40, 128};
-constexpr uint8_t kRedBgr[3] = {4, 0, 253};
-// Luma 80, Cb 240, Cr 93: R 19, G 59, B 255.
-constexpr FlatColour kBlue{-64, 128, -40};
-constexpr uint8_t kBlueBgr[3] = {255, 59, 19};
-
 class HandOff : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(session_.IsValid());
-        ASSERT_TRUE(session_.PrepareForStream(kWidth, kHeight, kVersion));
+        ASSERT_TRUE(session_.PrepareForStreamForTesting(kWidth, kHeight, kVersion));
     }
 
     std::vector<uint8_t> Frame(FlatColour colour, size_t audioBytes = 192) {
@@ -49,14 +47,9 @@ protected:
 
     // Every pixel of the rendered picture must be the same three bytes.
     static void ExpectUniform(const RenderedPicture& picture, const uint8_t* bgr) {
-        for (int y = 0; y < picture.height; ++y) {
-            const uint8_t* row = picture.pixels + static_cast<size_t>(y) * picture.stride;
-            for (int x = 0; x < picture.width; ++x) {
-                ASSERT_EQ(row[3 * x], bgr[0]) << x << "," << y;
-                ASSERT_EQ(row[3 * x + 1], bgr[1]) << x << "," << y;
-                ASSERT_EQ(row[3 * x + 2], bgr[2]) << x << "," << y;
-            }
-        }
+        EXPECT_EQ(FirstPixelOtherThan(picture.pixels, picture.width, picture.height,
+                                      picture.stride, bgr),
+                  "");
     }
 
     CSoftwareAudioOutput audio_;
@@ -64,8 +57,8 @@ protected:
 };
 
 TEST_F(HandOff, BuffersAlternateAndTheNewestFrameIsRendered) {
-    uint8_t* a = session_.ReceiveBufferA();
-    uint8_t* b = session_.ReceiveBufferB();
+    uint8_t* a = session_.ReceiveBufferAForTesting();
+    uint8_t* b = session_.ReceiveBufferBForTesting();
     const std::vector<uint8_t> red = Frame(kRed);
     const std::vector<uint8_t> blue = Frame(kBlue);
 
@@ -73,7 +66,7 @@ TEST_F(HandOff, BuffersAlternateAndTheNewestFrameIsRendered) {
     EXPECT_FALSE(session_.RenderFrame(&picture)) << "no frame yet";
 
     uint8_t* frame = Place(a, 0, red);
-    EXPECT_EQ(session_.DeliverFrame(frame, static_cast<int32_t>(red.size())), b);
+    EXPECT_EQ(session_.DeliverFrameForTesting(frame, static_cast<int32_t>(red.size())), b);
     EXPECT_EQ(session_.Status(), static_cast<int32_t>(PlayerStatus::Playing));
     ASSERT_TRUE(session_.RenderFrame(&picture));
     EXPECT_EQ(picture.width, kDefaultTargetWidth);
@@ -85,14 +78,14 @@ TEST_F(HandOff, BuffersAlternateAndTheNewestFrameIsRendered) {
     EXPECT_EQ(0, std::memcmp(first.data(), picture.pixels, first.size()));
 
     frame = Place(b, 37, blue);  // a frame anywhere in B sends the receiver back to A
-    EXPECT_EQ(session_.DeliverFrame(frame, static_cast<int32_t>(blue.size())), a);
+    EXPECT_EQ(session_.DeliverFrameForTesting(frame, static_cast<int32_t>(blue.size())), a);
     ASSERT_TRUE(session_.RenderFrame(&picture));
     ExpectUniform(picture, kBlueBgr);
 
     // The end of A still counts as A.
-    const size_t last = session_.ReceiveBufferBytes() - red.size();
+    const size_t last = session_.ReceiveBufferBytesForTesting() - red.size();
     frame = Place(a, last, red);
-    EXPECT_EQ(session_.DeliverFrame(frame, static_cast<int32_t>(red.size())), b);
+    EXPECT_EQ(session_.DeliverFrameForTesting(frame, static_cast<int32_t>(red.size())), b);
     ASSERT_TRUE(session_.RenderFrame(&picture));
     ExpectUniform(picture, kRedBgr);
 }
@@ -101,14 +94,14 @@ TEST_F(HandOff, BadFramesAreDroppedWithoutEffect) {
     // An open ring, so that a delivered frame would queue its audio.
     ASSERT_TRUE(session_.SetURL("not a url"));  // the session thread ends at once
     session_.Stop();
-    session_.Audio().OpenAudio();
+    session_.AudioForTesting().OpenAudio();
     audio_.Hold(true);
 
-    uint8_t* a = session_.ReceiveBufferA();
+    uint8_t* a = session_.ReceiveBufferAForTesting();
     const std::vector<uint8_t> good = Frame(kRed);
-    ASSERT_EQ(session_.DeliverFrame(Place(a, 0, good), static_cast<int32_t>(good.size())),
-              session_.ReceiveBufferB());
-    ASSERT_EQ(session_.Audio().NextSlot(), 1u);
+    ASSERT_EQ(session_.DeliverFrameForTesting(Place(a, 0, good), static_cast<int32_t>(good.size())),
+              session_.ReceiveBufferBForTesting());
+    ASSERT_EQ(session_.AudioForTesting().NextSlot(), 1u);
 
     CKeloMediaFrame video(kVersion), audio(kVersion);
     CombinedFrameSpans spans;
@@ -133,33 +126,33 @@ TEST_F(HandOff, BadFramesAreDroppedWithoutEffect) {
         SCOPED_TRACE(c.what);
         std::vector<uint8_t> bad = good;
         if (c.value != 0) StoreBE32(bad.data() + c.offset, c.value);
-        session_.SetStatus(PlayerStatus::NotConnected, true);
-        uint8_t* frame = Place(session_.ReceiveBufferB(), 0, bad);
-        EXPECT_EQ(session_.DeliverFrame(frame, static_cast<int32_t>(bad.size()) + c.sizeDelta),
+        session_.SetStatusForTesting(PlayerStatus::NotConnected);
+        uint8_t* frame = Place(session_.ReceiveBufferBForTesting(), 0, bad);
+        EXPECT_EQ(session_.DeliverFrameForTesting(frame, static_cast<int32_t>(bad.size()) + c.sizeDelta),
                   nullptr);
         EXPECT_EQ(session_.Status(), static_cast<int32_t>(PlayerStatus::NotConnected));
-        EXPECT_EQ(session_.Audio().NextSlot(), 1u);
+        EXPECT_EQ(session_.AudioForTesting().NextSlot(), 1u);
     }
 
     // A video payload larger than copyBuffer, in a chunk that holds it.
     std::vector<uint8_t> huge = CombinedFrame(
-        kVersion, std::vector<uint8_t>(session_.CopyBufferBytes() + 1, 0x11), {1, 2, 3, 4});
-    EXPECT_EQ(session_.DeliverFrame(huge.data(), static_cast<int32_t>(huge.size())), nullptr);
-    EXPECT_EQ(session_.Audio().NextSlot(), 1u);
+        kVersion, std::vector<uint8_t>(session_.PayloadCapacityForTesting() + 1, 0x11), {1, 2, 3, 4});
+    EXPECT_EQ(session_.DeliverFrameForTesting(huge.data(), static_cast<int32_t>(huge.size())), nullptr);
+    EXPECT_EQ(session_.AudioForTesting().NextSlot(), 1u);
 
     // The good frame is still the one painted.
     RenderedPicture picture;
     ASSERT_TRUE(session_.RenderFrame(&picture));
     ExpectUniform(picture, kRedBgr);
     audio_.Hold(false);
-    session_.Audio().CloseAudio();
+    session_.AudioForTesting().CloseAudio();
 }
 
 TEST_F(HandOff, OtherVideoCodecPaintsNothing) {
     std::vector<uint8_t> frame =
         CombinedFrame(kVersion, FlatMjpaPayload(kWidth, kHeight, kRed), {}, "h264");
-    uint8_t* a = session_.ReceiveBufferA();
-    ASSERT_NE(session_.DeliverFrame(Place(a, 0, frame), static_cast<int32_t>(frame.size())),
+    uint8_t* a = session_.ReceiveBufferAForTesting();
+    ASSERT_NE(session_.DeliverFrameForTesting(Place(a, 0, frame), static_cast<int32_t>(frame.size())),
               nullptr);
     RenderedPicture picture;
     EXPECT_FALSE(session_.RenderFrame(&picture));
@@ -167,7 +160,7 @@ TEST_F(HandOff, OtherVideoCodecPaintsNothing) {
 
 TEST_F(HandOff, TargetRectangle) {
     const std::vector<uint8_t> red = Frame(kRed);
-    session_.DeliverFrame(Place(session_.ReceiveBufferA(), 0, red),
+    session_.DeliverFrameForTesting(Place(session_.ReceiveBufferAForTesting(), 0, red),
                           static_cast<int32_t>(red.size()));
     struct Case {
         const char* text;
@@ -204,23 +197,23 @@ TEST_F(HandOff, TargetRectangle) {
 
 TEST_F(HandOff, StreamSizes) {
     // Sizes the session learns from a stream header.
-    EXPECT_FALSE(session_.PrepareForStream(0, 288, kVersion));
-    EXPECT_FALSE(session_.PrepareForStream(1921, 1080, kVersion));
-    EXPECT_FALSE(session_.PrepareForStream(352, 1089, kVersion));
+    EXPECT_FALSE(session_.PrepareForStreamForTesting(0, 288, kVersion));
+    EXPECT_FALSE(session_.PrepareForStreamForTesting(1921, 1080, kVersion));
+    EXPECT_FALSE(session_.PrepareForStreamForTesting(352, 1089, kVersion));
     const struct {
         int width, height;
     } sizes[] = {{720, 576}, {1920, 1080}, {100, 96}};
     for (const auto& size : sizes) {
         const int width = size.width, height = size.height;
         SCOPED_TRACE(width);
-        ASSERT_TRUE(session_.PrepareForStream(width, height, kVersion));
-        EXPECT_GE(session_.CopyBufferBytes(), static_cast<size_t>((width + 15) / 16 * 16) *
+        ASSERT_TRUE(session_.PrepareForStreamForTesting(width, height, kVersion));
+        EXPECT_GE(session_.PayloadCapacityForTesting(), static_cast<size_t>((width + 15) / 16 * 16) *
                                                   height * 2);
         std::vector<uint8_t> frame = CombinedFrame(
             kVersion, FlatMjpaPayload(width, height, kRed), std::vector<uint8_t>(7680));
-        ASSERT_LE(frame.size(), session_.ReceiveBufferBytes());
+        ASSERT_LE(frame.size(), session_.ReceiveBufferBytesForTesting());
         session_.SetRectangle(width == 100 ? "0,0,100,96" : "0,0,320,240");
-        session_.DeliverFrame(Place(session_.ReceiveBufferA(), 0, frame),
+        session_.DeliverFrameForTesting(Place(session_.ReceiveBufferAForTesting(), 0, frame),
                               static_cast<int32_t>(frame.size()));
         RenderedPicture picture;
         ASSERT_TRUE(session_.RenderFrame(&picture));

@@ -31,28 +31,29 @@ TEST(PlayerRegistry, LaterViewerOfAnAddressTakesItsNotifications) {
     const uint32_t address = LoopbackAddress(Suite::Player, 200);
     const uint32_t other = LoopbackAddress(Suite::Player, 201);
     FakePanel first, second;
-    PlayerRegistry::Enter(address, &first);
-    PlayerRegistry::Enter(other, &first);  // a later session of the same viewer: a second entry
-    PlayerRegistry::Enter(address, &second);
+    PlayerRegistry& registry = PlayerRegistry::Process();
+    registry.Enter(address, &first);
+    registry.Enter(other, &first);  // a later session of the same viewer: a second entry
+    registry.Enter(address, &second);
 
-    NotifyDownloadState(address, DownloadState::InProgress, CodecKind::DV, nullptr);
-    NotifyDownloadProgress(address, 3 * 1048576);
+    registry.OnDownloadState(address, DownloadState::InProgress, CodecKind::DV, nullptr);
+    registry.OnDownloadProgress(address, 3 * 1048576);
     EXPECT_EQ(first.states + first.progress, 0);
     EXPECT_EQ(second.states, 1);
     EXPECT_EQ(second.lastState, DownloadState::InProgress);
     EXPECT_EQ(second.lastBytes, 3 * 1048576);
 
-    NotifyDownloadProgress(other, 7);
+    registry.OnDownloadProgress(other, 7);
     EXPECT_EQ(first.lastBytes, 7);
 
-    PlayerRegistry::RemoveViewer(&second);
-    NotifyDownloadState(address, DownloadState::Complete, CodecKind::DV, nullptr);
-    NotifyDownloadProgress(LoopbackAddress(Suite::Player, 202), 1);  // never registered
+    registry.RemoveViewer(&second);
+    registry.OnDownloadState(address, DownloadState::Complete, CodecKind::DV, nullptr);
+    registry.OnDownloadProgress(LoopbackAddress(Suite::Player, 202), 1);  // never registered
     EXPECT_EQ(first.states, 0);
     EXPECT_EQ(second.states, 1);
 
-    PlayerRegistry::RemoveViewer(&first);
-    NotifyDownloadProgress(other, 9);
+    registry.RemoveViewer(&first);
+    registry.OnDownloadProgress(other, 9);
     EXPECT_EQ(first.lastBytes, 7);
 }
 

@@ -10,6 +10,7 @@
 
 #include "device/test_pattern.h"
 #include "platform/thread.h"
+#include "player/player_registry.h"
 #include "player/player_session.h"
 #include "player/software_audio_output.h"
 #include "streaming/device_address.h"
@@ -70,7 +71,7 @@ TEST(PlayerSession, PlaysWhilePaintedAndStops) {
     EXPECT_EQ(viewer.recorder.Statuses(),
               (std::vector<int32_t>{S(PlayerStatus::Connecting), S(PlayerStatus::Playing),
                                     S(PlayerStatus::NotConnected)}));
-    EXPECT_FALSE(viewer.session.Audio().IsOpen());
+    EXPECT_FALSE(viewer.session.AudioForTesting().IsOpen());
 #ifndef _WIN32
     const device::DeviceCounters counters = device.Native().Counters();
     EXPECT_EQ(counters.plays, 1);
@@ -272,7 +273,7 @@ TEST(PlayerSession, SecondSetUrlReplacesTheFirstSession) {
               (std::vector<int32_t>{S(PlayerStatus::Connecting), S(PlayerStatus::Playing),
                                     S(PlayerStatus::NotConnected), S(PlayerStatus::Connecting),
                                     S(PlayerStatus::Playing)}));
-    EXPECT_TRUE(viewer.session.Audio().IsOpen());
+    EXPECT_TRUE(viewer.session.AudioForTesting().IsOpen());
 #ifndef _WIN32
     // The first session was torn down before the second one began.
     const std::vector<std::string> lines = device.Native().RtspRequestLines();
@@ -297,6 +298,7 @@ struct FakeJob : IDownloadJob {
 TEST(PlayerSession, DownloadNotificationsReachTheLaterViewerOfAHost) {
     const int index = 16;
     const uint32_t address = LoopbackAddress(Suite::Player, index);
+    PlayerRegistry& registry = PlayerRegistry::Process();
     TestDevice device;
     ASSERT_TRUE(device.Start(LoopbackText(Suite::Player, index), {})) << device.error();
     Viewer earlier;
@@ -308,8 +310,8 @@ TEST(PlayerSession, DownloadNotificationsReachTheLaterViewerOfAHost) {
         ASSERT_TRUE(later.session.SetURL(Url(index).c_str()));
         ASSERT_TRUE(WaitForStatus(later.session, PlayerStatus::Playing));
 
-        NotifyDownloadState(address, DownloadState::InProgress, CodecKind::IMX50, &job);
-        NotifyDownloadProgress(address, 5 * INT64_C(1048576));
+        registry.OnDownloadState(address, DownloadState::InProgress, CodecKind::IMX50, &job);
+        registry.OnDownloadProgress(address, 5 * INT64_C(1048576));
         EXPECT_EQ(later.session.DownloadStateValue(), 2);
         EXPECT_EQ(later.session.DownloadCodecValue(), 5);
         EXPECT_EQ(later.session.DownloadBytes(), 5 * INT64_C(1048576));
@@ -325,8 +327,8 @@ TEST(PlayerSession, DownloadNotificationsReachTheLaterViewerOfAHost) {
         EXPECT_EQ(job.cancels.load(), 1);
     }
     EXPECT_EQ(job.references.load(), 1) << "the destroyed viewer dropped its reference";
-    NotifyDownloadState(address, DownloadState::Complete, CodecKind::DV, &job);
-    NotifyDownloadProgress(address, 7);
+    registry.OnDownloadState(address, DownloadState::Complete, CodecKind::DV, &job);
+    registry.OnDownloadProgress(address, 7);
     EXPECT_EQ(earlier.session.DownloadStateValue(), 0);
     EXPECT_EQ(earlier.session.DownloadBytes(), 0);
     EXPECT_EQ(job.references.load(), 1);
@@ -399,7 +401,7 @@ TEST(PlayerSession, ExpiredStopWaitsDoNotFreeWhatThreadsUse) {
     ASSERT_TRUE(silentDevice.listening());
     {
         Viewer viewer;
-        viewer.session.SetStopWaitMs(200);
+        viewer.session.SetStopWaitMsForTesting(200);
         ASSERT_TRUE(viewer.session.SetURL(Url(index).c_str()));
         platform::SleepMs(100);
         viewer.session.Stop();

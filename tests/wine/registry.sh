@@ -1,5 +1,6 @@
 # Registry helpers for bash tests run by `wine-run.sh --script` (source this file). They act on the
-# test's Wine session: 64-bit regsvr32 and reg, so the DLL must be the x86_64 build.
+# test's Wine session with the regsvr32 and reg of its architecture, so the DLL must be the build of
+# the same tree (i686 under 32-bit Wine, x86_64 under wine64).
 #
 #   wine_register DLL           regsvr32 /s DLL (calls DllRegisterServer); returns its exit code
 #   wine_unregister DLL         regsvr32 /s /u DLL (calls DllUnregisterServer)

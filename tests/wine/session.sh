@@ -15,15 +15,35 @@
 # carries FLUXMERE_WINE_MEMBER=<WINE_DIR> in its environment; wine_session_stop uses it to find
 # stragglers and stop them by process id. The callers' own shells never carry it.
 
-WINE_LOADER_BIN=/usr/lib/wine/wine64
-WINE_SERVER_BIN=/usr/lib/wine/wineserver64
+# The architecture of a session: win64 (wine64, for the x86_64 build) or win32 (32-bit Wine in a
+# 32-bit prefix, for the i686 build). FLUXMERE_WINE_ARCH names it (CTest passes it); by hand it is
+# taken from the build tree that holds the session folder.
+wine_session_arch() {
+    local cache=$1/../CMakeCache.txt
+    if [[ -n "${FLUXMERE_WINE_ARCH:-}" ]]; then
+        echo "$FLUXMERE_WINE_ARCH"
+    elif [[ -f "$cache" ]] && grep -q '^CMAKE_TOOLCHAIN_FILE:.*mingw-i686' "$cache"; then
+        echo win32
+    else
+        echo win64
+    fi
+}
 
 # Sets the variables every Wine process of the session needs. $1: the session's folder.
 wine_session_env() {
     WINE_DIR=$(mkdir -p "$1" && cd "$1" && pwd)
     export FLUXMERE_WINE_DIR="$WINE_DIR"
     export WINEPREFIX="$WINE_DIR/prefix"
-    export WINEARCH=win64
+    export WINEARCH
+    WINEARCH=$(wine_session_arch "$WINE_DIR")
+    export FLUXMERE_WINE_ARCH=$WINEARCH
+    if [[ $WINEARCH == win32 ]]; then
+        WINE_LOADER_BIN=/usr/lib/wine/wine
+        WINE_SERVER_BIN=/usr/lib/wine/wineserver32
+    else
+        WINE_LOADER_BIN=/usr/lib/wine/wine64
+        WINE_SERVER_BIN=/usr/lib/wine/wineserver64
+    fi
     export WINELOADER="$WINE_LOADER_BIN"
     export WINESERVER="$WINE_SERVER_BIN"
     export WINEDEBUG="${WINEDEBUG:--all}"
