@@ -34,6 +34,7 @@ const char* DeviceUsage() {
            "  --rtsp-port P          RTSP port (default 554; 0 ephemeral); --no-rtsp\n"
            "  --http-port P          export port (default 80; 0 ephemeral); --no-http\n"
            "  --size WxH  --fps N  --no-audio  --stream-version V  --max-frames N\n"
+           "  --zero-size            the description announces a picture size of 0 x 0\n"
            "  --busy  --exclusive  --refuse-describe  --no-server-port  --event-after S\n"
            "  --no-cseq  --long-header  --endless-header\n"
            "  --silent-on METHOD[,METHOD]  never answer DESCRIBE, SETUP, PLAY or TEARDOWN\n"
@@ -75,6 +76,7 @@ bool ParseDeviceArguments(int argc, const char* const* argv, ProgramOptions* opt
             {"--accept-nothing", &d.acceptNothing, true},
             {"--event-with-play", &d.eventWithPlay, true},
             {"--odd-audio", &d.oddAudioBlocks, true},
+            {"--zero-size", &d.zeroSize, true},
             {"--chunk-extensions", &d.chunkExtensions, true},
             {"--content-length-body", &d.contentLengthBody, true},
             {"--no-last-chunk", &d.noLastChunk, true},

@@ -40,6 +40,7 @@ struct DeviceOptions {
     int fps = 25;          // pictures per second; sound is 48000 / fps sample frames per picture
     bool hasAudio = true;  // "m=audio" in the description; without it the audio blocks are empty
     uint32_t streamVersion = 3;  // version of the stream header and layout of the frame headers
+    bool zeroSize = false;       // the description announces 0 x 0 (the pictures keep their size)
     int maxFrames = 0;           // frames per session, then the media connection closes; 0: endless
 
     // RTSP behaviours.

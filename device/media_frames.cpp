@@ -45,8 +45,8 @@ std::vector<uint8_t> BuildStreamDescription(const DeviceOptions& options) {
     CKeloTrack video;
     video.mediaKind = kKindVideo;
     video.codecCode = kCodecMjpa;
-    video.width = static_cast<uint32_t>(options.width);
-    video.height = static_cast<uint32_t>(options.height);
+    video.width = options.zeroSize ? 0 : static_cast<uint32_t>(options.width);
+    video.height = options.zeroSize ? 0 : static_cast<uint32_t>(options.height);
     video.videoDouble = options.fps;
     video.parameters.Append(TextParameter("fps", std::to_string(options.fps)));
     stream.tracks.push_back(video);

@@ -134,6 +134,12 @@ void CRTSPClient::Attach(platform::SocketHandle socket) {
     socket_ = socket;
 }
 
+void CRTSPClient::SetReceiveTimeout(uint32_t ms) {
+    platform::ScopedLock hold(sendLock_);
+    if (socket_ != platform::kInvalidSocket)
+        platform::SetRecvTimeout(socket_, ms);
+}
+
 bool CRTSPClient::CloseConnection() {
     platform::ScopedLock hold(sendLock_);
     if (socket_ == platform::kInvalidSocket)
@@ -296,9 +302,10 @@ int32_t CRTSPClient::Open(const char* host, const char* path, platform::SocketHa
     }
     {
         platform::ScopedLock hold(sendLock_);
-        if (socket != socket_)
+        if (socket != platform::kInvalidSocket && socket != socket_) {
             replies_.Forget();
-        socket_ = socket;
+            socket_ = socket;
+        }
         std::strcpy(host_, host);
         std::strcpy(path_, path);
     }

@@ -50,7 +50,8 @@ public:
     // are longer than 255 characters (nothing is sent then), or the stream header does not fit
     // headerCapacity bytes; otherwise the status of the first SETUP that was not 200 (503 when
     // the device is busy; 0 when no reply could be read). Every out argument may be null;
-    // headerBuffer and headerLength are only used together.
+    // headerBuffer and headerLength are only used together. socket kInvalidSocket keeps the
+    // attached one (which may have been closed since: then nothing is sent and Open fails).
     int32_t Open(const char* host, const char* path, platform::SocketHandle socket,
                  int32_t videoClientPort, int32_t* videoServerPort, int32_t audioClientPort,
                  int32_t* audioServerPort, int32_t statusClientPort, int32_t* statusServerPort,
@@ -60,6 +61,8 @@ public:
     // Uses socket for the exchanges that follow, without DESCRIBE and SETUP (Open does this
     // itself).
     void Attach(platform::SocketHandle socket);
+    // SO_RCVTIMEO of the attached socket, under the send lock (never on a closed handle).
+    void SetReceiveTimeout(uint32_t ms);
     // Closes the attached socket, if any; requests are then dropped until the next Attach or
     // Open. True when a socket was closed.
     bool CloseConnection();

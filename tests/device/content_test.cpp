@@ -287,6 +287,7 @@ TEST(DeviceArguments, FlagsSetOptionsAndBadValuesAreRefused) {
                           "--accept-nothing",
                           "--event-with-play",
                           "--odd-audio",
+                          "--zero-size",
                           "--export-status",
                           "404",
                           "--chunk-extensions",
@@ -313,7 +314,8 @@ TEST(DeviceArguments, FlagsSetOptionsAndBadValuesAreRefused) {
     EXPECT_EQ(p.readyFile, "/tmp/r");
     EXPECT_EQ(p.device.silentOn, "DESCRIBE,TEARDOWN");
     EXPECT_EQ(p.device.replyByteMs, 1000);
-    EXPECT_TRUE(p.device.acceptNothing && p.device.eventWithPlay && p.device.oddAudioBlocks);
+    EXPECT_TRUE(p.device.acceptNothing && p.device.eventWithPlay && p.device.oddAudioBlocks &&
+                p.device.zeroSize);
     EXPECT_EQ(p.device.exportStatus, 404);
     EXPECT_TRUE(p.device.chunkExtensions && p.device.contentLengthBody && p.device.noLastChunk);
     EXPECT_EQ(p.device.resetAfterBytes, 777u);
