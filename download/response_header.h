@@ -39,6 +39,12 @@ void ReadResponseHeader(IByteSource& source, ResponseHeader* header);
 // device's way of saying that the clip is not ready yet).
 bool IsUsableHeader(const ResponseHeader& header);
 
+// The status code of the header's "HTTP/x.y NNN" status line; 0 when it has none.
+int ResponseStatus(const ResponseHeader& header);
+
+// True when a Transfer-Encoding line of the header (name and value in any case) names "chunked".
+bool IsChunkedResponse(const ResponseHeader& header);
+
 // The clip's name from the header's `filename="NAME.EXT"` (not at the header's very start):
 // NAME, without the extension, into baseName. Returns false, leaving baseName alone, when the
 // text is missing, NAME is empty, no full stop ends NAME within the quoted value, NAME does not fit

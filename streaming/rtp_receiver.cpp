@@ -51,6 +51,7 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
     int64_t lineLength = 0;  // 0: the size line has not been read yet
     int64_t lineScan = 0;    // where the search for the line's CR LF goes on
     bool skipRead = false;
+    bool afterChunk = false;  // a chunk was handed over: its CR LF comes next
     int32_t lastError = 0;
     held_ = 0;
 
@@ -87,6 +88,7 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
                 // every later read on it the same way: without the notice the loop would spin.
                 peerClosed_ = got == 0 || platform::IsConnectionLost(error);
                 lastError = error;
+                noticeError_ = error;
                 if (ending)
                     break;
                 if (lastError == platform::kWsaETimedOut || peerClosed_) {
@@ -102,8 +104,14 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
         }
         skipRead = false;
         if (lineLength == 0) {
-            // The line starts after the CR LF that ends the previous chunk's data.
-            const int64_t start = (held >= 2 && buffer[0] == '\r' && buffer[1] == '\n') ? 2 : 0;
+            // The line starts after the CR LF that ends the previous chunk's data; strict
+            // framing insists on that CR LF.
+            const bool breakFirst = held >= 2 && buffer[0] == '\r' && buffer[1] == '\n';
+            if (strict_ && breakFirst != afterChunk) {
+                lastError = kBadFraming;
+                break;
+            }
+            const int64_t start = breakFirst ? 2 : 0;
             int64_t end = lineScan > start ? lineScan : start;
             while (end + 1 < held && !(buffer[end] == '\r' && buffer[end + 1] == '\n'))
                 ++end;
@@ -111,9 +119,17 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
                 lineScan = end;
                 continue;
             }
-            // The live stream's lenient rule (chunk_framing.h): "1x" reads as 16.
-            const uint64_t value = LenientChunkSize(buffer + start, static_cast<size_t>(end - start),
-                                                    static_cast<uint64_t>(capacity));
+            // The live stream's lenient rule (chunk_framing.h): "1x" reads as 16; the strict
+            // one refuses it.
+            uint64_t value = 0;
+            const size_t lineBytes = static_cast<size_t>(end - start);
+            if (!strict_) {
+                value = LenientChunkSize(buffer + start, lineBytes, static_cast<uint64_t>(capacity));
+            } else if (!StrictChunkSize(buffer + start, lineBytes, static_cast<uint64_t>(capacity),
+                                        &value)) {
+                lastError = kBadFraming;
+                break;
+            }
             lineLength = end + 2;
             size = static_cast<int64_t>(value);
             if (lineLength + size + kReadSize > capacity) {
@@ -135,6 +151,7 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
         size = 0;
         lineLength = 0;
         lineScan = 0;
+        afterChunk = true;
         // More bytes than the threshold are parsed before anything more is read, so chunks
         // that arrived together are handed over together (and the last one of a stream is not
         // held back until the next read returns).

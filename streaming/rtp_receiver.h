@@ -23,6 +23,9 @@ public:
     // Run's result when a chunk (size line + data + one 64 KiB read) cannot fit the buffer, or
     // a size line does not end within it. Nothing of such a chunk is read into the buffer.
     static constexpr int32_t kChunkTooLarge = -2;
+    // Run's result when, with strict framing, a size line is not HTTP/1.1's or a chunk's data is
+    // not followed by CR LF. Nothing of it is handed over.
+    static constexpr int32_t kBadFraming = -3;
 
     CRTPReceiver();
     virtual ~CRTPReceiver();
@@ -33,9 +36,13 @@ public:
     // Every buffer used by the receiver (this one and those the callback returns) holds
     // capacity bytes.
     void SetBuffer(uint8_t* buffer, size_t capacity);
+    // The size-line rule (chunk_framing.h): lenient by default (the live stream, where a wrong
+    // frame is only dropped); strict for a body that is stored byte for byte.
+    void SetStrictFraming(bool strict) { strict_ = strict; }
 
     // The receive loop. -1 when it cannot start (no buffer or callback, not a stream socket);
-    // otherwise, when it ends, the last read error (0 if none failed) or kChunkTooLarge. It ends
+    // otherwise, when it ends, the last read error (0 if none failed), kChunkTooLarge or
+    // kBadFraming. It ends
     // on a stop request, on the read errors 10038, 10057 and 10009, and with kChunkTooLarge when
     // the bytes held leave less than kReadSize bytes of room for the next read (a chunk too
     // large for the buffer, a size line that does not end, data piling up behind a chunk of
@@ -62,6 +69,9 @@ public:
     // connection that was reset or aborted.
     int32_t HeldBytes() const { return held_; }
     bool PeerClosed() const { return peerClosed_; }
+    // The error a notice reports: kWsaETimedOut for a time-out or a close, else the connection's
+    // loss (10054, 10053). Only valid during the callback, like the two above.
+    int32_t NoticeError() const { return noticeError_; }
 
     // Bytes every read may append: a chunk needs its size line, its data and this much room.
     static constexpr int32_t kReadSize = 65536;
@@ -79,6 +89,8 @@ private:
     platform::SocketHandle socket_ = platform::kInvalidSocket;
     int32_t held_ = 0;
     bool peerClosed_ = false;
+    int32_t noticeError_ = 0;
+    bool strict_ = false;
     std::atomic<bool> running_{false};
     platform::Semaphore stopRequest_;
     platform::Semaphore stopped_;

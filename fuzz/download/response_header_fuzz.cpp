@@ -56,6 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         header.length != source.offset())
         std::abort();
     IsUsableHeader(header);
+    const int status = ResponseStatus(header);
+    if (status < 0 || status > 999)
+        std::abort();
+    IsChunkedResponse(header);
 
     char baseName[kTextBufferSize] = "Fluxmere";
     if (TakeBaseNameFromHeader(header.text, baseName, sizeof baseName)) {
