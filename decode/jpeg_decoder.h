@@ -5,20 +5,11 @@
 
 #include <cstdint>
 
+#include "decode/compressed_sample.h"
 #include "decode/primitives.h"
 #include "decode/rounded_width.h"
 
 namespace fluxmere {
-
-// Compressed data handed to a decoder (also the download job's block record).
-class CCompressedSample {
-public:
-    virtual ~CCompressedSample() = default;
-
-    uint8_t* data = nullptr;  // not owned
-    int32_t size = 0;         // bytes of data the decoder may read
-    int32_t lastBlock = 0;    // -1 on the final block of a download body, else 0
-};
 
 // Bytes available in each plane the caller will pass to Decode; a picture that would need more
 // is refused by Configure.

@@ -7,16 +7,16 @@ BlockQueue::BlockQueue(uint8_t* store)
       filledCount_(0, kCapacity),
       finished_(true, false),
       aborted_(true, false) {
-    for (int i = 0; i < kCapacity; ++i) blocks_[i] = {store + int64_t{i} * kBlockSize, 0, 0};
+    for (int i = 0; i < kCapacity; ++i) blocks_[i].data = store + int64_t{i} * kBlockSize;
 }
 
-QueueBlock* BlockQueue::AcquireBlock(uint32_t timeoutMs) {
+CCompressedSample* BlockQueue::AcquireBlock(uint32_t timeoutMs) {
     // A free block wins over the abort: data already received is kept while there is room;
     // only the wait for room ends.
     if (platform::WaitForEither(freeCount_, aborted_, timeoutMs) != 0) return nullptr;
     // Blocks are used and given back in ring order, so a free count means this slot is free.
-    QueueBlock* block = &blocks_[writeCount_ % kCapacity];
-    block->filled = 0;
+    CCompressedSample* block = &blocks_[writeCount_ % kCapacity];
+    block->size = 0;
     block->lastBlock = 0;
     return block;
 }
@@ -30,7 +30,7 @@ void BlockQueue::Finish() { finished_.Set(); }
 
 void BlockQueue::Abort() { aborted_.Set(); }
 
-QueueBlock* BlockQueue::TakeBlock(uint32_t timeoutMs) {
+CCompressedSample* BlockQueue::TakeBlock(uint32_t timeoutMs) {
     // A committed block wins over the end, so every block is taken before the end is seen.
     if (platform::WaitForEither(filledCount_, finished_, timeoutMs) != 0) return nullptr;
     return &blocks_[readCount_++ % kCapacity];

@@ -5,18 +5,16 @@
 // A block is in use from AcquireBlock until the writer hands it back with ReturnBlock, so a block
 // that is still being written is never filled again. When all 24 are in use (the disk is slower
 // than the network) AcquireBlock waits; no byte is dropped and the order never changes.
+//
+// Each block's record is a CCompressedSample: data points at its kBlockSize bytes inside the
+// store, size counts the bytes filled, lastBlock marks the final block of the body.
 
 #include <cstdint>
 
+#include "decode/compressed_sample.h"
 #include "platform/sync.h"
 
 namespace fluxmere {
-
-struct QueueBlock {
-    uint8_t* data;      // kBlockSize bytes inside the job's block store
-    int32_t filled;     // bytes of data in use
-    int32_t lastBlock;  // -1 on the final block of the body, 0 otherwise
-};
 
 class BlockQueue {
 public:
@@ -29,9 +27,9 @@ public:
     BlockQueue(const BlockQueue&) = delete;
     BlockQueue& operator=(const BlockQueue&) = delete;
 
-    // Producer: the next block to fill (filled 0, lastBlock 0), waiting up to timeoutMs for one
+    // Producer: the next block to fill (size 0, lastBlock 0), waiting up to timeoutMs for one
     // to be free. None on time-out, or when none is free once Abort was called.
-    QueueBlock* AcquireBlock(uint32_t timeoutMs);
+    CCompressedSample* AcquireBlock(uint32_t timeoutMs);
     // Producer: hands the acquired block to the consumer.
     void CommitBlock();
     // Producer: no block will be committed any more.
@@ -41,12 +39,12 @@ public:
 
     // Consumer: the oldest committed block, waiting up to timeoutMs. None on time-out, or when
     // Finish was called and every committed block has been taken.
-    QueueBlock* TakeBlock(uint32_t timeoutMs);
+    CCompressedSample* TakeBlock(uint32_t timeoutMs);
     // Consumer: the block taken last is written and may be filled again.
     void ReturnBlock();
 
 private:
-    QueueBlock blocks_[kCapacity];
+    CCompressedSample blocks_[kCapacity];
     uint32_t writeCount_ = 0;  // blocks committed; touched by the producer only
     uint32_t readCount_ = 0;   // blocks taken; touched by the consumer only
     platform::Semaphore freeCount_;

@@ -350,10 +350,10 @@ void CFluxmereDownload::StoreChunk(const uint8_t* data, int32_t size) {
             }
             if (currentBlock_ == nullptr) return;  // cancelled while the queue is full
         }
-        const int32_t room = BlockQueue::kBlockSize - currentBlock_->filled;
+        const int32_t room = BlockQueue::kBlockSize - currentBlock_->size;
         const int32_t part = size < room ? size : room;
-        std::memcpy(currentBlock_->data + currentBlock_->filled, data, static_cast<size_t>(part));
-        currentBlock_->filled += part;
+        std::memcpy(currentBlock_->data + currentBlock_->size, data, static_cast<size_t>(part));
+        currentBlock_->size += part;
         data += part;
         size -= part;
         // A full block is committed only when more data comes, so the last block of the body is
@@ -448,10 +448,10 @@ void CFluxmereDownload::StartTranscoding() {
 void CFluxmereDownload::WriteBlocks() {
     bool writing = true;
     for (int64_t index = 0;; ++index) {
-        QueueBlock* block = queue_->TakeBlock(platform::kInfinite);
+        CCompressedSample* block = queue_->TakeBlock(platform::kInfinite);
         if (block == nullptr) break;
         if (links_.probe != nullptr) links_.probe->BeforeBlockWrite(index);
-        if (writing && file_.Write(block->data, block->filled) != block->filled) {
+        if (writing && file_.Write(block->data, block->size) != block->size) {
             // A disk that refuses data fails the job; the remaining blocks are only drained.
             writing = false;
             AbortTransfer();
@@ -459,7 +459,7 @@ void CFluxmereDownload::WriteBlocks() {
         if (writing) {
             const int64_t before = bytesWritten_.load();
             if (before != 0) SetState(DownloadState::InProgress);
-            const int64_t written = before + block->filled;
+            const int64_t written = before + block->size;
             bytesWritten_.store(written);
             if (written - bytesReported_ > kProgressStep) {
                 if (links_.notices != nullptr) {

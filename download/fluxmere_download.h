@@ -145,7 +145,7 @@ private:
     bool bodyEnded_ = false;
     bool bodyWhole_ = false;
     bool chunkReceived_ = false;
-    QueueBlock* currentBlock_ = nullptr;
+    CCompressedSample* currentBlock_ = nullptr;
 
     // Writer thread only (the file is also closed by the destructor if ever left open).
     platform::File file_;

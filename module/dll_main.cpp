@@ -27,7 +27,7 @@ const fluxmere::com::ObjectMapEntry kObjectMap[] = {
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         ComModule::Init(instance, kObjectMap, sizeof kObjectMap / sizeof kObjectMap[0]);
         DisableThreadLibraryCalls(instance);
@@ -37,7 +37,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
         fluxmere::SelectProcessorVariant();
     } else if (reason == DLL_PROCESS_DETACH) {
         // No WSACleanup: the process may still use sockets opened through the module.
-        ComModule::Term();
+        ComModule::Term(/*processEnding=*/reserved != nullptr);
     }
     return TRUE;
 }

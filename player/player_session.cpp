@@ -225,12 +225,16 @@ void CPlayerSession::RunSession() {
 
     headerLength_ = 0;  // a description without a stream header must not reuse the last one
     int32_t serverPort = 0;
+    RTSPOpenOptions open;
+    open.videoClientPort = clientPort;
+    open.videoServerPort = &serverPort;
+    open.tcp = true;
+    open.headerBuffer = headerBuffer_;
+    open.headerCapacity = kHeaderBufferBytes;
+    open.headerLength = &headerLength_;
     // The client took the socket when it was published (kInvalidSocket: keep it), so a Stop
     // before this point has already sent its TEARDOWN there, or closed it.
-    const int32_t opened = rtsp_.Open(url.host, url.path, platform::kInvalidSocket, clientPort,
-                                      &serverPort, 0,
-                                      nullptr, 0, nullptr, true, nullptr, 0, headerBuffer_,
-                                      kHeaderBufferBytes, &headerLength_);
+    const int32_t opened = rtsp_.Open(url.host, url.path, platform::kInvalidSocket, open);
     if (opened == 503) {
         EndSession(PlayerStatus::InUseByOtherUser);
         return;
@@ -284,7 +288,7 @@ void CPlayerSession::RunSession() {
     // The receive loop may already have ended (a failed media connect) and reset receiverReady.
     platform::WaitForEither(receiverReady_, receiverDone_, platform::kInfinite);
 
-    if (!stopRequested_.load()) rtsp_.Play(-1, 0, 0, 0, -1, 0, 0, 0);
+    if (!stopRequested_.load()) rtsp_.Play(RTSPPlayRange());  // the live stream's open range
     // Whatever comes next on the RTSP connection ends the session: the reply to Stop's or the
     // receiver's TEARDOWN, a device event, or the connection's end. This thread is the only
     // reader of the connection; the other threads send without reading. A receive loop that has

@@ -290,11 +290,7 @@ int32_t CRTSPClient::DecodedBase64Size(const char* text, int32_t textLength) {
 }
 
 int32_t CRTSPClient::Open(const char* host, const char* path, platform::SocketHandle socket,
-                          int32_t videoClientPort, int32_t* videoServerPort,
-                          int32_t audioClientPort, int32_t* audioServerPort,
-                          int32_t statusClientPort, int32_t* statusServerPort, bool tcp,
-                          bool* hasAudio, int32_t queue, uint8_t* headerBuffer,
-                          int32_t headerCapacity, int32_t* headerLength) {
+                          const RTSPOpenOptions& options) {
     // A longer host or path would be cut into a request that names another stream: refused.
     if (host == nullptr || path == nullptr || std::strlen(host) >= kNameSize ||
         std::strlen(path) >= kNameSize) {
@@ -317,6 +313,7 @@ int32_t CRTSPClient::Open(const char* host, const char* path, platform::SocketHa
         return -1;
 
     bool audio = false;
+    int32_t audioClientPort = options.audioClientPort;
     if (describe.contentLength != 0) {
         const char* body = receiveBuffer_ + describe.headerLength + 2;
         const int32_t bodyLength = describe.contentLength;
@@ -325,7 +322,7 @@ int32_t CRTSPClient::Open(const char* host, const char* path, platform::SocketHa
         } else {
             audioClientPort = 0;
         }
-        if (headerBuffer != nullptr && headerLength != nullptr) {
+        if (options.headerBuffer != nullptr && options.headerLength != nullptr) {
             const int32_t at = Find(body, bodyLength, kHeaderMarker);
             if (at >= 0) {
                 const char* text = body + at + (sizeof(kHeaderMarker) - 1);
@@ -333,27 +330,28 @@ int32_t CRTSPClient::Open(const char* host, const char* path, platform::SocketHa
                 const int32_t end = Find(text, available, "\r\n");
                 const int32_t textLength = end >= 0 ? end : available;
                 // A truncated stream header would be parsed as another stream: refused.
-                if (DecodedBase64Size(text, textLength) > headerCapacity)
+                if (DecodedBase64Size(text, textLength) > options.headerCapacity)
                     return -1;
-                *headerLength = DecodeBase64(text, headerBuffer, textLength, headerCapacity);
+                *options.headerLength =
+                    DecodeBase64(text, options.headerBuffer, textLength, options.headerCapacity);
             }
         }
     }
-    if (hasAudio != nullptr)
-        *hasAudio = audio;
+    if (options.hasAudio != nullptr)
+        *options.hasAudio = audio;
 
     struct Track {
         const char* name;
         int32_t clientPort;
         int32_t* serverPort;
     };
-    const Track tracks[] = {{"video", videoClientPort, videoServerPort},
-                            {"audio", audioClientPort, audioServerPort},
-                            {"status", statusClientPort, statusServerPort}};
+    const Track tracks[] = {{"video", options.videoClientPort, options.videoServerPort},
+                            {"audio", audioClientPort, options.audioServerPort},
+                            {"status", options.statusClientPort, options.statusServerPort}};
     for (const Track& track : tracks) {
         if (track.clientPort == 0)
             continue;
-        SendSetup(track.name, track.clientPort, tcp, queue);
+        SendSetup(track.name, track.clientPort, options.tcp, options.queue);
         const RtspReply setup = ReadReply(receiveBuffer_, kBufferSize);
         if (setup.status != 200)
             return setup.status;
@@ -366,17 +364,19 @@ int32_t CRTSPClient::Open(const char* host, const char* path, platform::SocketHa
     return 0;
 }
 
-bool CRTSPClient::Play(int32_t startHours, int32_t startMinutes, int32_t startSeconds,
-                       int32_t startFrames, int32_t endHours, int32_t endMinutes,
-                       int32_t endSeconds, int32_t endFrames) {
+bool CRTSPClient::Play(const RTSPPlayRange& range) {
+    const SmpteTime& start = range.start;
+    const SmpteTime& end = range.end;
     {
         platform::ScopedLock hold(sendLock_);
-        const int n = startHours == -1
+        const int n = start.hours == -1
                           ? std::snprintf(requestBuffer_, kBufferSize, kPlayOpenStartFormat, host_,
-                                          path_, cseq_, endHours, endMinutes, endSeconds, endFrames)
+                                          path_, cseq_, end.hours, end.minutes, end.seconds,
+                                          end.frames)
                           : std::snprintf(requestBuffer_, kBufferSize, kPlayRangeFormat, host_,
-                                          path_, cseq_, startHours, startMinutes, startSeconds,
-                                          startFrames, endHours, endMinutes, endSeconds, endFrames);
+                                          path_, cseq_, start.hours, start.minutes, start.seconds,
+                                          start.frames, end.hours, end.minutes, end.seconds,
+                                          end.frames);
         if (n < 0 || n >= kBufferSize)
             return false;
         NextCSeq();

@@ -29,6 +29,39 @@
 
 namespace fluxmere {
 
+// What Open asks for and where it puts what it learns. A client port of 0 skips that track's
+// SETUP. Every out pointer may be null and is written only when its value was learned;
+// headerBuffer and headerLength are only used together.
+struct RTSPOpenOptions {
+    int32_t videoClientPort = 0;
+    int32_t* videoServerPort = nullptr;
+    int32_t audioClientPort = 0;
+    int32_t* audioServerPort = nullptr;
+    int32_t statusClientPort = 0;
+    int32_t* statusServerPort = nullptr;
+    bool tcp = false;
+    bool* hasAudio = nullptr;
+    int32_t queue = 0;
+    uint8_t* headerBuffer = nullptr;  // the stream header from the description
+    int32_t headerCapacity = 0;
+    int32_t* headerLength = nullptr;
+};
+
+// A position in SMPTE time.
+struct SmpteTime {
+    int32_t hours = 0;
+    int32_t minutes = 0;
+    int32_t seconds = 0;
+    int32_t frames = 0;
+};
+
+// The range PLAY asks for. start.hours -1 sends the open-start range with the end time only;
+// the default is the open range "--1:00:00:00" (the live stream).
+struct RTSPPlayRange {
+    SmpteTime start{-1, 0, 0, 0};
+    SmpteTime end{-1, 0, 0, 0};
+};
+
 class CRTSPCommon {
 public:
     virtual ~CRTSPCommon();
@@ -49,14 +82,10 @@ public:
     // the DESCRIBE was not answered with 200, a SETUP reply has no server port, host or path
     // are longer than 255 characters (nothing is sent then), or the stream header does not fit
     // headerCapacity bytes; otherwise the status of the first SETUP that was not 200 (503 when
-    // the device is busy; 0 when no reply could be read). Every out argument may be null;
-    // headerBuffer and headerLength are only used together. socket kInvalidSocket keeps the
+    // the device is busy; 0 when no reply could be read). socket kInvalidSocket keeps the
     // attached one (which may have been closed since: then nothing is sent and Open fails).
     int32_t Open(const char* host, const char* path, platform::SocketHandle socket,
-                 int32_t videoClientPort, int32_t* videoServerPort, int32_t audioClientPort,
-                 int32_t* audioServerPort, int32_t statusClientPort, int32_t* statusServerPort,
-                 bool tcp, bool* hasAudio, int32_t queue, uint8_t* headerBuffer,
-                 int32_t headerCapacity, int32_t* headerLength);
+                 const RTSPOpenOptions& options);
 
     // Uses socket for the exchanges that follow, without DESCRIBE and SETUP (Open does this
     // itself).
@@ -69,9 +98,8 @@ public:
     // True while a thread holds the reader token (for diagnostics and tests).
     bool IsReading() const { return reading_.load(); }
 
-    // PLAY; startHours -1 sends the open-start range with the end time only. True on 200.
-    bool Play(int32_t startHours, int32_t startMinutes, int32_t startSeconds, int32_t startFrames,
-              int32_t endHours, int32_t endMinutes, int32_t endSeconds, int32_t endFrames);
+    // PLAY of range. True on 200.
+    bool Play(const RTSPPlayRange& range);
 
     // TEARDOWN. With wait: reads the reply (see the reader token above) and returns true only
     // for 200. Without: true at once.

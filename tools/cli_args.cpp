@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/socket.h"
+#include "streaming/device_address.h"
+
 namespace fluxmere::cli {
 
 bool Args::Parse(int argc, char** argv, int first, const std::vector<FlagSpec>& specs) {
@@ -116,6 +119,39 @@ void PrintHelp(const char* usage, const char* summary, const std::vector<FlagSpe
     for (const FlagSpec& s : specs) {
         std::printf("  --%-14s %s\n", s.name, s.help);
     }
+}
+
+int UsageError(const char* command, const std::string& message) {
+    std::fprintf(stderr, "fluxmere %s: %s (see fluxmere %s --help)\n", command, message.c_str(),
+                 command);
+    return 2;
+}
+
+bool StartCommand(const CommandSpec& command, int argc, char** argv, Args* args, int* status) {
+    if (!args->Parse(argc, argv, 1, command.flags)) {
+        *status = UsageError(command.name, args->error());
+        return false;
+    }
+    if (args->Has("help")) {
+        PrintHelp(command.usage, command.summary, command.flags);
+        *status = 0;
+        return false;
+    }
+    return true;
+}
+
+const FlagSpec kDefaultDeviceFlag = {
+    "default-device", true,
+    "A       device address used when the URL's host is not a dotted address"};
+
+bool ApplyDefaultDevice(Args* args) {
+    if (!args->Has("default-device"))
+        return true;
+    const uint32_t address = platform::InetAddr(args->Get("default-device").c_str());
+    if (address == platform::kInaddrNone)
+        return args->Fail("--default-device needs a dotted IPv4 address");
+    SetDefaultDeviceAddress(address);
+    return true;
 }
 
 }  // namespace fluxmere::cli

@@ -44,4 +44,25 @@ private:
 // Prints "usage" and one line per flag.
 void PrintHelp(const char* usage, const char* summary, const std::vector<FlagSpec>& specs);
 
+// "fluxmere SUB: message" on standard error, then status 2.
+int UsageError(const char* command, const std::string& message);
+
+// What a subcommand says of itself in its help and its errors.
+struct CommandSpec {
+    const char* name;  // "view", as typed after "fluxmere"
+    const char* usage;
+    const char* summary;
+    const std::vector<FlagSpec>& flags;
+};
+
+// The prologue every subcommand shares: parses argv[1..argc) by the command's flags and answers
+// --help. True when the command goes on; otherwise false with *status the exit status (0 after
+// the help, 2 after a usage error, which is printed).
+bool StartCommand(const CommandSpec& command, int argc, char** argv, Args* args, int* status);
+
+// --default-device A: the device address used when a URL's host is not a dotted address (the
+// tool never contacts the built-in link-local default when it is given).
+extern const FlagSpec kDefaultDeviceFlag;
+bool ApplyDefaultDevice(Args* args);
+
 }  // namespace fluxmere::cli

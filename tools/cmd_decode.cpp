@@ -34,17 +34,16 @@ bool WriteFile(const std::string& path, const uint8_t* data, size_t size) {
 }  // namespace
 
 int RunDecode(int argc, char** argv) {
+    const CommandSpec spec = {
+        "decode", "fluxmere decode PAYLOAD --width W --height H [--planes PREFIX] [--png FILE]",
+        "Decodes the entropy-coded data of one picture (a video block's payload).\n"
+        "Planes are W16 (the width rounded up to 16) and W16/2 bytes wide, with\n"
+        "8 x floor(H/8) rows.",
+        kFlags};
     Args args;
-    if (!args.Parse(argc, argv, 1, kFlags))
-        return UsageError("decode", args.error());
-    if (args.Has("help")) {
-        PrintHelp("fluxmere decode PAYLOAD --width W --height H [--planes PREFIX] [--png FILE]",
-                  "Decodes the entropy-coded data of one picture (a video block's payload).\n"
-                  "Planes are W16 (the width rounded up to 16) and W16/2 bytes wide, with\n"
-                  "8 x floor(H/8) rows.",
-                  kFlags);
-        return 0;
-    }
+    int exitStatus = 0;
+    if (!StartCommand(spec, argc, argv, &args, &exitStatus))
+        return exitStatus;
     if (args.positional().size() != 1)
         return UsageError("decode", "needs one PAYLOAD file");
     long long width = 0, height = 0;

@@ -86,19 +86,17 @@ std::string UnixPath(std::string path) {
 }  // namespace
 
 int RunFetch(int argc, char** argv) {
+    const CommandSpec spec = {
+        "fetch",
+        "fluxmere fetch http://HOST/command.cgi?stream&kelo&PARAMS [--folder DIR] [--options N]",
+        "Asks the device (port 80) for the clip, stores it unchanged as NAME.kelo in\n"
+        "the folder (NAME_1.kelo, ... when taken) and prints the final state and the\n"
+        "file's path. Exit status 0 only for Complete.",
+        kFlags};
     Args args;
-    if (!args.Parse(argc, argv, 1, kFlags))
-        return UsageError("fetch", args.error());
-    if (args.Has("help")) {
-        PrintHelp(
-            "fluxmere fetch http://HOST/command.cgi?stream&kelo&PARAMS [--folder DIR] "
-            "[--options N]",
-            "Asks the device (port 80) for the clip, stores it unchanged as NAME.kelo in\n"
-            "the folder (NAME_1.kelo, ... when taken) and prints the final state and the\n"
-            "file's path. Exit status 0 only for Complete.",
-            kFlags);
-        return 0;
-    }
+    int exitStatus = 0;
+    if (!StartCommand(spec, argc, argv, &args, &exitStatus))
+        return exitStatus;
     if (args.positional().size() != 1)
         return UsageError("fetch", "needs one export URL");
     const std::string url = args.positional()[0];

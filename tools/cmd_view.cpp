@@ -134,19 +134,18 @@ struct KeptPicture {
 }  // namespace
 
 int RunView(int argc, char** argv) {
+    const CommandSpec spec = {
+        "view",
+        "fluxmere view rtsp://HOST/PATH [--seconds S] [--size WxH] [--snapshot FILE.png] "
+        "[--audio FILE.wav]",
+        "Connects to the device's RTSP port 554, plays its stream and prints each\n"
+        "status change, then a summary. Exit status 0 when the stream played, 1 when\n"
+        "the device could not be reached or was in use, 2 for bad arguments.",
+        kFlags};
     Args args;
-    if (!args.Parse(argc, argv, 1, kFlags))
-        return UsageError("view", args.error());
-    if (args.Has("help")) {
-        PrintHelp(
-            "fluxmere view rtsp://HOST/PATH [--seconds S] [--size WxH] [--snapshot FILE.png] "
-            "[--audio FILE.wav]",
-            "Connects to the device's RTSP port 554, plays its stream and prints each\n"
-            "status change, then a summary. Exit status 0 when the stream played, 1 when\n"
-            "the device could not be reached or was in use, 2 for bad arguments.",
-            kFlags);
-        return 0;
-    }
+    int exitStatus = 0;
+    if (!StartCommand(spec, argc, argv, &args, &exitStatus))
+        return exitStatus;
     if (args.positional().size() != 1)
         return UsageError("view", "needs one rtsp:// URL");
     const std::string url = args.positional()[0];

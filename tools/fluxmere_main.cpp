@@ -5,34 +5,7 @@
 #include <string>
 
 #include "decode/dispatch.h"
-#include "platform/socket.h"
-#include "streaming/device_address.h"
-#include "tools/cli_args.h"
 #include "tools/commands.h"
-
-namespace fluxmere::cli {
-
-const FlagSpec kDefaultDeviceFlag = {
-    "default-device", true,
-    "A       device address used when the URL's host is not a dotted address"};
-
-bool ApplyDefaultDevice(Args* args) {
-    if (!args->Has("default-device"))
-        return true;
-    const uint32_t address = platform::InetAddr(args->Get("default-device").c_str());
-    if (address == platform::kInaddrNone)
-        return args->Fail("--default-device needs a dotted IPv4 address");
-    SetDefaultDeviceAddress(address);
-    return true;
-}
-
-int UsageError(const char* command, const std::string& message) {
-    std::fprintf(stderr, "fluxmere %s: %s (see fluxmere %s --help)\n", command, message.c_str(),
-                 command);
-    return 2;
-}
-
-}  // namespace fluxmere::cli
 
 namespace {
 

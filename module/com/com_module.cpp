@@ -30,14 +30,15 @@ void ComModule::Init(HINSTANCE instance, const ObjectMapEntry* entries, int coun
     InitializeCriticalSection(&factoryLock);
 }
 
-void ComModule::Term() {
+void ComModule::Term(bool processEnding) {
     for (int i = 0; i < objectCount; ++i) {
         if (factories[i] != nullptr) {
             factories[i]->Release();
             factories[i] = nullptr;
         }
     }
-    ReleaseTypeLibrary();
+    if (!processEnding)
+        ReleaseTypeLibrary();
     DeleteCriticalSection(&factoryLock);
 }
 

@@ -29,8 +29,9 @@ class ComModule {
 public:
     // DllMain's process attach: entries (kept, not copied) in the order they are registered.
     static void Init(HINSTANCE instance, const ObjectMapEntry* entries, int count);
-    // DllMain's process detach: releases the cached class factories.
-    static void Term();
+    // DllMain's process detach: releases the cached class factories, and the loaded type library
+    // unless the process is ending (other DLLs may be gone already then).
+    static void Term(bool processEnding);
 
     static HINSTANCE Instance();
     // The module file's full path; false when it does not fit MAX_PATH.

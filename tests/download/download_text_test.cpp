@@ -285,25 +285,25 @@ TEST(BlockQueue, HandsBlocksOverInOrderAndNeverRefillsOneBeingWritten) {
     BlockQueue queue(store.data());
     // Fill every block: the 25th must wait, even after one was taken, until it is returned.
     for (int i = 0; i < BlockQueue::kCapacity; ++i) {
-        QueueBlock* block = queue.AcquireBlock(0);
+        CCompressedSample* block = queue.AcquireBlock(0);
         ASSERT_NE(block, nullptr) << i;
         block->data[0] = static_cast<uint8_t>(i);
-        block->filled = i + 1;
+        block->size = i + 1;
         queue.CommitBlock();
     }
     EXPECT_EQ(queue.AcquireBlock(0), nullptr);
-    QueueBlock* first = queue.TakeBlock(0);
+    CCompressedSample* first = queue.TakeBlock(0);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->data[0], 0);
     EXPECT_EQ(queue.AcquireBlock(0), nullptr) << "the block being written was handed out again";
     queue.ReturnBlock();
-    QueueBlock* again = queue.AcquireBlock(0);
+    CCompressedSample* again = queue.AcquireBlock(0);
     EXPECT_EQ(again, first);
-    EXPECT_EQ(again->filled, 0);
+    EXPECT_EQ(again->size, 0);
     queue.CommitBlock();
     queue.Finish();
     for (int i = 1; i <= BlockQueue::kCapacity; ++i) {
-        QueueBlock* block = queue.TakeBlock(0);
+        CCompressedSample* block = queue.TakeBlock(0);
         ASSERT_NE(block, nullptr) << i;
         EXPECT_EQ(block->data[0], i < BlockQueue::kCapacity ? i : 0);
         queue.ReturnBlock();
@@ -313,7 +313,7 @@ TEST(BlockQueue, HandsBlocksOverInOrderAndNeverRefillsOneBeingWritten) {
 
 struct WaitingProducer {
     BlockQueue* queue;
-    QueueBlock* result = reinterpret_cast<QueueBlock*>(1);
+    CCompressedSample* result = reinterpret_cast<CCompressedSample*>(1);
     static void Run(void* context) {
         auto* self = static_cast<WaitingProducer*>(context);
         self->result = self->queue->AcquireBlock(platform::kInfinite);

@@ -14,7 +14,9 @@
 namespace fluxmere::testing {
 namespace {
 
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(_WIN64)
+constexpr int kBuildOctet = 21;
+#elif defined(_WIN32)
 constexpr int kBuildOctet = 20;
 #else
 constexpr int kBuildOctet = 10;

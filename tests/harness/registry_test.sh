@@ -4,20 +4,6 @@ set -uo pipefail
 source "$FLUXMERE_WINE_TOOLS/registry.sh"
 
 dll=$1
-failures=0
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok: $what"
-    else
-        echo "FAILED: $what"
-        failures=$((failures + 1))
-    fi
-}
-
-not() { ! "$@"; }
-
 check "regsvr32 registers the module" wine_register "$dll"
 check "regsvr32 unregisters the module" wine_unregister "$dll"
 check "regsvr32 reports a missing module" not wine_register "$FLUXMERE_TEST_DIR/missing.dll"
@@ -29,5 +15,4 @@ check "the key exists" wine_reg_has_key "$key"
 wine_session_exec reg delete "$key" /f >/dev/null 2>&1
 check "a deleted key is gone" not wine_reg_has_key "$key"
 
-echo "$failures failure(s)"
-[[ $failures == 0 ]]
+check_summary

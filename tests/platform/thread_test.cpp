@@ -69,6 +69,30 @@ TEST(ThreadTest, DestructorWaitsForTheThread) {
     EXPECT_EQ(gate.runs, 1);
 }
 
+// The component server may be unloaded only while none of its threads runs: the count covers a
+// thread from Start until its entry function has returned, joined or not.
+TEST(ThreadTest, RunningThreadCountCoversEveryThreadUntilItsEntryReturns) {
+    const int before = RunningThreadCount();
+    Gate first;
+    Gate second;
+    Thread a;
+    Thread b;
+    ASSERT_TRUE(a.Start(WaitAtGate, &first));
+    ASSERT_TRUE(b.Start(WaitAtGate, &second));
+    ASSERT_EQ(first.entered.Wait(kPromptMs), WaitResult::Signaled);
+    ASSERT_EQ(second.entered.Wait(kPromptMs), WaitResult::Signaled);
+    EXPECT_EQ(RunningThreadCount(), before + 2);
+
+    first.release.Set();
+    const uint64_t deadline = MonotonicMs() + kPromptMs;
+    while (RunningThreadCount() != before + 1 && MonotonicMs() < deadline) SleepMs(5);
+    EXPECT_EQ(RunningThreadCount(), before + 1) << "an ended thread no longer counts, unjoined";
+    second.release.Set();
+    EXPECT_TRUE(b.Join(kPromptMs));
+    EXPECT_TRUE(a.Join(kPromptMs));
+    EXPECT_EQ(RunningThreadCount(), before);
+}
+
 TEST(ClockTest, SleepAdvancesTheMonotonicClock) {
     const uint64_t start = MonotonicMs();
     SleepMs(60);

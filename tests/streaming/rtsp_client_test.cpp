@@ -66,9 +66,17 @@ OpenResult OpenVideo(CRTSPClient& client, platform::SocketHandle socket, int32_t
                      int32_t capacity = 512, const char* host = "192.168.0.20",
                      const char* path = "live") {
     OpenResult r;
-    r.result =
-        client.Open(host, path, socket, 50123, &r.videoServerPort, audioPort, &r.audioServerPort, 0,
-                    nullptr, true, &r.hasAudio, 0, r.header.data(), capacity, &r.headerLength);
+    RTSPOpenOptions options;
+    options.videoClientPort = 50123;
+    options.videoServerPort = &r.videoServerPort;
+    options.audioClientPort = audioPort;
+    options.audioServerPort = &r.audioServerPort;
+    options.tcp = true;
+    options.hasAudio = &r.hasAudio;
+    options.headerBuffer = r.header.data();
+    options.headerCapacity = capacity;
+    options.headerLength = &r.headerLength;
+    r.result = client.Open(host, path, socket, options);
     return r;
 }
 
@@ -96,7 +104,7 @@ TEST(RtspClientTest, SessionsSendExactRequestsAndCSeqNeverResets) {
         ASSERT_EQ(r.headerLength, static_cast<int32_t>(kStreamHeader.size()));
         EXPECT_EQ(0, std::memcmp(r.header.data(), kStreamHeader.data(), kStreamHeader.size()));
         EXPECT_EQ(r.header[kStreamHeader.size()], 0xEE);
-        EXPECT_TRUE(client.Play(-1, 0, 0, 0, -1, 0, 0, 0));
+        EXPECT_TRUE(client.Play(RTSPPlayRange()));
         EXPECT_TRUE(client.Teardown(true));
         EXPECT_TRUE(client.Teardown(false));  // returns without a reply
         ASSERT_TRUE(peer.Finish());
@@ -129,8 +137,8 @@ TEST(RtspClientTest, PlayFullRangeAndOtherTransports) {
     peer.Start();
     const platform::SocketHandle s = peer.ConnectClient();
     client.Attach(s);
-    EXPECT_TRUE(client.Play(0, 1, 2, 3, 10, 11, 12, 13));
-    EXPECT_FALSE(client.Play(0, 0, 0, 0, -1, 0, 0, 0));
+    EXPECT_TRUE(client.Play({{0, 1, 2, 3}, {10, 11, 12, 13}}));
+    EXPECT_FALSE(client.Play({{0, 0, 0, 0}, {-1, 0, 0, 0}}));
     ASSERT_TRUE(peer.Finish());
     EXPECT_EQ(peer.Requests()[0],
               "PLAY rtsp:/// RTSP/1.0\r\nCSeq: 1\r\nSession: 12345678\r\nRange: "
@@ -464,7 +472,7 @@ TEST(RtspClientTest, BytesBehindAReplyAreTheNextMessage) {
     platform::SetRecvTimeout(s, 2000);  // a lost message fails the test instead of hanging it
     CRTSPClient client;
     client.Attach(s);
-    EXPECT_TRUE(client.Play(-1, 0, 0, 0, -1, 0, 0, 0));
+    EXPECT_TRUE(client.Play(RTSPPlayRange()));
     const char* text = client.WaitForEvent();
     EXPECT_STREQ(text ? text : "(none)", "Recording stopped");
     EXPECT_TRUE(client.Teardown(true));
@@ -492,7 +500,7 @@ TEST(RtspClientTest, NothingIsSentAfterTheConnectionIsClosed) {
     EXPECT_FALSE(client.CloseConnection());
     const platform::SocketHandle other = second.ConnectClient();
     client.Teardown(false);
-    EXPECT_FALSE(client.Play(-1, 0, 0, 0, -1, 0, 0, 0));
+    EXPECT_FALSE(client.Play(RTSPPlayRange()));
     platform::CloseSocket(other);
     ASSERT_TRUE(first.Finish());
     ASSERT_TRUE(second.Finish());

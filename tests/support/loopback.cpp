@@ -5,7 +5,9 @@
 namespace fluxmere::testing {
 
 namespace {
-#if defined(_WIN32)
+#if defined(_WIN32) && !defined(_WIN64)
+constexpr int kBuildOctet = 21;  // the i686 tree may run beside the x86_64 one
+#elif defined(_WIN32)
 constexpr int kBuildOctet = 20;
 #elif defined(__SANITIZE_THREAD__)
 constexpr int kBuildOctet = 11;  // the ThreadSanitizer tree may run beside the native one

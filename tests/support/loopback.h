@@ -2,8 +2,8 @@
 // Each test talks to its own loopback address, so that tests (and the native and Wine runs of the
 // same test) can run side by side although the device's ports 554 and 80 are fixed.
 //
-// Addresses are 127.B.S.I: B is 10 for native builds, 11 for the ThreadSanitizer build and 20 for
-// Windows builds run under Wine,
+// Addresses are 127.B.S.I: B is 10 for native builds, 11 for the ThreadSanitizer build, 20 for
+// the x86_64 Windows build under wine64 and 21 for the i686 one under 32-bit Wine,
 // S the suite below, I an index the suite hands out to its tests (1..254).
 
 #include <cstdint>

@@ -7,6 +7,9 @@
 #   wine_reg_query KEY [ARGS]   prints `reg query KEY ARGS` (e.g. /s, /v NAME, /ve); exit code of reg
 #   wine_reg_value KEY [NAME]   prints just the data of value NAME (the default value without NAME)
 #   wine_reg_has_key KEY        true when KEY exists
+#   check WHAT COMMAND...       runs COMMAND, prints "ok: WHAT" or "FAILED: WHAT" and counts failures
+#   not COMMAND...              true when COMMAND fails
+#   check_summary               prints the failure count; true when there was none
 #
 # KEY is written as reg writes it, e.g. 'HKCR\CLSID\{...}' or 'HKCU\Software\Vandelor'.
 
@@ -49,4 +52,23 @@ wine_reg_value() {
 
 wine_reg_has_key() {
     wine_reg_query "$1" >/dev/null
+}
+
+check_failures=0
+check() {
+    local what=$1
+    shift
+    if "$@"; then
+        echo "ok: $what"
+    else
+        echo "FAILED: $what"
+        check_failures=$((check_failures + 1))
+    fi
+}
+
+not() { ! "$@"; }
+
+check_summary() {
+    echo "$check_failures failure(s)"
+    [[ $check_failures == 0 ]]
 }
