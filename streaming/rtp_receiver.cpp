@@ -28,18 +28,39 @@ void CRTPReceiver::SetBuffer(uint8_t* buffer, size_t capacity) {
 }
 
 bool CRTPReceiver::StopRequested() {
-    return stopRequest_.Wait(10) == platform::WaitResult::Signaled;
+    return stopRequest_.Wait(stopPollMs_) == platform::WaitResult::Signaled;
 }
+
+namespace {
+
+// The receive loop's reads from a stream socket.
+class SocketSource : public IChunkSource {
+public:
+    explicit SocketSource(platform::SocketHandle socket) : socket_(socket) {}
+    int Receive(uint8_t* buffer, int32_t length) override {
+        return platform::RecvSocket(socket_, buffer, length);
+    }
+    int LastError() override { return platform::LastSocketError(); }
+
+private:
+    platform::SocketHandle socket_;
+};
+
+}  // namespace
 
 int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
     if (buffer_ == nullptr || callback_ == nullptr)
         return -1;
-    running_.store(true);
-    socket_ = socket;
-    if (platform::GetSocketType(socket) != platform::kSockStream) {
-        running_.store(false);
+    if (platform::GetSocketType(socket) != platform::kSockStream)
         return -1;
-    }
+    SocketSource source(socket);
+    return RunOn(source);
+}
+
+int32_t CRTPReceiver::RunOn(IChunkSource& source) {
+    if (buffer_ == nullptr || callback_ == nullptr)
+        return -1;
+    running_.store(true);
     stopRequest_.Drain();
     stopped_.Drain();
 
@@ -71,11 +92,11 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
                 if (wanted < length)
                     length = static_cast<int32_t>(wanted);
             }
-            const int got = platform::RecvSocket(socket, buffer + held, length);
+            const int got = source.Receive(buffer + held, length);
             if (got > 0) {
                 held += got;
             } else {
-                const int error = got == 0 ? platform::kWsaETimedOut : platform::LastSocketError();
+                const int error = got == 0 ? platform::kWsaETimedOut : source.LastError();
                 const bool ending = error == platform::kWsaENotSock ||
                                     error == platform::kWsaENotConn || error == platform::kWsaEBadF;
                 // The loop ends on these errors anyway: a stop request is only looked for, not

@@ -18,6 +18,18 @@ namespace fluxmere {
 // size 0 is a notice: a read timed out or the peer closed; the result is then ignored.
 using ChunkCallback = uint8_t* (*)(uint8_t* data, int32_t size, void* context);
 
+// Where the receive loop reads from: a stream socket, or scripted bytes in fuzzers.
+class IChunkSource {
+public:
+    // Like recv: bytes read (at most length), 0 when the peer closed, -1 on error.
+    virtual int Receive(uint8_t* buffer, int32_t length) = 0;
+    // The Winsock code of the last failed Receive.
+    virtual int LastError() = 0;
+
+protected:
+    ~IChunkSource() = default;
+};
+
 class CRTPReceiver {
 public:
     // Run's result when a chunk (size line + data + one 64 KiB read) cannot fit the buffer, or
@@ -56,6 +68,8 @@ public:
     // look for a stop request without waiting. The loop never ends by itself after a notice:
     // close the socket in the callback to end it (the next read reports 10038).
     int32_t Run(platform::SocketHandle socket);
+    // The same loop over any source (no stream-socket check).
+    int32_t RunOn(IChunkSource& source);
 
     // Asks a running loop to end and waits up to 10000 ms. False when the loop confirmed its end;
     // true when it did not, and also when no loop was running.
@@ -73,6 +87,9 @@ public:
     // loss (10054, 10053). Only valid during the callback, like the two above.
     int32_t NoticeError() const { return noticeError_; }
 
+    // Fuzzer seam: how long a short or failed read waits for a stop request (10 ms).
+    void SetStopPollMsForTesting(uint32_t ms) { stopPollMs_ = ms; }
+
     // Bytes every read may append: a chunk needs its size line, its data and this much room.
     static constexpr int32_t kReadSize = 65536;
 
@@ -86,7 +103,7 @@ private:
     void* context_ = nullptr;
     uint8_t* buffer_ = nullptr;
     size_t capacity_ = 0;
-    platform::SocketHandle socket_ = platform::kInvalidSocket;
+    uint32_t stopPollMs_ = 10;
     int32_t held_ = 0;
     bool peerClosed_ = false;
     int32_t noticeError_ = 0;

@@ -200,6 +200,27 @@ TEST(RtpReceiverTest, SizeLineReadings) {
         EXPECT_EQ(run.Run(), platform::kWsaENotSock);
         EXPECT_EQ(run.log, (Log{"T", "C"}));
     }
+    {
+        SCOPED_TRACE("strict framing: extensions are skipped, a signed size ends the loop");
+        ReceiverRun run(32);
+        run.receiver.SetStrictFraming(true);
+        run.expectPeerOk = false;
+        run.peer.Send("100;q=1\r\n" + Pattern(256, 13) + "\r\n" + "C8 ;x\r\n" + Pattern(200, 14) +
+                      "\r\n-400\r\n" + Pattern(1024, 15) + "\r\n")
+            .ShutdownSend();
+        EXPECT_EQ(run.Run(0), CRTPReceiver::kBadFraming);
+        EXPECT_EQ(run.log, (Log{"256", "200"}));
+    }
+    {
+        SCOPED_TRACE("strict framing: data must be followed by CR LF");
+        ReceiverRun run(33);
+        run.receiver.SetStrictFraming(true);
+        run.expectPeerOk = false;
+        run.peer.Send(Chunk(Pattern(200, 16)).substr(0, 204) + "XY" + Chunk(Pattern(200, 17)))
+            .ShutdownSend();
+        EXPECT_EQ(run.Run(0), CRTPReceiver::kBadFraming);
+        EXPECT_EQ(run.log, (Log{"200"}));
+    }
 }
 
 struct OversizeCase {
