@@ -160,9 +160,10 @@ wine_session_stop() {
     fi
     # A server that a Wine program started on its own (outside the session's pids) must be gone
     # too before the next start: -w waits for whatever server the prefix still has.
+    # Both fail when no server runs, which is fine (the library is used under errexit).
     if [[ -d "$WINEPREFIX" ]]; then
-        "$WINE_SERVER_BIN" -k >/dev/null 2>&1
-        timeout 10 "$WINE_SERVER_BIN" -w >/dev/null 2>&1
+        "$WINE_SERVER_BIN" -k >/dev/null 2>&1 || true
+        timeout 10 "$WINE_SERVER_BIN" -w >/dev/null 2>&1 || true
     fi
     if wine_pid_is "$xv" Xvfb; then
         kill -TERM "$xv" 2>/dev/null
