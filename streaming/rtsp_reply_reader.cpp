@@ -2,37 +2,12 @@
 
 #include <cstring>
 
+#include "streaming/rtsp_text.h"
+
 namespace fluxmere {
 
-namespace {
-
-// Offset of the first occurrence of needle in [text, text + length), or -1.
-int32_t Find(const char* text, int32_t length, const char* needle, int32_t needleLength) {
-    for (int32_t i = 0; i + needleLength <= length; ++i) {
-        if (std::memcmp(text + i, needle, static_cast<size_t>(needleLength)) == 0)
-            return i;
-    }
-    return -1;
-}
-
-// The decimal number at text (blanks before it skipped, as atoi does), read no further than
-// end; saturates instead of overflowing.
-int32_t ParseDecimal(const char* text, const char* end) {
-    while (text < end && (*text == ' ' || *text == '\t'))
-        ++text;
-    bool negative = false;
-    if (text < end && (*text == '-' || *text == '+'))
-        negative = *text++ == '-';
-    int64_t value = 0;
-    while (text < end && *text >= '0' && *text <= '9') {
-        value = value * 10 + (*text++ - '0');
-        if (value > 0x7FFFFFFF)
-            value = 0x7FFFFFFF;
-    }
-    return static_cast<int32_t>(negative ? -value : value);
-}
-
-}  // namespace
+using rtsp_text::Find;
+using rtsp_text::ParseDecimal;
 
 RtspReplyReader::RtspReplyReader() : kept_(new char[kMaxReplyBytes]) {}
 
