@@ -58,6 +58,7 @@ bool ScriptedHttpServer::Start(uint32_t address, uint16_t port) {
 }
 
 void ScriptedHttpServer::Stop() {
+    stopping_.store(true);
     if (listening_ != platform::kInvalidSocket) {
         platform::CloseSocket(listening_);
         listening_ = platform::kInvalidSocket;
@@ -75,7 +76,14 @@ void ScriptedHttpServer::Serve(void* context) {
     const platform::SocketHandle listening = server->listening_;
     for (size_t index = 0;; ++index) {
         const platform::SocketHandle connection = platform::AcceptSocket(listening);
-        if (connection == platform::kInvalidSocket) return;
+        if (connection == platform::kInvalidSocket) {
+            // Only Stop ends the peer: a connection that failed on its way in must not leave the
+            // clients queued behind it waiting for an answer without end.
+            if (server->stopping_.load()) return;
+            platform::SleepMs(1);
+            --index;
+            continue;
+        }
         const size_t last = server->replies_.size() - 1;
         const ScriptedReply& reply = server->replies_[index < last ? index : last];
         server->ServeOne(connection, reply);

@@ -3,6 +3,7 @@
 // (the last one repeats), for the exchanges the device stand-in does not show on demand: exact
 // request text, odd headers, bodies cut at a chosen byte, a connection held open.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -50,6 +51,7 @@ private:
 
     std::vector<ScriptedReply> replies_;
     platform::SocketHandle listening_ = platform::kInvalidSocket;
+    std::atomic<bool> stopping_{false};
     platform::Thread thread_;
     platform::CriticalSection lock_;
     std::vector<std::string> requests_;

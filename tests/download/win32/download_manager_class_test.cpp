@@ -39,7 +39,7 @@ protected:
         module_ = LoadLibraryA("FluxmereLibrary.dll");
         ASSERT_NE(module_, nullptr);
         auto getClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-            GetProcAddress(module_, "DllGetClassObject"));
+            reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
         ASSERT_NE(getClassObject, nullptr);
         IClassFactory* factory = nullptr;
         ASSERT_EQ(getClassObject(CLSID_FluxmereDownloadManager, IID_IClassFactory,
