@@ -8,33 +8,18 @@
 #include <windows.h>
 
 #include <atomic>
-#include <functional>
 #include <optional>
 #include <string>
 
-#include "download/win32/download_ui_ids.h"
 #include "download/win32/viewer_context_menu.h"
 #include "fluxmere_library.h"
 #include "platform/thread.h"
 #include "tests/control/test_container.h"
+#include "tests/control/test_viewer.h"
 #include "tests/download/win32/registry_sandbox.h"
 
 namespace fluxmere::testing {
 namespace {
-
-bool PumpUntil(const std::function<bool()>& done, DWORD limitMs) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > limitMs) return false;
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        Sleep(5);
-    }
-    return true;
-}
 
 // From a second thread: waits for this thread's popup menu and types "u" into it.
 class MenuWatcher {
