@@ -142,6 +142,7 @@ LRESULT TestContainer::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         }
         case WM_LBUTTONDOWN:
         case WM_LBUTTONUP:
+        case WM_RBUTTONDOWN:
         case WM_RBUTTONUP:
             if (windowless_ && inPlace_ != nullptr) {
                 LRESULT result = 0;
