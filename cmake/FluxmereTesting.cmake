@@ -31,9 +31,10 @@ else()
 endif()
 
 set(FLUXMERE_WINE_RUN ${PROJECT_SOURCE_DIR}/tests/wine/wine-run.sh)
-# The native device binary that Windows tests start from inside Wine.
-set(FLUXMERE_DEVICE_BIN ${PROJECT_SOURCE_DIR}/build/native/device/fluxmere-device
-    CACHE FILEPATH "Native device binary used by the Windows tests under Wine")
+if(WIN32)
+  # The native device program that Windows tests start from inside Wine, built by this tree.
+  include(${CMAKE_CURRENT_LIST_DIR}/FluxmereHostDevice.cmake)
+endif()
 add_custom_target(fluxmere_threaded_tests)
 # The Wine that runs this tree's Windows tests: 32-bit Wine for the i686 build, wine64 otherwise.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")

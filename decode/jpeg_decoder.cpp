@@ -141,6 +141,15 @@ uint8_t* CJPEGDecoder::ChromaAt(int plane, int32_t mcu, int32_t mcuColumns) cons
 
 namespace {
 
+// Sets a block back to zero: only its DC term when it has no AC terms.
+void ClearBlock(int16_t* block, bool hasAc) {
+    if (!hasAc) {
+        block[0] = 0;
+        return;
+    }
+    std::memset(block, 0, 64 * sizeof(int16_t));
+}
+
 // Two blocks of the same component through the inverse transform, the pair at once where both
 // carry AC terms; afterwards both blocks are all zero again.
 void TransformTwo(int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
@@ -162,16 +171,8 @@ void TransformTwo(int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stri
             block += 64;
         }
     }
-    if (firstHasAc) {
-        std::memset(blocks, 0, 64 * sizeof(int16_t));
-    } else {
-        blocks[0] = 0;
-    }
-    if (secondHasAc) {
-        std::memset(blocks + 64, 0, 64 * sizeof(int16_t));
-    } else {
-        blocks[64] = 0;
-    }
+    ClearBlock(blocks, firstHasAc);
+    ClearBlock(blocks + 64, secondHasAc);
 }
 
 }  // namespace

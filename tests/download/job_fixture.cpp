@@ -7,15 +7,35 @@
 
 #include "tests/support/wine_environment.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace fluxmere::testing {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Other checkouts run the same tests at the same moment, in the same temporary folder.
+unsigned long ProcessId() {
+#ifdef _WIN32
+    return GetCurrentProcessId();
+#else
+    return static_cast<unsigned long>(getpid());
+#endif
+}
+
+}  // namespace
 
 ScratchFolder::ScratchFolder(const std::string& name) {
     std::string base = WindowsPathFromEnvironment("FLUXMERE_TEST_DIR");
     if (base.empty()) base = fs::temp_directory_path().string();
     static std::atomic<int> serial{0};
-    const fs::path path = fs::path(base) / ("download-" + name + "-" + std::to_string(serial++));
+    const fs::path path = fs::path(base) / ("download-" + name + "-" + std::to_string(ProcessId()) +
+                                            "-" + std::to_string(serial++));
     fs::remove_all(path);
     fs::create_directories(path);
     path_ = path.string();

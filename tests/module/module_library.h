@@ -18,6 +18,7 @@ public:
     ModuleLibrary& operator=(const ModuleLibrary&) = delete;
 
     bool loaded() const { return module_ != nullptr && getClassObject_ != nullptr; }
+    HMODULE handle() const { return module_; }
     // The module file's full path.
     std::wstring Path() const;
 
