@@ -243,7 +243,10 @@ void CTranscodingJob::Convert() {
         }
         pipe.Taken();
     }
-    const transcode::ConvertResult result = converter.Finish();
+    transcode::ConvertResult result = converter.Finish();
+    if (!sink.Flush()) {
+        result = transcode::ConvertResult::WriteFailed;
+    }
     movie.Close();
     // A clip that was cut still gives a movie of its whole pictures.
     if (result == transcode::ConvertResult::Complete || result == transcode::ConvertResult::Cut ||

@@ -29,24 +29,30 @@ constexpr size_t kReadSize = 512 * 1024;
 // leaves nothing behind.
 class LazyFileSink final : public transcode::IMovieSink {
 public:
-    explicit LazyFileSink(std::string path) : path_(std::move(path)) {}
+    explicit LazyFileSink(std::string path) : path_(std::move(path)), sink_(&file_) {}
 
     bool Append(const void* data, size_t size) override {
         if (!file_.IsOpen() && !file_.CreateAlways(path_.c_str())) {
             return false;
         }
         created_ = true;
-        return transcode::FileMovieSink(&file_).Append(data, size);
+        return sink_.Append(data, size);
     }
     bool Overwrite(uint64_t offset, const void* data, size_t size) override {
-        return transcode::FileMovieSink(&file_).Overwrite(offset, data, size);
+        return sink_.Overwrite(offset, data, size);
     }
-    void Close() { file_.Close(); }
+    // False when buffered bytes could not be written.
+    bool Close() {
+        const bool flushed = !file_.IsOpen() || sink_.Flush();
+        file_.Close();
+        return flushed;
+    }
     bool created() const { return created_; }
 
 private:
     std::string path_;
     platform::File file_;
+    transcode::FileMovieSink sink_;
     bool created_ = false;
 };
 
@@ -130,16 +136,17 @@ int RunConvert(int argc, char** argv) {
     }
     const transcode::ConvertResult result = converter.Finish();
     progress.End();
-    sink.Close();
+    const bool closed = sink.Close();
 
     using transcode::ConvertResult;
     if (result == ConvertResult::NotAClip) {
         std::fprintf(stderr, "fluxmere convert: %s is not a kelo clip\n", clipPath.c_str());
         return 1;
     }
-    if (result == ConvertResult::WriteFailed || readFailed) {
+    if (result == ConvertResult::WriteFailed || readFailed || !closed) {
         std::fprintf(stderr, "fluxmere convert: %s\n",
-                     readFailed ? "reading the clip failed" : ConvertResultText(result));
+                     readFailed ? "reading the clip failed"
+                                : ConvertResultText(ConvertResult::WriteFailed));
         if (sink.created())
             std::remove(moviePath.c_str());
         return 1;

@@ -6,7 +6,6 @@ namespace fluxmere::transcode {
 namespace {
 
 constexpr uint32_t kMovieTimeScale = 1000;  // the movie header counts milliseconds
-constexpr size_t kMediaDataHeader = 16;     // size 1, "mdat", 64-bit size
 
 // Builds nested atoms in a byte vector; each atom's size is filled in when it is closed.
 class AtomWriter {

@@ -121,7 +121,24 @@ TEST_F(EngineHandOff, EngineIsInstalled) {
 TEST_F(EngineHandOff, DownloadBecomesTheClipAndAMovie) {
     const uint64_t size = 3 * 1048576 + 4321;
     const std::string folder = Download(67, size, 1, "movie");
-    EXPECT_TRUE(ReadFileBytes(folder + "\\clip01.kelo") == device::GenerateClip("clip01", size, 1));
+    const std::vector<uint8_t> clip = device::GenerateClip("clip01", size, 1);
+    EXPECT_TRUE(ReadFileBytes(folder + "\\clip01.kelo") == clip);
+    // The clip's pictures, for the script to compare with the movie's.
+    CKelo stream;
+    ASSERT_TRUE(stream.ParseHeader(clip.data(), clip.size()));
+    CKeloMediaFrame frame(stream.version);
+    int pictures = 0;
+    for (size_t at = stream.bytesRead(); at + 4 <= clip.size();) {
+        const uint32_t headerLength = LoadBE32(&clip[at]);
+        uint32_t payload = 0;
+        ASSERT_TRUE(frame.ParseHeader(&clip[at + 4], headerLength, &payload));
+        pictures += frame.mediaKind == kKindVideo;
+        at += 4 + headerLength + payload;
+    }
+    std::FILE* count = std::fopen((folder + "\\pictures.txt").c_str(), "wb");
+    ASSERT_NE(count, nullptr);
+    std::fprintf(count, "%d\n", pictures);
+    std::fclose(count);
     EXPECT_EQ(notices_.States().back(), S::Complete);
     const std::vector<uint8_t> movie = ReadFileBytes(folder + "\\clip01.kelo.mov");
     ASSERT_GE(movie.size(), 8u) << "the engine wrote no movie";
