@@ -1,0 +1,98 @@
+# The installer under Wine: msiexec /i /qn puts the files in place and leaves exactly the keys of
+# regsvr32 and /RegServer; installing again and upgrading from an older build keep one
+# installation; msiexec /x /qn takes all of it away again and leaves the browser's download switch
+# and the user's download settings alone. Run by `wine-run.sh --script`.
+# $1 the installer, $2 the same installer as an older build, $3 its version, $4 the DLL and $5 the
+# engine program it holds (the build tree's own files).
+set -uo pipefail
+source "$FLUXMERE_WINE_TOOLS/registry.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../module/registered_keys.sh"
+
+msi=$(wine_windows_path "$1")
+previous_msi=$(wine_windows_path "$2")
+previous_version=$3
+dll=$4
+engine=$5
+version=$(sed -E 's/.*FluxmereLibrary-([0-9.]+)-x(86|64)\.msi$/\1/' <<<"$1")
+
+folder='C:\Program Files\Vandelor\FluxmereLibrary'
+unix_folder="$WINEPREFIX/drive_c/Program Files/Vandelor/FluxmereLibrary"
+module="$folder\\FluxmereLibrary.dll"
+engine_class='HKCR\CLSID\{9AAA4435-1994-4F7E-A4AB-0AA2A4CE0974}'
+browser='HKLM\Software\Microsoft\Internet Explorer'
+settings='HKCU\Software\Vandelor\FluxmereLibrary'
+uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+if [[ "$(wine_session_arch "$FLUXMERE_WINE_DIR")" == win32 ]]; then kind=win32; else kind=win64; fi
+
+msiexec() { wine_session_exec msiexec "$@" /qn </dev/null >/dev/null 2>&1; }
+
+# The versions of this product the installer knows as installed, one a line.
+installed_versions() {
+    wine_reg_query "$uninstall" /s | awk -F'    ' '
+        /^HKEY_/ { name = ""; version = "" }
+        $2 == "DisplayName" && $4 == "FluxmereLibrary" { name = 1 }
+        $2 == "DisplayVersion" { version = $4 }
+        name && version { print version; name = "" }'
+}
+
+installed_as() {
+    local wanted=$1
+    [[ "$(installed_versions)" == "$wanted" ]] || { echo "    installed: $(installed_versions | xargs)"; return 1; }
+    cmp -s "$unix_folder/FluxmereLibrary.dll" "$dll" && cmp -s "$unix_folder/fluxmere-engine.exe" "$engine"
+}
+
+registered_as_installed() {
+    same_lines "$(expected_keys "$module")" "$(registered_keys)" &&
+        test "$(wine_reg_value "HKCR\\TypeLib\\$libid\\1.0\\0\\$kind")" = "$module" &&
+        test "$(wine_reg_value "$engine_class\\LocalServer32")" = "\"$folder\\fluxmere-engine.exe\""
+}
+
+nothing_left() {
+    local key
+    [[ ! -e "$unix_folder" && -z "$(installed_versions)" ]] || return 1
+    for key in "CLSID\\$player" "CLSID\\$manager" FluxmereLibrary.MediaPlayer.1 \
+        FluxmereLibrary.MediaPlayer FluxmereLibrary.FluxmereDownloadManager.1 \
+        FluxmereLibrary.FluxmereDownloadManager "TypeLib\\$libid" \
+        'Interface\{06D8B842-2D54-4685-8DAF-C8688F839ECD}' "${engine_class#HKCR\\}" \
+        FluxmereEngine.TranscodingEngine.1; do
+        if wine_reg_has_key "HKCR\\$key"; then
+            echo "    left behind: HKCR\\$key"
+            return 1
+        fi
+    done
+    wine_reg_has_key 'HKCR\CLSID'
+}
+
+# A leftover installation of an earlier run would hide what this one does.
+msiexec /x "$msi"
+msiexec /x "$previous_msi"
+
+# What the browser and the user set up before: the installer must never touch it.
+wine_session_exec reg add "$browser" /v DownloadUI /d "$manager" /f >/dev/null 2>&1
+wine_session_exec reg add "$settings" /v DownloadFolder /d 'C:\clips' /f >/dev/null 2>&1
+kept_settings() {
+    test "$(wine_reg_value "$browser" DownloadUI)" = "$manager" &&
+        test "$(wine_reg_value "$settings" DownloadFolder)" = 'C:\clips'
+}
+
+check "msiexec /i installs $version" msiexec /i "$msi"
+check "one installation, of the build's files" installed_as "$version"
+check "registered exactly as regsvr32 and /RegServer register" registered_as_installed
+check "installing again succeeds" msiexec /i "$msi"
+check "installing again keeps one installation" installed_as "$version"
+check "msiexec /x removes it" msiexec /x "$msi"
+check "no file, key or product entry is left" nothing_left
+check "the download switch and the user's settings stay" kept_settings
+
+check "msiexec /i installs the older build $previous_version" msiexec /i "$previous_msi"
+check "the older build is installed" test "$(installed_versions)" = "$previous_version"
+check "installing $version over it succeeds" msiexec /i "$msi"
+check "the upgrade leaves one installation, the new one" installed_as "$version"
+check "the upgrade leaves the registration of the new one" registered_as_installed
+check "msiexec /x removes the upgraded installation" msiexec /x "$msi"
+check "nothing is left after the upgrade either" nothing_left
+check "the download switch and the user's settings still stay" kept_settings
+
+wine_session_exec reg delete "$browser" /v DownloadUI /f >/dev/null 2>&1
+wine_session_exec reg delete 'HKCU\Software\Vandelor' /f >/dev/null 2>&1
+check_summary
