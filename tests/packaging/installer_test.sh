@@ -30,7 +30,7 @@ msiexec() { wine_session_exec msiexec "$@" /qn </dev/null >/dev/null 2>&1; }
 installed_versions() {
     wine_reg_query "$uninstall" /s | awk -F'    ' '
         /^HKEY_/ { name = ""; version = "" }
-        $2 == "DisplayName" && $4 == "FluxmereLibrary" { name = 1 }
+        $2 == "DisplayName" && $4 ~ /^FluxmereLibrary/ { name = 1 }
         $2 == "DisplayVersion" { version = $4 }
         name && version { print version; name = "" }'
 }
@@ -63,6 +63,36 @@ nothing_left() {
     wine_reg_has_key 'HKCR\CLSID'
 }
 
+# Counter NAME of the device stand-in whose ready file is $1.
+device_counter() { grep -o "\b$2=[0-9]*" "$1.counters" 2>/dev/null | cut -d= -f2; }
+
+# A script host plays 2.5 s of the device stand-in's live stream through the installed control
+# (by its ProgID, as a page would) and stops it; the device must have streamed and the wave output
+# played. Wine's script host has no WScript.Sleep: the script then waits on the clock.
+session_through_installed_control() {
+    local octet=20 shift=${FLUXMERE_LOOPBACK_SHIFT:-0} address ready=$FLUXMERE_TEST_DIR/device.ready
+    [[ $kind == win32 ]] && octet=21
+    ((shift > 0 && octet + shift <= 255)) && octet=$((octet + shift))
+    address=127.$octet.11.1
+    "$FLUXMERE_DEVICE_BIN" --address "$address" --no-http --for 60 --ready-file "$ready" \
+        >"$FLUXMERE_TEST_DIR/device.log" 2>&1 &
+    local device=$! ok=1
+    for _ in $(seq 100); do [[ -s "$ready" ]] && break; sleep 0.1; done
+    printf '%s\r\n' 'Set player = CreateObject("FluxmereLibrary.MediaPlayer")' \
+        'player.SetRectangle "0,0,352,288"' "player.SetURL \"rtsp://$address/live\"" \
+        'On Error Resume Next' 'WScript.Sleep 2500' 'If Err.Number <> 0 Then' \
+        '    started = Timer' '    Do While Timer - started < 2.5 And Timer >= started' \
+        '    Loop' 'End If' 'On Error GoTo 0' 'player.Stop' >"$FLUXMERE_TEST_DIR/session.vbs"
+    wine_session_exec cscript //nologo "$(wine_windows_path "$FLUXMERE_TEST_DIR/session.vbs")" \
+        </dev/null || ok=0
+    sleep 0.3
+    kill "$device" 2>/dev/null
+    wait "$device" 2>/dev/null
+    echo "    device: $(cat "$ready.counters" 2>/dev/null)"
+    [[ $ok == 1 && "$(device_counter "$ready" plays)" -ge 1 && "$(device_counter "$ready" teardowns)" -ge 1 &&
+        "$(device_counter "$ready" framesSent)" -ge 10 && -s "$FLUXMERE_AUDIO_CAPTURE" ]]
+}
+
 # A leftover installation of an earlier run would hide what this one does.
 msiexec /x "$msi"
 msiexec /x "$previous_msi"
@@ -78,6 +108,13 @@ kept_settings() {
 check "msiexec /i installs $version" msiexec /i "$msi"
 check "one installation, of the build's files" installed_as "$version"
 check "registered exactly as regsvr32 and /RegServer register" registered_as_installed
+if [[ -x "${FLUXMERE_DEVICE_BIN:-}" ]]; then
+    check "a VBScript plays the device's stream through the installed control" \
+        session_through_installed_control
+else
+    echo "FAILED: no device stand-in at '${FLUXMERE_DEVICE_BIN:-}' (built by the tree's default target)"
+    check_failures=$((check_failures + 1))
+fi
 check "installing again succeeds" msiexec /i "$msi"
 check "installing again keeps one installation" installed_as "$version"
 check "msiexec /x removes it" msiexec /x "$msi"
