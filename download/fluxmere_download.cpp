@@ -1,5 +1,6 @@
 #include "download/fluxmere_download.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -64,6 +65,10 @@ public:
 private:
     platform::SocketHandle socket_;
 };
+
+bool FormatFits(size_t capacity, int written) {
+    return written >= 0 && static_cast<size_t>(written) < capacity;
+}
 
 bool IsFinal(DownloadState state) {
     return state == DownloadState::Complete || state == DownloadState::Failed;
@@ -362,8 +367,14 @@ void CFluxmereDownload::RunWriter() {
     char fullPath[kTextBufferSize];
     if (!CreateFreeFile(filePath_, baseName_, fileName, fullPath, sizeof(fullPath), &file_)) {
         // No name fits the path buffer, or the folder cannot take the file: nothing is stored.
+        // The job is listed all the same, so that the user sees it end as Failed.
         file_.Close();
         AbortTransfer();
+        if (fileName[0] != '\0' ||
+            FormatFits(sizeof(fileName), std::snprintf(fileName, sizeof(fileName), "%s.kelo", baseName_))) {
+            std::memcpy(baseName_, fileName, sizeof(baseName_));
+        }
+        if (links_.jobList != nullptr) links_.jobList->AddJobRow(this);
         while (queue_->TakeBlock(platform::kInfinite) != nullptr) queue_->ReturnBlock();
         fileDone_.Set();
         return;

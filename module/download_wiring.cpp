@@ -1,6 +1,7 @@
 #include "module/download_wiring.h"
 
 #include "download/win32/transcode_handoff.h"
+#include "module/com/com_module.h"
 #include "player/player_registry.h"
 
 namespace fluxmere {
@@ -12,6 +13,12 @@ DownloadLinks ModuleDownloadLinks() {
     static CTranscodeHandOff transcoder;
     links.transcoder = &transcoder;
     return links;
+}
+
+ViewerMenuActions ModuleViewerMenuActions() {
+    ViewerMenuActions actions;
+    actions.registerModule = &com::ComModule::RegisterServer;
+    return actions;
 }
 
 }  // namespace fluxmere

@@ -9,16 +9,5 @@
 #define IDR_MEDIA_PLAYER 102               // "REGISTRY" script of MediaPlayer
 #define IDR_FLUXMERE_DOWNLOAD_MANAGER 103  // "REGISTRY" script of FluxmereDownloadManager
 
-// The viewer's context menu: one pop-up with two commands.
-#define IDR_CONTEXT_MENU 102
-#define ID_USE_DOWNLOAD_MANAGER 32769
-#define ID_SHOW_DOWNLOAD_MANAGER 32770
-
-// The download manager window and its controls.
-#define IDD_DOWNLOAD_MANAGER 104
-#define IDC_DOWNLOAD_LIST 201
-#define IDC_DOWNLOAD_FOLDER 204
-#define IDC_CHANGE_FOLDER 205
-#define IDC_HIDE 206
-#define IDC_TRANSCODE_MOV 207
-#define IDC_TRANSCODE_MXF 208
+// The viewer's context menu and the download manager window with its controls.
+#include "download/win32/download_ui_ids.h"

@@ -1,0 +1,47 @@
+#include "download/job_row_text.h"
+
+#include <cstdio>
+
+namespace fluxmere {
+
+namespace {
+
+constexpr int64_t kMiB = 1048576;
+constexpr int64_t kTimeUnitsPerSecond = 10000000;  // the engine reports 100 ns units
+
+const char* WindowStateText(DownloadState state) {
+    static const char* const texts[] = {"Initializing", "Awaiting start",     "Downloading",
+                                        "Transcoding",  "Transcoding Failed", "Failed",
+                                        "Complete"};
+    const auto index = static_cast<uint32_t>(state);
+    return index < sizeof(texts) / sizeof(texts[0]) ? texts[index] : "";
+}
+
+const char* CodecText(CodecKind codec) {
+    static const char* const texts[] = {"Unknown", "DV",    "DVCPRO", "IMX30",
+                                        "IMX40",   "IMX50", "MPEG2-I"};
+    const auto index = static_cast<uint32_t>(codec);
+    return index < sizeof(texts) / sizeof(texts[0]) ? texts[index] : "";
+}
+
+}  // namespace
+
+void FormatJobRow(int64_t bytesWritten, DownloadState state, CodecKind codec,
+                  int64_t transcodeTime, JobRowTexts* texts) {
+    std::snprintf(texts->megabytes, sizeof(texts->megabytes), "%lld",
+                  static_cast<long long>(bytesWritten / kMiB));
+    std::snprintf(texts->state, sizeof(texts->state), "%s", WindowStateText(state));
+    std::snprintf(texts->codec, sizeof(texts->codec), "%s", CodecText(codec));
+    texts->transcodeTime[0] = '\0';
+    if (transcodeTime != 0) {
+        const long long seconds = transcodeTime / kTimeUnitsPerSecond;
+        std::snprintf(texts->transcodeTime, sizeof(texts->transcodeTime), "%02lld:%02lld:%02lld",
+                      seconds / 3600, (seconds / 60) % 60, seconds % 60);
+    }
+}
+
+bool JobRowEnded(DownloadState state) {
+    return state == DownloadState::Failed || state == DownloadState::Complete;
+}
+
+}  // namespace fluxmere
