@@ -21,4 +21,8 @@ ViewerMenuActions ModuleViewerMenuActions() {
     return actions;
 }
 
+void ShowModuleViewerMenu(HWND owner, POINT screenPoint) {
+    ShowViewerContextMenu(owner, screenPoint, ModuleViewerMenuActions());
+}
+
 }  // namespace fluxmere

@@ -16,4 +16,7 @@ DownloadLinks ModuleDownloadLinks();
 // (every class and the type library) before the browser is pointed at the download manager.
 ViewerMenuActions ModuleViewerMenuActions();
 
+// The viewer control's context menu: the download manager's menu with the actions above.
+void ShowModuleViewerMenu(HWND owner, POINT screenPoint);
+
 }  // namespace fluxmere

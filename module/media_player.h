@@ -1,28 +1,26 @@
 #pragma once
-// CMediaPlayer, the viewer control: IMediaPlayer (and its IDispatch) over a player session with
-// the system's wave output. The control's OLE interfaces join the interface table in
-// media_player.cpp; painting and the context menu build on Session().
+// CMediaPlayer, the viewer control: IMediaPlayer (and its IDispatch) over the player session, and
+// the OLE control interfaces through which a container embeds, activates, draws and persists it
+// (module/control/ole_control.h). One interface table in media_player.cpp lists them all.
 
 #include <windows.h>
 
 #include "fluxmere_library.h"
 #include "module/com/com_object.h"
 #include "module/com/dispatch.h"
-#include "player/player_session.h"
-#include "player/win32/wave_out_audio.h"
+#include "module/control/ole_control.h"
 
 namespace fluxmere {
 
 class CMediaPlayer : public com::ComObject,
-                     public com::DispatchImpl<IMediaPlayer, &IID_IMediaPlayer>,
-                     private IPlayerHost {
+                     public com::DispatchImpl<IMediaPlayer, &IID_IMediaPlayer> {
 public:
     explicit CMediaPlayer(IUnknown* outer);
     ~CMediaPlayer() override;
 
     // The object map's CreateFunction.
     static HRESULT Create(IUnknown* outer, REFIID iid, void** result);
-    // E_OUTOFMEMORY when the session's buffers could not be allocated.
+    // E_OUTOFMEMORY when the session's buffers or the control's window could not be made.
     HRESULT FinalConstruct() override;
 
     FLUXMERE_DELEGATING_IUNKNOWN
@@ -32,16 +30,15 @@ public:
     STDMETHODIMP Stop() override;
     STDMETHODIMP SetRectangle(BSTR rectangle) override;
 
+    // The OLE control interfaces (the interface table reaches them through this).
+    COleControl& Control() { return control_; }
+
 protected:
     com::InterfaceTable Interfaces() override;
-    CPlayerSession& Session() { return session_; }
+    CPlayerSession& Session() { return control_.Core().Session(); }
 
 private:
-    // IPlayerHost: nothing to repaint until the control has a window or a site.
-    void Invalidate(const PlayerRect* /*rect*/) override {}
-
-    CWaveOutAudioOutput audio_;
-    CPlayerSession session_;
+    COleControl control_;
 };
 
 }  // namespace fluxmere

@@ -1,0 +1,141 @@
+#include "player/win32/viewer_core.h"
+
+#include "player/win32/window_class.h"
+
+namespace fluxmere {
+namespace {
+
+constexpr char kWindowClass[] = "FluxmereViewerWindow";
+
+// The mouse position of a button message: its low and high 16-bit halves, each unsigned.
+void MousePosition(LPARAM lparam, int32_t* x, int32_t* y) {
+    *x = static_cast<int32_t>(LOWORD(static_cast<DWORD>(lparam)));
+    *y = static_cast<int32_t>(HIWORD(static_cast<DWORD>(lparam)));
+}
+
+}  // namespace
+
+CViewerCore::CViewerCore() : threadId_(GetCurrentThreadId()) {
+    IPlayerHost& host = *this;
+    IRepaintTarget& target = *this;
+    session_ = std::make_unique<CPlayerSession>(audio_, &host);
+    painter_ = std::make_unique<CViewerPainter>(*session_, host);
+    poster_ = std::make_unique<CRepaintPoster>(target);
+}
+
+CViewerCore::~CViewerCore() {
+    DestroyChildWindow();
+    painter_.reset();
+    // Joins the session's threads; until they have ended they may still post repaints, so the
+    // poster goes last.
+    session_.reset();
+    poster_.reset();
+}
+
+bool CViewerCore::IsValid() const { return session_->IsValid() && poster_->IsValid(); }
+
+HWND CViewerCore::CreateChildWindow(HWND parent, const RECT& rect) {
+    if (window_ != nullptr) return window_;
+    WNDCLASSA windowClass = {};
+    windowClass.style = kClassStyle;
+    windowClass.lpfnWndProc = &CViewerCore::WindowProc;
+    windowClass.hInstance = ThisModule();
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = kWindowClass;
+    if (!EnsureWindowClass(windowClass)) return nullptr;
+    window_ = CreateWindowExA(0, kWindowClass, "", kWindowStyle, rect.left, rect.top,
+                              rect.right - rect.left, rect.bottom - rect.top, parent, nullptr,
+                              ThisModule(), this);
+    return window_;
+}
+
+void CViewerCore::DestroyChildWindow() {
+    if (window_ == nullptr) return;
+    HWND window = window_;
+    window_ = nullptr;
+    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    DestroyWindow(window);
+}
+
+LRESULT CALLBACK CViewerCore::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lparam);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* core = reinterpret_cast<CViewerCore*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (core == nullptr || core->window_ != window) {
+        return DefWindowProcA(window, message, wparam, lparam);
+    }
+    return core->OnWindowMessage(message, wparam, lparam);
+}
+
+LRESULT CViewerCore::OnWindowMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            HDC dc = BeginPaint(window_, &paint);
+            RECT client;
+            GetClientRect(window_, &client);
+            Draw(dc, client);
+            EndPaint(window_, &paint);
+            return 0;
+        }
+        case WM_MOUSEACTIVATE:
+            return MA_ACTIVATE;
+        default: {
+            LRESULT result = 0;
+            if (HandleMouseMessage(message, wparam, lparam, &result)) return result;
+            return DefWindowProcA(window_, message, wparam, lparam);
+        }
+    }
+}
+
+bool CViewerCore::HandleMouseMessage(UINT message, WPARAM, LPARAM lparam, LRESULT* result) {
+    int32_t x = 0, y = 0;
+    switch (message) {
+        case WM_LBUTTONUP:
+            MousePosition(lparam, &x, &y);
+            painter_->OnLButtonUp(x, y);
+            break;
+        case WM_LBUTTONDOWN:
+            MousePosition(lparam, &x, &y);
+            painter_->OnLButtonDown(x, y);
+            break;
+        case WM_RBUTTONUP:
+            if (menuHandler_ != nullptr) menuHandler_(menuContext_, window_);
+            break;
+        default:
+            return false;
+    }
+    *result = 0;
+    return true;
+}
+
+void CViewerCore::Invalidate(const PlayerRect* rect) {
+    if (GetCurrentThreadId() != threadId_) {
+        poster_->Request();  // never wait for the control's thread
+        return;
+    }
+    if (rect == nullptr) {
+        InvalidateHere(nullptr);
+        return;
+    }
+    const RECT area{rect->left, rect->top, rect->right, rect->bottom};
+    InvalidateHere(&area);
+}
+
+void CViewerCore::RepaintNow() {
+    const PlayerRect bounds = session_->LastBounds();
+    Invalidate(bounds.top == 0 && bounds.bottom == 0 ? nullptr : &bounds);
+}
+
+void CViewerCore::InvalidateHere(const RECT* rect) {
+    if (window_ != nullptr) {
+        InvalidateRect(window_, rect, FALSE);
+    } else if (container_ != nullptr) {
+        container_->InvalidateInContainer(rect);
+    }
+}
+
+}  // namespace fluxmere

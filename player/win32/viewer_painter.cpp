@@ -1,0 +1,182 @@
+#include "player/win32/viewer_painter.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "player/player_status.h"
+
+namespace fluxmere {
+namespace {
+
+// The design's offscreen bitmap; it grows beyond this only for larger pictures or bounds.
+constexpr int32_t kSurfaceWidth = 720;
+constexpr int32_t kSurfaceHeight = 608;
+
+constexpr int32_t kLineStep = 20;  // panel lines: state, codec and size below "Downloading"
+
+void DrawLine(HDC dc, const char* text, const RECT& bounds, int32_t line) {
+    if (text == nullptr) return;
+    RECT rect = bounds;
+    rect.top += line * kLineStep;
+    DrawTextA(dc, text, -1, &rect, 0);
+}
+
+}  // namespace
+
+COLORREF StatusBandColour(int32_t i, int32_t height) {
+    const int32_t m = MulDiv(i, 255, height);
+    const int32_t d = (m - 128) >> 2;  // arithmetic: floor((m - 128) / 4)
+    const int32_t c = 32 - std::abs(d);
+    return PALETTERGB(235 - c, 238 - c, 240 - c);
+}
+
+RECT CancelButtonRect(const PlayerRect& bounds) {
+    return RECT{bounds.left + 20, bounds.top + 100, bounds.left + 120, bounds.top + 120};
+}
+
+bool IsInsideCancelButton(const PlayerRect& bounds, int32_t x, int32_t y) {
+    const RECT button = CancelButtonRect(bounds);
+    return x >= button.left && x <= button.right && y >= button.top && y <= button.bottom;
+}
+
+CViewerPainter::CViewerPainter(CPlayerSession& session, IPlayerHost& host)
+    : session_(session), host_(host) {}
+
+CViewerPainter::~CViewerPainter() {
+    if (offscreenDC_ != nullptr) {
+        SelectObject(offscreenDC_, originalBitmap_);
+        DeleteDC(offscreenDC_);
+    }
+    if (offscreenBitmap_ != nullptr) DeleteObject(offscreenBitmap_);
+}
+
+void CViewerPainter::Draw(HDC dc, const RECT& bounds) {
+    session_.SetLastBounds(PlayerRect{bounds.left, bounds.top, bounds.right, bounds.bottom});
+    const int32_t status = session_.Status();
+    if (status == static_cast<int32_t>(PlayerStatus::Playing)) {
+        DrawVideo(dc, bounds);
+        return;
+    }
+    DrawBackground(dc, bounds);
+    if (status == static_cast<int32_t>(PlayerStatus::Downloading)) {
+        DrawDownloadPanel(dc, bounds);
+        return;
+    }
+    if (const char* text = StatusText(status)) {
+        RECT rect = bounds;
+        DrawTextA(dc, text, -1, &rect, 0);
+    }
+}
+
+void CViewerPainter::DrawBackground(HDC dc, const RECT& bounds) {
+    const int32_t height = bounds.bottom - bounds.top;
+    for (int32_t i = 0; i < height; ++i) {
+        const RECT band{bounds.left, bounds.top + i, bounds.right, bounds.top + i + 1};
+        HBRUSH brush = CreateSolidBrush(StatusBandColour(i, height));
+        FillRect(dc, &band, brush);
+        DeleteObject(brush);
+    }
+}
+
+void CViewerPainter::DrawDownloadPanel(HDC dc, const RECT& bounds) {
+    DrawLine(dc, "Downloading", bounds, 0);
+
+    const PlayerRect panel{bounds.left, bounds.top, bounds.right, bounds.bottom};
+    RECT button = CancelButtonRect(panel);
+    DrawFrameControl(dc, &button, DFC_BUTTON,
+                     DFCS_BUTTONPUSH | (cancelPressed_ ? DFCS_PUSHED : 0));
+    DrawTextA(dc, "Cancel", -1, &button, 0);
+
+    const int32_t state = session_.DownloadStateValue();
+    DrawLine(dc, DownloadStateText(state), bounds, 1);
+    // A job that has not started yet has transferred nothing, whatever the last job left.
+    if (state == static_cast<int32_t>(DownloadState::Initializing) ||
+        state == static_cast<int32_t>(DownloadState::AwaitingStart)) {
+        session_.ResetDownloadBytes();
+    }
+    DrawLine(dc, CodecKindText(session_.DownloadCodecValue()), bounds, 2);
+    char size[32];
+    FormatDownloadSize(session_.DownloadBytes(), size, sizeof size);
+    DrawLine(dc, size, bounds, 3);
+}
+
+void CViewerPainter::DrawVideo(HDC dc, const RECT& bounds) {
+    RenderedPicture picture;
+    if (!session_.RenderFrame(&picture)) return;  // no frame, or not Motion-JPEG: keep the screen
+
+    const int32_t boundsWidth = bounds.right - bounds.left;
+    const int32_t boundsHeight = bounds.bottom - bounds.top;
+    // The bitmap covers the picture and the bounds (up to the largest picture), so that the blit
+    // never reads outside it.
+    const int32_t width = std::max(picture.width, std::min(boundsWidth, kMaxPictureWidth));
+    const int32_t height = std::max(picture.height, std::min(boundsHeight, kMaxPictureHeight));
+    if (!PrepareSurface(dc, width, height)) return;
+
+    // A new target size: what the old picture left outside the new one must not show.
+    if (session_.ConsumeRectangleChanged()) {
+        PatBlt(offscreenDC_, 0, 0, surfaceSize_.cx, surfaceSize_.cy, WHITENESS);
+    }
+
+    BITMAPINFOHEADER& header = bitmapHeader_.bmiHeader;
+    header.biWidth = picture.width;
+    header.biHeight = -picture.height;  // rows top-down
+    header.biCompression = BI_RGB;
+    header.biSizeImage = static_cast<DWORD>(picture.stride) * static_cast<DWORD>(picture.height);
+    // Into the selected bitmap through its memory context: SetDIBits wants the bitmap unselected.
+    SetDIBitsToDevice(offscreenDC_, 0, 0, picture.width, picture.height, 0, 0, 0,
+                      static_cast<UINT>(picture.height), picture.pixels, &bitmapHeader_,
+                      DIB_RGB_COLORS);
+
+    BitBlt(dc, bounds.left, bounds.top, std::min<LONG>(boundsWidth, surfaceSize_.cx),
+           std::min<LONG>(boundsHeight, surfaceSize_.cy), offscreenDC_, 0, 0, SRCCOPY);
+}
+
+bool CViewerPainter::PrepareSurface(HDC dc, int32_t width, int32_t height) {
+    if (offscreenDC_ != nullptr && width <= surfaceSize_.cx && height <= surfaceSize_.cy) {
+        return true;
+    }
+    const SIZE size{std::max({width, kSurfaceWidth, static_cast<int32_t>(surfaceSize_.cx)}),
+                    std::max({height, kSurfaceHeight, static_cast<int32_t>(surfaceSize_.cy)})};
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, size.cx, size.cy);
+    if (bitmap == nullptr) return false;
+    if (offscreenDC_ == nullptr) {
+        offscreenDC_ = CreateCompatibleDC(dc);
+        if (offscreenDC_ == nullptr) {
+            DeleteObject(bitmap);
+            return false;
+        }
+        originalBitmap_ = SelectObject(offscreenDC_, bitmap);
+        bitmapHeader_ = BITMAPINFO{};
+        bitmapHeader_.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        bitmapHeader_.bmiHeader.biPlanes = 1;
+        bitmapHeader_.bmiHeader.biBitCount = 24;
+    } else {
+        SelectObject(offscreenDC_, bitmap);
+        DeleteObject(offscreenBitmap_);
+    }
+    offscreenBitmap_ = bitmap;
+    surfaceSize_ = size;
+    // A fresh bitmap holds nothing defined: start from white, as after a new target size.
+    PatBlt(offscreenDC_, 0, 0, size.cx, size.cy, WHITENESS);
+    return true;
+}
+
+void CViewerPainter::OnLButtonDown(int32_t x, int32_t y) {
+    cancelPressed_ = IsInsideCancelButton(session_.LastBounds(), x, y);
+    InvalidateCancelButton();
+}
+
+void CViewerPainter::OnLButtonUp(int32_t x, int32_t y) {
+    if (!cancelPressed_) return;  // no press inside the button before this release
+    cancelPressed_ = false;
+    InvalidateCancelButton();
+    if (IsInsideCancelButton(session_.LastBounds(), x, y)) session_.CancelDownload();
+}
+
+void CViewerPainter::InvalidateCancelButton() {
+    const RECT button = CancelButtonRect(session_.LastBounds());
+    const PlayerRect rect{button.left, button.top, button.right, button.bottom};
+    host_.Invalidate(&rect);
+}
+
+}  // namespace fluxmere

@@ -1,0 +1,174 @@
+// The control in a container of our own, windowed and windowless: where it activates, that it
+// paints exactly its position and nothing around it, that the Cancel button takes the mouse in
+// both modes, and that deactivating and activating again keeps it painting.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "player/player_registry.h"
+#include "tests/control/test_container.h"
+#include "tests/control/test_viewer.h"
+#include "tests/player/frame_fixture.h"
+
+namespace fluxmere {
+namespace {
+
+using testing::Capture;
+using testing::GdiCanvas;
+using testing::Pump;
+using testing::TestContainer;
+using testing::TestViewer;
+
+constexpr uint32_t kBackgroundRgb = 0x204060;
+constexpr uint32_t kRedRgb = 0xFD0004;  // the flat red frame as painted
+constexpr testing::FlatColour kRed{-64, -40, 128};
+const RECT kPosition{40, 30, 360, 270};
+
+class CountingJob : public IDownloadJob {
+public:
+    void AddRef() override { ++refs; }
+    void Release() override { --refs; }
+    void Cancel() override { ++cancels; }
+    int refs = 0;
+    int cancels = 0;
+};
+
+class InContainer : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        viewer_ = new TestViewer;
+        ASSERT_EQ(container_.Embed(viewer_), S_OK);
+        ASSERT_EQ(container_.activatedWindowless(), GetParam());
+    }
+    void TearDown() override {
+        container_.Unembed();
+        viewer_->Release();
+        CoUninitialize();
+    }
+    CPlayerSession& session() { return viewer_->control().Core().Session(); }
+
+    void ShowFrame() {
+        ASSERT_TRUE(session().PrepareForStreamForTesting(352, 288, 3));
+        frame_ = testing::CombinedFrame(3, testing::FlatMjpaPayload(352, 288, kRed),
+                                        std::vector<uint8_t>(64));
+        uint8_t* at = session().ReceiveBufferAForTesting();
+        std::memcpy(at, frame_.data(), frame_.size());
+        ASSERT_NE(session().DeliverFrameForTesting(at, static_cast<int32_t>(frame_.size())), nullptr);
+        Pump(100);
+    }
+
+    // The picture fills exactly the control's position; the container shows around it.
+    void ExpectPictureAtPosition() {
+        GdiCanvas canvas(400, 300);
+        Capture(container_.window(), canvas);
+        for (int y = 0; y < 300; y += 2) {
+            for (int x = 0; x < 400; x += 2) {
+                const bool inside = x >= kPosition.left && x < kPosition.right &&
+                                    y >= kPosition.top && y < kPosition.bottom;
+                ASSERT_EQ(canvas.Pixel(x, y), inside ? kRedRgb : kBackgroundRgb) << x << "," << y;
+            }
+        }
+        // The edges exactly.
+        for (int y = kPosition.top - 1; y <= kPosition.bottom; ++y) {
+            EXPECT_EQ(canvas.Pixel(kPosition.left - 1, y), kBackgroundRgb);
+            EXPECT_EQ(canvas.Pixel(kPosition.right, y), kBackgroundRgb);
+        }
+        for (int x = kPosition.left; x < kPosition.right; ++x) {
+            ASSERT_EQ(canvas.Pixel(x, kPosition.top), kRedRgb);
+            ASSERT_EQ(canvas.Pixel(x, kPosition.bottom - 1), kRedRgb);
+        }
+    }
+
+    // A button message as the container's window receives it, at a point relative to the
+    // control's top-left corner; windowed, the control's own window gets it.
+    void Mouse(UINT message, int x, int y) {
+        HWND target = container_.window();
+        if (!GetParam()) {
+            ASSERT_EQ(viewer_->control().GetWindow(&target), S_OK);
+        } else {
+            x += kPosition.left;
+            y += kPosition.top;
+        }
+        SendMessageA(target, message, 0, MAKELPARAM(x, y));
+    }
+
+    TestContainer container_{400, 300, kPosition, GetParam()};
+    TestViewer* viewer_ = nullptr;
+    std::vector<uint8_t> frame_;
+};
+
+TEST_P(InContainer, ActivatesAsTheSiteAllows) {
+    HWND own = nullptr;
+    if (GetParam()) {
+        EXPECT_TRUE(viewer_->control().IsWindowless());
+        EXPECT_EQ(viewer_->control().GetWindow(&own), E_FAIL);
+        return;
+    }
+    ASSERT_EQ(viewer_->control().GetWindow(&own), S_OK);
+    EXPECT_EQ(GetParent(own), container_.window());
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(own, GWL_STYLE)) & 0xFFFF0000u, 0x56000000u);
+    EXPECT_EQ(GetWindowLongA(own, GWL_EXSTYLE) & ~WS_EX_NOPARENTNOTIFY, 0);
+    EXPECT_EQ(GetClassLongA(own, GCL_STYLE), static_cast<LONG>(CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS));
+    RECT placed;
+    GetWindowRect(own, &placed);
+    MapWindowPoints(nullptr, container_.window(), reinterpret_cast<POINT*>(&placed), 2);
+    EXPECT_TRUE(EqualRect(&placed, &kPosition));
+}
+
+TEST_P(InContainer, PaintsExactlyItsPosition) {
+    ShowFrame();
+    ExpectPictureAtPosition();
+}
+
+TEST_P(InContainer, KeepsPaintingAfterDeactivationAndReactivation) {
+    ShowFrame();
+    IOleInPlaceObject* inPlace = nullptr;
+    viewer_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace));
+    ASSERT_EQ(inPlace->InPlaceDeactivate(), S_OK);
+    EXPECT_FALSE(viewer_->control().IsInPlaceActive());
+    inPlace->Release();
+    IOleObject* object = nullptr;
+    viewer_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object));
+    ASSERT_EQ(object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, &container_, 0, container_.window(),
+                             &kPosition),
+              S_OK);
+    EXPECT_TRUE(viewer_->control().IsUIActive());
+    object->Release();
+    ShowFrame();
+    ExpectPictureAtPosition();
+}
+
+TEST_P(InContainer, CancelButtonTakesTheMouse) {
+    CountingJob job;
+    {
+        platform::ScopedLock hold(RegistryLock());
+        session().OnDownloadState(DownloadState::InProgress, CodecKind::DV, &job);
+    }
+    Pump(100);
+    // Press inside and release outside: nothing; press and release inside: one cancel.
+    Mouse(WM_LBUTTONDOWN, 70, 110);
+    EXPECT_TRUE(viewer_->control().Core().Painter().CancelPressed());
+    Mouse(WM_LBUTTONUP, 200, 110);
+    EXPECT_EQ(job.cancels, 0);
+    Mouse(WM_LBUTTONDOWN, 120, 120);  // the bottom-right edge counts
+    Mouse(WM_LBUTTONUP, 20, 100);     // and so does the top-left
+    EXPECT_EQ(job.cancels, 1);
+    EXPECT_FALSE(viewer_->control().Core().Painter().CancelPressed());
+    {
+        platform::ScopedLock hold(RegistryLock());
+        IDownloadJob* previous =
+            session().OnDownloadState(DownloadState::Failed, CodecKind::DV, nullptr);
+        if (previous != nullptr) previous->Release();
+    }
+    EXPECT_EQ(job.refs, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, InContainer, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Windowless" : "Windowed";
+                         });
+
+}  // namespace
+}  // namespace fluxmere

@@ -1,0 +1,98 @@
+// The control's life cycle against the device: a hundred times made, pointed at the device,
+// destroyed while playing. Afterwards no thread of a viewer is left, the device has seen every
+// session torn down, and the process holds no more handles or memory than after the first.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/control/test_container.h"
+#include "tests/control/test_viewer.h"
+
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include "tests/support/device_process.h"
+#include "tests/support/loopback.h"
+
+namespace fluxmere {
+namespace {
+
+using testing::DeviceProcess;
+using testing::LoopbackText;
+using testing::PumpUntil;
+using testing::Suite;
+using testing::TestContainer;
+using testing::TestViewer;
+
+int ThreadsOfThisProcess() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+DWORD Handles() {
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+}
+
+SIZE_T PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    K32GetProcessMemoryInfo(GetCurrentProcess(),
+                            reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
+    return counters.PrivateUsage;
+}
+
+// One cycle: made, embedded windowless, playing, destroyed. (One container serves every cycle:
+// without a window manager, every top-level window Wine hides costs it a two-second wait.)
+void Cycle(TestContainer& container, const std::string& url) {
+    TestViewer* viewer = new TestViewer;
+    ASSERT_EQ(container.Embed(viewer), S_OK);
+    CPlayerSession& session = viewer->control().Core().Session();
+    session.SetURL(url.c_str());
+    EXPECT_TRUE(PumpUntil([&] {
+        return session.Status() == static_cast<int32_t>(PlayerStatus::Playing);
+    }));
+    container.Unembed();
+    viewer->Release();  // the last reference: the session ends with the control
+}
+
+TEST(ControlLifeCycle, HundredViewersLeaveNothingBehind) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const int index = 74;
+    DeviceProcess device;
+    ASSERT_TRUE(device.Start({"--address", LoopbackText(Suite::Player, index), "--no-http"}))
+        << device.error();
+    const std::string url = "rtsp://" + LoopbackText(Suite::Player, index) + "/live";
+
+    TestContainer container(320, 240, RECT{0, 0, 320, 240}, true);
+    Cycle(container, url);  // the first one sets up what lives as long as the process
+    const int threads = ThreadsOfThisProcess();
+    const DWORD handles = Handles();
+    const SIZE_T memory = PrivateBytes();
+    for (int i = 1; i < 100 && !HasFailure(); ++i) Cycle(container, url);
+    // The system's own worker threads (sound, thread pool) come and go on their own: give them
+    // a few seconds; a viewer's thread would stay.
+    EXPECT_TRUE(PumpUntil([&] { return ThreadsOfThisProcess() <= threads; }, 5000))
+        << ThreadsOfThisProcess() << " threads, " << threads << " after the first viewer";
+    EXPECT_LE(Handles(), handles + 8) << "handles grow";
+    EXPECT_LT(PrivateBytes(), memory + 8 * 1024 * 1024) << "memory grows";
+    RecordProperty("private_growth_kb", std::to_string((PrivateBytes() - memory) / 1024));
+
+    // Every session the device played was torn down by the viewer going away.
+    testing::Pump(200);
+    const long long plays = device.Counter("plays");
+    EXPECT_EQ(plays, 100);
+    EXPECT_GE(device.Counter("teardowns"), plays);
+    EXPECT_TRUE(device.Stop());
+    CoUninitialize();
+}
+
+}  // namespace
+}  // namespace fluxmere

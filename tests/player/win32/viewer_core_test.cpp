@@ -1,0 +1,184 @@
+// The viewer without its COM shell, in a real window: the live picture read back from the screen,
+// repaints that worker threads request without ever waiting for the window's thread, and the
+// windowless path through a container surface.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/test_pattern.h"
+#include "player/win32/viewer_core.h"
+#include "tests/player/session_fixture.h"
+#include "tests/player/win32/gdi_canvas.h"
+#include "tests/support/loopback.h"
+
+namespace fluxmere {
+namespace {
+
+using testing::GdiCanvas;
+using testing::LoopbackText;
+using testing::Suite;
+using testing::TestDevice;
+
+std::string Url(int index) { return "rtsp://" + LoopbackText(Suite::Player, index) + "/live"; }
+
+// Runs the thread's messages for ms milliseconds.
+void Pump(DWORD ms) {
+    const DWORD start = GetTickCount();
+    do {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        Sleep(5);
+    } while (GetTickCount() - start < ms);
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD limitMs = 20000) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > limitMs) return false;
+        Pump(10);
+    }
+    return true;
+}
+
+class RecordingSurface : public IContainerSurface {
+public:
+    void InvalidateInContainer(const RECT* rect) override {
+        ++count;
+        whole = rect == nullptr;
+    }
+    int count = 0;
+    bool whole = false;
+};
+
+// A top-level window for the control's child window.
+class Frame {
+public:
+    Frame(int width, int height) {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = DefWindowProcA;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "ViewerCoreTestFrame";
+        RegisterClassA(&windowClass);
+        RECT outer{0, 0, width, height};
+        AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
+        window_ = CreateWindowExA(0, "ViewerCoreTestFrame", "viewer", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                  0, 0, outer.right - outer.left, outer.bottom - outer.top,
+                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    }
+    ~Frame() { DestroyWindow(window_); }
+    HWND window() const { return window_; }
+
+private:
+    HWND window_ = nullptr;
+};
+
+// PSNR of the canvas's top-left width x height against packed R, G, B pixels.
+double Psnr(const GdiCanvas& canvas, const uint8_t* rgb, int width, int height) {
+    double squares = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const uint32_t p = canvas.Pixel(x, y);
+            const uint8_t* e = rgb + (static_cast<size_t>(y) * width + x) * 3;
+            const int d[3] = {static_cast<int>(p >> 16 & 0xFF) - e[0],
+                              static_cast<int>(p >> 8 & 0xFF) - e[1],
+                              static_cast<int>(p & 0xFF) - e[2]};
+            for (int v : d) squares += static_cast<double>(v) * v;
+        }
+    }
+    const double mse = squares / (3.0 * width * height);
+    return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+TEST(ViewerCore, WorkerThreadsOnlyPostWhileTheWindowThreadIsBlocked) {
+    CViewerCore core;
+    ASSERT_TRUE(core.IsValid());
+    RecordingSurface surface;
+    core.SetContainerSurface(&surface);
+
+    // Worker threads change the status as the session, receiver and download threads do, each
+    // change asking for a repaint, while this thread pumps nothing and waits for them. A repaint
+    // request that waited for this thread would never return, and the wait below would fail.
+    HANDLE finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<int> running{4};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.emplace_back([&core, &running, finished, t] {
+            for (int i = 0; i < 2000; ++i) {
+                core.Session().SetStatusForTesting((i + t) % 2 ? PlayerStatus::Connecting
+                                                               : PlayerStatus::CannotConnect);
+            }
+            if (--running == 0) SetEvent(finished);
+        });
+    }
+    EXPECT_EQ(WaitForSingleObject(finished, 60000), WAIT_OBJECT_0) << "a worker waited for us";
+    for (std::thread& worker : workers) worker.join();
+    CloseHandle(finished);
+    EXPECT_EQ(surface.count, 0) << "nothing may run on this thread behind its back";
+
+    // The 8000 requests arrive as one repaint of the whole control, on this thread.
+    Pump(50);
+    EXPECT_EQ(surface.count, 1);
+    EXPECT_TRUE(surface.whole);
+
+    // On this thread a repaint is asked for at once, for the bounds of the last paint.
+    GdiCanvas canvas(200, 200);
+    core.Draw(canvas.dc(), RECT{0, 0, 200, 200});
+    core.Session().SetStatusForTesting(PlayerStatus::NotConnected);
+    EXPECT_EQ(surface.count, 2);
+    EXPECT_FALSE(surface.whole);
+}
+
+TEST(ViewerCore, LivePictureInItsOwnWindowAndStopWhileFramesArePosted) {
+    const int index = 60;
+    TestDevice device;
+    // Three frames, then silence: the newest picture stays the third until the session times out.
+    ASSERT_TRUE(device.Start(LoopbackText(Suite::Player, index),
+                             {"--size", "720x576", "--media-fault", "silence", "--fault-after", "3"}))
+        << device.error();
+    Frame frame(720, 576);
+    ASSERT_NE(frame.window(), nullptr);
+    CViewerCore core;
+    ASSERT_TRUE(core.IsValid());
+    HWND child = core.CreateChildWindow(frame.window(), RECT{0, 0, 720, 576});
+    ASSERT_NE(child, nullptr);
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE)) & 0xFFFF0000u, 0x56000000u);
+
+    core.Session().SetRectangle("0,0,720,576");
+    ASSERT_TRUE(core.Session().SetURL(Url(index).c_str()));
+    ASSERT_TRUE(PumpUntil([&] {
+        return core.Session().Status() == static_cast<int32_t>(PlayerStatus::Playing);
+    }));
+    Pump(500);  // the last frame's repaint
+    UpdateWindow(child);
+
+    GdiCanvas canvas(720, 576);
+    HDC windowDC = GetDC(child);
+    BitBlt(canvas.dc(), 0, 0, 720, 576, windowDC, 0, 0, SRCCOPY);
+    ReleaseDC(child, windowDC);
+    std::vector<uint8_t> pattern(720 * 576 * 3);
+    double best = 0;
+    for (uint32_t n = 0; n < 3; ++n) {
+        device::RenderTestPattern(720, 576, n, pattern.data());
+        best = std::max(best, Psnr(canvas, pattern.data(), 720, 576));
+    }
+    EXPECT_GE(best, 40.0) << "the painted window is not the device's picture";
+
+    // Stop waits for the session's threads while this thread pumps nothing; with unlimited
+    // waits it could only return if those threads never wait for this one.
+    core.Session().SetStopWaitMsForTesting(INFINITE);
+    core.Session().Stop();
+    EXPECT_EQ(core.Session().Status(), static_cast<int32_t>(PlayerStatus::NotConnected));
+    Pump(100);
+}
+
+}  // namespace
+}  // namespace fluxmere
