@@ -2,8 +2,8 @@
 # regsvr32 and /RegServer; installing again and upgrading from an older build keep one
 # installation; msiexec /x /qn takes all of it away again and leaves the browser's download switch
 # and the user's download settings alone. Run by `wine-run.sh --script`.
-# $1 the installer, $2 the same installer as an older build, $3 its version, $4 the DLL and $5 the
-# engine program it holds (the build tree's own files).
+# $1 the installer, $2 the same installer as an older build, $3 its version, $4 the DLL, $5 the
+# engine program and $6 the viewer program it holds (the build tree's own files).
 set -uo pipefail
 source "$FLUXMERE_WINE_TOOLS/registry.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/../module/registered_keys.sh"
@@ -13,6 +13,7 @@ previous_msi=$(wine_windows_path "$2")
 previous_version=$3
 dll=$4
 engine=$5
+viewer=$6
 version=$(sed -E 's/.*FluxmereLibrary-([0-9.]+)-x(86|64)\.msi$/\1/' <<<"$1")
 
 folder='C:\Program Files\Vandelor\FluxmereLibrary'
@@ -38,7 +39,21 @@ installed_versions() {
 installed_as() {
     local wanted=$1
     [[ "$(installed_versions)" == "$wanted" ]] || { echo "    installed: $(installed_versions | xargs)"; return 1; }
-    cmp -s "$unix_folder/FluxmereLibrary.dll" "$dll" && cmp -s "$unix_folder/fluxmere-engine.exe" "$engine"
+    cmp -s "$unix_folder/FluxmereLibrary.dll" "$dll" && cmp -s "$unix_folder/fluxmere-engine.exe" "$engine" &&
+        cmp -s "$unix_folder/fluxmere-viewer.exe" "$viewer"
+}
+
+# The viewer's Start menu shortcut (all users), wherever this Wine keeps the Start menu.
+viewer_shortcut() {
+    find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Fluxmere Viewer.lnk' 2>/dev/null
+}
+
+shortcut_starts_the_viewer() {
+    local link text
+    link=$(viewer_shortcut)
+    [[ -n "$link" ]] || return 1
+    text=$(strings -a "$link"; strings -a -el "$link")
+    grep -qiF "$folder\\fluxmere-viewer.exe" <<<"$text"
 }
 
 registered_as_installed() {
@@ -49,14 +64,19 @@ registered_as_installed() {
 
 nothing_left() {
     local key
-    [[ ! -e "$unix_folder" && -z "$(installed_versions)" ]] || return 1
+    [[ ! -e "$unix_folder" && -z "$(installed_versions)" && -z "$(viewer_shortcut)" ]] || return 1
+    if [[ -n "$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name FluxmereLibrary)" ]]; then
+        echo "    left behind: the Start menu folder"
+        return 1
+    fi
     for key in "CLSID\\$player" "CLSID\\$manager" FluxmereLibrary.MediaPlayer.1 \
         FluxmereLibrary.MediaPlayer FluxmereLibrary.FluxmereDownloadManager.1 \
         FluxmereLibrary.FluxmereDownloadManager "TypeLib\\$libid" \
         'Interface\{06D8B842-2D54-4685-8DAF-C8688F839ECD}' "${engine_class#HKCR\\}" \
-        FluxmereEngine.TranscodingEngine.1; do
-        if wine_reg_has_key "HKCR\\$key"; then
-            echo "    left behind: HKCR\\$key"
+        FluxmereEngine.TranscodingEngine.1 'HKLM\Software\Vandelor'; do
+        [[ $key == HKLM* ]] || key="HKCR\\$key"
+        if wine_reg_has_key "$key"; then
+            echo "    left behind: $key"
             return 1
         fi
     done
@@ -108,6 +128,7 @@ kept_settings() {
 check "msiexec /i installs $version" msiexec /i "$msi"
 check "one installation, of the build's files" installed_as "$version"
 check "registered exactly as regsvr32 and /RegServer register" registered_as_installed
+check "the Start menu shortcut starts the installed viewer" shortcut_starts_the_viewer
 if [[ -x "${FLUXMERE_DEVICE_BIN:-}" ]]; then
     check "a VBScript plays the device's stream through the installed control" \
         session_through_installed_control
