@@ -3,6 +3,8 @@
 // InverseDctBlock primitive: the value a block with only a DC term turns into, and the transform
 // of two blocks at once (which wide vectors do in one pass). Both give exactly the results of
 // InverseDctBlock.
+// Everything defined here has internal linkage: the files built for wider instruction sets include
+// this header, and a shared inline copy compiled there could be the one the linker keeps.
 
 #include <cstdint>
 
@@ -11,7 +13,7 @@
 namespace fluxmere {
 
 // coefficient x quantiser saturated to 16 bits, the dequantisation of InverseDctBlock.
-inline int16_t DequantiseSaturated(int16_t coefficient, uint16_t quantiser) {
+static inline int16_t DequantiseSaturated(int16_t coefficient, uint16_t quantiser) {
     int32_t product = static_cast<int32_t>(coefficient) * static_cast<int32_t>(quantiser);
     product = product < -32768 ? -32768 : product;
     return static_cast<int16_t>(product > 32767 ? 32767 : product);
@@ -19,7 +21,7 @@ inline int16_t DequantiseSaturated(int16_t coefficient, uint16_t quantiser) {
 
 // The pixel value of every pixel of a block whose only nonzero dequantised term is dc: both
 // passes of the transform reduced to scalings of it, with the same truncations.
-inline uint8_t DcOnlyPixel(int16_t dc) {
+static inline uint8_t DcOnlyPixel(int16_t dc) {
     const int16_t column = static_cast<int16_t>(static_cast<uint32_t>(dc) << 3);
     const int32_t value =
         static_cast<int32_t>(static_cast<uint32_t>(column) * 32768u + 1048576u) >> 21;
@@ -35,8 +37,8 @@ using InverseDctPairFn = void(const int16_t* blocks, uint8_t* first, uint8_t* se
                               int32_t stride, const uint16_t* quant);
 extern const PrimitiveVariants<InverseDctPairFn> kInverseDctPairVariants;
 
-inline void InverseDctPair(const int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
-                           const uint16_t* quant) {
+static inline void InverseDctPair(const int16_t* blocks, uint8_t* first, uint8_t* second,
+                                  int32_t stride, const uint16_t* quant) {
     kInverseDctPairVariants.Active()(blocks, first, second, stride, quant);
 }
 

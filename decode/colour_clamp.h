@@ -16,11 +16,14 @@ struct ClampTable {
             entries[i - kClampLow] = static_cast<uint8_t>(i < 0 ? 0 : (i > 255 ? 255 : i));
         }
     }
-    // value must lie in kClampLow..kClampHigh (every conversion result does).
-    constexpr uint8_t operator()(int32_t value) const { return entries[value - kClampLow]; }
 };
 
 inline constexpr ClampTable kClamp{};
+
+// value must lie in kClampLow..kClampHigh (every conversion result does). Internal linkage: the
+// files built for wider instruction sets include this too, and the linker must never pick their
+// copy for the generic code.
+static inline uint8_t ClampColour(int32_t value) { return kClamp.entries[value - kClampLow]; }
 
 // BT.601 studio-range coefficients in 16.16 fixed point.
 constexpr int32_t kLumaScale = 76282;

@@ -1,6 +1,7 @@
 // Variant tables and the dispatched entry points of the primitives. Faster variants replace
 // entries here; callers never change.
 
+#include "decode/bitmap_colour.h"
 #include "decode/block_transform.h"
 #include "decode/primitives.h"
 #include "decode/primitives_generic.h"
@@ -42,6 +43,9 @@ const PrimitiveVariants<InverseDctPairFn> kInverseDctPairVariants = {
 const PrimitiveVariants<YCbCr422ToRGBFn> kYCbCr422ToRGBVariants = {
     {generic::YCbCr422ToRGB, generic::YCbCr422ToRGB, sse2::YCbCr422ToRGB, sse2::YCbCr422ToRGB,
      sse2::YCbCr422ToRGB, avx2::YCbCr422ToRGB}};
+const PrimitiveVariants<YCbCr422ToBGRFn> kYCbCr422ToBGRVariants = {
+    {generic::YCbCr422ToBGR, generic::YCbCr422ToBGR, sse2::YCbCr422ToBGR, sse2::YCbCr422ToBGR,
+     sse2::YCbCr422ToBGR, avx2::YCbCr422ToBGR}};
 #else
 const PrimitiveVariants<InverseDctBlockFn> kInverseDctBlockVariants =
     FLUXMERE_ALL_GENERIC(InverseDctBlock);
@@ -49,6 +53,8 @@ const PrimitiveVariants<InverseDctPairFn> kInverseDctPairVariants =
     FLUXMERE_ALL_GENERIC(InverseDctPair);
 const PrimitiveVariants<YCbCr422ToRGBFn> kYCbCr422ToRGBVariants =
     FLUXMERE_ALL_GENERIC(YCbCr422ToRGB);
+const PrimitiveVariants<YCbCr422ToBGRFn> kYCbCr422ToBGRVariants =
+    FLUXMERE_ALL_GENERIC(YCbCr422ToBGR);
 #endif
 
 #undef FLUXMERE_ALL_GENERIC

@@ -38,6 +38,11 @@ void AcceptLoop(Device::Impl* impl, SocketHandle listener,
 
 void RtspAcceptEntry(void* context) {
     auto* impl = static_cast<Device::Impl*>(context);
+    if (impl->options.acceptNothing) {
+        // Connections wait in the listener's backlog: connect succeeds, nothing ever answers.
+        impl->stopping.Wait(platform::kInfinite);
+        return;
+    }
     AcceptLoop(impl, impl->rtspListener, RunRtspConnection);
 }
 
@@ -83,6 +88,14 @@ bool SocketRegistry::Add(SocketHandle s) {
 }
 
 void SocketRegistry::Close(SocketHandle& s) {
+    Remove(s, false);
+}
+
+void SocketRegistry::Abort(SocketHandle& s) {
+    Remove(s, true);
+}
+
+void SocketRegistry::Remove(SocketHandle& s, bool reset) {
     if (s == kInvalidSocket) {
         return;
     }
@@ -93,7 +106,11 @@ void SocketRegistry::Close(SocketHandle& s) {
             break;
         }
     }
-    platform::CloseSocket(s);
+    if (reset) {
+        platform::AbortSocket(s);
+    } else {
+        platform::CloseSocket(s);
+    }
     s = kInvalidSocket;
 }
 

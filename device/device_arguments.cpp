@@ -34,13 +34,19 @@ const char* DeviceUsage() {
            "  --rtsp-port P          RTSP port (default 554; 0 ephemeral); --no-rtsp\n"
            "  --http-port P          export port (default 80; 0 ephemeral); --no-http\n"
            "  --size WxH  --fps N  --no-audio  --stream-version V  --max-frames N\n"
+           "  --zero-size            the description announces a picture size of 0 x 0\n"
            "  --busy  --exclusive  --refuse-describe  --no-server-port  --event-after S\n"
            "  --no-cseq  --long-header  --endless-header\n"
-           "  --media-fault silence|close|stall  --fault-after N  --stall-ms MS\n"
+           "  --silent-on METHOD[,METHOD]  never answer DESCRIBE, SETUP, PLAY or TEARDOWN\n"
+           "  --reply-byte-ms MS     RTSP replies trickle out a byte every MS\n"
+           "  --accept-nothing  --event-with-play\n"
+           "  --media-fault silence|close|stall|reset  --fault-after N  --stall-ms MS\n"
+           "  --odd-audio            audio blocks one byte longer than their sample frames\n"
            "  --hostile oversized-chunk|bad-lengths|huge-video|corrupt-jpeg  --hostile-every N\n"
            "  --clip-name NAME  --clip-bytes N  --clip-seed N  --not-ready N\n"
            "  --body-rate BYTES_PER_S  --stall-after-bytes N --body-stall-ms MS\n"
-           "  --close-after-bytes N\n"
+           "  --close-after-bytes N  --reset-after-bytes N  --chunk-extensions\n"
+           "  --export-status N  --content-length-body  --no-last-chunk\n"
            "  --for S                end after S seconds\n"
            "  --ready-file PATH      also write the ready line (with the pid) to PATH\n";
 }
@@ -67,6 +73,13 @@ bool ParseDeviceArguments(int argc, const char* const* argv, ProgramOptions* opt
             {"--no-cseq", &d.noCSeq, true},
             {"--long-header", &d.longHeader, true},
             {"--endless-header", &d.endlessHeader, true},
+            {"--accept-nothing", &d.acceptNothing, true},
+            {"--event-with-play", &d.eventWithPlay, true},
+            {"--odd-audio", &d.oddAudioBlocks, true},
+            {"--zero-size", &d.zeroSize, true},
+            {"--chunk-extensions", &d.chunkExtensions, true},
+            {"--content-length-body", &d.contentLengthBody, true},
+            {"--no-last-chunk", &d.noLastChunk, true},
             {"--help", &options->help, true},
         };
         bool matched = false;
@@ -118,6 +131,7 @@ bool ParseDeviceArguments(int argc, const char* const* argv, ProgramOptions* opt
             d.mediaFault = v == "silence" ? MediaFault::Silence
                            : v == "close" ? MediaFault::Close
                            : v == "stall" ? MediaFault::Stall
+                           : v == "reset" ? MediaFault::Reset
                                           : MediaFault::None;
             ok = d.mediaFault != MediaFault::None;
         } else if (flag == "--fault-after") {
@@ -151,6 +165,14 @@ bool ParseDeviceArguments(int argc, const char* const* argv, ProgramOptions* opt
             d.bodyStallMs = static_cast<int>(integer(0, 1 << 30));
         } else if (flag == "--close-after-bytes") {
             d.closeAfterBytes = static_cast<uint64_t>(integer(0, 1ll << 40));
+        } else if (flag == "--reset-after-bytes") {
+            d.resetAfterBytes = static_cast<uint64_t>(integer(0, 1ll << 40));
+        } else if (flag == "--export-status") {
+            d.exportStatus = static_cast<int>(integer(100, 999));
+        } else if (flag == "--silent-on") {
+            d.silentOn = value;
+        } else if (flag == "--reply-byte-ms") {
+            d.replyByteMs = static_cast<int>(integer(0, 60000));
         } else if (flag == "--for") {
             ok = ToSeconds(value, &options->forSeconds);
         } else if (flag == "--ready-file") {

@@ -20,10 +20,14 @@ public:
     bool Add(platform::SocketHandle s);
     // Closes a registered socket (once; the handle is set to invalid).
     void Close(platform::SocketHandle& s);
+    // The same with a reset (RST) instead of an orderly close.
+    void Abort(platform::SocketHandle& s);
     // Marks the registry as stopping and shuts every registered socket down.
     void ShutdownAll();
 
 private:
+    void Remove(platform::SocketHandle& s, bool reset);
+
     static constexpr int kCapacity = 128;
     platform::CriticalSection lock_;
     platform::SocketHandle sockets_[kCapacity] = {};

@@ -23,6 +23,7 @@ enum class MediaFault {
     Silence,  // keeps the connection open and sends nothing more
     Close,    // closes the connection
     Stall,    // sends nothing for `stallMs`, then goes on
+    Reset,    // resets the connection (RST), as a device that reboots
 };
 
 struct DeviceOptions {
@@ -39,6 +40,7 @@ struct DeviceOptions {
     int fps = 25;          // pictures per second; sound is 48000 / fps sample frames per picture
     bool hasAudio = true;  // "m=audio" in the description; without it the audio blocks are empty
     uint32_t streamVersion = 3;  // version of the stream header and layout of the frame headers
+    bool zeroSize = false;       // the description announces 0 x 0 (the pictures keep their size)
     int maxFrames = 0;           // frames per session, then the media connection closes; 0: endless
 
     // RTSP behaviours.
@@ -50,6 +52,12 @@ struct DeviceOptions {
     bool noCSeq = false;         // replies without a CSeq line
     bool longHeader = false;     // a stream description of more than 512 bytes
     bool endlessHeader = false;  // RTSP and HTTP replies whose header never ends
+    // Methods that are never answered, comma separated ("TEARDOWN", "DESCRIBE,SETUP"); the
+    // request is counted and otherwise ignored (an unanswered TEARDOWN keeps the media going).
+    std::string silentOn;
+    int replyByteMs = 0;          // RTSP replies trickle out one byte every this many ms
+    bool acceptNothing = false;   // RTSP connections are never accepted (they stay in backlog)
+    bool eventWithPlay = false;   // the "Event-Type: 3" message goes out with the PLAY reply
 
     // Media behaviours.
     MediaFault mediaFault = MediaFault::None;
@@ -57,6 +65,8 @@ struct DeviceOptions {
     int stallMs = 3000;
     HostileFrame hostileFrame = HostileFrame::None;
     int hostileEvery = 2;  // every n-th frame (1-based: frames n-1, 2n-1, ...) is hostile
+    // Audio blocks one byte longer than their whole sample frames (the extra byte follows them).
+    bool oddAudioBlocks = false;
 
     // HTTP export.
     std::string clipName = "clip01";
@@ -67,6 +77,11 @@ struct DeviceOptions {
     uint64_t stallAfterBytes = 0;  // with bodyStallMs: one pause after this many body bytes
     int bodyStallMs = 0;
     uint64_t closeAfterBytes = 0;  // ends the body early (connection closed); 0: never
+    uint64_t resetAfterBytes = 0;  // resets the connection (RST) after this many body bytes
+    bool chunkExtensions = false;  // size lines carry extensions: "400;q=1" and "400 ;x"
+    int exportStatus = 200;        // another status sends an error page in chunked coding
+    bool contentLengthBody = false;  // the clip with a Content-Length instead of chunks
+    bool noLastChunk = false;      // the body ends with a close, without the zero-size chunk
 };
 
 }  // namespace fluxmere::device

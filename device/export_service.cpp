@@ -16,38 +16,51 @@ using platform::SocketHandle;
 namespace {
 
 constexpr char kExportCommand[] = "GET /command.cgi?stream&kelo&";
+// Chunk extensions of HTTP/1.1, taken in turn by the size lines when the device uses them.
+constexpr const char* kExtensions[] = {";q", " ;name=value", ";a=\"1\";b"};
 
 class ClipSender {
 public:
     ClipSender(Device::Impl* impl, SocketHandle s) : impl_(impl), socket_(s) {}
 
-    // Sends the body; true when the whole clip and the closing zero-size chunk went out.
+    // Sends the body; true when the whole clip (and the closing zero-size chunk, unless the
+    // device is told to leave it out) went out. A reset (resetAfterBytes) sets reset().
     bool SendBody() {
         const DeviceOptions& o = impl_->options;
         ClipSource clip(o.clipName, o.clipBytes, o.clipSeed);
         ChunkSizer sizer(o.clipSeed);
-        std::vector<uint8_t> chunk(16 + 200 * 1024 + 2);
+        std::vector<uint8_t> chunk(32 + 200 * 1024 + 2);
         bool stalled = false;
         start_ = platform::MonotonicMs();
-        while (clip.remaining() > 0) {
+        const uint64_t cutAt = std::min(o.closeAfterBytes != 0 ? o.closeAfterBytes : UINT64_MAX,
+                                        o.resetAfterBytes != 0 ? o.resetAfterBytes : UINT64_MAX);
+        for (int index = 0; clip.remaining() > 0; ++index) {
             const size_t size =
                 static_cast<size_t>(std::min<uint64_t>(sizer.Next(), clip.remaining()));
-            int line = std::snprintf(reinterpret_cast<char*>(chunk.data()), 16, "%zx\r\n", size);
+            int line = 0;
+            if (!o.contentLengthBody) {
+                line = std::snprintf(reinterpret_cast<char*>(chunk.data()), 32, "%zx%s\r\n", size,
+                                     o.chunkExtensions ? kExtensions[index % 3] : "");
+            }
             clip.Read(chunk.data() + line, size);
-            std::memcpy(chunk.data() + line + size, "\r\n", 2);
-            size_t length = line + size + 2;
-            // An early close cuts the body inside a chunk, as a broken transfer would.
-            const bool cut = o.closeAfterBytes != 0 && clipSent_ + size >= o.closeAfterBytes;
+            size_t length = line + size;
+            if (!o.contentLengthBody) {
+                std::memcpy(chunk.data() + line + size, "\r\n", 2);
+                length += 2;
+            }
+            // An early close or reset cuts the body inside a chunk, as a broken transfer would.
+            const bool cut = clipSent_ + size >= cutAt;
             if (cut) {
-                length = line + static_cast<size_t>(o.closeAfterBytes - clipSent_);
+                length = line + static_cast<size_t>(cutAt - clipSent_);
             }
             if (!SendPaced(chunk.data(), length)) {
                 return false;
             }
-            const uint64_t clipBytes = cut ? o.closeAfterBytes - clipSent_ : size;
+            const uint64_t clipBytes = cut ? cutAt - clipSent_ : size;
             clipSent_ += clipBytes;
             impl_->AddClipBytes(clipBytes);
             if (cut) {
+                reset_ = cutAt == o.resetAfterBytes;
                 return false;
             }
             if (o.bodyStallMs > 0 && !stalled && clipSent_ >= o.stallAfterBytes) {
@@ -59,8 +72,13 @@ public:
                 start_ += static_cast<uint64_t>(o.bodyStallMs);
             }
         }
+        if (o.contentLengthBody || o.noLastChunk) {
+            return true;
+        }
         return SendPaced(reinterpret_cast<const uint8_t*>("0\r\n\r\n"), 5);
     }
+
+    bool reset() const { return reset_; }
 
 private:
     // Without a rate: one send. With one: pieces of 4 KiB, each sent when the rate allows.
@@ -92,6 +110,7 @@ private:
     uint64_t start_ = 0;
     uint64_t wireSent_ = 0;
     uint64_t clipSent_ = 0;
+    bool reset_ = false;
 };
 
 bool SendText(SocketHandle s, const std::string& text) {
@@ -99,7 +118,7 @@ bool SendText(SocketHandle s, const std::string& text) {
 }
 
 // Returns whether the clip went out whole.
-bool Serve(Device::Impl* impl, SocketHandle s) {
+bool Serve(Device::Impl* impl, SocketHandle& s) {
     RequestReader reader(s);
     std::string request;
     if (!reader.Next(&request)) {
@@ -131,16 +150,34 @@ bool Serve(Device::Impl* impl, SocketHandle s) {
         SendEndlessHeader(impl, s, "HTTP/1.1 200 OK\r\nX-Filler: ");
         return false;
     }
+    const DeviceOptions& o = impl->options;
+    if (o.exportStatus < 200 || o.exportStatus > 299) {
+        // An error page, in chunked coding like a clip.
+        const std::string page = "<html><body>No such clip</body></html>";
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx", page.size());
+        SendText(s, "HTTP/1.1 " + std::to_string(o.exportStatus) +
+                        " Not Found\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n"
+                        "Connection: close\r\n\r\n" +
+                        size + "\r\n" + page + "\r\n0\r\n\r\n");
+        return false;
+    }
     impl->Count(&DeviceCounters::clipsStarted);
-    if (!SendText(s,
-                  "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                  "Content-Disposition: attachment; filename=\"" +
-                      impl->options.clipName +
-                      ".kelo\"\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n")) {
+    const std::string framing =
+        o.contentLengthBody ? "Content-Length: " + std::to_string(o.clipBytes)
+                            : std::string("Transfer-Encoding: chunked");
+    if (!SendText(s, "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                     "Content-Disposition: attachment; filename=\"" +
+                         o.clipName + ".kelo\"\r\n" + framing +
+                         "\r\nConnection: close\r\n\r\n")) {
         return false;
     }
     ClipSender sender(impl, s);
-    return sender.SendBody();
+    const bool complete = sender.SendBody();
+    if (sender.reset()) {
+        impl->sockets.Abort(s);
+    }
+    return complete;
 }
 
 }  // namespace
@@ -148,7 +185,7 @@ bool Serve(Device::Impl* impl, SocketHandle s) {
 void RunHttpConnection(Device::Impl* impl, SocketHandle s) {
     impl->Count(&DeviceCounters::httpConnections);
     const bool complete = Serve(impl, s);
-    impl->sockets.Close(s);  // the device ends every transfer by closing
+    impl->sockets.Close(s);  // the device ends every transfer by closing (unless it reset it)
     if (complete) {
         impl->Count(&DeviceCounters::clipsCompleted);
     }

@@ -45,8 +45,8 @@ std::vector<uint8_t> BuildStreamDescription(const DeviceOptions& options) {
     CKeloTrack video;
     video.mediaKind = kKindVideo;
     video.codecCode = kCodecMjpa;
-    video.width = static_cast<uint32_t>(options.width);
-    video.height = static_cast<uint32_t>(options.height);
+    video.width = options.zeroSize ? 0 : static_cast<uint32_t>(options.width);
+    video.height = options.zeroSize ? 0 : static_cast<uint32_t>(options.height);
     video.videoDouble = options.fps;
     video.parameters.Append(TextParameter("fps", std::to_string(options.fps)));
     stream.tracks.push_back(video);
@@ -129,7 +129,11 @@ bool IsHostileFrame(const DeviceOptions& options, uint32_t index) {
 FrameBuilder::FrameBuilder(const DeviceOptions& options)
     : options_(options),
       rgb_(static_cast<size_t>(std::max(0, options.width)) * std::max(0, options.height) * 3),
-      audio_(static_cast<size_t>(SampleFramesPerPicture(options)) * 4) {
+      audio_(static_cast<size_t>(SampleFramesPerPicture(options)) * 4 +
+             (options.oddAudioBlocks ? 1 : 0)) {
+    if (options.oddAudioBlocks) {
+        audio_.back() = 0x55;  // a byte that is no part of any sample frame
+    }
     payload_.reserve(rgb_.size() / 2 + 4096);
     frame_.reserve(std::max<size_t>(kOversizedChunk, rgb_.size()));
 }

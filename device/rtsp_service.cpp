@@ -117,6 +117,11 @@ private:
                 if (o.mediaFault == MediaFault::Close) {
                     return;
                 }
+                if (o.mediaFault == MediaFault::Reset) {
+                    platform::ScopedLock hold(lock_);
+                    impl_->sockets.Abort(media_);
+                    return;
+                }
                 if (end_.Wait(static_cast<uint32_t>(std::max(0, o.stallMs))) ==
                     platform::WaitResult::Signaled) {
                     return;
@@ -196,6 +201,11 @@ private:
             return true;
         }
         SetTimeout(0);
+        return Send(EventMessage());
+    }
+
+    // The device's "recording stopped" event.
+    std::string EventMessage() {
         eventSent_ = true;
         const std::string text = "Recording stopped\r\n";
         std::string message = "ANNOUNCE rtsp://" + impl_->addressText + "/live RTSP/1.0\r\n";
@@ -205,7 +215,7 @@ private:
         message +=
             "Content-Length: " + std::to_string(text.size()) + "\r\nEvent-Type: 3\r\n\r\n" + text;
         impl_->Count(&DeviceCounters::eventsSent);
-        return Send(message);
+        return message;
     }
 
     void SetTimeout(uint32_t ms) {
@@ -215,8 +225,33 @@ private:
         }
     }
 
+    // With replyByteMs, one byte at a time (the device's stop ends the trickle).
     bool Send(const std::string& text) {
-        return platform::SendAll(socket_, text.data(), static_cast<int>(text.size()));
+        const int pause = impl_->options.replyByteMs;
+        if (pause <= 0) {
+            return platform::SendAll(socket_, text.data(), static_cast<int>(text.size()));
+        }
+        for (char byte : text) {
+            if (!platform::SendAll(socket_, &byte, 1) ||
+                impl_->stopping.Wait(static_cast<uint32_t>(pause)) ==
+                    platform::WaitResult::Signaled) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool IsSilentOn(const std::string& method) const {
+        const std::string& list = impl_->options.silentOn;
+        size_t start = 0;
+        while (start <= list.size()) {
+            const size_t end = std::min(list.find(',', start), list.size());
+            if (list.compare(start, end - start, method) == 0) {
+                return true;
+            }
+            start = end + 1;
+        }
+        return false;
     }
 
     std::string StatusLine(int status, const char* reason, const std::string& cseq) const {
@@ -248,8 +283,11 @@ private:
         const DeviceOptions& o = impl_->options;
         const std::string method = request.substr(0, request.find(' '));
         const std::string cseq = HeaderValue(request, "CSeq");
+        Count(method);
+        if (IsSilentOn(method)) {
+            return true;  // never answered; the connection stays open
+        }
         if (method == "DESCRIBE") {
-            impl_->Count(&DeviceCounters::describes);
             if (o.refuseDescribe) {
                 return Send(StatusLine(404, "Not Found", cseq) + "\r\n");
             }
@@ -263,7 +301,6 @@ private:
                         std::to_string(sdp.size()) + "\r\n\r\n" + sdp);
         }
         if (method == "SETUP") {
-            impl_->Count(&DeviceCounters::setups);
             const std::string transport = HeaderValue(request, "Transport");
             const size_t clientPort = transport.find("client_port=");
             if (clientPort != std::string::npos) {
@@ -289,18 +326,20 @@ private:
             return Send(reply + "\r\n\r\n");
         }
         if (method == "PLAY") {
-            impl_->Count(&DeviceCounters::plays);
-            if (!Send(StatusLine(200, "OK", cseq) + "Session: 12345678\r\n\r\n")) {
+            std::string reply = StatusLine(200, "OK", cseq) + "Session: 12345678\r\n\r\n";
+            if (o.eventWithPlay) {
+                reply += EventMessage();  // in the same send: one segment on the wire
+            }
+            if (!Send(reply)) {
                 return false;
             }
             playing_ = true;
-            eventSent_ = false;
+            eventSent_ = o.eventWithPlay;
             playAt_ = platform::MonotonicMs();
             media_.Play();
             return true;
         }
         if (method == "TEARDOWN") {
-            impl_->Count(&DeviceCounters::teardowns);
             media_.End();
             playing_ = false;
             SetHolding(false);
@@ -311,6 +350,18 @@ private:
                         "Public: DESCRIBE, SETUP, PLAY, TEARDOWN\r\n\r\n");
         }
         return Send(StatusLine(501, "Not Implemented", cseq) + "\r\n");
+    }
+
+    void Count(const std::string& method) {
+        if (method == "DESCRIBE") {
+            impl_->Count(&DeviceCounters::describes);
+        } else if (method == "SETUP") {
+            impl_->Count(&DeviceCounters::setups);
+        } else if (method == "PLAY") {
+            impl_->Count(&DeviceCounters::plays);
+        } else if (method == "TEARDOWN") {
+            impl_->Count(&DeviceCounters::teardowns);
+        }
     }
 
     Device::Impl* impl_;

@@ -12,6 +12,9 @@ namespace fluxmere {
 
 class CFluxmereDownload;
 
+// A transfer that receives nothing for this long ends as failed.
+constexpr uint32_t kTransferSilenceMs = 60000;
+
 // The download manager window's list. Called on the job's writer thread once the file name is
 // chosen; returns when the row is in the list. A list that keeps the job takes its own reference
 // (AddRef) and later drops it with Release, never with delete.
@@ -43,6 +46,8 @@ public:
     virtual void BeforeBlockWrite(int64_t index) { (void)index; }
     // Fetch thread: the pause between two attempts at the response header.
     virtual void PauseBeforeRetry(uint32_t ms) { platform::SleepMs(ms); }
+    // How long the transfer may receive nothing before it ends as failed.
+    virtual uint32_t SilenceLimitMs() { return kTransferSilenceMs; }
     // The job's last reference was dropped: its threads have ended, its socket and file are
     // closed and its storage is about to be freed.
     virtual void OnJobDestroyed() {}

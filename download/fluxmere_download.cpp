@@ -59,16 +59,30 @@ class SocketByteSource : public IByteSource {
 public:
     explicit SocketByteSource(platform::SocketHandle socket) : socket_(socket) {}
     int Read(uint8_t* buffer, int length) override {
-        return platform::RecvSocket(socket_, buffer, length);
+        const int got = platform::RecvSocket(socket_, buffer, length);
+        if (got < 0 && platform::LastSocketError() == platform::kWsaETimedOut) silent_ = true;
+        return got;
     }
+    // The device sent nothing for the socket's receive time-out.
+    bool silent() const { return silent_; }
 
 private:
     platform::SocketHandle socket_;
+    bool silent_ = false;
 };
 
 bool FormatFits(size_t capacity, int written) {
     return written >= 0 && static_cast<size_t>(written) < capacity;
 }
+
+// Reasons a job failed, for FailureReason.
+constexpr char kReasonStatus[] = "the device did not answer with success (2xx)";
+constexpr char kReasonNotChunked[] = "the reply's body is not in chunked coding";
+constexpr char kReasonFraming[] = "the body's chunk framing is not HTTP/1.1";
+constexpr char kReasonCut[] = "the body was cut off";
+constexpr char kReasonReset[] = "the device reset the connection before the body's end";
+constexpr char kReasonSilent[] = "the device sent nothing for the time allowed";
+constexpr char kReasonNoHeader[] = "no usable reply header";
 
 bool IsFinal(DownloadState state) {
     return state == DownloadState::Complete || state == DownloadState::Failed;
@@ -145,6 +159,16 @@ void CFluxmereDownload::GetStatus(int64_t* bytesWritten, DownloadState* state, C
     if (state != nullptr) *state = State();
     if (codec != nullptr) *codec = codec_;
     if (transcodeTime != nullptr) *transcodeTime = transcodeTime_.load();
+}
+
+void CFluxmereDownload::NoteFailure(const char* reason) {
+    const char* none = nullptr;
+    failureReason_.compare_exchange_strong(none, reason);  // the first reason is the cause
+}
+
+void CFluxmereDownload::Fail(const char* reason) {
+    NoteFailure(reason);
+    SetState(DownloadState::Failed);
 }
 
 bool CFluxmereDownload::SetState(DownloadState state) {
@@ -245,6 +269,9 @@ bool CFluxmereDownload::FetchResponseHeader() {
         // Cancel either sees this socket and closes it, or is seen here.
         if (aborted_.load() || socket == platform::kInvalidSocket) break;
         platform::BindSocket(socket, platform::kInaddrAny, 0);
+        // A device that goes silent ends the transfer instead of holding it forever.
+        platform::SetRecvTimeout(socket, links_.probe != nullptr ? links_.probe->SilenceLimitMs()
+                                                                 : kTransferSilenceMs);
         if (!platform::ConnectSocket(socket, connectAddress_, kHttpPort)) {
             CloseTransferSocket();
             // A refused connection leaves the job waiting to start, without a file; a connect
@@ -255,17 +282,36 @@ bool CFluxmereDownload::FetchResponseHeader() {
         if (platform::SendAll(socket, request_, static_cast<int>(requestLength_))) {
             SocketByteSource source(socket);
             ReadResponseHeader(source, &header);
-            if (IsUsableHeader(header)) {
-                TakeBaseNameFromHeader(header.text, baseName_, sizeof(baseName_));
-                return true;
+            if (IsUsableHeader(header)) return CheckResponse(header);
+            if (source.silent()) {
+                // Asking again would wait as long again, up to 30 times.
+                CloseTransferSocket();
+                Fail(kReasonSilent);
+                return false;
             }
         }
         CloseTransferSocket();
         if (aborted_.load()) break;
     }
     CloseTransferSocket();
-    SetState(DownloadState::Failed);
+    Fail(kReasonNoHeader);
     return false;
+}
+
+bool CFluxmereDownload::CheckResponse(const ResponseHeader& header) {
+    // An error page is no clip, and a body in another coding would be stored with framing
+    // bytes or cut: neither is written to a file.
+    const int status = ResponseStatus(header);
+    const char* refused = status < 200 || status > 299 ? kReasonStatus
+                          : !IsChunkedResponse(header) ? kReasonNotChunked
+                                                       : nullptr;
+    if (refused != nullptr) {
+        CloseTransferSocket();
+        Fail(refused);
+        return false;
+    }
+    TakeBaseNameFromHeader(header.text, baseName_, sizeof(baseName_));
+    return true;
 }
 
 void CFluxmereDownload::ReceiveBody() {
@@ -273,8 +319,12 @@ void CFluxmereDownload::ReceiveBody() {
     receiver_ = &receiver;
     receiver.SetBuffer(chunkBufferA_, kChunkBufferSize);
     receiver.SetCallback(OnDownloadChunk, this);
+    receiver.SetStrictFraming(true);  // the body is stored byte for byte
     const platform::SocketHandle socket = transferSocket_.load();
-    if (socket != platform::kInvalidSocket) receiver.Run(socket);
+    const int32_t result = socket != platform::kInvalidSocket ? receiver.Run(socket) : 0;
+    if (result == CRTPReceiver::kBadFraming || result == CRTPReceiver::kChunkTooLarge) {
+        NoteFailure(kReasonFraming);
+    }
     receiver_ = nullptr;
 }
 
@@ -284,6 +334,7 @@ uint8_t* CFluxmereDownload::OnDownloadChunk(uint8_t* data, int32_t size, void* c
         job->OnBodyEnd(data);
         return nullptr;
     }
+    job->chunkReceived_ = true;
     job->StoreChunk(data, size);
     const bool inA = data >= job->chunkBufferA_ && data < job->chunkBufferA_ + kChunkBufferSize;
     return inA ? job->chunkBufferB_ : job->chunkBufferA_;
@@ -320,13 +371,23 @@ void CFluxmereDownload::StoreChunk(const uint8_t* data, int32_t size) {
 }
 
 void CFluxmereDownload::OnBodyEnd(const uint8_t* buffer) {
-    // Only a close by the device ends the body; no read time-out is set on the socket.
-    if (bodyEnded_ || receiver_ == nullptr || !receiver_->PeerClosed()) return;
+    // The device ends the body by closing the connection, at a chunk boundary; the terminating
+    // chunk has no effect of its own. A reset or a silence as long as the socket's time-out ends
+    // it too, but then only the terminating chunk shows that nothing is missing.
+    if (bodyEnded_ || receiver_ == nullptr) return;
     bodyEnded_ = true;
+    const bool closed =
+        receiver_->PeerClosed() && !platform::IsConnectionLost(receiver_->NoticeError());
     const int32_t held = receiver_->HeldBytes();
     const bool inBuffers = buffer == chunkBufferA_ || buffer == chunkBufferB_;
     if (inBuffers && held >= 0 && held <= kChunkBufferSize) {
-        bodyWhole_ = ReadBodyTail(buffer, static_cast<size_t>(held), StoreTailChunk, this);
+        bodyWhole_ = ReadBodyTail(buffer, static_cast<size_t>(held), chunkReceived_, !closed,
+                                  StoreTailChunk, this);
+    }
+    if (!bodyWhole_) {
+        NoteFailure(closed                    ? kReasonCut
+                    : receiver_->PeerClosed() ? kReasonReset
+                                              : kReasonSilent);
     }
     CloseTransferSocket();  // ends the receiver
 }
@@ -345,7 +406,7 @@ void CFluxmereDownload::EndTransfer() {
     // transcoding thread may have set Complete by then; Transcoding does not replace it.
     writerThread_->Join(platform::kInfinite);
     if (!whole) {
-        SetState(DownloadState::Failed);
+        Fail(aborted_.load() ? "cancelled" : kReasonCut);
     } else {
         SetState(transcoding_ ? DownloadState::Transcoding : DownloadState::Complete);
     }

@@ -21,6 +21,7 @@
 #include "download/block_queue.h"
 #include "download/download_links.h"
 #include "download/download_url.h"
+#include "download/response_header.h"
 #include "platform/file.h"
 #include "platform/socket.h"
 #include "platform/sync.h"
@@ -75,6 +76,9 @@ public:
     void SetOptions(uint32_t options) { options_.store(options); }
     CodecKind Codec() const { return codec_; }  // fixed at construction
     DownloadState State() const { return static_cast<DownloadState>(state_.load()); }
+    // Why a job failed, in a few words ("the device answered 404", "the body was cut"); null
+    // while none is known. Set once, before the job's Failed.
+    const char* FailureReason() const { return failureReason_.load(); }
     void SetTranscodeTime(int64_t time) { transcodeTime_.store(time); }
     // Released once per block written; set when the writer has closed the file.
     platform::Semaphore& BlocksWritten() { return blocksWritten_; }
@@ -94,6 +98,9 @@ private:
     void PrepareFromUrl(const char* url, const char* folder);
     bool FetchResponseHeader();
     bool StartThread(platform::Thread** thread, platform::ThreadEntry entry);
+    bool CheckResponse(const ResponseHeader& header);
+    void NoteFailure(const char* reason);
+    void Fail(const char* reason);
     void ReceiveBody();
     void StoreChunk(const uint8_t* data, int32_t size);
     void OnBodyEnd(const uint8_t* buffer);
@@ -124,6 +131,7 @@ private:
     std::atomic<int64_t> bytesWritten_{0};
     int64_t bytesReported_ = 0;
     std::atomic<int64_t> transcodeTime_{0};
+    std::atomic<const char*> failureReason_{nullptr};
 
     // Serialises state changes with their notices, so the viewer sees them in order.
     platform::CriticalSection stateLock_;
@@ -136,6 +144,7 @@ private:
     CRTPReceiver* receiver_ = nullptr;
     bool bodyEnded_ = false;
     bool bodyWhole_ = false;
+    bool chunkReceived_ = false;
     CCompressedSample* currentBlock_ = nullptr;
 
     // Writer thread only (the file is also closed by the destructor if ever left open).

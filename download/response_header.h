@@ -39,11 +39,18 @@ void ReadResponseHeader(IByteSource& source, ResponseHeader* header);
 // device's way of saying that the clip is not ready yet).
 bool IsUsableHeader(const ResponseHeader& header);
 
+// The status code of the header's "HTTP/x.y NNN" status line; 0 when it has none.
+int ResponseStatus(const ResponseHeader& header);
+
+// True when a Transfer-Encoding line of the header (name and value in any case) names "chunked".
+bool IsChunkedResponse(const ResponseHeader& header);
+
 // The clip's name from the header's `filename="NAME.EXT"` (not at the header's very start):
 // NAME, without the extension, into baseName. Returns false, leaving baseName alone, when the
 // text is missing, NAME is empty, no full stop ends NAME within the quoted value, NAME does not fit
-// capacity bytes, or NAME holds a character that cannot be part of a file name (a path
-// separator, a control character or one of :*?"<>|).
+// capacity bytes, NAME holds a character that cannot be part of a file name (a path
+// separator, a control character, DEL or one of :*?"<>|), ends in a space, or is a name Windows
+// keeps for a device (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, in any case).
 bool TakeBaseNameFromHeader(const char* header, char* baseName, size_t capacity);
 
 }  // namespace fluxmere

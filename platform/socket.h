@@ -19,6 +19,7 @@ enum SocketError : int {
     kWsaEInval = 10022,
     kWsaENotSock = 10038,
     kWsaEAddrInUse = 10048,
+    kWsaEConnAborted = 10053,
     kWsaEConnReset = 10054,
     kWsaENotConn = 10057,
     kWsaETimedOut = 10060,
@@ -26,6 +27,12 @@ enum SocketError : int {
 };
 
 constexpr int kSockStream = 1;  // SO_TYPE of a TCP socket
+
+// A connection reset by the peer (10054) or aborted (10053). Winsock fails every later recv on
+// such a connection with the same code, so a reader must treat it like the peer's close.
+inline bool IsConnectionLost(int error) {
+    return error == kWsaEConnReset || error == kWsaEConnAborted;
+}
 
 // Starts the socket library (WSAStartup 2.2 on Windows; nothing on POSIX). Safe to call often.
 void InitSockets();
@@ -44,7 +51,8 @@ bool SetReuseAddress(SocketHandle s, bool on);
 int SendSocket(SocketHandle s, const void* data, int length);
 // Loops until everything is sent; false on the first error.
 bool SendAll(SocketHandle s, const void* data, int length);
-// One recv call: bytes received, 0 when the peer closed, -1 on error.
+// One recv call: bytes received, 0 when the peer closed, -1 on error. After a reset, every
+// later call fails with kWsaEConnReset (as on Windows).
 int RecvSocket(SocketHandle s, void* buffer, int length);
 
 // Closes the handle. A thread blocked in RecvSocket on it returns promptly with an error (on
@@ -52,6 +60,9 @@ int RecvSocket(SocketHandle s, void* buffer, int length);
 // handle report kWsaENotSock or kWsaEBadF, even if the OS reuses the underlying descriptor for a
 // new socket.
 bool CloseSocket(SocketHandle s);
+// Closes the handle with a reset (RST) instead of an orderly close, as a peer that crashes or
+// reboots does; the other side's reads then fail with kWsaEConnReset.
+bool AbortSocket(SocketHandle s);
 // shutdown(SD_BOTH): wakes a blocked reader without releasing the handle.
 bool ShutdownSocket(SocketHandle s);
 

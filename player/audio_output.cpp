@@ -46,14 +46,15 @@ void CAudioRing::QueueAudioBlock(const CKeloMediaFrame& header, const uint8_t* p
         return;
     }
     uint8_t* buffer = buffers_ + slot * kAudioBufferBytes;
-    const int32_t samples = static_cast<int32_t>(length / 2);
+    const uint32_t whole = length - length % kAudioFrameBytes;
+    const int32_t samples = static_cast<int32_t>(whole / 2);
     if (samples > 0) {
         // The payload may sit at any byte offset in the chunk: swap from an aligned copy.
         std::memcpy(buffer, payload, static_cast<size_t>(samples) * 2);
         uint16_t* words = reinterpret_cast<uint16_t*>(buffer);
         SwapBytes16(words, words, samples);
     }
-    output_.Write(slot, length);
+    output_.Write(slot, whole);
     ++blocksQueued_;
     ++waveIndex_;
 }

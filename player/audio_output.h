@@ -16,6 +16,7 @@ constexpr uint32_t kAudioBufferBytes = 61440;  // one slot's buffer
 constexpr uint32_t kAudioSampleRate = 48000;
 constexpr uint32_t kAudioChannels = 2;
 constexpr uint32_t kAudioBytesPerSecond = 192000;  // 48000 Hz x 2 channels x 2 bytes
+constexpr uint32_t kAudioFrameBytes = 4;           // one sample frame: 2 channels x 2 bytes
 
 // An output device for 48000 Hz, 16-bit, stereo PCM (least significant byte first) with four
 // slots. Slot i always plays the buffer given to Open for it. A slot is free when its done flag is
@@ -55,9 +56,9 @@ public:
     void OpenAudio();
     // Hands one audio block to the device, never waiting for it: dropped when the ring is closed,
     // when the slot is still queued, when the codec is not "p16S" or when the payload is larger
-    // than a buffer. Otherwise the payloadSize / 2 samples are byte-swapped into the slot's
-    // buffer (an odd last byte is not converted, the length stays payloadSize) and written; the
-    // ring then moves on to the next slot.
+    // than a buffer. Otherwise the whole sample frames of the payload are byte-swapped into the
+    // slot's buffer and written (bytes of a last, partial frame are left out: written, they
+    // would shift every later sample of the output); the ring then moves on to the next slot.
     void QueueAudioBlock(const CKeloMediaFrame& header, const uint8_t* payload);
     // Resets the device (so it reads no buffer any more) and closes it. Harmless when closed.
     void CloseAudio();

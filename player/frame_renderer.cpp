@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "decode/bitmap_colour.h"
 #include "decode/resize/resize.h"
 #include "decode/rounded_width.h"
 
@@ -17,18 +18,6 @@ constexpr size_t kInitialPlaneBytes = 216576;
 constexpr size_t kInitialRgbBytes = 324864;
 
 int32_t W16(int32_t width) { return static_cast<int32_t>(RoundedWidth(width)); }
-
-// R, G, B pixels to the B, G, R order of a 24-bit device-independent bitmap.
-void SwapRedAndBlue(uint8_t* pixels, int32_t width, int32_t height, int32_t stride) {
-    for (int32_t y = 0; y < height; ++y) {
-        uint8_t* p = pixels + static_cast<size_t>(y) * stride;
-        for (int32_t x = 0; x < width; ++x, p += 3) {
-            const uint8_t red = p[0];
-            p[0] = p[2];
-            p[2] = red;
-        }
-    }
-}
 
 }  // namespace
 
@@ -104,25 +93,24 @@ bool FrameRenderer::Render(RenderedPicture* picture) {
     uint8_t* const decoded[3] = {luma, cb, cr};
     decoder_.Decode(decoded, &sample);
 
-    // The planes go to the converter in their own order. Handing it Cr as Cb and Cb as Cr would
-    // also put the bytes in B, G, R order, but through the wrong coefficients (blue would get
-    // red's 1.596 instead of 2.017, and green would mix the two up): visibly wrong colours. The
-    // bytes are put in B, G, R order after scaling instead, on the smaller picture.
+    // The converter writes the bitmap's B, G, R order itself. (Handing the R, G, B converter Cr as
+    // Cb and Cb as Cr would not do: blue would get red's 1.596 instead of 2.017, and green would
+    // mix the two up.) The resize treats the three bytes of a pixel alike, so the order carries
+    // through it.
     const uint8_t* const ordered[3] = {luma, cb, cr};
     const int32_t strides[3] = {w16, w16 / 2, w16 / 2};
     const int32_t stride = PictureStride(targetWidth);
     if (targetWidth == sourceWidth && targetHeight == sourceHeight) {
         // The cubic scale by 1 would be an exact copy of the picture: convert straight into it.
-        YCbCr422ToRGB(ordered, strides, picture_.data(), stride, sourceWidth, sourceHeight);
+        YCbCr422ToBGR(ordered, strides, picture_.data(), stride, sourceWidth, sourceHeight);
     } else {
-        YCbCr422ToRGB(ordered, strides, rgb_.data(), 3 * w16, w16, sourceHeight);
+        YCbCr422ToBGR(ordered, strides, rgb_.data(), 3 * w16, w16, sourceHeight);
         ResizeRGBWithWork(rgb_.data(), w16, sourceHeight, 3 * w16, 0, 0, sourceWidth,
                           sourceHeight, picture_.data(), stride, targetWidth, targetHeight,
                           static_cast<double>(targetWidth) / sourceWidth,
                           static_cast<double>(targetHeight) / sourceHeight, CubicMode,
                           resizeWork_.data(), resizeWork_.capacity());
     }
-    SwapRedAndBlue(picture_.data(), targetWidth, targetHeight, stride);
     picture->pixels = picture_.data();
     picture->width = targetWidth;
     picture->height = targetHeight;

@@ -22,6 +22,18 @@ constexpr uint32_t kMediaTimeoutMs = 2000;
 constexpr size_t kBlockHeaderBytes = 4 + 4096;
 // A chunk's size line (hex digits, CR LF) and the CR LF that ends the chunk before it.
 constexpr size_t kChunkFramingBytes = 32;
+// Stop gives a device this long to answer its TEARDOWN before it closes the connections, and
+// returns after at most kStopLimitMs whatever the device does.
+constexpr uint32_t kStopLimitMs = 1500;
+// What a stream announcing a width or height of 0 has: the decoder's 320 x 240.
+constexpr uint32_t kZeroSizeWidth = 320;
+constexpr uint32_t kZeroSizeHeight = 240;
+
+// Waits for event until limitMs have passed since start.
+void WaitUntil(platform::Event& event, uint64_t start, uint32_t limitMs) {
+    const uint64_t elapsed = platform::MonotonicMs() - start;
+    event.Wait(elapsed >= limitMs ? 0 : static_cast<uint32_t>(limitMs - elapsed));
+}
 
 }  // namespace
 
@@ -75,10 +87,15 @@ bool CPlayerSession::SetURL(const char* url) {
 }
 
 void CPlayerSession::Stop() {
+    const uint64_t start = platform::MonotonicMs();
     stopRequested_.store(true);
     TeardownWithoutReply();  // only when an RTSP connection exists
-    sessionDone_.Wait(stopWaitMs_);
-    receiverDone_.Wait(stopWaitMs_);
+    // A device that answers ends the session within the grace. One that does not answer, answers
+    // a byte at a time or never took the connection must not hold the page's thread: closing
+    // both connections wakes every read, send and connect of the session's two threads.
+    if (sessionDone_.Wait(stopGraceMs_) != platform::WaitResult::Signaled) CloseConnections();
+    WaitUntil(sessionDone_, start, kStopLimitMs);
+    WaitUntil(receiverDone_, start, kStopLimitMs);
     audio_.CloseAudio();  // serialised with the receiver's queueing by the ring's lock
 }
 
@@ -215,7 +232,9 @@ void CPlayerSession::RunSession() {
     open.headerBuffer = headerBuffer_;
     open.headerCapacity = kHeaderBufferBytes;
     open.headerLength = &headerLength_;
-    const int32_t opened = rtsp_.Open(url.host, url.path, rtsp, open);
+    // The client took the socket when it was published (kInvalidSocket: keep it), so a Stop
+    // before this point has already sent its TEARDOWN there, or closed it.
+    const int32_t opened = rtsp_.Open(url.host, url.path, platform::kInvalidSocket, open);
     if (opened == 503) {
         EndSession(PlayerStatus::InUseByOtherUser);
         return;
@@ -233,11 +252,13 @@ void CPlayerSession::RunSession() {
         EndSession(PlayerStatus::CannotConnect);
         return;
     }
-    const CKeloTrack track = kelo_.tracks.front();
-    if (track.width == 0 || track.height == 0 ||
-        track.width > static_cast<uint32_t>(kMaxPictureWidth) ||
-        track.height > static_cast<uint32_t>(kMaxPictureHeight) ||
-        !PrepareForStream(static_cast<int32_t>(track.width), static_cast<int32_t>(track.height),
+    // The decoder reads a width or height of 0 as 320 or 240; the whole session does the same.
+    const CKeloTrack& track = kelo_.tracks.front();
+    const uint32_t width = track.width == 0 ? kZeroSizeWidth : track.width;
+    const uint32_t height = track.height == 0 ? kZeroSizeHeight : track.height;
+    if (width > static_cast<uint32_t>(kMaxPictureWidth) ||
+        height > static_cast<uint32_t>(kMaxPictureHeight) ||
+        !PrepareForStream(static_cast<int32_t>(width), static_cast<int32_t>(height),
                           kelo_.version)) {
         EndSession(PlayerStatus::CannotConnect);
         return;
@@ -280,8 +301,9 @@ void CPlayerSession::RunSession() {
         sessionClosing_ = true;
         SetStatus(PlayerStatus::NotConnected);
     }
-    if (RtspUsable()) {
-        platform::SetRecvTimeout(rtsp, kClosingReplyMs);
+    // Stop has sent its TEARDOWN already (and closes the connection if no answer comes).
+    if (!stopRequested_.load() && RtspUsable()) {
+        rtsp_.SetReceiveTimeout(kClosingReplyMs);
         rtsp_.Teardown(true);
     }
     // Closing the media socket ends the receive loop at its next read whatever the device
@@ -427,7 +449,9 @@ bool CPlayerSession::PublishRtspSocket(platform::SocketHandle socket) {
         platform::CloseSocket(socket);
         return false;
     }
-    rtspSocket_ = socket;
+    // Attached now, so that every request from here on (Stop's TEARDOWN too) goes to this
+    // connection and never to the last session's closed handle.
+    rtsp_.Attach(socket);
     rtspConnected_ = false;
     connectionsClosed_ = false;
     return true;
@@ -456,8 +480,9 @@ void CPlayerSession::CloseConnections() {
     if (connectionsClosed_) return;  // a socket is closed once, by whichever thread comes first
     connectionsClosed_ = true;
     rtspConnected_ = false;
-    platform::CloseSocket(rtspSocket_);
-    rtspSocket_ = platform::kInvalidSocket;
+    // Through the client: a TEARDOWN being sent on another thread finishes first, and none is
+    // sent after.
+    rtsp_.CloseConnection();
 }
 
 void CPlayerSession::JoinSessionThreads() {

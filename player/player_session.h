@@ -78,8 +78,9 @@ public:
     // Stops a session that still runs, opens the audio output and starts a session for url.
     // False (nothing started) only when the URL cannot be copied.
     bool SetURL(const char* url);
-    // Sends TEARDOWN when connected, waits at most 10 s each for the session and the receiver,
-    // then closes the audio output. Returns at once when no session ran.
+    // Sends TEARDOWN when connected and gives the device a short grace to answer it; then closes
+    // both connections, which ends the session's threads whatever the device does. Returns within
+    // 1.5 s, after closing the audio output; at once when no session ran.
     void Stop();
     // "x1,y1,x2,y2": the target becomes (x2 - x1) x (y2 - y1). Ignored when the text does not
     // give four numbers or the size is zero or negative; refused (no change) when it is larger
@@ -133,8 +134,8 @@ public:
     size_t ReceiveBufferBytesForTesting() const { return ReceiveBufferBytes(); }
     size_t PayloadCapacityForTesting() const { return renderer_.PayloadCapacity(); }
     CAudioRing& AudioForTesting() { return audio_; }
-    // How long Stop waits for each thread (10000 ms).
-    void SetStopWaitMsForTesting(uint32_t ms) { stopWaitMs_ = ms; }
+    // How long Stop waits for the device's answer before it closes the connections (500 ms).
+    void SetStopWaitMsForTesting(uint32_t ms) { stopGraceMs_ = ms; }
 
 private:
     // Called once per chunk on the receiver thread. size 0: the media connection timed out or
@@ -214,7 +215,7 @@ private:
     platform::Thread sessionThread_;
     platform::Thread receiverThread_;
     bool sessionStarted_ = false;  // page's thread only
-    uint32_t stopWaitMs_ = 10000;
+    uint32_t stopGraceMs_ = 500;
     CRTSPClient rtsp_;
     CRTPSocket transport_;
     CKelo kelo_;
@@ -222,7 +223,6 @@ private:
 
     // The RTSP socket's state, shared by the session, receiver and page threads.
     platform::CriticalSection socketLock_;
-    platform::SocketHandle rtspSocket_ = platform::kInvalidSocket;
     bool rtspConnected_ = false;
     bool connectionsClosed_ = true;
     std::atomic<bool> stopRequested_{false};

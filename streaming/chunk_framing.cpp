@@ -27,17 +27,34 @@ uint64_t LenientChunkSize(const uint8_t* line, size_t length, uint64_t limit) {
     return value;
 }
 
+bool StrictChunkSize(const uint8_t* line, size_t length, uint64_t limit, uint64_t* size) {
+    uint64_t value = 0;
+    size_t i = 0;
+    for (; i < length && HexDigit(line[i]) >= 0; ++i) {
+        value = value * 16 + static_cast<uint64_t>(HexDigit(line[i]));
+        if (value > limit) value = limit + 1;  // saturate
+    }
+    if (i == 0) return false;
+    while (i < length && (line[i] == ' ' || line[i] == '\t')) ++i;
+    if (i < length && line[i] != ';') return false;
+    // Extensions run to the line's end; a bare CR or LF inside one is no HTTP.
+    for (; i < length; ++i) {
+        if (line[i] == '\r' || line[i] == '\n') return false;
+    }
+    *size = value;
+    return true;
+}
+
 bool ReadStrictSizeLine(const uint8_t* bytes, size_t held, size_t pos, size_t limit,
                         size_t* size, size_t* next) {
-    const size_t lineStart = pos;
-    size_t value = 0;
-    for (; pos < held && HexDigit(bytes[pos]) >= 0; ++pos) {
-        value = value * 16 + static_cast<size_t>(HexDigit(bytes[pos]));
-        if (value > limit) return false;
+    size_t end = pos;
+    while (end < held && !LineBreakAt(bytes, held, end)) ++end;
+    uint64_t value = 0;
+    if (end >= held || !StrictChunkSize(bytes + pos, end - pos, limit, &value) || value > limit) {
+        return false;
     }
-    if (pos == lineStart || !LineBreakAt(bytes, held, pos)) return false;
-    *size = value;
-    *next = pos + 2;
+    *size = static_cast<size_t>(value);
+    *next = end + 2;
     return true;
 }
 

@@ -28,18 +28,39 @@ void CRTPReceiver::SetBuffer(uint8_t* buffer, size_t capacity) {
 }
 
 bool CRTPReceiver::StopRequested() {
-    return stopRequest_.Wait(10) == platform::WaitResult::Signaled;
+    return stopRequest_.Wait(stopPollMs_) == platform::WaitResult::Signaled;
 }
+
+namespace {
+
+// The receive loop's reads from a stream socket.
+class SocketSource : public IChunkSource {
+public:
+    explicit SocketSource(platform::SocketHandle socket) : socket_(socket) {}
+    int Receive(uint8_t* buffer, int32_t length) override {
+        return platform::RecvSocket(socket_, buffer, length);
+    }
+    int LastError() override { return platform::LastSocketError(); }
+
+private:
+    platform::SocketHandle socket_;
+};
+
+}  // namespace
 
 int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
     if (buffer_ == nullptr || callback_ == nullptr)
         return -1;
-    running_.store(true);
-    socket_ = socket;
-    if (platform::GetSocketType(socket) != platform::kSockStream) {
-        running_.store(false);
+    if (platform::GetSocketType(socket) != platform::kSockStream)
         return -1;
-    }
+    SocketSource source(socket);
+    return RunOn(source);
+}
+
+int32_t CRTPReceiver::RunOn(IChunkSource& source) {
+    if (buffer_ == nullptr || callback_ == nullptr)
+        return -1;
+    running_.store(true);
     stopRequest_.Drain();
     stopped_.Drain();
 
@@ -51,6 +72,7 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
     int64_t lineLength = 0;  // 0: the size line has not been read yet
     int64_t lineScan = 0;    // where the search for the line's CR LF goes on
     bool skipRead = false;
+    bool afterChunk = false;  // a chunk was handed over: its CR LF comes next
     int32_t lastError = 0;
     held_ = 0;
 
@@ -70,11 +92,11 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
                 if (wanted < length)
                     length = static_cast<int32_t>(wanted);
             }
-            const int got = platform::RecvSocket(socket, buffer + held, length);
+            const int got = source.Receive(buffer + held, length);
             if (got > 0) {
                 held += got;
             } else {
-                const int error = got == 0 ? platform::kWsaETimedOut : platform::LastSocketError();
+                const int error = got == 0 ? platform::kWsaETimedOut : source.LastError();
                 const bool ending = error == platform::kWsaENotSock ||
                                     error == platform::kWsaENotConn || error == platform::kWsaEBadF;
                 // The loop ends on these errors anyway: a stop request is only looked for, not
@@ -83,11 +105,14 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
                            : StopRequested()) {
                     break;
                 }
-                peerClosed_ = got == 0;
+                // A reset or aborted connection is gone like a closed one, and Winsock fails
+                // every later read on it the same way: without the notice the loop would spin.
+                peerClosed_ = got == 0 || platform::IsConnectionLost(error);
                 lastError = error;
+                noticeError_ = error;
                 if (ending)
                     break;
-                if (lastError == platform::kWsaETimedOut) {
+                if (lastError == platform::kWsaETimedOut || peerClosed_) {
                     held_ = static_cast<int32_t>(held);
                     callback_(buffer, 0, context_);
                 }
@@ -100,8 +125,14 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
         }
         skipRead = false;
         if (lineLength == 0) {
-            // The line starts after the CR LF that ends the previous chunk's data.
-            const int64_t start = (held >= 2 && buffer[0] == '\r' && buffer[1] == '\n') ? 2 : 0;
+            // The line starts after the CR LF that ends the previous chunk's data; strict
+            // framing insists on that CR LF.
+            const bool breakFirst = held >= 2 && buffer[0] == '\r' && buffer[1] == '\n';
+            if (strict_ && breakFirst != afterChunk) {
+                lastError = kBadFraming;
+                break;
+            }
+            const int64_t start = breakFirst ? 2 : 0;
             int64_t end = lineScan > start ? lineScan : start;
             while (end + 1 < held && !(buffer[end] == '\r' && buffer[end + 1] == '\n'))
                 ++end;
@@ -109,9 +140,17 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
                 lineScan = end;
                 continue;
             }
-            // The live stream's lenient rule (chunk_framing.h): "1x" reads as 16.
-            const uint64_t value = LenientChunkSize(buffer + start, static_cast<size_t>(end - start),
-                                                    static_cast<uint64_t>(capacity));
+            // The live stream's lenient rule (chunk_framing.h): "1x" reads as 16; the strict
+            // one refuses it.
+            uint64_t value = 0;
+            const size_t lineBytes = static_cast<size_t>(end - start);
+            if (!strict_) {
+                value = LenientChunkSize(buffer + start, lineBytes, static_cast<uint64_t>(capacity));
+            } else if (!StrictChunkSize(buffer + start, lineBytes, static_cast<uint64_t>(capacity),
+                                        &value)) {
+                lastError = kBadFraming;
+                break;
+            }
             lineLength = end + 2;
             size = static_cast<int64_t>(value);
             if (lineLength + size + kReadSize > capacity) {
@@ -133,6 +172,7 @@ int32_t CRTPReceiver::Run(platform::SocketHandle socket) {
         size = 0;
         lineLength = 0;
         lineScan = 0;
+        afterChunk = true;
         // More bytes than the threshold are parsed before anything more is read, so chunks
         // that arrived together are handed over together (and the last one of a stream is not
         // held back until the next read returns).

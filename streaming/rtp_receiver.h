@@ -18,11 +18,26 @@ namespace fluxmere {
 // size 0 is a notice: a read timed out or the peer closed; the result is then ignored.
 using ChunkCallback = uint8_t* (*)(uint8_t* data, int32_t size, void* context);
 
+// Where the receive loop reads from: a stream socket, or scripted bytes in fuzzers.
+class IChunkSource {
+public:
+    // Like recv: bytes read (at most length), 0 when the peer closed, -1 on error.
+    virtual int Receive(uint8_t* buffer, int32_t length) = 0;
+    // The Winsock code of the last failed Receive.
+    virtual int LastError() = 0;
+
+protected:
+    ~IChunkSource() = default;
+};
+
 class CRTPReceiver {
 public:
     // Run's result when a chunk (size line + data + one 64 KiB read) cannot fit the buffer, or
     // a size line does not end within it. Nothing of such a chunk is read into the buffer.
     static constexpr int32_t kChunkTooLarge = -2;
+    // Run's result when, with strict framing, a size line is not HTTP/1.1's or a chunk's data is
+    // not followed by CR LF. Nothing of it is handed over.
+    static constexpr int32_t kBadFraming = -3;
 
     CRTPReceiver();
     virtual ~CRTPReceiver();
@@ -33,9 +48,13 @@ public:
     // Every buffer used by the receiver (this one and those the callback returns) holds
     // capacity bytes.
     void SetBuffer(uint8_t* buffer, size_t capacity);
+    // The size-line rule (chunk_framing.h): lenient by default (the live stream, where a wrong
+    // frame is only dropped); strict for a body that is stored byte for byte.
+    void SetStrictFraming(bool strict) { strict_ = strict; }
 
     // The receive loop. -1 when it cannot start (no buffer or callback, not a stream socket);
-    // otherwise, when it ends, the last read error (0 if none failed) or kChunkTooLarge. It ends
+    // otherwise, when it ends, the last read error (0 if none failed), kChunkTooLarge or
+    // kBadFraming. It ends
     // on a stop request, on the read errors 10038, 10057 and 10009, and with kChunkTooLarge when
     // the bytes held leave less than kReadSize bytes of room for the next read (a chunk too
     // large for the buffer, a size line that does not end, data piling up behind a chunk of
@@ -44,10 +63,13 @@ public:
     // are parsed before anything more is read when there are more than 128 of them, so chunks
     // that arrived together are handed over one after another without waiting for a read.
     // A read that fails or returns 0 (the peer closed) waits up to 10 ms for a stop request,
-    // then a time-out or a close is reported as a notice (size 0); the three ending errors only
+    // then a time-out or a close is reported as a notice (size 0); a reset or aborted connection
+    // (10054, 10053) is reported as the peer's close; the three ending errors only
     // look for a stop request without waiting. The loop never ends by itself after a notice:
     // close the socket in the callback to end it (the next read reports 10038).
     int32_t Run(platform::SocketHandle socket);
+    // The same loop over any source (no stream-socket check).
+    int32_t RunOn(IChunkSource& source);
 
     // Asks a running loop to end and waits up to 10000 ms. False when the loop confirmed its end;
     // true when it did not, and also when no loop was running.
@@ -57,9 +79,16 @@ public:
     // the first 128 held bytes is never handed over, nor is anything after a chunk of size 0):
     // inside the callback, the bytes held from the start of the current buffer (the notice's
     // data), and whether the notice reports the peer's close (else a time-out). Only valid
-    // during the callback, on the thread that runs the loop.
+    // during the callback, on the thread that runs the loop. PeerClosed is also true for a
+    // connection that was reset or aborted.
     int32_t HeldBytes() const { return held_; }
     bool PeerClosed() const { return peerClosed_; }
+    // The error a notice reports: kWsaETimedOut for a time-out or a close, else the connection's
+    // loss (10054, 10053). Only valid during the callback, like the two above.
+    int32_t NoticeError() const { return noticeError_; }
+
+    // Fuzzer seam: how long a short or failed read waits for a stop request (10 ms).
+    void SetStopPollMsForTesting(uint32_t ms) { stopPollMs_ = ms; }
 
     // Bytes every read may append: a chunk needs its size line, its data and this much room.
     static constexpr int32_t kReadSize = 65536;
@@ -74,9 +103,11 @@ private:
     void* context_ = nullptr;
     uint8_t* buffer_ = nullptr;
     size_t capacity_ = 0;
-    platform::SocketHandle socket_ = platform::kInvalidSocket;
+    uint32_t stopPollMs_ = 10;
     int32_t held_ = 0;
     bool peerClosed_ = false;
+    int32_t noticeError_ = 0;
+    bool strict_ = false;
     std::atomic<bool> running_{false};
     platform::Semaphore stopRequest_;
     platform::Semaphore stopped_;

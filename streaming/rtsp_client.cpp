@@ -3,9 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "streaming/rtsp_text.h"
+
 namespace fluxmere {
 
 namespace {
+
+using rtsp_text::Find;
+using rtsp_text::ParseDecimal;
 
 constexpr char kDescribeFormat[] =
     "DESCRIBE rtsp://%s/%s RTSP/1.0\r\nCSeq: %d\r\nAccept: application/sdp\r\n\r\n";
@@ -27,41 +32,6 @@ constexpr char kEventMarker[] = "Event-Type: 3";
 constexpr char kEndOfStream[] = "End of stream";
 constexpr char kError[] = "Error";
 
-// Offset of the first occurrence of needle in [text, text + length), or -1.
-int32_t Find(const char* text, int32_t length, const char* needle, int32_t needleLength) {
-    for (int32_t i = 0; i + needleLength <= length; ++i) {
-        if (std::memcmp(text + i, needle, static_cast<size_t>(needleLength)) == 0)
-            return i;
-    }
-    return -1;
-}
-
-template <size_t N>
-int32_t Find(const char* text, int32_t length, const char (&needle)[N]) {
-    return Find(text, length, needle, static_cast<int32_t>(N - 1));
-}
-
-// The decimal number at text (blanks before it skipped, as atoi does), read no further than
-// end; saturates instead of overflowing. digits (optional) tells whether any digit was read.
-int32_t ParseDecimal(const char* text, const char* end, bool* digits = nullptr) {
-    while (text < end && (*text == ' ' || *text == '\t'))
-        ++text;
-    bool negative = false;
-    if (text < end && (*text == '-' || *text == '+'))
-        negative = *text++ == '-';
-    int64_t value = 0;
-    bool any = false;
-    while (text < end && *text >= '0' && *text <= '9') {
-        value = value * 10 + (*text++ - '0');
-        if (value > 0x7FFFFFFF)
-            value = 0x7FFFFFFF;
-        any = true;
-    }
-    if (digits != nullptr)
-        *digits = any;
-    return static_cast<int32_t>(negative ? -value : value);
-}
-
 int Base64Value(char c) {
     if (c >= 'A' && c <= 'Z')
         return c - 'A';
@@ -75,6 +45,18 @@ int Base64Value(char c) {
         return 63;
     return -1;  // "=" and every other character: zero bits, not counted
 }
+
+// The RTSP connection as the reply reader's byte source.
+class SocketReplySource : public IReplySource {
+public:
+    explicit SocketReplySource(platform::SocketHandle socket) : socket_(socket) {}
+    int Receive(char* buffer, int32_t length) override {
+        return platform::RecvSocket(socket_, buffer, length);
+    }
+
+private:
+    platform::SocketHandle socket_;
+};
 
 }  // namespace
 
@@ -117,7 +99,24 @@ CRTSPClient::~CRTSPClient() {
 
 void CRTSPClient::Attach(platform::SocketHandle socket) {
     platform::ScopedLock hold(sendLock_);
+    if (socket != socket_)
+        replies_.Forget();  // bytes kept from another connection
     socket_ = socket;
+}
+
+void CRTSPClient::SetReceiveTimeout(uint32_t ms) {
+    platform::ScopedLock hold(sendLock_);
+    if (socket_ != platform::kInvalidSocket)
+        platform::SetRecvTimeout(socket_, ms);
+}
+
+bool CRTSPClient::CloseConnection() {
+    platform::ScopedLock hold(sendLock_);
+    if (socket_ == platform::kInvalidSocket)
+        return false;
+    platform::CloseSocket(socket_);
+    socket_ = platform::kInvalidSocket;
+    return true;
 }
 
 int32_t CRTSPClient::NextCSeq() {
@@ -152,7 +151,7 @@ int32_t CRTSPClient::FormatSetup(const char* trackName, char* output, int32_t cl
 
 bool CRTSPClient::SendRequest(int32_t length) {
     // The result is not examined: a lost connection shows up when the reply is read.
-    if (length < 0)
+    if (length < 0 || socket_ == platform::kInvalidSocket)
         return false;
     platform::SendAll(socket_, requestBuffer_, length);
     return true;
@@ -177,94 +176,20 @@ void CRTSPClient::SendTeardown() {
     SendRequest(n);
 }
 
-CRTSPClient::Reply CRTSPClient::ReadReply(char* buffer, int32_t capacity) {
-    Reply reply;
-    if (buffer == nullptr || capacity <= 0)
-        return reply;
-    if (capacity > kBufferSize)
-        capacity = kBufferSize;
-
-    constexpr char kCSeq[] = "CSeq";
-    constexpr char kContentLength[] = "Content-Leng";  // recognised by its first 12 characters
-    constexpr int32_t kCSeqLength = 4;
-    constexpr int32_t kContentLengthLength = 12;
-
+RtspReply CRTSPClient::ReadReply(char* buffer, int32_t capacity) {
     platform::SocketHandle socket;
     {
         platform::ScopedLock hold(sendLock_);
         socket = socket_;
     }
-    int32_t received = 0;
-    int32_t headerEnd = -1;  // offset of the CR LF that follows another CR LF
-    int32_t cseqAt = -1;
-    int32_t contentLengthAt = -1;
-    int32_t blankAt = -1;
-
-    while (headerEnd < 0 && received < capacity) {
-        const int got = platform::RecvSocket(socket, buffer + received, capacity - received);
-        if (got <= 0) {
-            reply.received = received;
-            return reply;
-        }
-        const int32_t previous = received;
-        received += got;
-
-        // Each new piece is scanned together with the bytes before it that a marker split
-        // between two reads may have started in.
-        for (int32_t i = previous >= 3 ? previous - 3 : 0; i + 3 < received; ++i) {
-            if (buffer[i] == '\r' && buffer[i + 1] == '\n' && buffer[i + 2] == '\r' &&
-                buffer[i + 3] == '\n') {
-                headerEnd = i + 2;
-                break;
-            }
-        }
-        const int32_t limit = headerEnd >= 0 ? headerEnd : received;
-        auto scan = [&](int32_t& at, const char* marker, int32_t length) {
-            if (at >= 0)
-                return;
-            const int32_t from = previous >= length - 1 ? previous - (length - 1) : 0;
-            const int32_t found = Find(buffer + from, limit - from, marker, length);
-            if (found >= 0)
-                at = from + found;
-        };
-        scan(cseqAt, kCSeq, kCSeqLength);
-        scan(contentLengthAt, kContentLength, kContentLengthLength);
-        scan(blankAt, " ", 1);
-    }
-    reply.received = received;
-    // A header that fills the buffer without its end, or a reply without CSeq: refused.
-    if (headerEnd < 0 || cseqAt < 0)
-        return reply;
-
-    const char* headerLimit = buffer + headerEnd;
-    int32_t contentLength = 0;
-    if (contentLengthAt >= 0 && contentLengthAt + 16 < headerEnd) {
-        contentLength = ParseDecimal(buffer + contentLengthAt + 16, headerLimit);
-        if (contentLength < 0)
-            contentLength = 0;
-    }
-    const int64_t complete = static_cast<int64_t>(headerEnd) + 2 + contentLength;
-    if (complete > capacity)
-        return reply;  // the body cannot fit the buffer
-    if (received < complete) {
-        const int32_t missing = static_cast<int32_t>(complete - received);
-        const int got = platform::RecvSocket(socket, buffer + received, missing);
-        if (got > 0)
-            received += got;
-        reply.received = received;
-        if (got < missing)
-            return reply;
-    }
-    reply.headerLength = headerEnd;
-    reply.contentLength = contentLength;
-    reply.status = blankAt >= 0 ? ParseDecimal(buffer + blankAt + 1, headerLimit) : 0;
-    return reply;
+    SocketReplySource source(socket);
+    return replies_.Read(source, buffer, capacity);
 }
 
 int32_t CRTSPClient::ReadResponse(char* buffer, int32_t* headerLength, int32_t* contentLength,
                                   int32_t capacity) {
     RTSPReaderTurn turn(*this, true);
-    const Reply reply = ReadReply(buffer, capacity);
+    const RtspReply reply = ReadReply(buffer, capacity);
     if (reply.status != 0) {
         if (headerLength != nullptr)
             *headerLength = reply.headerLength;
@@ -343,14 +268,17 @@ int32_t CRTSPClient::Open(const char* host, const char* path, platform::SocketHa
     }
     {
         platform::ScopedLock hold(sendLock_);
-        socket_ = socket;
+        if (socket != platform::kInvalidSocket && socket != socket_) {
+            replies_.Forget();
+            socket_ = socket;
+        }
         std::strcpy(host_, host);
         std::strcpy(path_, path);
     }
 
     RTSPReaderTurn turn(*this, true);
     SendDescribe();
-    const Reply describe = ReadReply(receiveBuffer_, kBufferSize);
+    const RtspReply describe = ReadReply(receiveBuffer_, kBufferSize);
     if (describe.status != 200)
         return -1;
 
@@ -394,7 +322,7 @@ int32_t CRTSPClient::Open(const char* host, const char* path, platform::SocketHa
         if (track.clientPort == 0)
             continue;
         SendSetup(track.name, track.clientPort, options.tcp, options.queue);
-        const Reply setup = ReadReply(receiveBuffer_, kBufferSize);
+        const RtspReply setup = ReadReply(receiveBuffer_, kBufferSize);
         if (setup.status != 200)
             return setup.status;
         int32_t port = 0;
@@ -445,7 +373,7 @@ bool CRTSPClient::Teardown(bool wait) {
 
 const char* CRTSPClient::WaitForEvent() {
     RTSPReaderTurn turn(*this, true);
-    const Reply reply = ReadReply(receiveBuffer_, kBufferSize);
+    const RtspReply reply = ReadReply(receiveBuffer_, kBufferSize);
     if (reply.status == 200)
         return nullptr;
     const int32_t at = Find(receiveBuffer_, reply.received, kEventMarker);

@@ -13,7 +13,10 @@
 //   The simplest safe use: the session thread is the only reader; the other threads call
 //   Teardown(false) (a send without a read).
 //   Open holds the token from its DESCRIBE to its last SETUP reply.
-// - The socket belongs to the user, who closes it; a reader blocked on it then returns 0.
+// - The socket belongs to the user. A user that closes it while other threads may still send
+//   closes it through CloseConnection: the close and every send take the send lock, so no
+//   request ever goes to a closed handle (or to whatever socket the system gave its number
+//   since). A reader blocked on it then returns 0.
 // - The text WaitForEvent returns lies in the receive buffer and stays valid until the next
 //   read.
 
@@ -22,6 +25,7 @@
 
 #include "platform/socket.h"
 #include "platform/sync.h"
+#include "streaming/rtsp_reply_reader.h"
 
 namespace fluxmere {
 
@@ -78,13 +82,19 @@ public:
     // the DESCRIBE was not answered with 200, a SETUP reply has no server port, host or path
     // are longer than 255 characters (nothing is sent then), or the stream header does not fit
     // headerCapacity bytes; otherwise the status of the first SETUP that was not 200 (503 when
-    // the device is busy; 0 when no reply could be read).
+    // the device is busy; 0 when no reply could be read). socket kInvalidSocket keeps the
+    // attached one (which may have been closed since: then nothing is sent and Open fails).
     int32_t Open(const char* host, const char* path, platform::SocketHandle socket,
                  const RTSPOpenOptions& options);
 
     // Uses socket for the exchanges that follow, without DESCRIBE and SETUP (Open does this
     // itself).
     void Attach(platform::SocketHandle socket);
+    // SO_RCVTIMEO of the attached socket, under the send lock (never on a closed handle).
+    void SetReceiveTimeout(uint32_t ms);
+    // Closes the attached socket, if any; requests are then dropped until the next Attach or
+    // Open. True when a socket was closed.
+    bool CloseConnection();
     // True while a thread holds the reader token (for diagnostics and tests).
     bool IsReading() const { return reading_.load(); }
 
@@ -104,7 +114,7 @@ public:
     // status code, or 0 when nothing usable arrived: a failed read, no "CSeq", a header that
     // fills the buffer without its end, a body that does not fit or is short after one extra
     // read. headerLength is the offset of the CR LF that ends the header (the body starts 2
-    // bytes later).
+    // bytes later). Bytes that arrived behind the reply are kept for the next read of any kind.
     int32_t ReadResponse(char* buffer, int32_t* headerLength, int32_t* contentLength,
                          int32_t capacity = kBufferSize);
 
@@ -126,15 +136,8 @@ public:
                         int32_t queue, int32_t outputSize);
 
 private:
-    struct Reply {
-        int32_t status = 0;
-        int32_t headerLength = 0;
-        int32_t contentLength = 0;
-        int32_t received = 0;  // bytes of this reply in the buffer
-    };
-
     // The reply reader without the token; the caller holds it.
-    Reply ReadReply(char* buffer, int32_t capacity);
+    RtspReply ReadReply(char* buffer, int32_t capacity);
     bool SendDescribe();
     bool SendSetup(const char* trackName, int32_t clientPort, bool tcp, int32_t queue);
     bool SendRequest(int32_t length);
@@ -151,6 +154,7 @@ private:
     platform::CriticalSection sendLock_;  // request buffer, cseq, socket, host, path
     platform::Semaphore readerToken_;     // one reader per reply
     std::atomic<bool> reading_{false};
+    RtspReplyReader replies_;  // bytes behind a reply, under the reader token
 };
 
 }  // namespace fluxmere

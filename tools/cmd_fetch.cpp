@@ -143,6 +143,9 @@ int RunFetch(int argc, char** argv) {
         // The fetch thread gave up before any answer came.
         std::fprintf(stderr, "fluxmere fetch: the device could not be reached\n");
     }
+    if (state == DownloadState::Failed && job->FailureReason() != nullptr) {
+        std::fprintf(stderr, "fluxmere fetch: %s\n", job->FailureReason());
+    }
     const std::string path = UnixPath(job->FilePath());
     if (path.size() > 5 && path.compare(path.size() - 5, 5, ".kelo") == 0) {
         std::printf("%s\n", path.c_str());

@@ -2,6 +2,7 @@
 // own texts, renders the newest frame the way the control paints it, and can keep the last
 // picture as PNG and the sound as WAV.
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -78,19 +79,57 @@ private:
     int32_t last_ = static_cast<int32_t>(PlayerStatus::NotConnected);
 };
 
-void PrintChanges(StatusRecorder& recorder) {
-    int32_t changes[StatusRecorder::kCapacity];
-    const int n = recorder.Take(changes);
-    for (int i = 0; i < n; ++i)
-        std::printf("%s\n", StatusLine(changes[i]));
-    std::fflush(stdout);
-}
-
 bool SessionOver(int32_t status) {
     return status == static_cast<int32_t>(PlayerStatus::NotConnected) ||
            status == static_cast<int32_t>(PlayerStatus::CannotConnect) ||
            status == static_cast<int32_t>(PlayerStatus::InUseByOtherUser);
 }
+
+// The session's life as its status changes tell it. A poll of the status would miss a session
+// that starts, plays and ends between two polls.
+struct SessionLife {
+    bool started = false;
+    bool played = false;
+    bool over = false;
+
+    void Add(int32_t status) {
+        if (status == static_cast<int32_t>(PlayerStatus::Playing))
+            played = true;
+        if (started && SessionOver(status))
+            over = true;
+        if (status != static_cast<int32_t>(PlayerStatus::NotConnected))
+            started = true;
+    }
+};
+
+void PrintChanges(StatusRecorder& recorder, SessionLife* life) {
+    int32_t changes[StatusRecorder::kCapacity];
+    const int n = recorder.Take(changes);
+    for (int i = 0; i < n; ++i) {
+        std::printf("%s\n", StatusLine(changes[i]));
+        life->Add(changes[i]);
+    }
+    std::fflush(stdout);
+}
+
+// The newest frame, rendered, kept for the snapshot.
+struct KeptPicture {
+    std::vector<uint8_t> pixels;
+    int width = 0, height = 0, stride = 0;
+    int rendered = 0;
+
+    void Take(CPlayerSession& session) {
+        RenderedPicture picture;
+        if (!session.RenderFrame(&picture))
+            return;
+        ++rendered;
+        width = picture.width;
+        height = picture.height;
+        stride = picture.stride;
+        pixels.assign(picture.pixels,
+                      picture.pixels + static_cast<size_t>(picture.stride) * picture.height);
+    }
+};
 
 }  // namespace
 
@@ -142,64 +181,51 @@ int RunView(int argc, char** argv) {
     session.SetRectangle(rectangle.c_str());
     session.SetURL(url.c_str());
 
-    std::vector<uint8_t> lastPicture;
-    RenderedPicture picture;
-    int lastWidth = 0, lastHeight = 0, lastStride = 0;
-    int renderedFrames = 0;
-    bool played = false;
-    bool sessionStarted = false;
+    KeptPicture kept;
+    SessionLife life;
     const uint64_t start = platform::MonotonicMs();
     const uint64_t limit = static_cast<uint64_t>(seconds * 1000);
     for (;;) {
-        PrintChanges(recorder);
-        const int32_t status = session.Status();
-        if (status == static_cast<int32_t>(PlayerStatus::Playing)) {
-            played = true;
-            if (session.RenderFrame(&picture)) {
-                ++renderedFrames;
-                lastWidth = picture.width;
-                lastHeight = picture.height;
-                lastStride = picture.stride;
-                lastPicture.assign(
-                    picture.pixels,
-                    picture.pixels + static_cast<size_t>(picture.stride) * picture.height);
-            }
-        }
-        if (sessionStarted && SessionOver(status))
+        PrintChanges(recorder, &life);
+        if (life.played && !life.over)
+            kept.Take(session);
+        const uint64_t elapsed = platform::MonotonicMs() - start;
+        if (life.over || elapsed >= limit)
             break;
-        if (status != static_cast<int32_t>(PlayerStatus::NotConnected))
-            sessionStarted = true;
-        if (platform::MonotonicMs() - start >= limit)
-            break;
-        platform::SleepMs(kRenderIntervalMs);
+        platform::SleepMs(
+            static_cast<uint32_t>(std::min<uint64_t>(kRenderIntervalMs, limit - elapsed)));
     }
-    session.Stop();
-    PrintChanges(recorder);
+    session.Stop();  // returns within 1.5 s whatever the device does
+    PrintChanges(recorder, &life);
 
     const SessionCounters counters = session.Counters();
+    // The newest frame, also of a session that ended before a poll could render it.
+    const bool played = life.played || counters.framesDelivered > 0;
+    if (played)
+        kept.Take(session);
     std::printf(
         "frames received %lld, rendered %d, dropped %lld; audio blocks queued %lld, "
         "dropped %lld\n",
-        static_cast<long long>(counters.framesDelivered), renderedFrames,
+        static_cast<long long>(counters.framesDelivered), kept.rendered,
         static_cast<long long>(counters.framesDropped),
         static_cast<long long>(counters.audioBlocksQueued),
         static_cast<long long>(counters.audioBlocksDropped));
 
     int result = played ? 0 : 1;
     if (args.Has("snapshot")) {
-        if (lastPicture.empty()) {
+        if (kept.pixels.empty()) {
             std::fprintf(stderr, "fluxmere view: no picture to write to %s\n",
                          args.Get("snapshot").c_str());
             result = 1;
         } else {
             std::string error;
-            if (!WritePng(args.Get("snapshot"), lastPicture.data(), lastWidth, lastHeight,
-                          lastStride, PixelOrder::BGR, &error)) {
+            if (!WritePng(args.Get("snapshot"), kept.pixels.data(), kept.width, kept.height,
+                          kept.stride, PixelOrder::BGR, &error)) {
                 std::fprintf(stderr, "fluxmere view: %s\n", error.c_str());
                 result = 1;
             } else {
-                std::printf("snapshot %s (%dx%d)\n", args.Get("snapshot").c_str(), lastWidth,
-                            lastHeight);
+                std::printf("snapshot %s (%dx%d)\n", args.Get("snapshot").c_str(), kept.width,
+                            kept.height);
             }
         }
     }

@@ -1,4 +1,5 @@
-// Our decode, and the whole render path (decode, colour conversion, cubic resize), next to
+// Our decode, and the whole render path as the viewer runs it (FrameRenderer: the payload copied
+// in, decode, colour conversion to the bitmap's byte order, cubic resize), next to
 // libjpeg-turbo decoding the same pictures as whole JPEG files (to raw planes, and to RGB
 // followed by libswscale's bicubic scale). Our side selects the processor variant as the DLL
 // does; "generic" and "sse2" rows force variant 0 and the SSE2 variant (what the i686 DLL runs on
@@ -32,8 +33,8 @@ extern "C" {
 
 #include "bench/side_by_side.h"
 #include "decode/jpeg_decoder.h"
-#include "decode/resize/resize.h"
 #include "device/mjpa_encoder.h"
+#include "player/frame_renderer.h"
 #include "tests/decode/test_pictures.h"
 
 namespace fluxmere {
@@ -76,30 +77,20 @@ void UseVariant(Ours ours) {
     }
 }
 
-// The viewer's render path: decode into planes, convert to RGB, scale to the target; a target of
-// the picture's own size is converted straight into it (the scale would be an exact copy).
-struct OurRenderer {
-    int width, height, w16, targetWidth, targetHeight;
-    std::vector<uint8_t> luma, cb, cr, rgb, target, work;
+// Our decode on its own: the picture into planes.
+struct OurDecoder {
+    int width, height, w16;
+    std::vector<uint8_t> luma, cb, cr;
     uint8_t* planes[3];
     alignas(8) int16_t coefficients[256];
     CJPEGDecoder decoder;
     CCompressedSample sample;
 
-    OurRenderer(const Encoded& e, int toWidth, int toHeight)
-        : width(e.width),
-          height(e.height),
-          w16((e.width + 15) / 16 * 16),
-          targetWidth(toWidth),
-          targetHeight(toHeight) {
+    explicit OurDecoder(const Encoded& e)
+        : width(e.width), height(e.height), w16((e.width + 15) / 16 * 16) {
         luma.resize(static_cast<size_t>(w16) * height);
         cb.resize(luma.size() / 2);
         cr.resize(luma.size() / 2);
-        rgb.resize(luma.size() * 3);
-        target.resize(static_cast<size_t>(toWidth) * 3 * toHeight);
-        size_t workBytes = 0;
-        ResizeWorkSize(w16, toWidth, toHeight, &workBytes);
-        work.resize(workBytes);
         planes[0] = luma.data();
         planes[1] = cb.data();
         planes[2] = cr.data();
@@ -110,25 +101,31 @@ struct OurRenderer {
         sample.size = static_cast<int32_t>(e.payload.size());
     }
     void Decode() { decoder.Decode(planes, &sample); }
-    void Render() {
-        Decode();
-        const uint8_t* sources[3] = {planes[0], planes[1], planes[2]};
-        const int32_t strides[3] = {w16, w16 / 2, w16 / 2};
-        if (targetWidth == width && targetHeight == height) {
-            YCbCr422ToRGB(sources, strides, target.data(), 3 * targetWidth, width, height);
-            return;
+};
+
+// The viewer's render path, through the viewer's own renderer: the frame's payload copied in,
+// decoded, converted and scaled into the bitmap the control paints.
+struct OurRenderer {
+    const Encoded& e;
+    FrameRenderer renderer;
+    RenderedPicture picture;
+
+    OurRenderer(const Encoded& encoded, int toWidth, int toHeight) : e(encoded) {
+        if (!renderer.IsValid() || !renderer.PrepareSource(e.width, e.height) ||
+            !renderer.SetTarget(toWidth, toHeight)) {
+            std::fprintf(stderr, "renderer setup failed\n");
+            std::exit(1);
         }
-        YCbCr422ToRGB(sources, strides, rgb.data(), 3 * w16, w16, height);
-        ResizeRGBWithWork(
-            rgb.data(), w16, height, 3 * w16, 0, 0, width, height, target.data(), 3 * targetWidth,
-            targetWidth, targetHeight, static_cast<double>(targetWidth) / width,
-            static_cast<double>(targetHeight) / height, CubicMode, work.data(), work.size());
+    }
+    void Render() {
+        renderer.TakePayload(e.payload.data(), e.payload.size());
+        renderer.Render(&picture);
     }
 };
 
 void OurDecode(benchmark::State& state, const Encoded* e, Ours ours) {
     UseVariant(ours);
-    OurRenderer r(*e, e->width, e->height);
+    OurDecoder r(*e);
     for (auto _ : state) {
         r.Decode();
         benchmark::DoNotOptimize(r.luma.data());
@@ -140,7 +137,7 @@ void OurRender(benchmark::State& state, const Encoded* e, int toWidth, int toHei
     OurRenderer r(*e, toWidth, toHeight);
     for (auto _ : state) {
         r.Render();
-        benchmark::DoNotOptimize(r.target.data());
+        benchmark::DoNotOptimize(r.picture.pixels);
     }
 }
 
@@ -266,6 +263,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
 
     // Objects of the side-by-side lines, kept for the whole run.
+    std::vector<std::unique_ptr<OurDecoder>> decoderObjects;
     std::vector<std::unique_ptr<OurRenderer>> ourObjects;
     std::vector<std::unique_ptr<Libjpeg>> libjpegObjects;
     std::vector<Case> cases;
@@ -291,9 +289,9 @@ int main(int argc, char** argv) {
             benchmark::RegisterBenchmark((name + bytes + "/libjpeg-turbo").c_str(), LibjpegDecode,
                                          e)
                 ->Unit(benchmark::kMicrosecond);
-            ourObjects.push_back(std::make_unique<OurRenderer>(*e, e->width, e->height));
+            decoderObjects.push_back(std::make_unique<OurDecoder>(*e));
             libjpegObjects.push_back(std::make_unique<Libjpeg>(*e));
-            OurRenderer* ours = ourObjects.back().get();
+            OurDecoder* ours = decoderObjects.back().get();
             Libjpeg* theirs = libjpegObjects.back().get();
             cases.push_back({name, "libjpeg-turbo", [ours] { ours->Decode(); },
                              [theirs] { theirs->DecodeRaw(); }});

@@ -59,8 +59,9 @@ public:
     }
 
     // Bytes taken so far including alignment; false once a request overflowed or ran past the end.
-    size_t Needed() const { return needed_; }
-    bool Ok() const { return ok_; }
+    // Out of line: the AVX2 build of the kernels calls them too (no inline copy built for AVX2).
+    size_t Needed() const;
+    bool Ok() const;
 
 private:
     void* TakeBytes(size_t count, size_t size);

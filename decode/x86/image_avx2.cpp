@@ -74,15 +74,18 @@ struct InterleaveMasks {
     }
 };
 
+// kRed: the byte of a pixel that holds red (0 for R, G, B order, 2 for B, G, R).
+template <int kRed>
 inline void ConvertPixel(int32_t y, int32_t cb, int32_t cr, uint8_t* out) {
     const int32_t u = cb - 128, v = cr - 128;
     const int32_t luma = kLumaScale * (y - 16) + 32768;
-    out[0] = kClamp((luma + kCrToRed * v) >> 16);
-    out[1] = kClamp((luma - kCbToGreen * u - kCrToGreen * v) >> 16);
-    out[2] = kClamp((luma + kCbToBlue * u) >> 16);
+    out[kRed] = ClampColour((luma + kCrToRed * v) >> 16);
+    out[1] = ClampColour((luma - kCbToGreen * u - kCrToGreen * v) >> 16);
+    out[2 - kRed] = ClampColour((luma + kCbToBlue * u) >> 16);
 }
 
 // Thirty-two pixels from 32 luma and 16 chroma samples into 96 bytes.
+template <int kRed>
 inline void Convert32(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out,
                       const InterleaveMasks& masks) {
     const __m256i zero = _mm256_setzero_si256();
@@ -104,10 +107,14 @@ inline void Convert32(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, ui
     const __m256i l2 = LumaTerm(_mm256_unpacklo_epi16(luma1, ones));
     const __m256i l3 = LumaTerm(_mm256_unpackhi_epi16(luma1, ones));
 
+    const __m256i red =
+        _mm256_packus_epi16(Channel(l0, l1, c0.red, false), Channel(l2, l3, c1.red, false));
+    const __m256i blue =
+        _mm256_packus_epi16(Channel(l0, l1, c0.blue, false), Channel(l2, l3, c1.blue, false));
     const __m256i channels[3] = {
-        _mm256_packus_epi16(Channel(l0, l1, c0.red, false), Channel(l2, l3, c1.red, false)),
+        kRed == 0 ? red : blue,
         _mm256_packus_epi16(Channel(l0, l1, c0.green, true), Channel(l2, l3, c1.green, true)),
-        _mm256_packus_epi16(Channel(l0, l1, c0.blue, false), Channel(l2, l3, c1.blue, false))};
+        kRed == 0 ? blue : red};
     __m256i thirds[3];
     for (int third = 0; third < 3; ++third) {
         thirds[third] =
@@ -124,11 +131,9 @@ inline void Convert32(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, ui
                         _mm256_permute2x128_si256(thirds[1], thirds[2], 0x31));
 }
 
-}  // namespace
-
-int32_t YCbCr422ToRGB(const uint8_t* const planes[3], const int32_t strides[3],
-                      uint8_t* destination, int32_t destinationStride, int32_t width,
-                      int32_t height) {
+template <int kRed>
+int32_t Convert(const uint8_t* const planes[3], const int32_t strides[3], uint8_t* destination,
+                int32_t destinationStride, int32_t width, int32_t height) {
     const int32_t status = checks::YCbCr422ToRGB(planes, destination, width, height);
     if (status != StatusOk)
         return status;
@@ -140,20 +145,34 @@ int32_t YCbCr422ToRGB(const uint8_t* const planes[3], const int32_t strides[3],
         uint8_t* out = destination + static_cast<ptrdiff_t>(row) * destinationStride;
         int32_t x = 0;
         for (; x + 32 <= width; x += 32) {
-            Convert32(y + x, cb + x / 2, cr + x / 2, out + 3 * x, masks);
+            Convert32<kRed>(y + x, cb + x / 2, cr + x / 2, out + 3 * x, masks);
         }
         if (x < width && width >= 32) {
             // The last pixels: once more 32 pixels, ending with the last pair of the row (its
             // first pixels are written again with the same values).
             x = (width - 32) & ~1;
-            Convert32(y + x, cb + x / 2, cr + x / 2, out + 3 * x, masks);
+            Convert32<kRed>(y + x, cb + x / 2, cr + x / 2, out + 3 * x, masks);
             x += 32;
         }
         for (; x < width; ++x) {
-            ConvertPixel(y[x], cb[x / 2], cr[x / 2], out + 3 * x);
+            ConvertPixel<kRed>(y[x], cb[x / 2], cr[x / 2], out + 3 * x);
         }
     }
     return StatusOk;
+}
+
+}  // namespace
+
+int32_t YCbCr422ToRGB(const uint8_t* const planes[3], const int32_t strides[3],
+                      uint8_t* destination, int32_t destinationStride, int32_t width,
+                      int32_t height) {
+    return Convert<0>(planes, strides, destination, destinationStride, width, height);
+}
+
+int32_t YCbCr422ToBGR(const uint8_t* const planes[3], const int32_t strides[3],
+                      uint8_t* destination, int32_t destinationStride, int32_t width,
+                      int32_t height) {
+    return Convert<2>(planes, strides, destination, destinationStride, width, height);
 }
 
 }  // namespace fluxmere::avx2

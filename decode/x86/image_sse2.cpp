@@ -50,15 +50,18 @@ inline __m128i Channel(__m128i lumaLo, __m128i lumaHi, __m128i chroma, bool subt
     return _mm_packs_epi32(_mm_srai_epi32(a, 16), _mm_srai_epi32(b, 16));
 }
 
+// kRed: the byte of a pixel that holds red (0 for R, G, B order, 2 for B, G, R).
+template <int kRed>
 inline void ConvertPixel(int32_t y, int32_t cb, int32_t cr, uint8_t* out) {
     const int32_t u = cb - 128, v = cr - 128;
     const int32_t luma = kLumaScale * (y - 16) + 32768;
-    out[0] = kClamp((luma + kCrToRed * v) >> 16);
-    out[1] = kClamp((luma - kCbToGreen * u - kCrToGreen * v) >> 16);
-    out[2] = kClamp((luma + kCbToBlue * u) >> 16);
+    out[kRed] = ClampColour((luma + kCrToRed * v) >> 16);
+    out[1] = ClampColour((luma - kCbToGreen * u - kCrToGreen * v) >> 16);
+    out[2 - kRed] = ClampColour((luma + kCbToBlue * u) >> 16);
 }
 
 // Sixteen pixels from 16 luma and 8 chroma samples into 48 bytes.
+template <int kRed>
 inline void Convert16(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i lumaBytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y));
@@ -83,12 +86,14 @@ inline void Convert16(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, ui
         _mm_packus_epi16(Channel(l0, l1, c0.green, true), Channel(l2, l3, c1.green, true));
     const __m128i blue =
         _mm_packus_epi16(Channel(l0, l1, c0.blue, false), Channel(l2, l3, c1.blue, false));
-    // Pixels as little-endian words R | G << 8 | B << 16, written 4 bytes at a time 3 bytes
-    // apart (each write's spare byte is overwritten by the next pixel; the last writes 3).
-    const __m128i redGreenLo = _mm_unpacklo_epi8(red, green);
-    const __m128i redGreenHi = _mm_unpackhi_epi8(red, green);
-    const __m128i blueLo = _mm_unpacklo_epi8(blue, zero);
-    const __m128i blueHi = _mm_unpackhi_epi8(blue, zero);
+    // Pixels as little-endian words first | G << 8 | last << 16, written 4 bytes at a time 3
+    // bytes apart (each write's spare byte is overwritten by the next pixel; the last writes 3).
+    const __m128i first = kRed == 0 ? red : blue;
+    const __m128i last = kRed == 0 ? blue : red;
+    const __m128i redGreenLo = _mm_unpacklo_epi8(first, green);
+    const __m128i redGreenHi = _mm_unpackhi_epi8(first, green);
+    const __m128i blueLo = _mm_unpacklo_epi8(last, zero);
+    const __m128i blueHi = _mm_unpackhi_epi8(last, zero);
     alignas(16) uint32_t pixels[16];
     _mm_store_si128(reinterpret_cast<__m128i*>(pixels), _mm_unpacklo_epi16(redGreenLo, blueLo));
     _mm_store_si128(reinterpret_cast<__m128i*>(pixels + 4), _mm_unpackhi_epi16(redGreenLo, blueLo));
@@ -101,11 +106,9 @@ inline void Convert16(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, ui
     std::memcpy(out + 45, pixels + 15, 3);
 }
 
-}  // namespace
-
-int32_t YCbCr422ToRGB(const uint8_t* const planes[3], const int32_t strides[3],
-                      uint8_t* destination, int32_t destinationStride, int32_t width,
-                      int32_t height) {
+template <int kRed>
+int32_t Convert(const uint8_t* const planes[3], const int32_t strides[3], uint8_t* destination,
+                int32_t destinationStride, int32_t width, int32_t height) {
     const int32_t status = checks::YCbCr422ToRGB(planes, destination, width, height);
     if (status != StatusOk)
         return status;
@@ -116,13 +119,27 @@ int32_t YCbCr422ToRGB(const uint8_t* const planes[3], const int32_t strides[3],
         uint8_t* out = destination + static_cast<ptrdiff_t>(row) * destinationStride;
         int32_t x = 0;
         for (; x + 16 <= width; x += 16) {
-            Convert16(y + x, cb + x / 2, cr + x / 2, out + 3 * x);
+            Convert16<kRed>(y + x, cb + x / 2, cr + x / 2, out + 3 * x);
         }
         for (; x < width; ++x) {
-            ConvertPixel(y[x], cb[x / 2], cr[x / 2], out + 3 * x);
+            ConvertPixel<kRed>(y[x], cb[x / 2], cr[x / 2], out + 3 * x);
         }
     }
     return StatusOk;
+}
+
+}  // namespace
+
+int32_t YCbCr422ToRGB(const uint8_t* const planes[3], const int32_t strides[3],
+                      uint8_t* destination, int32_t destinationStride, int32_t width,
+                      int32_t height) {
+    return Convert<0>(planes, strides, destination, destinationStride, width, height);
+}
+
+int32_t YCbCr422ToBGR(const uint8_t* const planes[3], const int32_t strides[3],
+                      uint8_t* destination, int32_t destinationStride, int32_t width,
+                      int32_t height) {
+    return Convert<2>(planes, strides, destination, destinationStride, width, height);
 }
 
 }  // namespace fluxmere::sse2

@@ -84,6 +84,7 @@ struct Slot {
     uint32_t generation = 1;  // never 0, so no live handle is 0
     int pins = 0;             // calls currently using fd
     bool closing = false;     // closed by the owner; fd goes when the last pin is released
+    bool reset = false;       // the peer reset the connection: every later recv fails
 };
 
 class SocketTable {
@@ -100,6 +101,7 @@ public:
                 slot.fd = fd;
                 slot.pins = 0;
                 slot.closing = false;
+                slot.reset = false;
                 cursor_ = (index + 1) % kSlotCount;
                 const SocketHandle handle = MakeHandle(index, slot.generation);
                 pthread_mutex_unlock(&mutex_);
@@ -132,6 +134,21 @@ public:
             Free(slot);
         pthread_mutex_unlock(&mutex_);
         return closed;
+    }
+
+    // Linux reports a reset once and then a close; Winsock keeps failing. The slot remembers.
+    void MarkReset(SocketHandle handle) {
+        pthread_mutex_lock(&mutex_);
+        if (Slot* slot = Find(handle))
+            slot->reset = true;
+        pthread_mutex_unlock(&mutex_);
+    }
+    bool WasReset(SocketHandle handle) {
+        pthread_mutex_lock(&mutex_);
+        const Slot* slot = Find(handle);
+        const bool reset = slot != nullptr && slot->reset;
+        pthread_mutex_unlock(&mutex_);
+        return reset;
     }
 
     bool Close(SocketHandle handle) {
@@ -355,6 +372,8 @@ int RecvSocket(SocketHandle s, void* buffer, int length) {
         return Fail(kWsaENotSock);
     if (length < 0)
         return Fail(kWsaEInval);
+    if (Table().WasReset(s))
+        return Fail(kWsaEConnReset);
     ssize_t received;
     do {
         received = recv(socket.fd(), buffer, static_cast<size_t>(length), 0);
@@ -364,8 +383,11 @@ int RecvSocket(SocketHandle s, void* buffer, int length) {
     // must see an error instead. Data that arrived before the close is still handed out.
     if (socket.ReleaseAndCheckClosed() && received <= 0)
         return Fail(kWsaENotSock);
-    if (received == -1)
+    if (received == -1) {
+        if (recvError == ECONNRESET)
+            Table().MarkReset(s);
         return Fail(WinsockCode(recvError));
+    }
     return static_cast<int>(received);
 }
 
@@ -373,6 +395,17 @@ bool CloseSocket(SocketHandle s) {
     if (!Table().Close(s))
         return Fail(kWsaENotSock), false;
     return true;
+}
+
+bool AbortSocket(SocketHandle s) {
+    {
+        PinnedSocket socket(s);
+        if (!socket.valid())
+            return Fail(kWsaENotSock), false;
+        const linger value{1, 0};  // on, no time: the close sends RST
+        setsockopt(socket.fd(), SOL_SOCKET, SO_LINGER, &value, sizeof value);
+    }
+    return CloseSocket(s);
 }
 
 bool ShutdownSocket(SocketHandle s) {

@@ -93,6 +93,13 @@ bool CloseSocket(SocketHandle s) {
     return closesocket(Native(s)) == 0;
 }
 
+bool AbortSocket(SocketHandle s) {
+    const linger value{1, 0};  // on, no time: the close sends RST
+    setsockopt(Native(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&value),
+               sizeof value);
+    return closesocket(Native(s)) == 0;
+}
+
 bool ShutdownSocket(SocketHandle s) {
     return shutdown(Native(s), SD_BOTH) == 0;
 }

@@ -6,8 +6,10 @@
 
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
+#include "decode/bitmap_colour.h"
 #include "decode/block_transform.h"
 #include "decode/jpeg_tables.h"
 #include "decode/primitives.h"
@@ -437,6 +439,34 @@ TEST(Variants, ColourConversionMatchesTheDefinitionAndAcrossVariants) {
                       StatusOk);
             ASSERT_EQ(a.all(), b.all()) << "width " << width;
         });
+        // The bitmap-order conversion: the same pixels with red and blue trading places, in
+        // every slot (the generic one included), and nothing written beyond them.
+        std::vector<uint8_t> swapped = a.all();
+        for (int row = 0; row < height; ++row) {
+            uint8_t* p = swapped.data() + kGuard + static_cast<size_t>(row) * outStride;
+            for (int x = 0; x < width; ++x) std::swap(p[3 * x], p[3 * x + 2]);
+        }
+        for (int variant = 0; variant < kImplementationCount; ++variant) {
+            if (!SlotRunsHere(variant)) continue;
+            GuardedBuffer b(static_cast<size_t>(outStride) * height);
+            ASSERT_EQ(kYCbCr422ToBGRVariants.variant[variant](planes, strides, b.data(),
+                                                              outStride, width, height),
+                      StatusOk);
+            ASSERT_EQ(swapped, b.all()) << "slot " << variant << ", width " << width;
+        }
+    }
+    for (int variant = 0; variant < kImplementationCount; ++variant) {
+        if (!SlotRunsHere(variant)) continue;
+        const uint8_t s[1] = {0};
+        const uint8_t* planes[3] = {s, nullptr, s};
+        const int32_t strides[3] = {1, 1, 1};
+        uint8_t out[3];
+        EXPECT_EQ(kYCbCr422ToBGRVariants.variant[variant](nullptr, strides, out, 3, 0, 0),
+                  StatusNullPointer);
+        EXPECT_EQ(kYCbCr422ToBGRVariants.variant[variant](planes, strides, out, 3, 1, 0),
+                  StatusBadSize);
+        EXPECT_EQ(kYCbCr422ToBGRVariants.variant[variant](planes, strides, out, 3, 1, 1),
+                  StatusNullPointer);
     }
     ForEachOtherVariant([](int variant) {
         const uint8_t s[1] = {0};

@@ -161,6 +161,19 @@ TEST(DeviceFrames, PayloadsDecodeToTheMovingTestPattern) {
     }
 }
 
+TEST(DeviceFrames, OddAudioBlocksAreTheToneAndOneMoreByte) {
+    DeviceOptions o;
+    o.oddAudioBlocks = true;
+    const std::vector<uint8_t> frame = FrameBuilder(o).Build(5);
+    CKeloMediaFrame video(3), audio(3);
+    CombinedFrameSpans spans;
+    ASSERT_TRUE(SplitCombinedFrame(frame.data(), frame.size(), video, audio, &spans));
+    ASSERT_EQ(spans.audioPayloadSize, 7681u);
+    std::vector<uint8_t> tone(1920 * 4);
+    RenderTone(5 * 1920, tone.data(), 1920);
+    EXPECT_EQ(std::vector<uint8_t>(spans.audioPayload, spans.audioPayload + 7680), tone);
+}
+
 TEST(DeviceFrames, PicturesAreStudioRangeWithPairedChroma) {
     // Textbook studio-range values of black, white and the primaries.
     struct Case {
@@ -266,7 +279,22 @@ TEST(DeviceArguments, FlagsSetOptionsAndBadValuesAreRefused) {
                           "--for",
                           "2",
                           "--ready-file",
-                          "/tmp/r"};
+                          "/tmp/r",
+                          "--silent-on",
+                          "DESCRIBE,TEARDOWN",
+                          "--reply-byte-ms",
+                          "1000",
+                          "--accept-nothing",
+                          "--event-with-play",
+                          "--odd-audio",
+                          "--zero-size",
+                          "--export-status",
+                          "404",
+                          "--chunk-extensions",
+                          "--content-length-body",
+                          "--no-last-chunk",
+                          "--reset-after-bytes",
+                          "777"};
     ProgramOptions p;
     std::string error;
     ASSERT_TRUE(ParseDeviceArguments(sizeof good / sizeof *good, good, &p, &error)) << error;
@@ -284,6 +312,13 @@ TEST(DeviceArguments, FlagsSetOptionsAndBadValuesAreRefused) {
     EXPECT_EQ(p.device.notReady, 3);
     EXPECT_EQ(p.forSeconds, 2.0);
     EXPECT_EQ(p.readyFile, "/tmp/r");
+    EXPECT_EQ(p.device.silentOn, "DESCRIBE,TEARDOWN");
+    EXPECT_EQ(p.device.replyByteMs, 1000);
+    EXPECT_TRUE(p.device.acceptNothing && p.device.eventWithPlay && p.device.oddAudioBlocks &&
+                p.device.zeroSize);
+    EXPECT_EQ(p.device.exportStatus, 404);
+    EXPECT_TRUE(p.device.chunkExtensions && p.device.contentLengthBody && p.device.noLastChunk);
+    EXPECT_EQ(p.device.resetAfterBytes, 777u);
 
     const std::vector<std::vector<const char*>> bad = {
         {"d", "--size", "352"},        {"d", "--size", "0x288"},   {"d", "--fps", "0"},

@@ -36,6 +36,7 @@ bool RawConnection::Fill() {
     char buffer[65536];
     lastRecv_ = platform::RecvSocket(socket_, buffer, sizeof buffer);
     if (lastRecv_ <= 0) {
+        lastError_ = lastRecv_ < 0 ? platform::LastSocketError() : 0;
         return false;
     }
     buffered_.append(buffer, static_cast<size_t>(lastRecv_));
@@ -99,9 +100,13 @@ bool RawConnection::ReadChunk(std::string* data, size_t* announcedSize, size_t m
     if (!ReadLine(&line) || line.empty()) {
         return false;
     }
+    lastSizeLine_ = line;
     char* end = nullptr;
     const unsigned long size = std::strtoul(line.c_str(), &end, 16);
-    if (*end != '\0') {
+    while (*end == ' ' || *end == '\t') {
+        ++end;
+    }
+    if (*end != '\0' && *end != ';') {  // extensions follow a semicolon
         return false;
     }
     if (announcedSize != nullptr) {

@@ -32,8 +32,8 @@ public:
     bool ReadLine(std::string* line);
     // An RTSP reply: status code (0 if unreadable), its header and its Content-Length body.
     int ReadRtspReply(std::string* header, std::string* body);
-    // One chunk of HTTP/1.1 chunked coding: false at the end of the connection. A chunk of size
-    // 0 gives an empty data string.
+    // One chunk of HTTP/1.1 chunked coding (extensions allowed): false at the end of the
+    // connection. A chunk of size 0 gives an empty data string.
     bool ReadChunk(std::string* data, size_t* announcedSize = nullptr, size_t maxSize = 1 << 21);
     // True when the peer closed the connection (recv gave 0) before anything else arrived.
     bool PeerClosed();
@@ -41,6 +41,10 @@ public:
     bool SilentUntilTimeout();
 
     platform::SocketHandle socket() const { return socket_; }
+    // The size line of the last chunk read, without its CR LF.
+    const std::string& lastSizeLine() const { return lastSizeLine_; }
+    // The socket error of the last failed read (0 when the peer closed).
+    int lastError() const { return lastError_; }
 
 private:
     bool Fill();  // one more recv into buffered_
@@ -48,6 +52,8 @@ private:
     platform::SocketHandle socket_ = platform::kInvalidSocket;
     std::string buffered_;
     int lastRecv_ = 0;
+    int lastError_ = 0;
+    std::string lastSizeLine_;
 };
 
 // The decimal value of "name: value" in a header, or -1.

@@ -21,6 +21,7 @@
 namespace fluxmere::device {
 namespace {
 
+using fluxmere::testing::HeaderNumber;
 using fluxmere::testing::LoopbackText;
 using fluxmere::testing::RawConnection;
 using fluxmere::testing::Suite;
@@ -221,6 +222,80 @@ TEST(DeviceRtsp, EventMessageAfterTheSetTime) {
     EXPECT_EQ(device->Counters().eventsSent, 1);
 }
 
+// The modes that leave a viewer waiting: requests never answered, replies that trickle, a
+// listener that accepts nothing; and an event glued to the PLAY reply.
+TEST(DeviceRtsp, HostileModes) {
+    {
+        SCOPED_TRACE("silent on TEARDOWN");
+        DeviceOptions o = Fast();
+        o.silentOn = "TEARDOWN";
+        auto device = StartDevice(22, o);
+        Session s;
+        ASSERT_TRUE(s.Start(LoopbackText(Suite::Device, 22)));
+        platform::SetRecvTimeout(s.rtsp.socket(), 300);
+        ASSERT_TRUE(s.rtsp.Send(Request("TEARDOWN", s.base, 9)));
+        EXPECT_TRUE(s.rtsp.SilentUntilTimeout());
+        EXPECT_TRUE(device->WaitFor([](const DeviceCounters& c) { return c.teardowns == 1; },
+                                    10000));
+        EXPECT_GE(s.NextFrame(), 0);  // the media goes on
+        EXPECT_GE(s.NextFrame(), 0);
+    }
+    {
+        SCOPED_TRACE("silent on DESCRIBE and SETUP");
+        DeviceOptions o = Fast();
+        o.silentOn = "DESCRIBE,SETUP";
+        auto device = StartDevice(23, o);
+        RawConnection rtsp;
+        ASSERT_TRUE(rtsp.Connect(LoopbackText(Suite::Device, 23), 554, 300));
+        const std::string base = "rtsp://" + LoopbackText(Suite::Device, 23) + "/live";
+        ASSERT_TRUE(rtsp.Send(Request("DESCRIBE", base, 1)));
+        EXPECT_TRUE(rtsp.SilentUntilTimeout());
+        ASSERT_TRUE(rtsp.Send(Request("SETUP", base + "/video", 2)));
+        EXPECT_TRUE(rtsp.SilentUntilTimeout());
+        EXPECT_TRUE(device->WaitFor(
+            [](const DeviceCounters& c) { return c.describes == 1 && c.setups == 1; }, 10000));
+    }
+    {
+        SCOPED_TRACE("a reply byte a second");
+        DeviceOptions o = Fast();
+        o.replyByteMs = 1000;
+        auto device = StartDevice(24, o);
+        RawConnection rtsp;
+        ASSERT_TRUE(rtsp.Connect(LoopbackText(Suite::Device, 24), 554));
+        ASSERT_TRUE(rtsp.Send(Request("OPTIONS", "*", 1)));
+        char first[64];
+        EXPECT_EQ(platform::RecvSocket(rtsp.socket(), first, sizeof first), 1);
+        EXPECT_EQ(first[0], 'R');
+        platform::SetRecvTimeout(rtsp.socket(), 300);
+        EXPECT_TRUE(rtsp.SilentUntilTimeout());
+        device->Stop();  // ends the trickle at once
+    }
+    {
+        SCOPED_TRACE("accepts nothing");
+        DeviceOptions o = Fast();
+        o.acceptNothing = true;
+        auto device = StartDevice(25, o);
+        RawConnection rtsp;
+        ASSERT_TRUE(rtsp.Connect(LoopbackText(Suite::Device, 25), 554, 300));
+        ASSERT_TRUE(rtsp.Send(Request("DESCRIBE", "rtsp://x/live", 1)));
+        EXPECT_TRUE(rtsp.SilentUntilTimeout());
+        EXPECT_EQ(device->Counters().rtspConnections, 0);
+    }
+    {
+        SCOPED_TRACE("event with the PLAY reply");
+        DeviceOptions o = Fast();
+        o.eventWithPlay = true;
+        auto device = StartDevice(26, o);
+        Session s;
+        ASSERT_TRUE(s.Start(LoopbackText(Suite::Device, 26)));
+        std::string header, body;
+        s.rtsp.ReadRtspReply(&header, &body);
+        EXPECT_NE(header.find("Event-Type: 3\r\n"), std::string::npos) << header;
+        EXPECT_EQ(body, "Recording stopped\r\n");
+        EXPECT_EQ(device->Counters().eventsSent, 1);
+    }
+}
+
 TEST(DeviceRtsp, ExclusiveDeviceIsBusyForASecondSession) {
     DeviceOptions o = Fast();
     o.exclusive = true;
@@ -288,12 +363,28 @@ TEST(DeviceMedia, FaultsAndHostileFrames) {
     }
 }
 
+TEST(DeviceMedia, ResetMidStream) {
+    DeviceOptions o = Fast();
+    o.mediaFault = MediaFault::Reset;
+    o.mediaFramesBeforeFault = 2;
+    auto device = StartDevice(34, o);
+    Session s;
+    ASSERT_TRUE(s.Start(LoopbackText(Suite::Device, 34)));
+    EXPECT_EQ(s.NextFrame(), 0);
+    EXPECT_EQ(s.NextFrame(), 1);
+    EXPECT_EQ(s.NextFrame(), -1);
+    EXPECT_EQ(s.media.lastError(), platform::kWsaEConnReset);
+}
+
 // An export request; returns the reply header and, for a chunked reply, the decoded body.
 struct Export {
     std::string header;
     std::string body;
     std::vector<size_t> chunkSizes;
+    std::vector<std::string> sizeLines;
+    bool lastChunk = false;  // the zero-size chunk came
     bool closedAfterBody = false;
+    int endError = 0;  // the read error that ended the connection (0: a close)
 };
 
 Export Fetch(const std::string& address, const std::string& path) {
@@ -303,14 +394,23 @@ Export Fetch(const std::string& address, const std::string& path) {
     http.Send("GET /" + path + " HTTP/1.1\r\nAccept: */*\r\n\r\n");
     if (!http.ReadHeader(&e.header))
         return e;
+    const long length = HeaderNumber(e.header, "Content-Length");
     if (e.header.find("Transfer-Encoding: chunked") != std::string::npos) {
         std::string data;
-        while (http.ReadChunk(&data) && !data.empty()) {
+        while (http.ReadChunk(&data)) {
+            e.sizeLines.push_back(http.lastSizeLine());
+            if (data.empty()) {
+                e.lastChunk = true;
+                break;
+            }
             e.body += data;
             e.chunkSizes.push_back(data.size());
         }
+    } else if (length > 0) {
+        http.ReadExactly(static_cast<size_t>(length), &e.body);
     }
     e.closedAfterBody = http.PeerClosed();
+    e.endError = http.lastError();
     return e;
 }
 
@@ -326,7 +426,7 @@ TEST(DeviceExport, NotReadyRepliesThenTheClip) {
     for (int i = 0; i < 2; ++i) {
         const Export e = Fetch(address, command);
         EXPECT_NE(e.header.find("xml"), std::string::npos);
-        EXPECT_TRUE(e.body.empty());
+        EXPECT_EQ(e.body.rfind("<?xml", 0), 0u);  // a status document, no clip
     }
     const Export e = Fetch(address, command);
     EXPECT_EQ(e.header.find("xml"), std::string::npos);
@@ -381,6 +481,64 @@ TEST(DeviceExport, EarlyCloseAndEndlessHeader) {
     http.Send("GET /command.cgi?stream&kelo& HTTP/1.1\r\n\r\n");
     std::string header;
     EXPECT_FALSE(http.ReadHeader(&header, 1 << 20));
+}
+
+// The export modes that a download must not take for a complete clip, and the one (a close at a
+// chunk boundary without the zero-size chunk) that it must.
+TEST(DeviceExport, HostileBodies) {
+    struct Case {
+        const char* name;
+        std::function<void(DeviceOptions&)> script;
+        std::function<void(const Export&, const std::string& clip)> check;
+    };
+    const Case cases[] = {
+        {"chunk extensions", [](DeviceOptions& o) { o.chunkExtensions = true; },
+         [](const Export& e, const std::string& clip) {
+             EXPECT_TRUE(e.body == clip);
+             ASSERT_GE(e.sizeLines.size(), 3u);
+             EXPECT_NE(e.sizeLines[0].find(";q"), std::string::npos) << e.sizeLines[0];
+             EXPECT_NE(e.sizeLines[1].find(" ;name=value"), std::string::npos);
+             EXPECT_TRUE(e.lastChunk);
+         }},
+        {"error status", [](DeviceOptions& o) { o.exportStatus = 404; },
+         [](const Export& e, const std::string&) {
+             EXPECT_EQ(e.header.rfind("HTTP/1.1 404 ", 0), 0u);
+             EXPECT_NE(e.header.find("Transfer-Encoding: chunked"), std::string::npos);
+             EXPECT_EQ(e.body, "<html><body>No such clip</body></html>");
+             EXPECT_TRUE(e.lastChunk);
+         }},
+        {"content length", [](DeviceOptions& o) { o.contentLengthBody = true; },
+         [](const Export& e, const std::string& clip) {
+             EXPECT_EQ(HeaderNumber(e.header, "Content-Length"), static_cast<long>(clip.size()));
+             EXPECT_EQ(e.header.find("chunked"), std::string::npos);
+             EXPECT_TRUE(e.body == clip);
+             EXPECT_TRUE(e.closedAfterBody);
+         }},
+        {"no last chunk", [](DeviceOptions& o) { o.noLastChunk = true; },
+         [](const Export& e, const std::string& clip) {
+             EXPECT_TRUE(e.body == clip);
+             EXPECT_FALSE(e.lastChunk);
+             EXPECT_TRUE(e.closedAfterBody);
+         }},
+        {"reset", [](DeviceOptions& o) { o.resetAfterBytes = 100000; },
+         [](const Export& e, const std::string&) {
+             EXPECT_LT(e.body.size(), 100000u);
+             EXPECT_FALSE(e.closedAfterBody);
+             EXPECT_EQ(e.endError, platform::kWsaEConnReset);
+         }},
+    };
+    int index = 45;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeviceOptions o = Fast();
+        c.script(o);
+        auto device = StartDevice(index, o);
+        const Export e = Fetch(LoopbackText(Suite::Device, index), "command.cgi?stream&kelo&");
+        const std::vector<uint8_t> clip = GenerateClip(o.clipName, o.clipBytes, o.clipSeed);
+        c.check(e, std::string(clip.begin(), clip.end()));
+        device->Stop();
+        ++index;
+    }
 }
 
 TEST(DeviceExport, CurlDownloadsTheGeneratedClip) {

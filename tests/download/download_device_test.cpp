@@ -17,6 +17,7 @@
 #include "tests/support/device_process.h"
 #else
 #include "device/device.h"
+#include "device/device_arguments.h"
 #endif
 
 namespace fluxmere::testing {
@@ -28,18 +29,25 @@ constexpr uint64_t kMiB = 1048576;
 // The device exporting one clip named "clip01" at the suite's address index.
 class ExportDevice {
 public:
-    bool Start(int index, uint64_t clipBytes) {
+    // flags: more of the device program's flags (its hostile modes).
+    bool Start(int index, uint64_t clipBytes, const std::vector<std::string>& flags = {}) {
+        std::vector<std::string> arguments = {"--address", LoopbackText(Suite::Download, index),
+                                              "--no-rtsp", "--clip-name", "clip01",
+                                              "--clip-bytes", std::to_string(clipBytes)};
+        arguments.insert(arguments.end(), flags.begin(), flags.end());
 #ifdef _WIN32
-        return process_.Start({"--address", LoopbackText(Suite::Download, index), "--no-rtsp",
-                               "--clip-name", "clip01", "--clip-bytes",
-                               std::to_string(clipBytes)});
+        return process_.Start(arguments);
 #else
-        device::DeviceOptions options;
-        options.address = LoopbackText(Suite::Download, index);
-        options.serveRtsp = false;
-        options.clipName = "clip01";
-        options.clipBytes = clipBytes;
-        device_ = std::make_unique<device::Device>(options);
+        std::vector<const char*> argv = {"fluxmere-device"};
+        for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+        device::ProgramOptions program;
+        std::string error;
+        if (!device::ParseDeviceArguments(static_cast<int>(argv.size()), argv.data(), &program,
+                                          &error)) {
+            ADD_FAILURE() << error;
+            return false;
+        }
+        device_ = std::make_unique<device::Device>(program.device);
         return device_->Start();
 #endif
     }
@@ -129,6 +137,48 @@ TEST_F(DeviceExport, WriterSlowerThanTheNetworkFillsTheQueueWithoutLosingAByte) 
     EXPECT_GE(probe.queueFullCount, 1);
     EXPECT_TRUE(folder.ReadFile("clip01.kelo") == ExpectedClip(40 * kMiB));
     EXPECT_EQ(notices.States().back(), S::Complete);
+}
+
+// The device's hostile export modes: a download is Complete only with the clip byte for byte.
+TEST_F(DeviceExport, HostileExportsAreNeverTakenForACompleteClip) {
+    struct Case {
+        const char* what;
+        int index;
+        std::vector<std::string> flags;
+        S last;
+        bool file;
+    } cases[] = {
+        {"chunk extensions", 50, {"--chunk-extensions"}, S::Complete, true},
+        {"no zero-size chunk", 51, {"--no-last-chunk"}, S::Complete, true},
+        {"an error page", 52, {"--export-status", "404"}, S::Failed, false},
+        {"a Content-Length body", 53, {"--content-length-body"}, S::Failed, false},
+        {"a reset mid-body", 54, {"--reset-after-bytes", "1000000"}, S::Failed, true},
+    };
+    const std::string clip = ExpectedClip(3 * kMiB);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        notices.Clear();
+        ExportDevice device;
+        ASSERT_TRUE(device.Start(c.index, 3 * kMiB, c.flags));
+        ScratchFolder folder("hostile");
+        TestProbe probe;
+        ASSERT_TRUE(RunJobToEnd(ExportUrl(LoopbackText(Suite::Download, c.index)), folder.path(),
+                                0, Links(), probe));
+        device.Stop();
+        ASSERT_FALSE(notices.States().empty());
+        EXPECT_EQ(notices.States().back(), c.last);
+        if (!c.file) {
+            EXPECT_TRUE(folder.FileNames().empty());
+            continue;
+        }
+        const std::string stored = folder.ReadFile("clip01.kelo");
+        if (c.last == S::Complete) {
+            EXPECT_TRUE(stored == clip);
+        } else {
+            EXPECT_LT(stored.size(), clip.size());
+            EXPECT_TRUE(stored == clip.substr(0, stored.size()));
+        }
+    }
 }
 
 }  // namespace

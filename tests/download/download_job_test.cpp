@@ -152,7 +152,7 @@ TEST_F(DownloadJob, BodyCutOffEndsAsFailedWithTheWholeChunksKept) {
     } cases[] = {
         {8, whole.substr(0, fourChunks + 1000), 4 * 65536},    // inside a chunk's data
         {9, whole.substr(0, fourChunks + 4), 4 * 65536},       // inside a size line
-        {10, unterminated, clip.size()},                       // without the terminating chunk
+        {10, unterminated, clip.size()},  // inside the last chunk's closing CR LF
         {11, whole.substr(0, whole.size() - 4), clip.size()},  // inside the terminating chunk
         {19, "100000\r\n" + clip, 0},  // a chunk larger than the receive buffer takes
     };
@@ -168,6 +168,84 @@ TEST_F(DownloadJob, BodyCutOffEndsAsFailedWithTheWholeChunksKept) {
         EXPECT_EQ(states.back(), S::Failed) << c.index;
         for (S state : states) EXPECT_NE(state, S::Complete) << c.index;
         EXPECT_TRUE(folder.ReadFile("cut.kelo") == clip.substr(0, c.kept)) << c.index;
+    }
+}
+
+// The clip in chunks of size bytes whose size lines all carry extension.
+std::string ChunkedWithExtensions(const std::string& clip, size_t size, const std::string& extension) {
+    std::string body;
+    for (size_t offset = 0; offset < clip.size(); offset += size) {
+        const std::string data = clip.substr(offset, size);
+        char line[32];
+        std::snprintf(line, sizeof line, "%zx", data.size());
+        body += line + extension + "\r\n" + data + "\r\n";
+    }
+    return body + "0" + extension + "\r\n\r\n";
+}
+
+// How a transfer ends, and what the job makes of it: Complete only when the stored file is
+// exactly the body the device sent.
+TEST_F(DownloadJob, EndsOfTheTransfer) {
+    const std::string clip = PatternClip(600000);
+    const std::string terminated = ChunkedBody(clip, {65536});
+    const std::string atBoundary = ChunkedBody(clip, {65536}, false) + "\r\n";
+    const std::string errorPage = ChunkedBody("<html>No such clip</html>", {100});
+    struct Case {
+        const char* what;
+        int index;
+        ScriptedReply reply;
+        S last;
+        bool file;  // a file is made (and then holds the clip, whole or partly)
+    } cases[] = {
+        {"close with the terminating chunk", 40, {ReadyHeader("e.kelo"), terminated}, S::Complete,
+         true},
+        // The terminating chunk has no effect of its own: the device ends by closing.
+        {"close at a chunk boundary", 41, {ReadyHeader("e.kelo"), atBoundary}, S::Complete, true},
+        {"chunk extensions", 42, {ReadyHeader("e.kelo"), ChunkedWithExtensions(clip, 0x400 * 64, ";q")},
+         S::Complete, true},
+        {"chunk extensions after blanks", 43,
+         {ReadyHeader("e.kelo"), ChunkedWithExtensions(clip, 70000, " ;name=\"v\"")}, S::Complete,
+         true},
+        {"a signed size line", 44, {ReadyHeader("e.kelo"), "-400\r\n" + clip.substr(0, 1024)},
+         S::Failed, true},
+        {"reset after the terminating chunk", 45,
+         {ReadyHeader("e.kelo"), terminated, false, true}, S::Complete, true},
+        {"reset at a chunk boundary", 46, {ReadyHeader("e.kelo"), atBoundary, false, true},
+         S::Failed, true},
+        {"silence at a chunk boundary", 47, {ReadyHeader("e.kelo"), atBoundary, true}, S::Failed,
+         true},
+        {"an error page", 48,
+         {"HTTP/1.1 404 Not Found\r\nTransfer-Encoding: chunked\r\n\r\n", errorPage},
+         S::Failed, false},
+        {"a body with a Content-Length", 49,
+         {"HTTP/1.1 200 OK\r\nContent-Disposition: attachment; filename=\"e.kelo\"\r\n"
+          "Content-Length: 600000\r\n\r\n",
+          clip},
+         S::Failed, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        notices.Clear();
+        ScriptedHttpServer server({c.reply});
+        ASSERT_TRUE(server.Start(Address(c.index)));
+        ScratchFolder folder("ends");
+        TestProbe probe;
+        probe.silenceLimitMs = 500;
+        ASSERT_TRUE(RunJobToEnd(ExportUrl(Host(c.index)), folder.path(), 0, Links(), probe));
+        const std::vector<S> states = notices.States();
+        ASSERT_FALSE(states.empty());
+        EXPECT_EQ(states.back(), c.last);
+        EXPECT_EQ(std::count(states.begin(), states.end(), S::Complete), c.last == S::Complete);
+        if (!c.file) {
+            EXPECT_TRUE(folder.FileNames().empty());
+            continue;
+        }
+        const std::string stored = folder.ReadFile("e.kelo");
+        if (c.last == S::Complete) {
+            EXPECT_TRUE(stored == clip);
+        } else {
+            EXPECT_TRUE(stored == clip.substr(0, stored.size())) << "only clip bytes are kept";
+        }
     }
 }
 

@@ -137,6 +137,32 @@ TEST(ResponseHeader, XmlAnywhereMeansNotReady) {
     EXPECT_FALSE(IsUsableHeader(header));
 }
 
+TEST(ResponseHeader, StatusAndChunkedCoding) {
+    struct Case {
+        std::string text;
+        int status;
+        bool chunked;
+    } cases[] = {
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", 200, true},
+        {"HTTP/1.0 206 Partial\r\ntransfer-encoding: gzip, CHUNKED\r\n\r\n", 206, true},
+        {"HTTP/1.1 404 Not Found\r\nTransfer-Encoding: chunked\r\n\r\n", 404, true},
+        {"HTTP/1.1 200\r\nContent-Length: 5\r\n\r\n", 200, false},
+        {"HTTP/1.1 200 OK\r\nX-Note: chunked\r\n\r\n", 200, false},  // not the coding
+        {"HTTP/1.1 2000 OK\r\n\r\n", 0, false},
+        {"ICY 200 OK\r\n\r\n", 0, false},
+        {"HTTP/1.1 2x0 OK\r\n\r\n", 0, false},
+        {"\r\n\r\n", 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        TextSource source(c.text);
+        ResponseHeader header;
+        ReadResponseHeader(source, &header);
+        EXPECT_EQ(ResponseStatus(header), c.status);
+        EXPECT_EQ(IsChunkedResponse(header), c.chunked);
+    }
+}
+
 TEST(ResponseHeader, BaseNameIsTheQuotedFileNameWithoutItsExtension) {
     struct Case {
         std::string header;
@@ -152,6 +178,20 @@ TEST(ResponseHeader, BaseNameIsTheQuotedFileNameWithoutItsExtension) {
         {"H\r\nfilename=\"sub/clip.kelo\"\r\n\r\n", nullptr},
         {"H\r\nfilename=\"c:clip.kelo\"\r\n\r\n", nullptr},
         {"H\r\nfilename=\"" + std::string(260, 'n') + ".kelo\"\r\n\r\n", nullptr},
+        // Names Windows keeps for devices, in any case and with any extension, and names it
+        // would store under another name.
+        {"H\r\nfilename=\"NUL.kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"con.kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"Aux.tar.kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"prn.kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"COM1.kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"lpt9.kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"clip \x7f.kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"clip .kelo\"\r\n\r\n", nullptr},
+        {"H\r\nfilename=\"COM0.kelo\"\r\n\r\n", "COM0"},
+        {"H\r\nfilename=\"NULL.kelo\"\r\n\r\n", "NULL"},
+        {"H\r\nfilename=\"LPT.kelo\"\r\n\r\n", "LPT"},
+        {"H\r\nfilename=\"console.kelo\"\r\n\r\n", "console"},
         {"H\r\nfilename=\"" + std::string(259, 'n') + ".kelo\"\r\n\r\n",
          "n"},  // the longest name that fits: checked by length below
     };
@@ -173,33 +213,48 @@ void Collect(const uint8_t* data, int32_t size, void* context) {
     static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(data), size);
 }
 
-TEST(BodyTail, TakesTheSmallLastChunksAndNeedsTheTerminatingChunk) {
+// What is held when the transfer ends: whole when it ends at a chunk boundary (a close) or with
+// the terminating chunk (needed after a reset or a silence), cut anywhere else.
+TEST(BodyTail, TakesTheSmallLastChunksAndEndsAtAChunkBoundary) {
     struct Case {
         std::string held;
-        bool whole;
+        bool afterChunk;
+        bool wholeAtClose;       // terminating chunk not needed
+        bool wholeWithoutClose;  // terminating chunk needed
         std::string data;
     } cases[] = {
-        {"0\r\n\r\n", true, ""},                           // empty body
-        {"\r\n0\r\n\r\n", true, ""},                       // after a chunk handed over
-        {"\r\n0\r\n", true, ""},                           // without the trailer's blank line
-        {"1\r\nX\r\n0\r\n\r\n", true, "X"},                // a one-byte clip
-        {"\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n", true, "abcde"},
-        {"\r\nA\r\n0123456789\r\n0\r\n\r\n", true, "0123456789"},
-        {"", false, ""},                                   // no terminating chunk
-        {"\r\n", false, ""},
-        {"\r\n3\r\nabc\r\n", false, "abc"},                // ends between chunks
-        {"\r\n5\r\nabc", false, ""},                       // inside a chunk's data
-        {"\r\n3\r\nabcX0\r\n\r\n", false, ""},             // data not followed by CR LF
-        {"\r\n1", false, ""},                              // inside a size line
-        {"\r\nz\r\n", false, ""},                          // not a size line
-        {"\r\nFFFFFFFFFFFFFFFFFFFF\r\n", false, ""},
+        {"0\r\n\r\n", false, true, true, ""},  // empty body
+        {"\r\n0\r\n\r\n", true, true, true, ""},
+        {"\r\n0\r\n", true, true, true, ""},  // without the trailer's blank line
+        {"\r\n0;x\r\nTrailer: 1\r\n\r\n", true, true, true, ""},
+        {"1\r\nX\r\n0\r\n\r\n", false, true, true, "X"},  // a one-byte clip
+        {"\r\n3\r\nabc\r\n2;q\r\nde\r\n0\r\n\r\n", true, true, true, "abcde"},
+        {"\r\nA\r\n0123456789\r\n0\r\n\r\n", true, true, true, "0123456789"},
+        {"\r\n", true, true, false, ""},            // closed right after a chunk
+        {"\r\n3\r\nabc\r\n", true, true, false, "abc"},  // closed between chunks
+        {"1\r\nX\r\n", false, true, false, "X"},
+        {"", false, false, false, ""},               // nothing at all
+        {"", true, false, false, ""},                // inside the CR LF after a chunk's data
+        {"\r", true, false, false, ""},
+        {"\r\n5\r\nabc", true, false, false, ""},  // inside a chunk's data
+        {"\r\n3\r\nabcX0\r\n\r\n", true, false, false, "abc"},  // data not followed by CR LF
+        {"\r\n1", true, false, false, ""},          // inside a size line
+        {"\r\nz\r\n", true, false, false, ""},      // not a size line
+        {"\r\n-3\r\nabc\r\n", true, false, false, ""},
+        {"\r\nFFFFFFFFFFFFFFFFFFFF\r\n", true, false, false, ""},
     };
     for (const Case& c : cases) {
-        std::string data;
-        const bool whole = ReadBodyTail(reinterpret_cast<const uint8_t*>(c.held.data()),
-                                        c.held.size(), Collect, &data);
-        EXPECT_EQ(whole, c.whole) << ::testing::PrintToString(c.held);
-        EXPECT_EQ(data, c.data) << ::testing::PrintToString(c.held);
+        for (const bool needTerminator : {false, true}) {
+            SCOPED_TRACE(::testing::PrintToString(c.held) + (needTerminator ? " needing" : ""));
+            std::string data;
+            const bool whole =
+                ReadBodyTail(reinterpret_cast<const uint8_t*>(c.held.data()), c.held.size(),
+                             c.afterChunk, needTerminator, Collect, &data);
+            EXPECT_EQ(whole, needTerminator ? c.wholeWithoutClose : c.wholeAtClose);
+            if (whole) {
+                EXPECT_EQ(data, c.data);
+            }
+        }
     }
 }
 

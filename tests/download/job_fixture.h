@@ -37,6 +37,8 @@ public:
     void BeforeBlockWrite(int64_t index) override;
     void PauseBeforeRetry(uint32_t ms) override;
     void OnJobDestroyed() override { destroyed.Set(); }
+    uint32_t SilenceLimitMs() override { return silenceLimitMs; }
+    uint32_t silenceLimitMs = kTransferSilenceMs;
 
     std::vector<uint32_t> Pauses();
     // True once the job was destroyed, within a generous limit.

@@ -77,8 +77,14 @@ void ScriptedHttpServer::Serve(void* context) {
         const platform::SocketHandle connection = platform::AcceptSocket(listening);
         if (connection == platform::kInvalidSocket) return;
         const size_t last = server->replies_.size() - 1;
-        server->ServeOne(connection, server->replies_[index < last ? index : last]);
-        platform::CloseSocket(connection);
+        const ScriptedReply& reply = server->replies_[index < last ? index : last];
+        server->ServeOne(connection, reply);
+        if (reply.reset) {
+            platform::SleepMs(300);
+            platform::AbortSocket(connection);
+        } else {
+            platform::CloseSocket(connection);
+        }
     }
 }
 

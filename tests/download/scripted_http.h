@@ -18,6 +18,8 @@ struct ScriptedReply {
     std::string body;    // sent as is (compose the chunked coding with ChunkedBody)
     // After the body, keep the connection open until the client closes it.
     bool holdOpen = false;
+    // After the body (and a pause that lets the client read it), reset the connection.
+    bool reset = false;
 };
 
 // The clip in chunks of the given sizes (repeating the last), then the terminating chunk unless

@@ -167,6 +167,11 @@ TEST(PlayerSession, WaysASessionEnds) {
         {"media closed", 10, {"--max-frames", "2"}, true, PlayerStatus::NotConnected},
         {"stream header too long", 11, {"--long-header"}, true, PlayerStatus::CannotConnect},
         {"picture too large", 23, {"--size", "1936x1088"}, true, PlayerStatus::CannotConnect},
+        // An event that comes in the same segment as the PLAY reply still ends the session.
+        {"event with the PLAY reply", 24, {"--event-with-play"}, true, PlayerStatus::NotConnected},
+        // A device that reboots mid-stream resets the media connection.
+        {"media reset", 25, {"--media-fault", "reset", "--fault-after", "3"}, true,
+         PlayerStatus::NotConnected},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -196,6 +201,72 @@ TEST(PlayerSession, WaysASessionEnds) {
         viewer.session.Stop();
         EXPECT_EQ(viewer.session.Status(), S(c.status)) << "Stop after the end changes nothing";
     }
+}
+
+// Devices that never answer, answer a byte a second or never take the connection: Stop, a new
+// SetURL and destruction each return within 2 s, and the session's threads end before the
+// viewer is gone.
+TEST(PlayerSession, HostileDevicesNeverHoldThePagesThread) {
+    struct Case {
+        const char* what;
+        int index;
+        std::vector<std::string> flags;
+        bool playsFirst;  // Stop comes once the picture plays, else during the exchange
+    };
+    const Case cases[] = {
+        {"TEARDOWN never answered", 26, {"--silent-on", "TEARDOWN"}, true},
+        {"DESCRIBE never answered", 27, {"--silent-on", "DESCRIBE"}, false},
+        {"SETUP never answered", 28, {"--silent-on", "SETUP"}, false},
+        {"PLAY never answered", 29, {"--silent-on", "PLAY"}, false},
+        {"a reply byte a second", 30, {"--reply-byte-ms", "1000"}, false},
+        {"no connection accepted", 31, {"--accept-nothing"}, false},
+    };
+    auto elapsedMs = [](uint64_t start) { return platform::MonotonicMs() - start; };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestDevice device;
+        ASSERT_TRUE(device.Start(LoopbackText(Suite::Player, c.index), c.flags)) << device.error();
+        auto viewer = std::make_unique<Viewer>();
+        ASSERT_TRUE(viewer->session.SetURL(Url(c.index).c_str()));
+        if (c.playsFirst) {
+            ASSERT_TRUE(WaitForStatus(viewer->session, PlayerStatus::Playing));
+        } else {
+            platform::SleepMs(300);
+        }
+        uint64_t start = platform::MonotonicMs();
+        viewer->session.Stop();
+        EXPECT_LT(elapsedMs(start), 2000u) << "Stop";
+        EXPECT_EQ(viewer->session.Status(), S(PlayerStatus::NotConnected));
+
+        ASSERT_TRUE(viewer->session.SetURL(Url(c.index).c_str()));
+        platform::SleepMs(300);
+        start = platform::MonotonicMs();
+        ASSERT_TRUE(viewer->session.SetURL(Url(c.index).c_str()));  // replaces a stuck session
+        EXPECT_LT(elapsedMs(start), 2000u) << "SetURL";
+
+        platform::SleepMs(300);
+        start = platform::MonotonicMs();
+        viewer.reset();  // Stop, then its threads joined
+        EXPECT_LT(elapsedMs(start), 2000u) << "destruction";
+    }
+}
+
+// A stream that announces a picture size of 0 plays at the decoder's 320 x 240.
+TEST(PlayerSession, ZeroSizeStreamPlaysAt320x240) {
+    const int index = 32;
+    TestDevice device;
+    ASSERT_TRUE(device.Start(LoopbackText(Suite::Player, index), {"--size", "320x240", "--zero-size"}))
+        << device.error();
+    Viewer viewer;
+    ASSERT_TRUE(viewer.session.SetURL(Url(index).c_str()));
+    ASSERT_TRUE(WaitForStatus(viewer.session, PlayerStatus::Playing));
+    EXPECT_EQ(viewer.session.SourceWidth(), 320);
+    EXPECT_EQ(viewer.session.SourceHeight(), 240);
+    RenderedPicture picture;
+    ASSERT_TRUE(viewer.session.RenderFrame(&picture));
+    EXPECT_EQ(picture.width, 320);
+    EXPECT_EQ(picture.height, 240);
+    viewer.session.Stop();
 }
 
 TEST(PlayerSession, StopBeforeAnySessionSendsNothing) {

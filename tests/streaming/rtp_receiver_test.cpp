@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -199,6 +200,27 @@ TEST(RtpReceiverTest, SizeLineReadings) {
         EXPECT_EQ(run.Run(), platform::kWsaENotSock);
         EXPECT_EQ(run.log, (Log{"T", "C"}));
     }
+    {
+        SCOPED_TRACE("strict framing: extensions are skipped, a signed size ends the loop");
+        ReceiverRun run(32);
+        run.receiver.SetStrictFraming(true);
+        run.expectPeerOk = false;
+        run.peer.Send("100;q=1\r\n" + Pattern(256, 13) + "\r\n" + "C8 ;x\r\n" + Pattern(200, 14) +
+                      "\r\n-400\r\n" + Pattern(1024, 15) + "\r\n")
+            .ShutdownSend();
+        EXPECT_EQ(run.Run(0), CRTPReceiver::kBadFraming);
+        EXPECT_EQ(run.log, (Log{"256", "200"}));
+    }
+    {
+        SCOPED_TRACE("strict framing: data must be followed by CR LF");
+        ReceiverRun run(33);
+        run.receiver.SetStrictFraming(true);
+        run.expectPeerOk = false;
+        run.peer.Send(Chunk(Pattern(200, 16)).substr(0, 204) + "XY" + Chunk(Pattern(200, 17)))
+            .ShutdownSend();
+        EXPECT_EQ(run.Run(0), CRTPReceiver::kBadFraming);
+        EXPECT_EQ(run.log, (Log{"200"}));
+    }
 }
 
 struct OversizeCase {
@@ -289,6 +311,28 @@ TEST(RtpReceiverTest, NoticeEveryTimeoutWhilePeerIsSilent) {
         EXPECT_GE(at - previous, 1900u);
         previous = at;
     }
+}
+
+// A device that reboots resets the connection; on Windows every later read fails with 10054.
+// The callback hears of it as of a close, and its close of the socket ends the loop.
+TEST(RtpReceiverTest, ResetConnectionIsReportedAsTheClose) {
+    ReceiverRun run(51);
+    const std::string data = Pattern(300, 3);
+    run.peer.Send(Chunk(data)).Reset();
+    platform::Event finished(true, false);
+    std::thread watchdog([&] {
+        if (finished.Wait(5000) != platform::WaitResult::Signaled)
+            run.receiver.Stop();  // a loop that passes the error over never ends by itself
+    });
+    const int32_t result = run.Run();
+    finished.Set();
+    watchdog.join();
+    EXPECT_EQ(result, platform::kWsaENotSock);
+    ASSERT_FALSE(run.log.empty());
+    EXPECT_EQ(run.log.back(), "C");
+    EXPECT_NE(std::find(run.log.begin(), run.log.end(), "300"), run.log.end());
+    ASSERT_FALSE(run.chunks.empty());
+    EXPECT_EQ(run.chunks.front(), data);
 }
 
 TEST(RtpReceiverTest, RefusesToStartWithoutBufferOrStreamSocket) {

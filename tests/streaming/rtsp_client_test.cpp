@@ -458,6 +458,56 @@ TEST(RtspClientTest, WaitForEvent) {
     }
 }
 
+// A device may send its event in the same segment as the PLAY reply (or two replies at once):
+// what follows a reply is the next message, not something to drop.
+TEST(RtspClientTest, BytesBehindAReplyAreTheNextMessage) {
+    const std::string event = "ANNOUNCE rtsp://d/x RTSP/1.0\r\nCSeq: 1\r\nContent-Length: 19\r\n"
+                              "Event-Type: 3\r\n\r\nRecording stopped\r\n";
+    ScriptedPeer peer(LoopbackAddress(Suite::Streaming, 62));
+    peer.ReadRequest().Send(Reply(200, 1) + event);
+    peer.ReadRequest().Send(Reply(200, 2) + Reply(404, 3, "", "body") + Reply(200, 4));
+    peer.ReadUntilClosed();
+    peer.Start();
+    const platform::SocketHandle s = peer.ConnectClient();
+    platform::SetRecvTimeout(s, 2000);  // a lost message fails the test instead of hanging it
+    CRTSPClient client;
+    client.Attach(s);
+    EXPECT_TRUE(client.Play(RTSPPlayRange()));
+    const char* text = client.WaitForEvent();
+    EXPECT_STREQ(text ? text : "(none)", "Recording stopped");
+    EXPECT_TRUE(client.Teardown(true));
+    std::vector<char> buffer(CRTSPClient::kBufferSize);
+    int32_t headerLength = 0, contentLength = 0;
+    EXPECT_EQ(client.ReadResponse(buffer.data(), &headerLength, &contentLength), 404);
+    EXPECT_EQ(std::string(buffer.data() + headerLength + 2, contentLength), "body");
+    EXPECT_EQ(client.WaitForEvent(), nullptr);  // the last 200
+    platform::CloseSocket(s);
+    ASSERT_TRUE(peer.Finish());
+}
+
+// After CloseConnection nothing is sent, not even to a socket the system has since given the
+// closed one's number (Windows reuses socket numbers at once).
+TEST(RtspClientTest, NothingIsSentAfterTheConnectionIsClosed) {
+    ScriptedPeer first(LoopbackAddress(Suite::Streaming, 63));
+    ScriptedPeer second(LoopbackAddress(Suite::Streaming, 64));
+    first.ReadUntilClosed();
+    second.ReadUntilClosed();
+    first.Start();
+    second.Start();
+    CRTSPClient client;
+    client.Attach(first.ConnectClient());
+    EXPECT_TRUE(client.CloseConnection());
+    EXPECT_FALSE(client.CloseConnection());
+    const platform::SocketHandle other = second.ConnectClient();
+    client.Teardown(false);
+    EXPECT_FALSE(client.Play(RTSPPlayRange()));
+    platform::CloseSocket(other);
+    ASSERT_TRUE(first.Finish());
+    ASSERT_TRUE(second.Finish());
+    EXPECT_EQ(first.Unread(), "");
+    EXPECT_EQ(second.Unread(), "");
+}
+
 // The session thread blocks in WaitForEvent; another thread's TEARDOWN with wait leaves the
 // reply to it instead of racing it for the bytes.
 TEST(RtspClientTest, TeardownLeavesTheReplyToTheCurrentReader) {

@@ -114,6 +114,14 @@ ScriptedPeer& ScriptedPeer::Close() {
     return *this;
 }
 
+ScriptedPeer& ScriptedPeer::Reset() {
+    steps_.push_back([this] {
+        const platform::SocketHandle connection = connection_.exchange(platform::kInvalidSocket);
+        return connection == platform::kInvalidSocket || platform::AbortSocket(connection);
+    });
+    return *this;
+}
+
 ScriptedPeer& ScriptedPeer::Do(std::function<void()> action) {
     steps_.push_back([action] {
         action();

@@ -61,6 +61,7 @@ public:
     ScriptedPeer& WaitFor(platform::Event& event);
     ScriptedPeer& ShutdownSend();  // the reader then sees the peer's close
     ScriptedPeer& Close();
+    ScriptedPeer& Reset();  // closes with RST, as a device that reboots
     ScriptedPeer& Do(std::function<void()> action);
 
     void Start();

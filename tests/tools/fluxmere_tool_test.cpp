@@ -22,6 +22,7 @@
 #include "device/device.h"
 #include "device/mjpa_encoder.h"
 #include "device/test_pattern.h"
+#include "platform/thread.h"
 #include "tests/support/loopback.h"
 
 namespace fluxmere {
@@ -117,6 +118,53 @@ TEST_F(ToolTest, ViewOfABusyDeviceSaysSoAndFails) {
     EXPECT_EQ(1, run.status) << run.output;
     EXPECT_NE(std::string::npos, run.output.find("In use by other user\n")) << run.output;
     EXPECT_EQ(0, device.Counters().plays);
+}
+
+// A session that connects, plays one frame and ends can fall between two of the tool's polls;
+// it still played: exit 0 and its picture.
+TEST_F(ToolTest, ViewSeesASessionShorterThanAPoll) {
+    device::DeviceOptions options;
+    options.address = LoopbackText(Suite::Tools, 10);
+    options.maxFrames = 1;
+    options.fps = 1000;
+    device::Device device(options);
+    ASSERT_TRUE(device.Start()) << device.error();
+    const std::string png = folder_ + "/short.png";
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const ToolRun run =
+            RunTool("view rtsp://" + options.address + "/live --seconds 3 --snapshot " + png);
+        EXPECT_EQ(0, run.status) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find("Playing\n")) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find("frames received 1,")) << run.output;
+        int width = 0, height = 0;
+        EXPECT_TRUE(PngSize(png, &width, &height));
+    }
+}
+
+// Whatever the device does, the view ends within its --seconds and 2 s more.
+TEST_F(ToolTest, ViewEndsInTimeWithHostileDevices) {
+    struct Case {
+        const char* what;
+        void (*script)(device::DeviceOptions&);
+    };
+    const Case cases[] = {
+        {"TEARDOWN never answered", [](device::DeviceOptions& o) { o.silentOn = "TEARDOWN"; }},
+        {"DESCRIBE never answered", [](device::DeviceOptions& o) { o.silentOn = "DESCRIBE"; }},
+        {"a reply byte a second", [](device::DeviceOptions& o) { o.replyByteMs = 1000; }},
+        {"no connection accepted", [](device::DeviceOptions& o) { o.acceptNothing = true; }},
+    };
+    int index = 11;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        device::DeviceOptions options;
+        options.address = LoopbackText(Suite::Tools, index++);
+        c.script(options);
+        device::Device device(options);
+        ASSERT_TRUE(device.Start()) << device.error();
+        const uint64_t start = platform::MonotonicMs();
+        const ToolRun run = RunTool("view rtsp://" + options.address + "/live --seconds 1");
+        EXPECT_LT(platform::MonotonicMs() - start, 3000u) << run.output;
+    }
 }
 
 TEST_F(ToolTest, BadArgumentsGiveStatusTwo) {

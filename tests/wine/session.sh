@@ -57,11 +57,26 @@ wine_session_env() {
 }
 
 # True when process $1 is alive and its command name starts with $2 (guards against pid reuse).
+# A zombie is not alive: it holds no display, lock or socket any more.
 wine_pid_is() {
-    local pid=$1 name=$2 comm
+    local pid=$1 name=$2 comm state
     [[ -n "$pid" && -r /proc/$pid/comm ]] || return 1
     comm=$(cat "/proc/$pid/comm" 2>/dev/null) || return 1
-    [[ "$comm" == "$name"* ]]
+    state=$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null) || return 1
+    [[ "$comm" == "$name"* && "$state" != Z ]]
+}
+
+# Waits up to 20 s until the session's wineserver (pid $1) listens on its socket, in the server
+# folder it has made its working directory. A Wine program started before that would start a
+# wineserver of its own, and the session's one would then quit because the prefix has a server.
+wine_server_wait_ready() {
+    local pid=$1 i
+    for ((i = 0; i < 200; i++)); do
+        wine_pid_is "$pid" wineserver || return 1
+        [[ -S "/proc/$pid/cwd/socket" ]] && return 0
+        sleep 0.1
+    done
+    return 1
 }
 
 wine_session_running() {
@@ -96,6 +111,10 @@ wine_session_start() {
     FLUXMERE_WINE_MEMBER="$WINE_DIR" HOME="$WINE_DIR/home" setsid "$WINE_SERVER_BIN" -f -p </dev/null \
         >>"$WINE_SESSION/wineserver.log" 2>&1 9>&- &
     echo $! >"$WINE_SESSION/wineserver.pid"
+    if ! wine_server_wait_ready "$(cat "$WINE_SESSION/wineserver.pid")"; then
+        echo "wine session: the wineserver did not start (see $WINE_SESSION/wineserver.log)" >&2
+        return 1
+    fi
     if [[ ! -e "$WINEPREFIX/.fluxmere-ready" ]]; then
         echo "wine session: creating the prefix $WINEPREFIX (once per build tree)" >&2
         if ! HOME="$WINE_DIR/home" wine_session_exec wineboot -i >>"$log" 2>&1; then
@@ -139,6 +158,13 @@ wine_session_stop() {
         "$WINE_SERVER_BIN" -k >/dev/null 2>&1
         wine_wait_gone "$ws" wineserver
     fi
+    # A server that a Wine program started on its own (outside the session's pids) must be gone
+    # too before the next start: -w waits for whatever server the prefix still has.
+    # Both fail when no server runs, which is fine (the library is used under errexit).
+    if [[ -d "$WINEPREFIX" ]]; then
+        "$WINE_SERVER_BIN" -k >/dev/null 2>&1 || true
+        timeout 10 "$WINE_SERVER_BIN" -w >/dev/null 2>&1 || true
+    fi
     if wine_pid_is "$xv" Xvfb; then
         kill -TERM "$xv" 2>/dev/null
         wine_wait_gone "$xv" Xvfb
@@ -179,7 +205,11 @@ wine_session_acquire() {
     wine_prune_holders
     if ! wine_session_running; then
         wine_session_stop
-        wine_session_start || rc=1
+        # One more try after a failed start: whatever got in its way has been stopped by then.
+        if ! wine_session_start; then
+            wine_session_stop
+            wine_session_start || rc=1
+        fi
     fi
     if [[ $rc == 0 ]]; then
         touch "$WINE_SESSION/holders/$holder"
