@@ -22,6 +22,7 @@ enum class Suite : int {
     Container = 8,
     Decode = 9,
     Module = 10,
+    Packaging = 11,  // tests/packaging/installer_test.sh computes its address itself
 };
 
 // Dotted text of the address, e.g. "127.10.5.3".
