@@ -10,8 +10,8 @@
 
 namespace fluxmere::checks {
 
-static inline int32_t InverseDctBlock(const int16_t* block, const uint8_t* destination, int32_t stride,
-                               const uint16_t* quant) {
+static inline int32_t InverseDctBlock(const int16_t* block, const uint8_t* destination,
+                                      int32_t stride, const uint16_t* quant) {
     if (block == nullptr || destination == nullptr)
         return StatusNullPointer;
     if (stride < 1)
@@ -22,7 +22,7 @@ static inline int32_t InverseDctBlock(const int16_t* block, const uint8_t* desti
 }
 
 static inline int32_t YCbCr422ToRGB(const uint8_t* const planes[3], const uint8_t* destination,
-                             int32_t width, int32_t height) {
+                                    int32_t width, int32_t height) {
     if (planes == nullptr || destination == nullptr)
         return StatusNullPointer;
     if (width < 1 || height < 1)

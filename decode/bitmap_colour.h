@@ -16,8 +16,8 @@ using YCbCr422ToBGRFn = YCbCr422ToRGBFn;
 extern const PrimitiveVariants<YCbCr422ToBGRFn> kYCbCr422ToBGRVariants;
 
 static inline int32_t YCbCr422ToBGR(const uint8_t* const planes[3], const int32_t strides[3],
-                                    uint8_t* destination, int32_t destinationStride,
-                                    int32_t width, int32_t height) {
+                                    uint8_t* destination, int32_t destinationStride, int32_t width,
+                                    int32_t height) {
     return kYCbCr422ToBGRVariants.Active()(planes, strides, destination, destinationStride, width,
                                            height);
 }

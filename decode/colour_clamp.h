@@ -23,7 +23,9 @@ inline constexpr ClampTable kClamp{};
 // value must lie in kClampLow..kClampHigh (every conversion result does). Internal linkage: the
 // files built for wider instruction sets include this too, and the linker must never pick their
 // copy for the generic code.
-static inline uint8_t ClampColour(int32_t value) { return kClamp.entries[value - kClampLow]; }
+static inline uint8_t ClampColour(int32_t value) {
+    return kClamp.entries[value - kClampLow];
+}
 
 // BT.601 studio-range coefficients in 16.16 fixed point.
 constexpr int32_t kLumaScale = 76282;

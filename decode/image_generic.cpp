@@ -11,8 +11,8 @@ namespace {
 
 using namespace detail;
 
-// kRed: the byte of a pixel that holds red (0 for R, G, B order, 2 for B, G, R); blue takes the other
-// end.
+// kRed: the byte of a pixel that holds red (0 for R, G, B order, 2 for B, G, R); blue takes the
+// other end.
 template <int kRed>
 inline void ConvertPixel(int32_t y, int32_t redTerm, int32_t greenTerm, int32_t blueTerm,
                          uint8_t* out) {

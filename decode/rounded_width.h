@@ -6,6 +6,8 @@
 
 namespace fluxmere {
 
-constexpr int64_t RoundedWidth(int64_t width) { return (width + 15) / 16 * 16; }
+constexpr int64_t RoundedWidth(int64_t width) {
+    return (width + 15) / 16 * 16;
+}
 
 }  // namespace fluxmere

@@ -26,8 +26,8 @@ public:
 private:
     void NextPiece();
 
-    uint64_t remaining_;  // clip bytes not yet handed out
-    uint32_t firstPicture_ = 0;  // where in the picture loop the clip starts
+    uint64_t remaining_;           // clip bytes not yet handed out
+    uint32_t firstPicture_ = 0;    // where in the picture loop the clip starts
     uint64_t firstToneFrame_ = 0;  // and where in the tone
     uint32_t blockIndex_ = 0;
     std::vector<uint8_t> piece_;  // the stream header, then one block at a time

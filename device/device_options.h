@@ -55,9 +55,9 @@ struct DeviceOptions {
     // Methods that are never answered, comma separated ("TEARDOWN", "DESCRIBE,SETUP"); the
     // request is counted and otherwise ignored (an unanswered TEARDOWN keeps the media going).
     std::string silentOn;
-    int replyByteMs = 0;          // RTSP replies trickle out one byte every this many ms
-    bool acceptNothing = false;   // RTSP connections are never accepted (they stay in backlog)
-    bool eventWithPlay = false;   // the "Event-Type: 3" message goes out with the PLAY reply
+    int replyByteMs = 0;         // RTSP replies trickle out one byte every this many ms
+    bool acceptNothing = false;  // RTSP connections are never accepted (they stay in backlog)
+    bool eventWithPlay = false;  // the "Event-Type: 3" message goes out with the PLAY reply
 
     // Media behaviours.
     MediaFault mediaFault = MediaFault::None;
@@ -76,12 +76,12 @@ struct DeviceOptions {
     uint32_t bodyRate = 0;         // bytes per second of the body; 0: as fast as the peer reads
     uint64_t stallAfterBytes = 0;  // with bodyStallMs: one pause after this many body bytes
     int bodyStallMs = 0;
-    uint64_t closeAfterBytes = 0;  // ends the body early (connection closed); 0: never
-    uint64_t resetAfterBytes = 0;  // resets the connection (RST) after this many body bytes
-    bool chunkExtensions = false;  // size lines carry extensions: "400;q=1" and "400 ;x"
-    int exportStatus = 200;        // another status sends an error page in chunked coding
+    uint64_t closeAfterBytes = 0;    // ends the body early (connection closed); 0: never
+    uint64_t resetAfterBytes = 0;    // resets the connection (RST) after this many body bytes
+    bool chunkExtensions = false;    // size lines carry extensions: "400;q=1" and "400 ;x"
+    int exportStatus = 200;          // another status sends an error page in chunked coding
     bool contentLengthBody = false;  // the clip with a Content-Length instead of chunks
-    bool noLastChunk = false;      // the body ends with a close, without the zero-size chunk
+    bool noLastChunk = false;        // the body ends with a close, without the zero-size chunk
 };
 
 }  // namespace fluxmere::device

@@ -78,8 +78,7 @@ int RunDeviceProgram(int argc, char** argv, const char* name) {
     };
     const uint64_t start = platform::MonotonicMs();
     const uint64_t limitMs = static_cast<uint64_t>(options.forSeconds * 1000);
-    while (!stopRequested &&
-           (limitMs == 0 || platform::MonotonicMs() - start < limitMs)) {
+    while (!stopRequested && (limitMs == 0 || platform::MonotonicMs() - start < limitMs)) {
         publishCounters();
         platform::SleepMs(20);
     }

@@ -163,13 +163,13 @@ bool Serve(Device::Impl* impl, SocketHandle& s) {
         return false;
     }
     impl->Count(&DeviceCounters::clipsStarted);
-    const std::string framing =
-        o.contentLengthBody ? "Content-Length: " + std::to_string(o.clipBytes)
-                            : std::string("Transfer-Encoding: chunked");
-    if (!SendText(s, "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                     "Content-Disposition: attachment; filename=\"" +
-                         o.clipName + ".kelo\"\r\n" + framing +
-                         "\r\nConnection: close\r\n\r\n")) {
+    const std::string framing = o.contentLengthBody
+                                    ? "Content-Length: " + std::to_string(o.clipBytes)
+                                    : std::string("Transfer-Encoding: chunked");
+    if (!SendText(s,
+                  "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                  "Content-Disposition: attachment; filename=\"" +
+                      o.clipName + ".kelo\"\r\n" + framing + "\r\nConnection: close\r\n\r\n")) {
         return false;
     }
     ClipSender sender(impl, s);

@@ -79,7 +79,7 @@ struct Tables {
     HuffmanCodes lumaAc{jpeg::kLumaAcBits, jpeg::kLumaAcValues};
     HuffmanCodes chromaDc{jpeg::kChromaDcBits, jpeg::kChromaDcValues};
     HuffmanCodes chromaAc{jpeg::kChromaAcBits, jpeg::kChromaAcValues};
-    int32_t lumaQuant[64];    // natural order
+    int32_t lumaQuant[64];  // natural order
     int32_t chromaQuant[64];
 
     Tables() {

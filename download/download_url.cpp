@@ -17,7 +17,8 @@ CodecKind CodecFromParameters(const char* parameters) {
         {"IMX40", CodecKind::IMX40},   {"IMX50", CodecKind::IMX50}, {"MPEG2-I", CodecKind::MPEG2I},
     };
     for (const Name& name : kNames) {
-        if (std::strstr(parameters, name.text) != nullptr) return name.codec;
+        if (std::strstr(parameters, name.text) != nullptr)
+            return name.codec;
     }
     return CodecKind::Unknown;
 }
@@ -25,7 +26,8 @@ CodecKind CodecFromParameters(const char* parameters) {
 bool SplitDownloadUrl(const char* url, DownloadUrlParts* parts) {
     const char* command = std::strstr(url, kExportCommand);
     const char* firstSlash = std::strchr(url, '/');
-    if (command == nullptr || firstSlash == nullptr) return false;
+    if (command == nullptr || firstSlash == nullptr)
+        return false;
     const size_t commandOffset = static_cast<size_t>(command - url);
     const size_t hostOffset = static_cast<size_t>(firstSlash - url) + 2;
     // The slash before the command ends the host text; it must come after the host's start.
@@ -40,7 +42,8 @@ bool SplitDownloadUrl(const char* url, DownloadUrlParts* parts) {
 
 bool DeviceAddressOfHost(const char* host, size_t hostLength, uint32_t* address) {
     char text[kTextBufferSize];
-    if (hostLength >= sizeof(text)) return false;
+    if (hostLength >= sizeof(text))
+        return false;
     std::memcpy(text, host, hostLength);
     text[hostLength] = '\0';
     *address = platform::InetAddr(text);
@@ -55,7 +58,8 @@ size_t BuildExportRequest(const char* commandAndParameters, char* request, size_
     const size_t endLength = sizeof(kEnd) - 1;
     const size_t length = startLength + middleLength + endLength;
     if (capacity == 0 || length >= capacity) {
-        if (capacity != 0) request[0] = '\0';
+        if (capacity != 0)
+            request[0] = '\0';
         return 0;
     }
     std::memcpy(request, kStart, startLength);
@@ -65,7 +69,8 @@ size_t BuildExportRequest(const char* commandAndParameters, char* request, size_
 }
 
 bool CopyText(const char* text, char* buffer, size_t capacity) {
-    if (capacity == 0) return false;
+    if (capacity == 0)
+        return false;
     const size_t length = std::strlen(text);
     if (length >= capacity) {
         buffer[0] = '\0';

@@ -18,13 +18,15 @@ bool FormatFits(size_t capacity, int written) {
 bool ChooseFreeFileName(const char* folderWithSeparator, const char* baseName, char* fileName,
                         char* fullPath, size_t capacity) {
     for (int i = 0; i < INT_MAX; ++i) {
-        const int nameLength = i == 0 ? std::snprintf(fileName, capacity, "%s.kelo", baseName)
-                                      : std::snprintf(fileName, capacity, "%s_%d.kelo", baseName, i);
+        const int nameLength = i == 0
+                                   ? std::snprintf(fileName, capacity, "%s.kelo", baseName)
+                                   : std::snprintf(fileName, capacity, "%s_%d.kelo", baseName, i);
         const int pathLength =
             std::snprintf(fullPath, capacity, "%s%s", folderWithSeparator, fileName);
         if (!FormatFits(capacity, nameLength) || !FormatFits(capacity, pathLength))
             break;
-        if (!platform::PathExists(fullPath)) return true;
+        if (!platform::PathExists(fullPath))
+            return true;
     }
     if (capacity != 0) {
         fileName[0] = '\0';

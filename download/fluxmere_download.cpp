@@ -47,7 +47,8 @@ void RetireOwnThread(platform::Thread* thread) {
 }
 
 void DestroyJobThread(platform::Thread* thread) {
-    if (thread == nullptr) return;
+    if (thread == nullptr)
+        return;
     if (thread == tCurrentJobThread) {
         RetireOwnThread(thread);
     } else {
@@ -60,7 +61,8 @@ public:
     explicit SocketByteSource(platform::SocketHandle socket) : socket_(socket) {}
     int Read(uint8_t* buffer, int length) override {
         const int got = platform::RecvSocket(socket_, buffer, length);
-        if (got < 0 && platform::LastSocketError() == platform::kWsaETimedOut) silent_ = true;
+        if (got < 0 && platform::LastSocketError() == platform::kWsaETimedOut)
+            silent_ = true;
         return got;
     }
     // The device sent nothing for the socket's receive time-out.
@@ -93,7 +95,8 @@ bool IsFinal(DownloadState state) {
 // Complete) are refused here instead of overwriting the later state.
 bool MayFollow(DownloadState from, DownloadState to) {
     using S = DownloadState;
-    if (from == to || IsFinal(from)) return false;
+    if (from == to || IsFinal(from))
+        return false;
     switch (to) {
         case S::Initializing:
             return false;
@@ -128,7 +131,8 @@ CFluxmereDownload::CFluxmereDownload(const char* url, const char* folder, uint32
     url_[0] = filePath_[0] = request_[0] = '\0';
     CopyText("Fluxmere", baseName_, sizeof(baseName_));
     PrepareFromUrl(url != nullptr ? url : "", folder != nullptr ? folder : "");
-    if (!StartThread(&fetchThread_, FetchThreadEntry)) SetState(DownloadState::Failed);
+    if (!StartThread(&fetchThread_, FetchThreadEntry))
+        SetState(DownloadState::Failed);
 }
 
 CFluxmereDownload::~CFluxmereDownload() {
@@ -142,23 +146,33 @@ CFluxmereDownload::~CFluxmereDownload() {
     delete[] blockStore_;
     delete[] chunkBufferB_;
     delete[] chunkBufferA_;
-    if (links_.probe != nullptr) links_.probe->OnJobDestroyed();
+    if (links_.probe != nullptr)
+        links_.probe->OnJobDestroyed();
 }
 
-void CFluxmereDownload::AddRef() { references_.fetch_add(1); }
+void CFluxmereDownload::AddRef() {
+    references_.fetch_add(1);
+}
 
 void CFluxmereDownload::Release() {
-    if (references_.fetch_sub(1) == 1) delete this;
+    if (references_.fetch_sub(1) == 1)
+        delete this;
 }
 
-void CFluxmereDownload::Cancel() { AbortTransfer(); }
+void CFluxmereDownload::Cancel() {
+    AbortTransfer();
+}
 
 void CFluxmereDownload::GetStatus(int64_t* bytesWritten, DownloadState* state, CodecKind* codec,
                                   int64_t* transcodeTime) const {
-    if (bytesWritten != nullptr) *bytesWritten = bytesWritten_.load();
-    if (state != nullptr) *state = State();
-    if (codec != nullptr) *codec = codec_;
-    if (transcodeTime != nullptr) *transcodeTime = transcodeTime_.load();
+    if (bytesWritten != nullptr)
+        *bytesWritten = bytesWritten_.load();
+    if (state != nullptr)
+        *state = State();
+    if (codec != nullptr)
+        *codec = codec_;
+    if (transcodeTime != nullptr)
+        *transcodeTime = transcodeTime_.load();
 }
 
 void CFluxmereDownload::NoteFailure(const char* reason) {
@@ -173,7 +187,8 @@ void CFluxmereDownload::Fail(const char* reason) {
 
 bool CFluxmereDownload::SetState(DownloadState state) {
     platform::ScopedLock lock(stateLock_);
-    if (!MayFollow(State(), state)) return false;
+    if (!MayFollow(State(), state))
+        return false;
     if ((state == DownloadState::Complete || state == DownloadState::Transcoding) &&
         broken_.load()) {
         return false;
@@ -190,7 +205,8 @@ void CFluxmereDownload::PrepareFromUrl(const char* url, const char* folder) {
     const size_t folderLength = std::strlen(folder);
     textsFit_ = CopyText(url, url_, sizeof(url_)) && folderLength + 1 < sizeof(filePath_) &&
                 SplitDownloadUrl(url_, &parts);
-    if (!textsFit_) return;
+    if (!textsFit_)
+        return;
     std::memcpy(filePath_, folder, folderLength);
     filePath_[folderLength] = '\\';
     filePath_[folderLength + 1] = '\0';
@@ -205,10 +221,12 @@ void CFluxmereDownload::PrepareFromUrl(const char* url, const char* folder) {
 }
 
 bool CFluxmereDownload::StartThread(platform::Thread** thread, platform::ThreadEntry entry) {
-    if (*thread == nullptr) *thread = new (std::nothrow) platform::Thread;
+    if (*thread == nullptr)
+        *thread = new (std::nothrow) platform::Thread;
     AddRef();
     runningThreads_.fetch_add(1);
-    if (*thread != nullptr && (*thread)->Start(entry, this)) return true;
+    if (*thread != nullptr && (*thread)->Start(entry, this))
+        return true;
     runningThreads_.fetch_sub(1);
     references_.fetch_sub(1);  // the caller still holds its own reference
     return false;
@@ -244,7 +262,8 @@ void CFluxmereDownload::RunFetch() {
         return;
     }
     SetState(DownloadState::AwaitingStart);
-    if (!FetchResponseHeader()) return;
+    if (!FetchResponseHeader())
+        return;
     if (!StartThread(&writerThread_, WriterThreadEntry)) {
         CloseTransferSocket();
         SetState(DownloadState::Failed);
@@ -267,22 +286,25 @@ bool CFluxmereDownload::FetchResponseHeader() {
         const platform::SocketHandle socket = platform::CreateTcpSocket();
         transferSocket_.store(socket);
         // Cancel either sees this socket and closes it, or is seen here.
-        if (aborted_.load() || socket == platform::kInvalidSocket) break;
+        if (aborted_.load() || socket == platform::kInvalidSocket)
+            break;
         platform::BindSocket(socket, platform::kInaddrAny, 0);
         // A device that goes silent ends the transfer instead of holding it forever.
-        platform::SetRecvTimeout(socket, links_.probe != nullptr ? links_.probe->SilenceLimitMs()
-                                                                 : kTransferSilenceMs);
+        platform::SetRecvTimeout(
+            socket, links_.probe != nullptr ? links_.probe->SilenceLimitMs() : kTransferSilenceMs);
         if (!platform::ConnectSocket(socket, connectAddress_, kHttpPort)) {
             CloseTransferSocket();
             // A refused connection leaves the job waiting to start, without a file; a connect
             // broken off by Cancel is a cancelled job.
-            if (aborted_.load()) SetState(DownloadState::Failed);
+            if (aborted_.load())
+                SetState(DownloadState::Failed);
             return false;
         }
         if (platform::SendAll(socket, request_, static_cast<int>(requestLength_))) {
             SocketByteSource source(socket);
             ReadResponseHeader(source, &header);
-            if (IsUsableHeader(header)) return CheckResponse(header);
+            if (IsUsableHeader(header))
+                return CheckResponse(header);
             if (source.silent()) {
                 // Asking again would wait as long again, up to 30 times.
                 CloseTransferSocket();
@@ -291,7 +313,8 @@ bool CFluxmereDownload::FetchResponseHeader() {
             }
         }
         CloseTransferSocket();
-        if (aborted_.load()) break;
+        if (aborted_.load())
+            break;
     }
     CloseTransferSocket();
     Fail(kReasonNoHeader);
@@ -350,10 +373,12 @@ void CFluxmereDownload::StoreChunk(const uint8_t* data, int32_t size) {
             currentBlock_ = queue_->AcquireBlock(0);
             if (currentBlock_ == nullptr && !aborted_.load()) {
                 // Every block waits for the disk: hold the network until the writer frees one.
-                if (links_.probe != nullptr) links_.probe->OnQueueFull();
+                if (links_.probe != nullptr)
+                    links_.probe->OnQueueFull();
                 currentBlock_ = queue_->AcquireBlock(platform::kInfinite);
             }
-            if (currentBlock_ == nullptr) return;  // cancelled while the queue is full
+            if (currentBlock_ == nullptr)
+                return;  // cancelled while the queue is full
         }
         const int32_t room = BlockQueue::kBlockSize - currentBlock_->size;
         const int32_t part = size < room ? size : room;
@@ -374,7 +399,8 @@ void CFluxmereDownload::OnBodyEnd(const uint8_t* buffer) {
     // The device ends the body by closing the connection, at a chunk boundary; the terminating
     // chunk has no effect of its own. A reset or a silence as long as the socket's time-out ends
     // it too, but then only the terminating chunk shows that nothing is missing.
-    if (bodyEnded_ || receiver_ == nullptr) return;
+    if (bodyEnded_ || receiver_ == nullptr)
+        return;
     bodyEnded_ = true;
     const bool closed =
         receiver_->PeerClosed() && !platform::IsConnectionLost(receiver_->NoticeError());
@@ -385,9 +411,7 @@ void CFluxmereDownload::OnBodyEnd(const uint8_t* buffer) {
                                   StoreTailChunk, this);
     }
     if (!bodyWhole_) {
-        NoteFailure(closed                    ? kReasonCut
-                    : receiver_->PeerClosed() ? kReasonReset
-                                              : kReasonSilent);
+        NoteFailure(closed ? kReasonCut : receiver_->PeerClosed() ? kReasonReset : kReasonSilent);
     }
     CloseTransferSocket();  // ends the receiver
 }
@@ -400,7 +424,8 @@ void CFluxmereDownload::EndTransfer() {
         currentBlock_ = nullptr;
     }
     const bool whole = bodyWhole_ && !aborted_.load();
-    if (!whole) broken_.store(true);
+    if (!whole)
+        broken_.store(true);
     queue_->Finish();
     // The final state waits for the writer, so that it also means: the file is closed. A
     // transcoding thread may have set Complete by then; Transcoding does not replace it.
@@ -414,13 +439,15 @@ void CFluxmereDownload::EndTransfer() {
 
 void CFluxmereDownload::AbortTransfer() {
     aborted_.store(true);
-    if (queue_ != nullptr) queue_->Abort();
+    if (queue_ != nullptr)
+        queue_->Abort();
     CloseTransferSocket();
 }
 
 void CFluxmereDownload::CloseTransferSocket() {
     const platform::SocketHandle socket = transferSocket_.exchange(platform::kInvalidSocket);
-    if (socket != platform::kInvalidSocket) platform::CloseSocket(socket);
+    if (socket != platform::kInvalidSocket)
+        platform::CloseSocket(socket);
 }
 
 void CFluxmereDownload::RunWriter() {
@@ -432,18 +459,23 @@ void CFluxmereDownload::RunWriter() {
         file_.Close();
         AbortTransfer();
         if (fileName[0] != '\0' ||
-            FormatFits(sizeof(fileName), std::snprintf(fileName, sizeof(fileName), "%s.kelo", baseName_))) {
+            FormatFits(sizeof(fileName),
+                       std::snprintf(fileName, sizeof(fileName), "%s.kelo", baseName_))) {
             std::memcpy(baseName_, fileName, sizeof(baseName_));
         }
-        if (links_.jobList != nullptr) links_.jobList->AddJobRow(this);
-        while (queue_->TakeBlock(platform::kInfinite) != nullptr) queue_->ReturnBlock();
+        if (links_.jobList != nullptr)
+            links_.jobList->AddJobRow(this);
+        while (queue_->TakeBlock(platform::kInfinite) != nullptr)
+            queue_->ReturnBlock();
         fileDone_.Set();
         return;
     }
     std::memcpy(baseName_, fileName, sizeof(baseName_));
     std::memcpy(filePath_, fullPath, sizeof(filePath_));
-    if (links_.jobList != nullptr) links_.jobList->AddJobRow(this);
-    if (options_.load() != 0) StartTranscoding();
+    if (links_.jobList != nullptr)
+        links_.jobList->AddJobRow(this);
+    if (options_.load() != 0)
+        StartTranscoding();
     WriteBlocks();
     file_.Close();
     fileDone_.Set();
@@ -452,16 +484,20 @@ void CFluxmereDownload::RunWriter() {
 void CFluxmereDownload::StartTranscoding() {
     // Without a transcoding engine, or without a thread for it, the job is one whose engine did
     // not start: the file is still stored whole.
-    transcoding_ = links_.transcoder != nullptr && StartThread(&transcodeThread_, TranscodeThreadEntry);
-    if (!transcoding_) SetState(DownloadState::TranscodingFailed);
+    transcoding_ =
+        links_.transcoder != nullptr && StartThread(&transcodeThread_, TranscodeThreadEntry);
+    if (!transcoding_)
+        SetState(DownloadState::TranscodingFailed);
 }
 
 void CFluxmereDownload::WriteBlocks() {
     bool writing = true;
     for (int64_t index = 0;; ++index) {
         CCompressedSample* block = queue_->TakeBlock(platform::kInfinite);
-        if (block == nullptr) break;
-        if (links_.probe != nullptr) links_.probe->BeforeBlockWrite(index);
+        if (block == nullptr)
+            break;
+        if (links_.probe != nullptr)
+            links_.probe->BeforeBlockWrite(index);
         if (writing && file_.Write(block->data, block->size) != block->size) {
             // A disk that refuses data fails the job; the remaining blocks are only drained.
             writing = false;
@@ -469,7 +505,8 @@ void CFluxmereDownload::WriteBlocks() {
         }
         if (writing) {
             const int64_t before = bytesWritten_.load();
-            if (before != 0) SetState(DownloadState::InProgress);
+            if (before != 0)
+                SetState(DownloadState::InProgress);
             const int64_t written = before + block->size;
             bytesWritten_.store(written);
             if (written - bytesReported_ > kProgressStep) {
@@ -482,7 +519,8 @@ void CFluxmereDownload::WriteBlocks() {
         }
         const bool last = block->lastBlock != 0;
         queue_->ReturnBlock();
-        if (last) break;
+        if (last)
+            break;
     }
 }
 

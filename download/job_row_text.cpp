@@ -26,8 +26,8 @@ const char* CodecText(CodecKind codec) {
 
 }  // namespace
 
-void FormatJobRow(int64_t bytesWritten, DownloadState state, CodecKind codec,
-                  int64_t transcodeTime, JobRowTexts* texts) {
+void FormatJobRow(int64_t bytesWritten, DownloadState state, CodecKind codec, int64_t transcodeTime,
+                  JobRowTexts* texts) {
     std::snprintf(texts->megabytes, sizeof(texts->megabytes), "%lld",
                   static_cast<long long>(bytesWritten / kMiB));
     std::snprintf(texts->state, sizeof(texts->state), "%s", WindowStateText(state));

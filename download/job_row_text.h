@@ -14,8 +14,8 @@ struct JobRowTexts {
     char transcodeTime[32];  // hh:mm:ss of the transcoding time; empty while it is 0 (left as is)
 };
 
-void FormatJobRow(int64_t bytesWritten, DownloadState state, CodecKind codec,
-                  int64_t transcodeTime, JobRowTexts* texts);
+void FormatJobRow(int64_t bytesWritten, DownloadState state, CodecKind codec, int64_t transcodeTime,
+                  JobRowTexts* texts);
 
 // The window lets go of a job once it shows one of these states.
 bool JobRowEnded(DownloadState state);

@@ -29,8 +29,8 @@ void DecodeEntities(std::wstring* value) {
     static const struct {
         const wchar_t* entity;
         wchar_t character;
-    } kEntities[] = {{L"&amp;", L'&'}, {L"&lt;", L'<'}, {L"&gt;", L'>'}, {L"&quot;", L'"'},
-                     {L"&apos;", L'\''}};
+    } kEntities[] = {
+        {L"&amp;", L'&'}, {L"&lt;", L'<'}, {L"&gt;", L'>'}, {L"&quot;", L'"'}, {L"&apos;", L'\''}};
     std::wstring out;
     for (size_t i = 0; i < value->size(); ++i) {
         bool replaced = false;

@@ -9,10 +9,10 @@ namespace fluxmere::engine {
 enum class OutputKind { Movie, Mxf, Unknown };
 
 struct JobRequest {
-    std::wstring pipePath;     // "pipe" path: the shared memory's name with its braces
-    std::wstring readyEvent;   // "pipe" keloevent: set when a block (or the end) is in memory
-    std::wstring takenEvent;   // "pipe" keloeventdone: set by the engine when it took a block
-    std::wstring outputPath;   // "file" path
+    std::wstring pipePath;    // "pipe" path: the shared memory's name with its braces
+    std::wstring readyEvent;  // "pipe" keloevent: set when a block (or the end) is in memory
+    std::wstring takenEvent;  // "pipe" keloeventdone: set by the engine when it took a block
+    std::wstring outputPath;  // "file" path
     std::wstring containerUuid;
     OutputKind output = OutputKind::Unknown;
 };

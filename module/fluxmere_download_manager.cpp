@@ -17,7 +17,8 @@ const com::InterfaceEntry kInterfaces[] = {
                              IFluxmereDownloadManager),
     FLUXMERE_INTERFACE_ENTRY(IID_IDispatch, CFluxmereDownloadManager, IFluxmereDownloadManager),
     FLUXMERE_INTERFACE_ENTRY(kIID_IDownloadManager, CFluxmereDownloadManager, IDownloadManager),
-    FLUXMERE_INTERFACE_ENTRY(IID_IBindStatusCallback, CFluxmereDownloadManager, IBindStatusCallback),
+    FLUXMERE_INTERFACE_ENTRY(IID_IBindStatusCallback, CFluxmereDownloadManager,
+                             IBindStatusCallback),
 };
 
 }  // namespace
@@ -37,15 +38,29 @@ STDMETHODIMP CFluxmereDownloadManager::Download(IMoniker* moniker, IBindCtx* bin
     return StartDeviceDownload(moniker, bindContext, ModuleDownloadLinks());
 }
 
-STDMETHODIMP CFluxmereDownloadManager::OnStartBinding(DWORD, IBinding*) { return E_FAIL; }
-STDMETHODIMP CFluxmereDownloadManager::GetPriority(LONG*) { return E_NOTIMPL; }
-STDMETHODIMP CFluxmereDownloadManager::OnLowResource(DWORD) { return E_NOTIMPL; }
-STDMETHODIMP CFluxmereDownloadManager::OnProgress(ULONG, ULONG, ULONG, LPCWSTR) { return E_NOTIMPL; }
-STDMETHODIMP CFluxmereDownloadManager::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }
-STDMETHODIMP CFluxmereDownloadManager::GetBindInfo(DWORD*, BINDINFO*) { return E_NOTIMPL; }
+STDMETHODIMP CFluxmereDownloadManager::OnStartBinding(DWORD, IBinding*) {
+    return E_FAIL;
+}
+STDMETHODIMP CFluxmereDownloadManager::GetPriority(LONG*) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP CFluxmereDownloadManager::OnLowResource(DWORD) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP CFluxmereDownloadManager::OnProgress(ULONG, ULONG, ULONG, LPCWSTR) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP CFluxmereDownloadManager::OnStopBinding(HRESULT, LPCWSTR) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP CFluxmereDownloadManager::GetBindInfo(DWORD*, BINDINFO*) {
+    return E_NOTIMPL;
+}
 STDMETHODIMP CFluxmereDownloadManager::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
     return E_NOTIMPL;
 }
-STDMETHODIMP CFluxmereDownloadManager::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
+STDMETHODIMP CFluxmereDownloadManager::OnObjectAvailable(REFIID, IUnknown*) {
+    return E_NOTIMPL;
+}
 
 }  // namespace fluxmere

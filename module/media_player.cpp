@@ -13,7 +13,8 @@ void* ControlCast(com::ComObject* object) {
     return static_cast<Interface*>(&static_cast<CMediaPlayer*>(object)->Control());
 }
 
-#define FLUXMERE_CONTROL_ENTRY(iid, Interface) {&(iid), &ControlCast<Interface>}
+#define FLUXMERE_CONTROL_ENTRY(iid, Interface) \
+    { &(iid), &ControlCast<Interface> }
 
 // QueryInterface searches this table in order.
 const com::InterfaceEntry kInterfaces[] = {

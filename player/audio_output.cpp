@@ -17,31 +17,37 @@ CAudioRing::CAudioRing(IAudioOutput& output) : output_(output) {
     }
 }
 
-CAudioRing::~CAudioRing() { CloseAudio(); }
+CAudioRing::~CAudioRing() {
+    CloseAudio();
+}
 
 void CAudioRing::OpenAudio() {
     platform::ScopedLock hold(lock_);
-    if (!IsValid()) return;
+    if (!IsValid())
+        return;
     if (open_) {
         // The first device must give the buffers back before a second one prepares them.
         output_.Close();
         open_ = false;
     }
     uint8_t* slots[kAudioSlots];
-    for (int i = 0; i < kAudioSlots; ++i) slots[i] = buffers_ + i * kAudioBufferBytes;
+    for (int i = 0; i < kAudioSlots; ++i)
+        slots[i] = buffers_ + i * kAudioBufferBytes;
     output_.Open(slots, kAudioBufferBytes);
     open_ = true;
 }
 
 void CAudioRing::QueueAudioBlock(const CKeloMediaFrame& header, const uint8_t* payload) {
     platform::ScopedLock hold(lock_);
-    if (!open_) return;
-    if (waveIndex_ >= static_cast<uint32_t>(kAudioSlots)) waveIndex_ = 0;
+    if (!open_)
+        return;
+    if (waveIndex_ >= static_cast<uint32_t>(kAudioSlots))
+        waveIndex_ = 0;
     const int slot = static_cast<int>(waveIndex_);
     const uint32_t length = header.payloadSize;
     // The slot is tested first: a buffer the device still reads is never touched.
-    if (!output_.IsSlotDone(slot) || header.codecCode != kCodecP16S ||
-        length > kAudioBufferBytes || (length > 0 && payload == nullptr)) {
+    if (!output_.IsSlotDone(slot) || header.codecCode != kCodecP16S || length > kAudioBufferBytes ||
+        (length > 0 && payload == nullptr)) {
         ++blocksDropped_;
         return;
     }
@@ -61,7 +67,8 @@ void CAudioRing::QueueAudioBlock(const CKeloMediaFrame& header, const uint8_t* p
 
 void CAudioRing::CloseAudio() {
     platform::ScopedLock hold(lock_);
-    if (!open_) return;
+    if (!open_)
+        return;
     output_.Close();  // resets first: no queued buffer is read after this
     open_ = false;
 }

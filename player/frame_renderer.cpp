@@ -17,7 +17,9 @@ constexpr size_t kDecoderWorkBytes = 32768;
 constexpr size_t kInitialPlaneBytes = 216576;
 constexpr size_t kInitialRgbBytes = 324864;
 
-int32_t W16(int32_t width) { return static_cast<int32_t>(RoundedWidth(width)); }
+int32_t W16(int32_t width) {
+    return static_cast<int32_t>(RoundedWidth(width));
+}
 
 }  // namespace
 
@@ -62,14 +64,16 @@ bool FrameRenderer::PrepareSource(int32_t width, int32_t height) {
 }
 
 bool FrameRenderer::SetTarget(int32_t width, int32_t height) {
-    if (!ReservePicture(width, height)) return false;
+    if (!ReservePicture(width, height))
+        return false;
     targetWidth_.store(width, std::memory_order_release);
     targetHeight_.store(height, std::memory_order_release);
     return true;
 }
 
 bool FrameRenderer::TakePayload(const uint8_t* payload, size_t size) {
-    if (size > payload_.capacity()) return false;
+    if (size > payload_.capacity())
+        return false;
     std::memcpy(payload_.data(), payload, size);
     payloadSize_ = size;
     return true;
@@ -79,7 +83,8 @@ bool FrameRenderer::Render(RenderedPicture* picture) {
     // No zero fill behind the payload: the decoder reads only the payload's own bytes.
     const int32_t sourceWidth = SourceWidth();
     const int32_t sourceHeight = SourceHeight();
-    if (sourceWidth <= 0 || sourceHeight <= 0) return false;  // no stream prepared
+    if (sourceWidth <= 0 || sourceHeight <= 0)
+        return false;  // no stream prepared
     const int32_t targetWidth = TargetWidth();
     const int32_t targetHeight = TargetHeight();
     const int32_t w16 = W16(sourceWidth);
@@ -105,8 +110,8 @@ bool FrameRenderer::Render(RenderedPicture* picture) {
         YCbCr422ToBGR(ordered, strides, picture_.data(), stride, sourceWidth, sourceHeight);
     } else {
         YCbCr422ToBGR(ordered, strides, rgb_.data(), 3 * w16, w16, sourceHeight);
-        ResizeRGBWithWork(rgb_.data(), w16, sourceHeight, 3 * w16, 0, 0, sourceWidth,
-                          sourceHeight, picture_.data(), stride, targetWidth, targetHeight,
+        ResizeRGBWithWork(rgb_.data(), w16, sourceHeight, 3 * w16, 0, 0, sourceWidth, sourceHeight,
+                          picture_.data(), stride, targetWidth, targetHeight,
                           static_cast<double>(targetWidth) / sourceWidth,
                           static_cast<double>(targetHeight) / sourceHeight, CubicMode,
                           resizeWork_.data(), resizeWork_.capacity());

@@ -17,9 +17,11 @@ public:
     // Makes room for at least bytes (contents are not kept when it grows). False when the memory
     // cannot be had; the buffer then keeps its old size.
     bool Reserve(size_t bytes) {
-        if (bytes <= capacity_) return true;
+        if (bytes <= capacity_)
+            return true;
         std::unique_ptr<uint8_t[]> storage(new (std::nothrow) uint8_t[bytes + 8]);
-        if (!storage) return false;
+        if (!storage)
+            return false;
         const uintptr_t raw = reinterpret_cast<uintptr_t>(storage.get());
         data_ = storage.get() + ((8 - (raw & 7)) & 7);
         storage_ = std::move(storage);

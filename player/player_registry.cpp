@@ -39,7 +39,8 @@ void PlayerRegistry::RemoveViewer(IDownloadPanel* viewer) {
 
 IDownloadPanel* PlayerRegistry::Find(uint32_t address) const {
     for (const Entry& entry : entries_) {
-        if (entry.address == address) return entry.viewer;
+        if (entry.address == address)
+            return entry.viewer;
     }
     return nullptr;
 }
@@ -58,7 +59,8 @@ void PlayerRegistry::OnDownloadState(uint32_t address, DownloadState state, Code
             displaced = viewer->OnDownloadState(state, codec, job);
         }
     }
-    if (displaced != nullptr) displaced->Release();
+    if (displaced != nullptr)
+        displaced->Release();
 }
 
 void PlayerRegistry::OnDownloadProgress(uint32_t address, int64_t bytes) {

@@ -55,7 +55,8 @@ CPlayerSession::~CPlayerSession() {
         platform::ScopedLock hold(RegistryLock());
         std::swap(job, downloadJob_);
     }
-    if (job != nullptr) job->Release();
+    if (job != nullptr)
+        job->Release();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -65,7 +66,8 @@ bool CPlayerSession::SetURL(const char* url) {
     const char* text = url != nullptr ? url : "";
     const size_t length = std::strlen(text);
     std::unique_ptr<char[]> copy(new (std::nothrow) char[length + 1]);
-    if (!copy) return false;
+    if (!copy)
+        return false;
     std::memcpy(copy.get(), text, length + 1);
 
     // One session at a time: the running one ends before the next one starts. This also closes
@@ -82,7 +84,8 @@ bool CPlayerSession::SetURL(const char* url) {
     // Reset before the thread starts, so that a Stop right after SetURL waits for it.
     sessionDone_.Reset();
     sessionStarted_ = sessionThread_.Start(&CPlayerSession::SessionEntry, this);
-    if (!sessionStarted_) sessionDone_.Set();
+    if (!sessionStarted_)
+        sessionDone_.Set();
     return true;
 }
 
@@ -93,7 +96,8 @@ void CPlayerSession::Stop() {
     // A device that answers ends the session within the grace. One that does not answer, answers
     // a byte at a time or never took the connection must not hold the page's thread: closing
     // both connections wakes every read, send and connect of the session's two threads.
-    if (sessionDone_.Wait(stopGraceMs_) != platform::WaitResult::Signaled) CloseConnections();
+    if (sessionDone_.Wait(stopGraceMs_) != platform::WaitResult::Signaled)
+        CloseConnections();
     WaitUntil(sessionDone_, start, kStopLimitMs);
     WaitUntil(receiverDone_, start, kStopLimitMs);
     audio_.CloseAudio();  // serialised with the receiver's queueing by the ring's lock
@@ -101,13 +105,17 @@ void CPlayerSession::Stop() {
 
 void CPlayerSession::SetRectangle(const char* text) {
     TextRectangle rect;
-    if (!ParseRectangleText(text, &rect)) return;
+    if (!ParseRectangleText(text, &rect))
+        return;
     const int64_t width = static_cast<int64_t>(rect.x2) - rect.x1;
     const int64_t height = static_cast<int64_t>(rect.y2) - rect.y1;
-    if (width <= 0 || height <= 0) return;
-    if (width > kMaxPictureWidth || height > kMaxPictureHeight) return;
+    if (width <= 0 || height <= 0)
+        return;
+    if (width > kMaxPictureWidth || height > kMaxPictureHeight)
+        return;
     platform::ScopedLock render(renderLock_);
-    if (!renderer_.SetTarget(static_cast<int32_t>(width), static_cast<int32_t>(height))) return;
+    if (!renderer_.SetTarget(static_cast<int32_t>(width), static_cast<int32_t>(height)))
+        return;
     rectangleChanged_.store(true);
 }
 
@@ -121,7 +129,8 @@ void CPlayerSession::SetStatus(PlayerStatus status) {
 }
 
 void CPlayerSession::InvalidateLastBounds() {
-    if (host_ == nullptr) return;
+    if (host_ == nullptr)
+        return;
     const PlayerRect bounds = LastBounds();
     host_->Invalidate(bounds.top == 0 && bounds.bottom == 0 ? nullptr : &bounds);
 }
@@ -145,7 +154,8 @@ IDownloadJob* CPlayerSession::OnDownloadState(DownloadState state, CodecKind cod
     downloadState_.store(static_cast<int32_t>(state), std::memory_order_release);
     downloadCodec_.store(static_cast<int32_t>(codec), std::memory_order_release);
     SetStatus(PlayerStatus::Downloading);
-    if (job != nullptr) job->AddRef();
+    if (job != nullptr)
+        job->AddRef();
     IDownloadJob* displaced = downloadJob_;
     downloadJob_ = job;
     return displaced;
@@ -166,9 +176,11 @@ void CPlayerSession::CancelDownload() {
     {
         platform::ScopedLock hold(RegistryLock());
         job = downloadJob_;
-        if (job != nullptr) job->AddRef();  // a notification may replace it meanwhile
+        if (job != nullptr)
+            job->AddRef();  // a notification may replace it meanwhile
     }
-    if (job == nullptr) return;
+    if (job == nullptr)
+        return;
     job->Cancel();
     job->Release();
 }
@@ -189,7 +201,8 @@ void CPlayerSession::RunSession() {
     }
     uint32_t address = HostAddress(url);
     PlayerRegistry::Process().Enter(address, this);
-    if (address == platform::kInaddrNone) address = DefaultDeviceAddress();
+    if (address == platform::kInaddrNone)
+        address = DefaultDeviceAddress();
     deviceAddress_ = address;
 
     const platform::SocketHandle rtsp = platform::CreateTcpSocket();
@@ -288,13 +301,15 @@ void CPlayerSession::RunSession() {
     // The receive loop may already have ended (a failed media connect) and reset receiverReady.
     platform::WaitForEither(receiverReady_, receiverDone_, platform::kInfinite);
 
-    if (!stopRequested_.load()) rtsp_.Play(RTSPPlayRange());  // the live stream's open range
+    if (!stopRequested_.load())
+        rtsp_.Play(RTSPPlayRange());  // the live stream's open range
     // Whatever comes next on the RTSP connection ends the session: the reply to Stop's or the
     // receiver's TEARDOWN, a device event, or the connection's end. This thread is the only
     // reader of the connection; the other threads send without reading. A receive loop that has
     // already ended sent its TEARDOWN before that: its reply may have come in with PLAY's and
     // been read with it, so there is nothing more to wait for.
-    if (!stopRequested_.load() && !receiverDone_.IsSet()) rtsp_.WaitForEvent();
+    if (!stopRequested_.load() && !receiverDone_.IsSet())
+        rtsp_.WaitForEvent();
 
     {
         platform::ScopedLock hold(RegistryLock());
@@ -330,7 +345,8 @@ void CPlayerSession::ReceiverEntry(void* context) {
 
 void CPlayerSession::RunReceiver() {
     receiverDone_.Reset();
-    if (host_ != nullptr) host_->OnReceiverThreadStart();
+    if (host_ != nullptr)
+        host_->OnReceiverThreadStart();
     receiverStarted_.Set();
     while (!transport_.WaitStart()) {
     }
@@ -343,12 +359,14 @@ void CPlayerSession::RunReceiver() {
     receiverDone_.Set();
     // Makes the device answer, which ends the session thread's wait on the RTSP connection.
     TeardownWithoutReply();
-    if (host_ != nullptr) host_->OnReceiverThreadEnd();
+    if (host_ != nullptr)
+        host_->OnReceiverThreadEnd();
 }
 
 uint8_t* CPlayerSession::OnChunk(uint8_t* data, int32_t size, void* context) {
     CPlayerSession* self = static_cast<CPlayerSession*>(context);
-    if (size != 0) return self->DeliverFrame(data, size);
+    if (size != 0)
+        return self->DeliverFrame(data, size);
     // Silence or a closed media connection: closing both connections ends the receive loop
     // (its next read fails) and the session thread's wait.
     self->CloseConnections();
@@ -356,7 +374,8 @@ uint8_t* CPlayerSession::OnChunk(uint8_t* data, int32_t size, void* context) {
 }
 
 uint8_t* CPlayerSession::DeliverFrame(uint8_t* data, int32_t size) {
-    if (data == nullptr || size <= 0) return nullptr;
+    if (data == nullptr || size <= 0)
+        return nullptr;
     handOffLock_.Wait(platform::kInfinite);
     CombinedFrameSpans spans;
     const bool usable =
@@ -376,7 +395,8 @@ uint8_t* CPlayerSession::DeliverFrame(uint8_t* data, int32_t size) {
     {
         // Frames that arrive while the session closes must not paint over "Not connected".
         platform::ScopedLock hold(RegistryLock());
-        if (!sessionClosing_) SetStatus(PlayerStatus::Playing);
+        if (!sessionClosing_)
+            SetStatus(PlayerStatus::Playing);
     }
     // The receiver reads on into the other buffer, so this frame stays put until the next
     // delivered frame has become the current one.
@@ -401,8 +421,8 @@ bool CPlayerSession::PrepareForStream(int32_t width, int32_t height, uint32_t ve
     }
     const size_t payload = FrameRenderer::PayloadBytesFor(width, height);
     const size_t chunk = kBlockHeaderBytes + payload + kBlockHeaderBytes + kAudioBufferBytes;
-    const size_t receive = std::max(kMinFrameBufferBytes,
-                                    chunk + kChunkFramingBytes + CRTPReceiver::kReadSize);
+    const size_t receive =
+        std::max(kMinFrameBufferBytes, chunk + kChunkFramingBytes + CRTPReceiver::kReadSize);
 
     platform::ScopedLock render(renderLock_);
     handOffLock_.Wait(platform::kInfinite);
@@ -419,7 +439,8 @@ bool CPlayerSession::PrepareForStream(int32_t width, int32_t height, uint32_t ve
 }
 
 bool CPlayerSession::RenderFrame(RenderedPicture* picture) {
-    if (picture == nullptr) return false;
+    if (picture == nullptr)
+        return false;
     platform::ScopedLock render(renderLock_);
 
     // Hand-off: under the lock only the video block's header and the copy of its payload.
@@ -459,7 +480,8 @@ bool CPlayerSession::PublishRtspSocket(platform::SocketHandle socket) {
 
 void CPlayerSession::MarkRtspConnected() {
     platform::ScopedLock hold(socketLock_);
-    if (!connectionsClosed_) rtspConnected_ = true;
+    if (!connectionsClosed_)
+        rtspConnected_ = true;
 }
 
 bool CPlayerSession::RtspUsable() {
@@ -469,7 +491,8 @@ bool CPlayerSession::RtspUsable() {
 
 void CPlayerSession::TeardownWithoutReply() {
     platform::ScopedLock hold(socketLock_);
-    if (rtspConnected_ && !connectionsClosed_) rtsp_.Teardown(false);
+    if (rtspConnected_ && !connectionsClosed_)
+        rtsp_.Teardown(false);
 }
 
 void CPlayerSession::CloseConnections() {
@@ -477,7 +500,8 @@ void CPlayerSession::CloseConnections() {
     // The transport closes its media socket once, also when the session thread made it after an
     // earlier close here.
     transport_.Close();
-    if (connectionsClosed_) return;  // a socket is closed once, by whichever thread comes first
+    if (connectionsClosed_)
+        return;  // a socket is closed once, by whichever thread comes first
     connectionsClosed_ = true;
     rtspConnected_ = false;
     // Through the client: a TEARDOWN being sent on another thread finishes first, and none is

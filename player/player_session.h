@@ -117,8 +117,7 @@ public:
     SessionCounters Counters() const;
 
     // IDownloadPanel (registryLock held).
-    IDownloadJob* OnDownloadState(DownloadState state, CodecKind codec,
-                                  IDownloadJob* job) override;
+    IDownloadJob* OnDownloadState(DownloadState state, CodecKind codec, IDownloadJob* job) override;
     void OnDownloadProgress(int64_t bytes) override;
 
     // --- For tests: the receiver's and the session thread's steps without a network ---

@@ -39,7 +39,8 @@ const char* CodecKindText(int32_t codec) {
 }
 
 void FormatDownloadSize(int64_t bytes, char* text, size_t size) {
-    if (text == nullptr || size == 0) return;
+    if (text == nullptr || size == 0)
+        return;
     const int64_t mib = bytes / 1048576;  // truncating, like the panel always did
     std::snprintf(text, size, "%d MB", static_cast<int32_t>(static_cast<uint32_t>(mib)));
 }

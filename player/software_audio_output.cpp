@@ -39,10 +39,13 @@ void FillWavHeader(uint8_t* h, uint32_t dataBytes) {
 }  // namespace
 
 CSoftwareAudioOutput::CSoftwareAudioOutput(std::string wavPath) : wavPath_(std::move(wavPath)) {
-    for (auto& flag : done_) flag.store(true, std::memory_order_relaxed);
+    for (auto& flag : done_)
+        flag.store(true, std::memory_order_relaxed);
 }
 
-CSoftwareAudioOutput::~CSoftwareAudioOutput() { Close(); }
+CSoftwareAudioOutput::~CSoftwareAudioOutput() {
+    Close();
+}
 
 bool CSoftwareAudioOutput::Open(uint8_t* const* buffers, uint32_t capacity) {
     Close();
@@ -70,16 +73,20 @@ bool CSoftwareAudioOutput::Open(uint8_t* const* buffers, uint32_t capacity) {
 }
 
 bool CSoftwareAudioOutput::IsSlotDone(int slot) const {
-    if (slot < 0 || slot >= kAudioSlots) return false;
+    if (slot < 0 || slot >= kAudioSlots)
+        return false;
     return done_[slot].load(std::memory_order_acquire);
 }
 
 bool CSoftwareAudioOutput::Write(int slot, uint32_t length) {
-    if (slot < 0 || slot >= kAudioSlots) return false;
+    if (slot < 0 || slot >= kAudioSlots)
+        return false;
     platform::ScopedLock hold(lock_);
-    if (!done_[slot].load(std::memory_order_acquire)) return false;  // still queued
+    if (!done_[slot].load(std::memory_order_acquire))
+        return false;  // still queued
     done_[slot].store(false, std::memory_order_release);
-    if (!open_ || length > capacity_) return false;
+    if (!open_ || length > capacity_)
+        return false;
     lengths_[slot] = length;
     queue_[queued_++] = slot;  // at most four: a slot is queued only while it is not done
     wake_.Set();
@@ -90,14 +97,16 @@ void CSoftwareAudioOutput::Reset() {
     platform::ScopedLock hold(lock_);
     queued_ = 0;
     ++generation_;
-    for (auto& flag : done_) flag.store(true, std::memory_order_release);
+    for (auto& flag : done_)
+        flag.store(true, std::memory_order_release);
     wake_.Set();
 }
 
 void CSoftwareAudioOutput::Close() {
     {
         platform::ScopedLock hold(lock_);
-        if (!open_) return;
+        if (!open_)
+            return;
         stopping_ = true;
     }
     Reset();
@@ -126,10 +135,12 @@ bool CSoftwareAudioOutput::WaitUntil(uint64_t deadlineMs) {
     for (;;) {
         {
             platform::ScopedLock hold(lock_);
-            if (stopping_) return false;
+            if (stopping_)
+                return false;
         }
         const uint64_t now = platform::MonotonicMs();
-        if (now >= deadlineMs) return true;
+        if (now >= deadlineMs)
+            return true;
         wake_.Wait(static_cast<uint32_t>(deadlineMs - now));
     }
 }
@@ -145,7 +156,8 @@ void CSoftwareAudioOutput::Playback() {
         uint64_t generation = 0;
         {
             platform::ScopedLock hold(lock_);
-            if (stopping_) return;
+            if (stopping_)
+                return;
             if (queued_ > 0 && !held_) {
                 slot = queue_[0];
                 length = lengths_[slot];
@@ -161,7 +173,8 @@ void CSoftwareAudioOutput::Playback() {
         clockRemainder += static_cast<uint64_t>(length) * 1000;
         clockMs += clockRemainder / kAudioBytesPerSecond;
         clockRemainder %= kAudioBytesPerSecond;
-        if (!WaitUntil(clockMs)) return;
+        if (!WaitUntil(clockMs))
+            return;
 
         platform::ScopedLock hold(lock_);
         if (generation != generation_ || held_ || queued_ == 0 || queue_[0] != slot) {
@@ -171,17 +184,20 @@ void CSoftwareAudioOutput::Playback() {
             continue;
         }
         if (wav_ != nullptr && length > 0) {
-            if (std::fwrite(buffers_[slot], 1, length, wav_) == length) wavDataBytes_ += length;
+            if (std::fwrite(buffers_[slot], 1, length, wav_) == length)
+                wavDataBytes_ += length;
         }
         bytesPlayed_.fetch_add(length, std::memory_order_acq_rel);
-        for (int i = 1; i < queued_; ++i) queue_[i - 1] = queue_[i];
+        for (int i = 1; i < queued_; ++i)
+            queue_[i - 1] = queue_[i];
         --queued_;
         done_[slot].store(true, std::memory_order_release);
     }
 }
 
 void CSoftwareAudioOutput::OpenWav() {
-    if (wavPath_.empty()) return;
+    if (wavPath_.empty())
+        return;
     wav_ = std::fopen(wavPath_.c_str(), "wb");
     wavDataBytes_ = 0;
     if (wav_ != nullptr) {
@@ -192,11 +208,13 @@ void CSoftwareAudioOutput::OpenWav() {
 }
 
 void CSoftwareAudioOutput::FinishWav() {
-    if (wav_ == nullptr) return;
+    if (wav_ == nullptr)
+        return;
     uint8_t header[kWavHeaderBytes];
     const uint64_t limit = 0xFFFFFFFFu - 36;
     FillWavHeader(header, static_cast<uint32_t>(wavDataBytes_ < limit ? wavDataBytes_ : limit));
-    if (std::fseek(wav_, 0, SEEK_SET) == 0) std::fwrite(header, 1, sizeof header, wav_);
+    if (std::fseek(wav_, 0, SEEK_SET) == 0)
+        std::fwrite(header, 1, sizeof header, wav_);
     std::fclose(wav_);
     wav_ = nullptr;
 }

@@ -42,7 +42,7 @@ private:
 
     const std::string wavPath_;
     mutable platform::CriticalSection lock_;  // queue, open state, buffers, WAV file
-    platform::Event wake_{false, false};       // auto-reset: something was queued or changed
+    platform::Event wake_{false, false};      // auto-reset: something was queued or changed
     platform::Thread thread_;
     uint8_t* buffers_[kAudioSlots] = {};
     uint32_t capacity_ = 0;

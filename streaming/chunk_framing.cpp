@@ -5,9 +5,12 @@ namespace fluxmere {
 namespace {
 
 int HexDigit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -22,7 +25,8 @@ uint64_t LenientChunkSize(const uint8_t* line, size_t length, uint64_t limit) {
     for (size_t i = 0; i < length; ++i) {
         const int digit = HexDigit(line[i]);
         value = value * 16 + static_cast<uint64_t>(digit < 0 ? 0 : digit);
-        if (value > limit) value = limit + 1;  // saturate
+        if (value > limit)
+            value = limit + 1;  // saturate
     }
     return value;
 }
@@ -32,23 +36,29 @@ bool StrictChunkSize(const uint8_t* line, size_t length, uint64_t limit, uint64_
     size_t i = 0;
     for (; i < length && HexDigit(line[i]) >= 0; ++i) {
         value = value * 16 + static_cast<uint64_t>(HexDigit(line[i]));
-        if (value > limit) value = limit + 1;  // saturate
+        if (value > limit)
+            value = limit + 1;  // saturate
     }
-    if (i == 0) return false;
-    while (i < length && (line[i] == ' ' || line[i] == '\t')) ++i;
-    if (i < length && line[i] != ';') return false;
+    if (i == 0)
+        return false;
+    while (i < length && (line[i] == ' ' || line[i] == '\t'))
+        ++i;
+    if (i < length && line[i] != ';')
+        return false;
     // Extensions run to the line's end; a bare CR or LF inside one is no HTTP.
     for (; i < length; ++i) {
-        if (line[i] == '\r' || line[i] == '\n') return false;
+        if (line[i] == '\r' || line[i] == '\n')
+            return false;
     }
     *size = value;
     return true;
 }
 
-bool ReadStrictSizeLine(const uint8_t* bytes, size_t held, size_t pos, size_t limit,
-                        size_t* size, size_t* next) {
+bool ReadStrictSizeLine(const uint8_t* bytes, size_t held, size_t pos, size_t limit, size_t* size,
+                        size_t* next) {
     size_t end = pos;
-    while (end < held && !LineBreakAt(bytes, held, end)) ++end;
+    while (end < held && !LineBreakAt(bytes, held, end))
+        ++end;
     uint64_t value = 0;
     if (end >= held || !StrictChunkSize(bytes + pos, end - pos, limit, &value) || value > limit) {
         return false;

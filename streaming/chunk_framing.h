@@ -30,7 +30,7 @@ bool StrictChunkSize(const uint8_t* line, size_t length, uint64_t limit, uint64_
 // The strict rule for the line that starts at pos. On success *size is the value and *next the
 // first byte after the CR LF. False when the line is not a chunk size, does not end within held
 // bytes, or gives a value beyond limit.
-bool ReadStrictSizeLine(const uint8_t* bytes, size_t held, size_t pos, size_t limit,
-                        size_t* size, size_t* next);
+bool ReadStrictSizeLine(const uint8_t* bytes, size_t held, size_t pos, size_t limit, size_t* size,
+                        size_t* next);
 
 }  // namespace fluxmere

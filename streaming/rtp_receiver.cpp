@@ -145,7 +145,8 @@ int32_t CRTPReceiver::RunOn(IChunkSource& source) {
             uint64_t value = 0;
             const size_t lineBytes = static_cast<size_t>(end - start);
             if (!strict_) {
-                value = LenientChunkSize(buffer + start, lineBytes, static_cast<uint64_t>(capacity));
+                value =
+                    LenientChunkSize(buffer + start, lineBytes, static_cast<uint64_t>(capacity));
             } else if (!StrictChunkSize(buffer + start, lineBytes, static_cast<uint64_t>(capacity),
                                         &value)) {
                 lastError = kBadFraming;

@@ -339,14 +339,13 @@ bool CRTSPClient::Play(const RTSPPlayRange& range) {
     const SmpteTime& end = range.end;
     {
         platform::ScopedLock hold(sendLock_);
-        const int n = start.hours == -1
-                          ? std::snprintf(requestBuffer_, kBufferSize, kPlayOpenStartFormat, host_,
-                                          path_, cseq_, end.hours, end.minutes, end.seconds,
-                                          end.frames)
-                          : std::snprintf(requestBuffer_, kBufferSize, kPlayRangeFormat, host_,
-                                          path_, cseq_, start.hours, start.minutes, start.seconds,
-                                          start.frames, end.hours, end.minutes, end.seconds,
-                                          end.frames);
+        const int n =
+            start.hours == -1
+                ? std::snprintf(requestBuffer_, kBufferSize, kPlayOpenStartFormat, host_, path_,
+                                cseq_, end.hours, end.minutes, end.seconds, end.frames)
+                : std::snprintf(requestBuffer_, kBufferSize, kPlayRangeFormat, host_, path_, cseq_,
+                                start.hours, start.minutes, start.seconds, start.frames, end.hours,
+                                end.minutes, end.seconds, end.frames);
         if (n < 0 || n >= kBufferSize)
             return false;
         NextCSeq();

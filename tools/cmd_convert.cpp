@@ -144,9 +144,9 @@ int RunConvert(int argc, char** argv) {
         return 1;
     }
     if (result == ConvertResult::WriteFailed || readFailed || !closed) {
-        std::fprintf(stderr, "fluxmere convert: %s\n",
-                     readFailed ? "reading the clip failed"
-                                : ConvertResultText(ConvertResult::WriteFailed));
+        std::fprintf(
+            stderr, "fluxmere convert: %s\n",
+            readFailed ? "reading the clip failed" : ConvertResultText(ConvertResult::WriteFailed));
         if (sink.created())
             std::remove(moviePath.c_str());
         return 1;

@@ -8,18 +8,21 @@ namespace fluxmere::tools {
 namespace {
 
 void Put32BE(std::vector<uint8_t>& out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<uint8_t>(v >> shift));
 }
 
 void Put32LE(std::vector<uint8_t>& out, uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(v >> shift));
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<uint8_t>(v >> shift));
 }
 
 uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0) {
     crc = ~crc;
     for (size_t i = 0; i < size; ++i) {
         crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
     }
     return ~crc;
 }
@@ -90,7 +93,8 @@ std::vector<uint8_t> Bmp(const uint8_t* pixels, int width, int height, int strid
     Put32LE(out, static_cast<uint32_t>(width));
     Put32LE(out, static_cast<uint32_t>(-height));  // rows top-down
     Put32LE(out, 1 | (24 << 16));                  // planes, bits per pixel
-    for (int i = 0; i < 6; ++i) Put32LE(out, 0);   // uncompressed, sizes and colours unused
+    for (int i = 0; i < 6; ++i)
+        Put32LE(out, 0);  // uncompressed, sizes and colours unused
     for (int y = 0; y < height; ++y) {
         const uint8_t* row = pixels + static_cast<size_t>(y) * stride;
         out.insert(out.end(), row, row + 3 * width);
@@ -100,9 +104,11 @@ std::vector<uint8_t> Bmp(const uint8_t* pixels, int width, int height, int strid
 }
 
 bool EndsWithBmp(const std::string& path) {
-    if (path.size() < 4) return false;
+    if (path.size() < 4)
+        return false;
     std::string end = path.substr(path.size() - 4);
-    for (char& c : end) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    for (char& c : end)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
     return end == ".bmp";
 }
 
@@ -110,11 +116,13 @@ bool EndsWithBmp(const std::string& path) {
 
 bool WriteImageFile(const std::string& path, const uint8_t* pixels, int width, int height,
                     int stride) {
-    if (pixels == nullptr || width <= 0 || height <= 0 || stride < 3 * width) return false;
-    const std::vector<uint8_t> bytes = EndsWithBmp(path) ? Bmp(pixels, width, height, stride)
-                                                         : Png(pixels, width, height, stride);
+    if (pixels == nullptr || width <= 0 || height <= 0 || stride < 3 * width)
+        return false;
+    const std::vector<uint8_t> bytes =
+        EndsWithBmp(path) ? Bmp(pixels, width, height, stride) : Png(pixels, width, height, stride);
     FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
+    if (file == nullptr)
+        return false;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && written;
 }

@@ -56,23 +56,22 @@ bool ClipConverter::OnStreamHeader(const CKelo& stream) {
     format.sampleRate = kSoundRate;
     format.channels = kSoundChannels;
     bytesPerSoundFrame_ = 2u * kSoundChannels;
-    started_ = pictureHeader_.Build(static_cast<int>(format.width),
-                                    static_cast<int>(format.height), true) &&
+    started_ = pictureHeader_.Build(static_cast<int>(format.width), static_cast<int>(format.height),
+                                    true) &&
                writer_.Begin(sink_, format);
     writeFailed_ = !started_;
     return started_;
 }
 
-bool ClipConverter::OnBlock(const CKeloMediaFrame& header, const uint8_t* payload,
-                            uint32_t size) {
+bool ClipConverter::OnBlock(const CKeloMediaFrame& header, const uint8_t* payload, uint32_t size) {
     bool ok = true;
     if (header.mediaKind == kKindVideo && header.codecCode == kCodecMjpa) {
         const size_t total = pictureHeader_.size() + size + sizeof JpegFrameHeader::kEndOfImage;
         pictureHeader_.SetFieldSize(static_cast<uint32_t>(total));
-        const BytePiece pieces[3] = {{pictureHeader_.data(), pictureHeader_.size()},
-                                     {payload, size},
-                                     {JpegFrameHeader::kEndOfImage,
-                                      sizeof JpegFrameHeader::kEndOfImage}};
+        const BytePiece pieces[3] = {
+            {pictureHeader_.data(), pictureHeader_.size()},
+            {payload, size},
+            {JpegFrameHeader::kEndOfImage, sizeof JpegFrameHeader::kEndOfImage}};
         ok = writer_.AddPicture(pieces, 3);
     } else if (header.mediaKind == kKindAudio && header.codecCode == kCodecP16S) {
         ok = writer_.AddSound(payload, size / bytesPerSoundFrame_);

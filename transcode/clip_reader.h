@@ -25,9 +25,9 @@ protected:
 
 enum class ClipStatus {
     Ok,
-    NotAClip,       // the start is no kelo stream header with a Motion-JPEG picture track
-    Damaged,        // a block's lengths or header make no sense
-    ConsumerFailed, // the consumer returned false
+    NotAClip,        // the start is no kelo stream header with a Motion-JPEG picture track
+    Damaged,         // a block's lengths or header make no sense
+    ConsumerFailed,  // the consumer returned false
 };
 
 class ClipReader {

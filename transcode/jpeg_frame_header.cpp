@@ -63,8 +63,8 @@ void HuffmanTable(HeaderOut& out, uint8_t classAndId, const uint8_t* bits, const
 
 // Offsets in the APP1 "mjpg" segment, counted from its first data byte.
 constexpr size_t kApp1DataSize = 40;
-constexpr size_t kFieldSizeField = 8;   // field size, then padded field size
-constexpr size_t kOffsetsField = 20;    // quantisers, Huffman tables, frame, scan, data
+constexpr size_t kFieldSizeField = 8;  // field size, then padded field size
+constexpr size_t kOffsetsField = 20;   // quantisers, Huffman tables, frame, scan, data
 
 }  // namespace
 

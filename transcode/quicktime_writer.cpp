@@ -107,8 +107,7 @@ void MediaHeader(AtomWriter& w, uint32_t timeScale, uint64_t duration) {
     w.Close();
 }
 
-void Handler(AtomWriter& w, const char componentType[4], const char subtype[4],
-             const char* name) {
+void Handler(AtomWriter& w, const char componentType[4], const char subtype[4], const char* name) {
     w.Open("hdlr");
     w.FullHeader(0, 0);
     w.Bytes(componentType, 4);
@@ -194,10 +193,9 @@ bool QuickTimeWriter::Begin(IMovieSink* sink, const MovieFormat& format) {
     soundOffsets_.clear();
     soundChunkFrames_.clear();
     soundFrames_ = 0;
-    failed_ = sink == nullptr || format.width == 0 || format.height == 0 ||
-              format.width > 0xFFFF || format.height > 0xFFFF || format.videoTimeScale == 0 ||
-              format.frameDuration == 0 || format.sampleRate == 0 || format.sampleRate > 0xFFFF ||
-              format.channels == 0;
+    failed_ = sink == nullptr || format.width == 0 || format.height == 0 || format.width > 0xFFFF ||
+              format.height > 0xFFFF || format.videoTimeScale == 0 || format.frameDuration == 0 ||
+              format.sampleRate == 0 || format.sampleRate > 0xFFFF || format.channels == 0;
     if (failed_) {
         return false;
     }
@@ -275,7 +273,7 @@ void QuickTimeWriter::BuildMovieHeader(std::vector<uint8_t>* out) const {
     w.U16(0x0100);      // preferred volume 1.0
     w.Zeros(10);
     w.UnityMatrix();
-    w.Zeros(6 * 4);  // preview, poster, selection and current times
+    w.Zeros(6 * 4);           // preview, poster, selection and current times
     w.U32(hasSound ? 3 : 2);  // next track id
     w.Close();
 
@@ -296,11 +294,11 @@ void QuickTimeWriter::BuildMovieHeader(std::vector<uint8_t>* out) const {
     w.U32(1);
     w.Open(format_.videoCodec);
     w.Zeros(6);
-    w.U16(1);  // data reference index
-    w.U16(0);  // version
-    w.U16(0);  // revision
-    w.U32(0);  // vendor
-    w.U32(0);  // temporal quality
+    w.U16(1);    // data reference index
+    w.U16(0);    // version
+    w.U16(0);    // revision
+    w.U32(0);    // vendor
+    w.U32(0);    // temporal quality
     w.U32(512);  // spatial quality: normal
     w.U16(static_cast<uint16_t>(format_.width));
     w.U16(static_cast<uint16_t>(format_.height));

@@ -37,7 +37,8 @@ Setting& Shared() {
         options.serveRtsp = false;
         options.clipBytes = kClipBytes;
         s.device = std::make_unique<device::Device>(options);
-        if (!s.device->Start()) std::fprintf(stderr, "device: %s\n", s.device->error().c_str());
+        if (!s.device->Start())
+            std::fprintf(stderr, "device: %s\n", s.device->error().c_str());
         s.url = "http://" + options.address + "/command.cgi?stream&kelo&DV";
         s.folder = fs::temp_directory_path() / "fluxmere-download-bench";
         fs::remove_all(s.folder);
@@ -64,7 +65,8 @@ void BM_DownloadJob(benchmark::State& state) {
         probe.destroyed.Wait(platform::kInfinite);
         state.PauseTiming();
         const uintmax_t size = fs::file_size(s.folder / "clip01.kelo");
-        if (size != kClipBytes) state.SkipWithError("stored file has the wrong size");
+        if (size != kClipBytes)
+            state.SkipWithError("stored file has the wrong size");
         fs::remove(s.folder / "clip01.kelo");
         state.ResumeTiming();
     }
@@ -77,9 +79,11 @@ void BM_Curl(benchmark::State& state) {
     // curl ends by itself; std::system waits for it.
     const std::string command = "curl -s -o '" + file.string() + "' '" + s.url + "'";
     for (auto _ : state) {
-        if (std::system(command.c_str()) != 0) state.SkipWithError("curl failed");
+        if (std::system(command.c_str()) != 0)
+            state.SkipWithError("curl failed");
         state.PauseTiming();
-        if (fs::file_size(file) != kClipBytes) state.SkipWithError("curl stored the wrong size");
+        if (fs::file_size(file) != kClipBytes)
+            state.SkipWithError("curl stored the wrong size");
         fs::remove(file);
         state.ResumeTiming();
     }

@@ -60,7 +60,8 @@ void BM_RenderPath(benchmark::State& state) {
     session.SetRectangle(target.c_str());
     const std::vector<uint8_t> frame = DeviceFrame(width, height);
     std::copy(frame.begin(), frame.end(), session.ReceiveBufferAForTesting());
-    session.DeliverFrameForTesting(session.ReceiveBufferAForTesting(), static_cast<int32_t>(frame.size()));
+    session.DeliverFrameForTesting(session.ReceiveBufferAForTesting(),
+                                   static_cast<int32_t>(frame.size()));
     RenderedPicture picture;
     for (auto _ : state) {
         if (!session.RenderFrame(&picture))

@@ -23,7 +23,8 @@ struct Case {
 bool PumpUntilPlaying(fluxmere::CViewerCore& core) {
     for (int i = 0; i < 2000; ++i) {
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
         if (core.Session().Status() == static_cast<int32_t>(fluxmere::PlayerStatus::Playing)) {
             return true;
         }
@@ -57,20 +58,22 @@ int Measure(const Case& c, int index, int paints) {
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
-    for (int i = 0; i < paints; ++i) core.Draw(dc, bounds);
+    for (int i = 0; i < paints; ++i)
+        core.Draw(dc, bounds);
     GdiFlush();
     QueryPerformanceCounter(&end);
     const double ms = 1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart / paints;
     // The render path alone (decode, colour conversion, scaling), without GDI.
     fluxmere::RenderedPicture picture;
     QueryPerformanceCounter(&start);
-    for (int i = 0; i < paints; ++i) core.Session().RenderFrame(&picture);
+    for (int i = 0; i < paints; ++i)
+        core.Session().RenderFrame(&picture);
     QueryPerformanceCounter(&end);
-    const double renderMs =
-        1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart / paints;
-    std::printf("paint %dx%d -> %dx%d: %.2f ms per frame, of which the render path %.2f ms "
-                "(%d paints)\n",
-                c.sourceWidth, c.sourceHeight, c.width, c.height, ms, renderMs, paints);
+    const double renderMs = 1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart / paints;
+    std::printf(
+        "paint %dx%d -> %dx%d: %.2f ms per frame, of which the render path %.2f ms "
+        "(%d paints)\n",
+        c.sourceWidth, c.sourceHeight, c.width, c.height, ms, renderMs, paints);
     SelectObject(dc, old);
     DeleteObject(bitmap);
     DeleteDC(dc);
@@ -83,11 +86,14 @@ int Measure(const Case& c, int index, int paints) {
 
 int main(int argc, char** argv) {
     int paints = 200;
-    if (argc == 3 && std::strcmp(argv[1], "--paints") == 0) paints = std::atoi(argv[2]);
-    if (paints <= 0) return 2;
+    if (argc == 3 && std::strcmp(argv[1], "--paints") == 0)
+        paints = std::atoi(argv[2]);
+    if (paints <= 0)
+        return 2;
     const Case cases[] = {{352, 288, 320, 240}, {720, 576, 720, 576}};
     int status = 0;
     int index = 1;
-    for (const Case& c : cases) status |= Measure(c, index++, paints);
+    for (const Case& c : cases)
+        status |= Measure(c, index++, paints);
     return status;
 }

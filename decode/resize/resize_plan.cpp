@@ -205,9 +205,13 @@ void CubicTaps(const Axis& axis, int32_t* first, float* weights4) {
 WorkArena::WorkArena(void* base, size_t bytes)
     : base_(static_cast<unsigned char*>(base)), bytes_(bytes) {}
 
-size_t WorkArena::Needed() const { return needed_; }
+size_t WorkArena::Needed() const {
+    return needed_;
+}
 
-bool WorkArena::Ok() const { return ok_; }
+bool WorkArena::Ok() const {
+    return ok_;
+}
 
 void* WorkArena::TakeBytes(size_t count, size_t size) {
     constexpr size_t kAlign = 64;

@@ -21,7 +21,8 @@ bool DisplayNameText(IMoniker* moniker, IBindCtx* bindContext, char (&url)[kText
         name == nullptr) {
         return false;
     }
-    const int written = WideCharToMultiByte(CP_ACP, 0, name, -1, url, sizeof(url), nullptr, nullptr);
+    const int written =
+        WideCharToMultiByte(CP_ACP, 0, name, -1, url, sizeof(url), nullptr, nullptr);
     CoTaskMemFree(name);
     if (written <= 0) {
         std::memset(url, 0, sizeof(url));
@@ -34,20 +35,24 @@ bool DisplayNameText(IMoniker* moniker, IBindCtx* bindContext, char (&url)[kText
 
 HRESULT StartDeviceDownload(IMoniker* moniker, IBindCtx* bindContext, const DownloadLinks& links) {
     char url[kTextBufferSize];
-    if (!DisplayNameText(moniker, bindContext, url)) return E_FAIL;
+    if (!DisplayNameText(moniker, bindContext, url))
+        return E_FAIL;
     const char* command = std::strstr(url, kExportCommand);
-    if (command == nullptr || command == url) return E_FAIL;
+    if (command == nullptr || command == url)
+        return E_FAIL;
 
     ShowDownloadManager(false);
     char folder[kFolderBufferSize];
     uint32_t options = 0;
     ReadDownloadSettings(folder, &options);
-    if (!IsTranscoderInstalled()) options = 0;
+    if (!IsTranscoderInstalled())
+        options = 0;
 
     DownloadLinks jobLinks = links;
     jobLinks.jobList = DownloadManagerJobList();
     auto* job = new (std::nothrow) CFluxmereDownload(url, folder, options, jobLinks);
-    if (job == nullptr) return E_OUTOFMEMORY;  // the browser downloads it itself
+    if (job == nullptr)
+        return E_OUTOFMEMORY;  // the browser downloads it itself
     // The job lives on its own references: its threads' and its row's.
     job->Release();
     return S_OK;

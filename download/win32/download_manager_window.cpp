@@ -46,10 +46,14 @@ void PlaceCentredAndTopmost(HWND window) {
     // Centred, and inside the work area where the window is smaller than it.
     LONG x = work.left + (work.right - work.left - width) / 2;
     LONG y = work.top + (work.bottom - work.top - height) / 2;
-    if (x + width > work.right) x = work.right - width;
-    if (y + height > work.bottom) y = work.bottom - height;
-    if (x < work.left) x = work.left;
-    if (y < work.top) y = work.top;
+    if (x + width > work.right)
+        x = work.right - width;
+    if (y + height > work.bottom)
+        y = work.bottom - height;
+    if (x < work.left)
+        x = work.left;
+    if (y < work.top)
+        y = work.top;
     SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
@@ -60,7 +64,8 @@ CFluxmereDownloadDlg::CFluxmereDownloadDlg(bool transcodeAvailable)
     : transcodeAvailable_(transcodeAvailable) {}
 
 CFluxmereDownloadDlg::~CFluxmereDownloadDlg() {
-    if (window_ != nullptr) DestroyWindow(window_);
+    if (window_ != nullptr)
+        DestroyWindow(window_);
 }
 
 bool CFluxmereDownloadDlg::Create(HINSTANCE resources) {
@@ -72,11 +77,13 @@ bool CFluxmereDownloadDlg::Create(HINSTANCE resources) {
 }
 
 void CFluxmereDownloadDlg::Show() {
-    if (window_ != nullptr) SendMessageA(window_, kShowMessage, 0, 0);
+    if (window_ != nullptr)
+        SendMessageA(window_, kShowMessage, 0, 0);
 }
 
 void CFluxmereDownloadDlg::AddJobRow(CFluxmereDownload* job) {
-    if (window_ != nullptr) SendMessageA(window_, kAddJobRowMessage, 0, reinterpret_cast<LPARAM>(job));
+    if (window_ != nullptr)
+        SendMessageA(window_, kAddJobRowMessage, 0, reinterpret_cast<LPARAM>(job));
 }
 
 INT_PTR CALLBACK CFluxmereDownloadDlg::DialogProc(HWND window, UINT message, WPARAM wParam,
@@ -87,7 +94,8 @@ INT_PTR CALLBACK CFluxmereDownloadDlg::DialogProc(HWND window, UINT message, WPA
         SetWindowLongPtrA(window, DWLP_USER, lParam);
         dialog->window_ = window;
     }
-    if (dialog == nullptr) return FALSE;
+    if (dialog == nullptr)
+        return FALSE;
     return dialog->HandleMessage(message, wParam, lParam);
 }
 
@@ -158,7 +166,8 @@ CFluxmereDownload* CFluxmereDownloadDlg::RowJob(int row) const {
     LVITEMA item = {};
     item.mask = LVIF_PARAM;
     item.iItem = row;
-    if (!SendMessageA(jobList_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) return nullptr;
+    if (!SendMessageA(jobList_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)))
+        return nullptr;
     return reinterpret_cast<CFluxmereDownload*>(item.lParam);
 }
 
@@ -186,7 +195,8 @@ void CFluxmereDownloadDlg::OnTimer() {
     const int count = static_cast<int>(SendMessageA(jobList_, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < count; ++row) {
         CFluxmereDownload* job = RowJob(row);
-        if (job == nullptr) continue;
+        if (job == nullptr)
+            continue;
         int64_t bytes = 0;
         int64_t transcodeTime = 0;
         DownloadState state = DownloadState::Initializing;
@@ -194,11 +204,13 @@ void CFluxmereDownloadDlg::OnTimer() {
         job->GetStatus(&bytes, &state, &codec, &transcodeTime);
         JobRowTexts texts;
         FormatJobRow(bytes, state, codec, transcodeTime, &texts);
-        if (JobRowEnded(state)) ReleaseJobRow(row, job);
+        if (JobRowEnded(state))
+            ReleaseJobRow(row, job);
         SetRowText(row, kMegabytes, texts.megabytes);
         SetRowText(row, kState, texts.state);
         SetRowText(row, kCodec, texts.codec);
-        if (texts.transcodeTime[0] != '\0') SetRowText(row, kTranscode, texts.transcodeTime);
+        if (texts.transcodeTime[0] != '\0')
+            SetRowText(row, kTranscode, texts.transcodeTime);
     }
 }
 
@@ -215,7 +227,8 @@ void CFluxmereDownloadDlg::OnDestroy() {
     KillTimer(window_, kRefreshTimerId);
     const int count = static_cast<int>(SendMessageA(jobList_, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < count; ++row) {
-        if (CFluxmereDownload* job = RowJob(row)) ReleaseJobRow(row, job);
+        if (CFluxmereDownload* job = RowJob(row))
+            ReleaseJobRow(row, job);
     }
     window_ = nullptr;
     jobList_ = nullptr;
@@ -228,7 +241,8 @@ void CFluxmereDownloadDlg::OnTranscodeOption() {
     ReadDownloadSettings(folder, &options);
     options = (IsDlgButtonChecked(window_, IDC_TRANSCODE_MOV) == BST_CHECKED ? 1u : 0u) |
               (IsDlgButtonChecked(window_, IDC_TRANSCODE_MXF) == BST_CHECKED ? 2u : 0u);
-    if (WriteDownloadSettings(folder, &options)) SetDlgItemTextA(window_, IDC_DOWNLOAD_FOLDER, folder);
+    if (WriteDownloadSettings(folder, &options))
+        SetDlgItemTextA(window_, IDC_DOWNLOAD_FOLDER, folder);
 }
 
 void CFluxmereDownloadDlg::OnChangeFolder() {
@@ -242,11 +256,13 @@ void CFluxmereDownloadDlg::OnChangeFolder() {
     browse.lpszTitle = kFolderBrowserTitle;
     browse.ulFlags = BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
     PIDLIST_ABSOLUTE chosen = SHBrowseForFolderA(&browse);
-    if (chosen == nullptr) return;
+    if (chosen == nullptr)
+        return;
     char path[MAX_PATH] = {};
     const bool hasPath = SHGetPathFromIDListA(chosen, path) && path[0] != '\0';
     CoTaskMemFree(chosen);
-    if (!hasPath || std::strlen(path) >= kFolderBufferSize) return;
+    if (!hasPath || std::strlen(path) >= kFolderBufferSize)
+        return;
     char newFolder[kFolderBufferSize] = {};
     std::strcpy(newFolder, path);
     if (WriteDownloadSettings(newFolder, &options)) {
@@ -254,16 +270,21 @@ void CFluxmereDownloadDlg::OnChangeFolder() {
     }
 }
 
-DownloadWindowThread::~DownloadWindowThread() { Stop(); }
+DownloadWindowThread::~DownloadWindowThread() {
+    Stop();
+}
 
 bool DownloadWindowThread::Start(bool transcodeAvailable, HINSTANCE resources) {
-    if (dialog_ != nullptr) return created_;
+    if (dialog_ != nullptr)
+        return created_;
     transcodeAvailable_ = transcodeAvailable;
     resources_ = resources;
     ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (ready_ == nullptr) return false;
+    if (ready_ == nullptr)
+        return false;
     dialog_ = new CFluxmereDownloadDlg(transcodeAvailable);
-    if (thread_.Start(Run, this)) WaitForSingleObject(ready_, INFINITE);
+    if (thread_.Start(Run, this))
+        WaitForSingleObject(ready_, INFINITE);
     CloseHandle(ready_);
     ready_ = nullptr;
     if (!created_) {
@@ -275,7 +296,8 @@ bool DownloadWindowThread::Start(bool transcodeAvailable, HINSTANCE resources) {
 }
 
 void DownloadWindowThread::Stop() {
-    if (dialog_ == nullptr) return;
+    if (dialog_ == nullptr)
+        return;
     PostMessageA(dialog_->Window(), kStopMessage, 0, 0);
     thread_.Join(platform::kInfinite);
     delete dialog_;
@@ -300,14 +322,15 @@ void DownloadWindowThread::Run(void* context) {
             }
         }
     }
-    if (SUCCEEDED(ole)) OleUninitialize();
+    if (SUCCEEDED(ole))
+        OleUninitialize();
 }
 
 HINSTANCE DownloadUiModule() {
     HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&DownloadUiModule), &module);
+    GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCSTR>(&DownloadUiModule), &module);
     return module;
 }
 
@@ -345,7 +368,8 @@ void ShowDownloadManager(bool show) {
             delete thread;
         }
     }
-    if (show && process.thread != nullptr) process.thread->Dialog()->Show();
+    if (show && process.thread != nullptr)
+        process.thread->Dialog()->Show();
 }
 
 IJobList* DownloadManagerJobList() {
@@ -359,7 +383,8 @@ HWND FindDownloadManagerWindow() {
     while ((window = FindWindowExA(nullptr, window, kDialogClass, kCaption)) != nullptr) {
         DWORD process = 0;
         GetWindowThreadProcessId(window, &process);
-        if (process == GetCurrentProcessId()) return window;
+        if (process == GetCurrentProcessId())
+            return window;
     }
     return nullptr;
 }

@@ -102,7 +102,8 @@ uint32_t ReadTranscodeEnable() {
 
 bool IsTranscoderInstalled() {
     LPOLESTR progId = nullptr;
-    if (FAILED(ProgIDFromCLSID(kTranscoderClassId, &progId))) return false;
+    if (FAILED(ProgIDFromCLSID(kTranscoderClassId, &progId)))
+        return false;
     CoTaskMemFree(progId);
     return true;
 }

@@ -45,7 +45,8 @@ void SetAttribute(IXMLDOMElement* element, const wchar_t* name, const wchar_t* v
 
 bool CreateElement(IXMLDOMDocument* document, const wchar_t* name, Ref<IXMLDOMElement>* element) {
     Text nameText(name);
-    return SUCCEEDED(document->createElement(nameText, element->out())) && element->get() != nullptr;
+    return SUCCEEDED(document->createElement(nameText, element->out())) &&
+           element->get() != nullptr;
 }
 
 void Append(IXMLDOMNode* parent, IXMLDOMNode* child) {
@@ -97,8 +98,8 @@ IXMLDOMDocument* BuildJobDescription(CFluxmereDownload* job, OutputFormat format
     Ref<IXMLDOMNode> codecNode;
     Ref<IXMLDOMElement> codec;
     if (FAILED(container->get_firstChild(codecNode.out())) || codecNode.get() == nullptr ||
-        FAILED(codecNode->QueryInterface(IID_IXMLDOMElement,
-                                         reinterpret_cast<void**>(codec.out())))) {
+        FAILED(
+            codecNode->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(codec.out())))) {
         return nullptr;
     }
     switch (job->Codec()) {

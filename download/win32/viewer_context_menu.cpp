@@ -33,8 +33,10 @@ void WriteText(HKEY key, const char* name, const char* text) {
 
 void SwitchOn(HKEY key, const char* current, const ViewerMenuActions& actions) {
     // The browser must find the class registered before it is pointed at it.
-    if (actions.registerModule != nullptr) actions.registerModule();
-    if (current[0] != '\0') WriteText(key, kOldDownloadUiValue, current);
+    if (actions.registerModule != nullptr)
+        actions.registerModule();
+    if (current[0] != '\0')
+        WriteText(key, kOldDownloadUiValue, current);
     WriteText(key, kDownloadUiValue, kDownloadManagerClassIdText);
 }
 
@@ -52,24 +54,27 @@ void SwitchOff(HKEY key) {
 }  // namespace
 
 UINT ShowViewerContextMenu(HWND owner, POINT screenPoint, const ViewerMenuActions& actions) {
-    if (owner == nullptr) return 0;
+    if (owner == nullptr)
+        return 0;
     HMENU menu = LoadMenuA(DownloadUiModule(), MAKEINTRESOURCEA(IDR_CONTEXT_MENU));
     HMENU popup = menu != nullptr ? GetSubMenu(menu, 0) : nullptr;
     HKEY key = nullptr;
     if (popup == nullptr || RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBrowserKey, 0, KEY_READ | KEY_WRITE,
                                           &key) != ERROR_SUCCESS) {
-        if (menu != nullptr) DestroyMenu(menu);
+        if (menu != nullptr)
+            DestroyMenu(menu);
         return 0;
     }
     char current[kValueBufferSize];
     ReadText(key, kDownloadUiValue, current);
     // Byte for byte: the same id in lower case names some other registration.
     const bool switchedOn = std::strcmp(current, kDownloadManagerClassIdText) == 0;
-    if (switchedOn) CheckMenuItem(popup, ID_USE_DOWNLOAD_MANAGER, MF_BYCOMMAND | MF_CHECKED);
+    if (switchedOn)
+        CheckMenuItem(popup, ID_USE_DOWNLOAD_MANAGER, MF_BYCOMMAND | MF_CHECKED);
 
-    const UINT command = static_cast<UINT>(
-        TrackPopupMenu(popup, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, screenPoint.x,
-                       screenPoint.y, 0, owner, nullptr));
+    const UINT command =
+        static_cast<UINT>(TrackPopupMenu(popup, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON,
+                                         screenPoint.x, screenPoint.y, 0, owner, nullptr));
     DestroyMenu(menu);
     if (command == ID_SHOW_DOWNLOAD_MANAGER) {
         ShowDownloadManager(true);

@@ -28,8 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             seed = seed * 131 + data[i];
         }
         std::mt19937 random(seed);
-        const int32_t mcus =
-            static_cast<int32_t>(RoundedWidth(width) / 16) * (height / 8);
+        const int32_t mcus = static_cast<int32_t>(RoundedWidth(width) / 16) * (height / 8);
         payload = testing::RandomScan(random, mcus + 1);
         if (mode & 0x40) {
             testing::Damage(random, &payload);

@@ -80,8 +80,8 @@ uint8_t* OnChunk(uint8_t* data, int32_t size, void* context) {
             const int32_t held = job->receiver->HeldBytes();
             if (held < 0 || static_cast<size_t>(held) > job->capacity)
                 std::abort();
-            job->whole = fluxmere::ReadBodyTail(data, static_cast<size_t>(held), job->chunk,
-                                                false, StoreTail, job);
+            job->whole = fluxmere::ReadBodyTail(data, static_cast<size_t>(held), job->chunk, false,
+                                                StoreTail, job);
         }
         job->source->closed = true;
         return nullptr;
@@ -117,8 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     receiver.SetCallback(OnChunk, &job);
     const int32_t result = receiver.RunOn(source);
 
-    const bool whole = job.whole && result != CRTPReceiver::kBadFraming &&
-                       result != CRTPReceiver::kChunkTooLarge;
+    const bool whole =
+        job.whole && result != CRTPReceiver::kBadFraming && result != CRTPReceiver::kChunkTooLarge;
     std::string decoded;
     const bool decodable = Decode(body, bodySize, &decoded);
     if (whole && (!decodable || job.stored != decoded))

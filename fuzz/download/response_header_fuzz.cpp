@@ -41,7 +41,8 @@ bool IsWindowsDeviceName(const char* name) {
         if (std::strcmp(upper, device) == 0)
             return true;
     }
-    return length == 4 && (std::strncmp(upper, "COM", 3) == 0 || std::strncmp(upper, "LPT", 3) == 0) &&
+    return length == 4 &&
+           (std::strncmp(upper, "COM", 3) == 0 || std::strncmp(upper, "LPT", 3) == 0) &&
            upper[3] >= '1' && upper[3] <= '9';
 }
 

@@ -16,7 +16,8 @@ AnsiText::AnsiText(BSTR text) {
     text_.reset(new (std::nothrow) char[static_cast<size_t>(bytes) + 1]);
     if (!text_)
         return;
-    if (WideCharToMultiByte(CP_ACP, 0, text, length, text_.get(), bytes, nullptr, nullptr) != bytes) {
+    if (WideCharToMultiByte(CP_ACP, 0, text, length, text_.get(), bytes, nullptr, nullptr) !=
+        bytes) {
         text_.reset();
         return;
     }

@@ -15,7 +15,8 @@
 //       explicit CThing(IUnknown* outer) : ComObject(outer) {}
 //       FLUXMERE_DELEGATING_IUNKNOWN
 //   private:
-//       InterfaceTable Interfaces() override;   // { FLUXMERE_INTERFACE_ENTRY(IID_IThing, CThing, IThing) }
+//       InterfaceTable Interfaces() override;   // { FLUXMERE_INTERFACE_ENTRY(IID_IThing, CThing,
+//       IThing) }
 //   };
 //
 // Reference counts are atomic: the threads an object starts may hold it too.
@@ -95,12 +96,16 @@ private:
 };
 
 // The IUnknown methods of every interface of a class: they go to the controlling unknown.
-#define FLUXMERE_DELEGATING_IUNKNOWN                                          \
-    STDMETHODIMP QueryInterface(REFIID iid, void** result) override {         \
-        return Controlling()->QueryInterface(iid, result);                    \
-    }                                                                         \
-    STDMETHODIMP_(ULONG) AddRef() override { return Controlling()->AddRef(); } \
-    STDMETHODIMP_(ULONG) Release() override { return Controlling()->Release(); }
+#define FLUXMERE_DELEGATING_IUNKNOWN                                  \
+    STDMETHODIMP QueryInterface(REFIID iid, void** result) override { \
+        return Controlling()->QueryInterface(iid, result);            \
+    }                                                                 \
+    STDMETHODIMP_(ULONG) AddRef() override {                          \
+        return Controlling()->AddRef();                               \
+    }                                                                 \
+    STDMETHODIMP_(ULONG) Release() override {                         \
+        return Controlling()->Release();                              \
+    }
 
 // The CreateFunction of a class whose constructor takes the outer object.
 template <typename Object>

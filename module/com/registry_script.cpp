@@ -56,8 +56,9 @@ HRESULT RunRegistryScript(UINT resourceId, ScriptMode mode) {
     if (SUCCEEDED(hr))
         hr = registrar->AddReplacement(L"Module_Raw", path);
     if (SUCCEEDED(hr)) {
-        hr = mode == ScriptMode::Register ? registrar->ResourceRegister(path, resourceId, L"REGISTRY")
-                                          : registrar->ResourceUnregister(path, resourceId, L"REGISTRY");
+        hr = mode == ScriptMode::Register
+                 ? registrar->ResourceRegister(path, resourceId, L"REGISTRY")
+                 : registrar->ResourceUnregister(path, resourceId, L"REGISTRY");
     }
     registrar->Release();
     return hr;

@@ -13,15 +13,20 @@ COleControl::COleControl(IUnknown* outer, const ControlIdentity& identity)
 
 COleControl::~COleControl() {
     InPlaceDeactivate();
-    if (viewSink_ != nullptr) viewSink_->Release();
-    if (oleAdvise_ != nullptr) oleAdvise_->Release();
-    if (dataAdvise_ != nullptr) dataAdvise_->Release();
-    if (clientSite_ != nullptr) clientSite_->Release();
+    if (viewSink_ != nullptr)
+        viewSink_->Release();
+    if (oleAdvise_ != nullptr)
+        oleAdvise_->Release();
+    if (dataAdvise_ != nullptr)
+        dataAdvise_->Release();
+    if (clientSite_ != nullptr)
+        clientSite_->Release();
     core_.reset();  // stops the session before the drawing objects go
 }
 
 HRESULT COleControl::QueryControlInterface(REFIID iid, void** object) {
-    if (object == nullptr) return E_POINTER;
+    if (object == nullptr)
+        return E_POINTER;
     *object = nullptr;
     IUnknown* found = nullptr;
     if (iid == IID_IViewObjectEx || iid == IID_IViewObject2 || iid == IID_IViewObject) {
@@ -50,7 +55,8 @@ HRESULT COleControl::QueryControlInterface(REFIID iid, void** object) {
     } else if (iid == IID_IObjectSafety) {
         found = static_cast<IObjectSafety*>(this);
     }
-    if (found == nullptr) return E_NOINTERFACE;
+    if (found == nullptr)
+        return E_NOINTERFACE;
     found->AddRef();
     *object = found;
     return S_OK;
@@ -59,53 +65,74 @@ HRESULT COleControl::QueryControlInterface(REFIID iid, void** object) {
 STDMETHODIMP COleControl::QueryInterface(REFIID iid, void** object) {
     return outer_->QueryInterface(iid, object);
 }
-STDMETHODIMP_(ULONG) COleControl::AddRef() { return outer_->AddRef(); }
-STDMETHODIMP_(ULONG) COleControl::Release() { return outer_->Release(); }
+STDMETHODIMP_(ULONG) COleControl::AddRef() {
+    return outer_->AddRef();
+}
+STDMETHODIMP_(ULONG) COleControl::Release() {
+    return outer_->Release();
+}
 
 // ---------------------------------------------------------------------------------------------
 // IOleObject
 
 STDMETHODIMP COleControl::SetClientSite(IOleClientSite* site) {
-    if (site != nullptr) site->AddRef();
-    if (clientSite_ != nullptr) clientSite_->Release();
+    if (site != nullptr)
+        site->AddRef();
+    if (clientSite_ != nullptr)
+        clientSite_->Release();
     clientSite_ = site;
     return S_OK;
 }
 
 STDMETHODIMP COleControl::GetClientSite(IOleClientSite** site) {
-    if (site == nullptr) return E_POINTER;
+    if (site == nullptr)
+        return E_POINTER;
     *site = clientSite_;
-    if (clientSite_ != nullptr) clientSite_->AddRef();
+    if (clientSite_ != nullptr)
+        clientSite_->AddRef();
     return S_OK;
 }
 
-STDMETHODIMP COleControl::SetHostNames(LPCOLESTR, LPCOLESTR) { return S_OK; }
+STDMETHODIMP COleControl::SetHostNames(LPCOLESTR, LPCOLESTR) {
+    return S_OK;
+}
 
 STDMETHODIMP COleControl::Close(DWORD) {
     InPlaceDeactivate();
     return S_OK;
 }
 
-STDMETHODIMP COleControl::SetMoniker(DWORD, IMoniker*) { return E_NOTIMPL; }
-STDMETHODIMP COleControl::GetMoniker(DWORD, DWORD, IMoniker**) { return E_NOTIMPL; }
-STDMETHODIMP COleControl::InitFromData(IDataObject*, BOOL, DWORD) { return E_NOTIMPL; }
-STDMETHODIMP COleControl::GetClipboardData(DWORD, IDataObject**) { return E_NOTIMPL; }
+STDMETHODIMP COleControl::SetMoniker(DWORD, IMoniker*) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP COleControl::GetMoniker(DWORD, DWORD, IMoniker**) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP COleControl::InitFromData(IDataObject*, BOOL, DWORD) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP COleControl::GetClipboardData(DWORD, IDataObject**) {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP COleControl::DoVerb(LONG verb, LPMSG, IOleClientSite* activeSite, LONG, HWND,
                                  LPCRECT position) {
-    if (activeSite != nullptr && clientSite_ == nullptr) SetClientSite(activeSite);
+    if (activeSite != nullptr && clientSite_ == nullptr)
+        SetClientSite(activeSite);
     switch (verb) {
         case OLEIVERB_PRIMARY:
         case OLEIVERB_SHOW:
         case OLEIVERB_INPLACEACTIVATE:
         case OLEIVERB_UIACTIVATE: {
             const HRESULT hr = InPlaceActivate(verb);
-            if (SUCCEEDED(hr) && position != nullptr) SetObjectRects(position, position);
+            if (SUCCEEDED(hr) && position != nullptr)
+                SetObjectRects(position, position);
             return hr;
         }
         case OLEIVERB_HIDE:
             UIDeactivate();
-            if (core_->Window() != nullptr) ShowWindow(core_->Window(), SW_HIDE);
+            if (core_->Window() != nullptr)
+                ShowWindow(core_->Window(), SW_HIDE);
             return S_OK;
         case OLEIVERB_DISCARDUNDOSTATE:
         case OLEIVERB_PROPERTIES:  // no property pages
@@ -121,11 +148,16 @@ STDMETHODIMP COleControl::EnumVerbs(IEnumOLEVERB** verbs) {
     return OleRegEnumVerbs(identity_.clsid, verbs);
 }
 
-STDMETHODIMP COleControl::Update() { return S_OK; }
-STDMETHODIMP COleControl::IsUpToDate() { return S_OK; }
+STDMETHODIMP COleControl::Update() {
+    return S_OK;
+}
+STDMETHODIMP COleControl::IsUpToDate() {
+    return S_OK;
+}
 
 STDMETHODIMP COleControl::GetUserClassID(CLSID* clsid) {
-    if (clsid == nullptr) return E_POINTER;
+    if (clsid == nullptr)
+        return E_POINTER;
     *clsid = identity_.clsid;
     return S_OK;
 }
@@ -135,22 +167,28 @@ STDMETHODIMP COleControl::GetUserType(DWORD form, LPOLESTR* type) {
 }
 
 STDMETHODIMP COleControl::SetExtent(DWORD aspect, SIZEL* size) {
-    if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
-    if (size == nullptr) return E_POINTER;
-    if (size->cx != extent_.cx || size->cy != extent_.cy) dirty_ = true;
+    if (aspect != DVASPECT_CONTENT)
+        return DV_E_DVASPECT;
+    if (size == nullptr)
+        return E_POINTER;
+    if (size->cx != extent_.cx || size->cy != extent_.cy)
+        dirty_ = true;
     extent_ = *size;
     return S_OK;
 }
 
 STDMETHODIMP COleControl::GetExtent(DWORD aspect, SIZEL* size) {
-    if (aspect != DVASPECT_CONTENT) return E_FAIL;
-    if (size == nullptr) return E_POINTER;
+    if (aspect != DVASPECT_CONTENT)
+        return E_FAIL;
+    if (size == nullptr)
+        return E_POINTER;
     *size = extent_;
     return S_OK;
 }
 
 STDMETHODIMP COleControl::Advise(IAdviseSink* sink, DWORD* connection) {
-    if (oleAdvise_ == nullptr && FAILED(CreateOleAdviseHolder(&oleAdvise_))) return E_OUTOFMEMORY;
+    if (oleAdvise_ == nullptr && FAILED(CreateOleAdviseHolder(&oleAdvise_)))
+        return E_OUTOFMEMORY;
     return oleAdvise_->Advise(sink, connection);
 }
 
@@ -159,24 +197,29 @@ STDMETHODIMP COleControl::Unadvise(DWORD connection) {
 }
 
 STDMETHODIMP COleControl::EnumAdvise(IEnumSTATDATA** advise) {
-    if (advise == nullptr) return E_POINTER;
+    if (advise == nullptr)
+        return E_POINTER;
     *advise = nullptr;
     return oleAdvise_ == nullptr ? E_FAIL : oleAdvise_->EnumAdvise(advise);
 }
 
 // The status the module registered for the class (131473 for the content aspect).
 STDMETHODIMP COleControl::GetMiscStatus(DWORD aspect, DWORD* status) {
-    if (status == nullptr) return E_POINTER;
+    if (status == nullptr)
+        return E_POINTER;
     return OleRegGetMiscStatus(identity_.clsid, aspect, status);
 }
 
-STDMETHODIMP COleControl::SetColorScheme(LOGPALETTE*) { return E_NOTIMPL; }
+STDMETHODIMP COleControl::SetColorScheme(LOGPALETTE*) {
+    return E_NOTIMPL;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Activation
 
 HRESULT COleControl::InPlaceActivate(LONG verb) {
-    if (clientSite_ == nullptr) return E_UNEXPECTED;
+    if (clientSite_ == nullptr)
+        return E_UNEXPECTED;
     if (!inPlaceActive_) {
         IOleInPlaceSite* site = nullptr;
         if (FAILED(clientSite_->QueryInterface(IID_IOleInPlaceSite,
@@ -199,14 +242,16 @@ HRESULT COleControl::InPlaceActivate(LONG verb) {
             hr = site->OnInPlaceActivate();
         }
         if (FAILED(hr)) {
-            if (windowless != nullptr) windowless->Release();
+            if (windowless != nullptr)
+                windowless->Release();
             site->Release();
             windowless_ = false;
             return hr;
         }
         inPlaceSite_ = site;
         windowlessSite_ = windowless_ ? windowless : nullptr;
-        if (!windowless_ && windowless != nullptr) windowless->Release();
+        if (!windowless_ && windowless != nullptr)
+            windowless->Release();
         inPlaceActive_ = true;
 
         HWND parent = nullptr;
@@ -223,13 +268,16 @@ HRESULT COleControl::InPlaceActivate(LONG verb) {
             core_->CreateChildWindow(parent, position);
         }
     }
-    if (!windowless_ && core_->Window() != nullptr) ShowWindow(core_->Window(), SW_SHOW);
-    if (verb == OLEIVERB_UIACTIVATE || verb == OLEIVERB_PRIMARY) return UIActivate();
+    if (!windowless_ && core_->Window() != nullptr)
+        ShowWindow(core_->Window(), SW_SHOW);
+    if (verb == OLEIVERB_UIACTIVATE || verb == OLEIVERB_PRIMARY)
+        return UIActivate();
     return S_OK;
 }
 
 HRESULT COleControl::UIActivate() {
-    if (uiActive_) return S_OK;
+    if (uiActive_)
+        return S_OK;
     uiActive_ = true;
     if (windowlessSite_ != nullptr) {
         windowlessSite_->SetFocus(TRUE);
@@ -237,24 +285,33 @@ HRESULT COleControl::UIActivate() {
         ::SetFocus(core_->Window());
     }
     inPlaceSite_->OnUIActivate();
-    if (frame_ != nullptr) frame_->SetActiveObject(this, nullptr);
-    if (uiWindow_ != nullptr) uiWindow_->SetActiveObject(this, nullptr);
-    if (frame_ != nullptr) frame_->SetBorderSpace(nullptr);
-    if (uiWindow_ != nullptr) uiWindow_->SetBorderSpace(nullptr);
+    if (frame_ != nullptr)
+        frame_->SetActiveObject(this, nullptr);
+    if (uiWindow_ != nullptr)
+        uiWindow_->SetActiveObject(this, nullptr);
+    if (frame_ != nullptr)
+        frame_->SetBorderSpace(nullptr);
+    if (uiWindow_ != nullptr)
+        uiWindow_->SetBorderSpace(nullptr);
     return S_OK;
 }
 
 STDMETHODIMP COleControl::UIDeactivate() {
-    if (!uiActive_) return S_OK;
+    if (!uiActive_)
+        return S_OK;
     uiActive_ = false;
-    if (uiWindow_ != nullptr) uiWindow_->SetActiveObject(nullptr, nullptr);
-    if (frame_ != nullptr) frame_->SetActiveObject(nullptr, nullptr);
-    if (inPlaceSite_ != nullptr) inPlaceSite_->OnUIDeactivate(FALSE);
+    if (uiWindow_ != nullptr)
+        uiWindow_->SetActiveObject(nullptr, nullptr);
+    if (frame_ != nullptr)
+        frame_->SetActiveObject(nullptr, nullptr);
+    if (inPlaceSite_ != nullptr)
+        inPlaceSite_->OnUIDeactivate(FALSE);
     return S_OK;
 }
 
 STDMETHODIMP COleControl::InPlaceDeactivate() {
-    if (!inPlaceActive_) return S_OK;
+    if (!inPlaceActive_)
+        return S_OK;
     UIDeactivate();
     inPlaceActive_ = false;
     core_->DestroyChildWindow();
@@ -269,10 +326,14 @@ STDMETHODIMP COleControl::InPlaceDeactivate() {
 }
 
 void COleControl::ReleaseInPlaceSite() {
-    if (windowlessSite_ != nullptr) windowlessSite_->Release();
-    if (inPlaceSite_ != nullptr) inPlaceSite_->Release();
-    if (frame_ != nullptr) frame_->Release();
-    if (uiWindow_ != nullptr) uiWindow_->Release();
+    if (windowlessSite_ != nullptr)
+        windowlessSite_->Release();
+    if (inPlaceSite_ != nullptr)
+        inPlaceSite_->Release();
+    if (frame_ != nullptr)
+        frame_->Release();
+    if (uiWindow_ != nullptr)
+        uiWindow_->Release();
     windowlessSite_ = nullptr;
     inPlaceSite_ = nullptr;
     frame_ = nullptr;
@@ -281,15 +342,19 @@ void COleControl::ReleaseInPlaceSite() {
 }
 
 STDMETHODIMP COleControl::GetWindow(HWND* window) {
-    if (window == nullptr) return E_POINTER;
+    if (window == nullptr)
+        return E_POINTER;
     *window = core_->Window();
     return *window != nullptr ? S_OK : E_FAIL;
 }
 
-STDMETHODIMP COleControl::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
+STDMETHODIMP COleControl::ContextSensitiveHelp(BOOL) {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP COleControl::SetObjectRects(LPCRECT position, LPCRECT) {
-    if (position == nullptr) return E_POINTER;
+    if (position == nullptr)
+        return E_POINTER;
     position_ = *position;
     if (core_->Window() != nullptr) {
         SetWindowPos(core_->Window(), nullptr, position->left, position->top,
@@ -299,7 +364,9 @@ STDMETHODIMP COleControl::SetObjectRects(LPCRECT position, LPCRECT) {
     return S_OK;
 }
 
-STDMETHODIMP COleControl::ReactivateAndUndo() { return E_NOTIMPL; }
+STDMETHODIMP COleControl::ReactivateAndUndo() {
+    return E_NOTIMPL;
+}
 
 // Messages a windowless container forwards, in its window's coordinates: the same handlers as
 // the control's own window.
@@ -307,20 +374,32 @@ STDMETHODIMP COleControl::OnWindowMessage(UINT message, WPARAM wparam, LPARAM lp
                                           LRESULT* result) {
     LRESULT value = 0;
     const bool handled = core_->HandleMouseMessage(message, wparam, lparam, &value);
-    if (result != nullptr) *result = value;
+    if (result != nullptr)
+        *result = value;
     return handled ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP COleControl::GetDropTarget(IDropTarget** target) {
-    if (target != nullptr) *target = nullptr;
+    if (target != nullptr)
+        *target = nullptr;
     return E_NOTIMPL;
 }
 
-STDMETHODIMP COleControl::TranslateAccelerator(LPMSG) { return S_FALSE; }
-STDMETHODIMP COleControl::OnFrameWindowActivate(BOOL) { return S_OK; }
-STDMETHODIMP COleControl::OnDocWindowActivate(BOOL) { return S_OK; }
-STDMETHODIMP COleControl::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) { return S_OK; }
-STDMETHODIMP COleControl::EnableModeless(BOOL) { return S_OK; }
+STDMETHODIMP COleControl::TranslateAccelerator(LPMSG) {
+    return S_FALSE;
+}
+STDMETHODIMP COleControl::OnFrameWindowActivate(BOOL) {
+    return S_OK;
+}
+STDMETHODIMP COleControl::OnDocWindowActivate(BOOL) {
+    return S_OK;
+}
+STDMETHODIMP COleControl::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) {
+    return S_OK;
+}
+STDMETHODIMP COleControl::EnableModeless(BOOL) {
+    return S_OK;
+}
 
 // Repaints of a windowless control: through the site; a site that cannot (some hosts answer
 // E_NOTIMPL) gets its window invalidated over the control's position instead.
@@ -328,15 +407,18 @@ void COleControl::InvalidateInContainer(const RECT* rect) {
     if (windowlessSite_ != nullptr && SUCCEEDED(windowlessSite_->InvalidateRect(rect, FALSE))) {
         return;
     }
-    if (containerWindow_ != nullptr) InvalidateRect(containerWindow_, rect ? rect : &position_, FALSE);
+    if (containerWindow_ != nullptr)
+        InvalidateRect(containerWindow_, rect ? rect : &position_, FALSE);
 }
 
 // The right button's release. The menu is owned by the control's window, or windowless by the
 // container's; with neither there is no menu. It opens where the button was released.
 void COleControl::ShowContextMenu(void* context, HWND owner) {
     auto* self = static_cast<COleControl*>(context);
-    if (owner == nullptr) owner = self->containerWindow_;
-    if (owner == nullptr || self->contextMenu_ == nullptr) return;
+    if (owner == nullptr)
+        owner = self->containerWindow_;
+    if (owner == nullptr || self->contextMenu_ == nullptr)
+        return;
     const DWORD position = GetMessagePos();
     self->contextMenu_(owner, POINT{GET_X_LPARAM(position), GET_Y_LPARAM(position)});
 }
@@ -344,9 +426,15 @@ void COleControl::ShowContextMenu(void* context, HWND owner) {
 // ---------------------------------------------------------------------------------------------
 // IOleControl
 
-STDMETHODIMP COleControl::GetControlInfo(CONTROLINFO*) { return E_NOTIMPL; }
-STDMETHODIMP COleControl::OnMnemonic(MSG*) { return S_OK; }
-STDMETHODIMP COleControl::OnAmbientPropertyChange(DISPID) { return S_OK; }
+STDMETHODIMP COleControl::GetControlInfo(CONTROLINFO*) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP COleControl::OnMnemonic(MSG*) {
+    return S_OK;
+}
+STDMETHODIMP COleControl::OnAmbientPropertyChange(DISPID) {
+    return S_OK;
+}
 
 STDMETHODIMP COleControl::FreezeEvents(BOOL freeze) {
     freezeCount_ += freeze ? 1 : (freezeCount_ > 0 ? -1 : 0);

@@ -87,8 +87,8 @@ bool File::WriteAt(int64_t offset, const void* data, int64_t length) {
     at.QuadPart = offset;
     LARGE_INTEGER end;
     end.QuadPart = 0;
-    const bool written = SetFilePointerEx(Native(handle_), at, nullptr, FILE_BEGIN) &&
-                         Write(data, length) == length;
+    const bool written =
+        SetFilePointerEx(Native(handle_), at, nullptr, FILE_BEGIN) && Write(data, length) == length;
     SetFilePointerEx(Native(handle_), end, nullptr, FILE_END);
     return written;
 }

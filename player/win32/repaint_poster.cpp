@@ -15,9 +15,10 @@ CRepaintPoster::CRepaintPoster(IRepaintTarget& target) : target_(target) {
     windowClass.lpfnWndProc = &CRepaintPoster::WindowProc;
     windowClass.hInstance = ThisModule();
     windowClass.lpszClassName = kClassName;
-    if (!EnsureWindowClass(windowClass)) return;
-    window_ = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              ThisModule(), nullptr);
+    if (!EnsureWindowClass(windowClass))
+        return;
+    window_ = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, ThisModule(),
+                              nullptr);
     if (window_ != nullptr) {
         SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
@@ -31,9 +32,12 @@ CRepaintPoster::~CRepaintPoster() {
 }
 
 void CRepaintPoster::Request() {
-    if (window_ == nullptr) return;
-    if (pending_.exchange(true)) return;  // the pending message will cover this one
-    if (!PostMessageA(window_, kRepaintMessage, 0, 0)) pending_.store(false);
+    if (window_ == nullptr)
+        return;
+    if (pending_.exchange(true))
+        return;  // the pending message will cover this one
+    if (!PostMessageA(window_, kRepaintMessage, 0, 0))
+        pending_.store(false);
 }
 
 LRESULT CALLBACK CRepaintPoster::WindowProc(HWND window, UINT message, WPARAM wparam,

@@ -32,10 +32,13 @@ CViewerCore::~CViewerCore() {
     poster_.reset();
 }
 
-bool CViewerCore::IsValid() const { return session_->IsValid() && poster_->IsValid(); }
+bool CViewerCore::IsValid() const {
+    return session_->IsValid() && poster_->IsValid();
+}
 
 HWND CViewerCore::CreateChildWindow(HWND parent, const RECT& rect) {
-    if (window_ != nullptr) return window_;
+    if (window_ != nullptr)
+        return window_;
     WNDCLASSA windowClass = {};
     windowClass.style = kClassStyle;
     windowClass.lpfnWndProc = &CViewerCore::WindowProc;
@@ -43,7 +46,8 @@ HWND CViewerCore::CreateChildWindow(HWND parent, const RECT& rect) {
     windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszClassName = kWindowClass;
-    if (!EnsureWindowClass(windowClass)) return nullptr;
+    if (!EnsureWindowClass(windowClass))
+        return nullptr;
     window_ = CreateWindowExA(0, kWindowClass, "", kWindowStyle, rect.left, rect.top,
                               rect.right - rect.left, rect.bottom - rect.top, parent, nullptr,
                               ThisModule(), this);
@@ -51,7 +55,8 @@ HWND CViewerCore::CreateChildWindow(HWND parent, const RECT& rect) {
 }
 
 void CViewerCore::DestroyChildWindow() {
-    if (window_ == nullptr) return;
+    if (window_ == nullptr)
+        return;
     HWND window = window_;
     window_ = nullptr;
     SetWindowLongPtrA(window, GWLP_USERDATA, 0);
@@ -61,7 +66,8 @@ void CViewerCore::DestroyChildWindow() {
 LRESULT CALLBACK CViewerCore::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTA*>(lparam);
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        SetWindowLongPtrA(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* core = reinterpret_cast<CViewerCore*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (core == nullptr || core->window_ != window) {
@@ -85,7 +91,8 @@ LRESULT CViewerCore::OnWindowMessage(UINT message, WPARAM wparam, LPARAM lparam)
             return MA_ACTIVATE;
         default: {
             LRESULT result = 0;
-            if (HandleMouseMessage(message, wparam, lparam, &result)) return result;
+            if (HandleMouseMessage(message, wparam, lparam, &result))
+                return result;
             return DefWindowProcA(window_, message, wparam, lparam);
         }
     }
@@ -103,7 +110,8 @@ bool CViewerCore::HandleMouseMessage(UINT message, WPARAM, LPARAM lparam, LRESUL
             painter_->OnLButtonDown(x, y);
             break;
         case WM_RBUTTONUP:
-            if (menuHandler_ != nullptr) menuHandler_(menuContext_, window_);
+            if (menuHandler_ != nullptr)
+                menuHandler_(menuContext_, window_);
             break;
         default:
             return false;

@@ -15,7 +15,8 @@ constexpr int32_t kSurfaceHeight = 608;
 constexpr int32_t kLineStep = 20;  // panel lines: state, codec and size below "Downloading"
 
 void DrawLine(HDC dc, const char* text, const RECT& bounds, int32_t line) {
-    if (text == nullptr) return;
+    if (text == nullptr)
+        return;
     RECT rect = bounds;
     rect.top += line * kLineStep;
     DrawTextA(dc, text, -1, &rect, 0);
@@ -47,7 +48,8 @@ CViewerPainter::~CViewerPainter() {
         SelectObject(offscreenDC_, originalBitmap_);
         DeleteDC(offscreenDC_);
     }
-    if (offscreenBitmap_ != nullptr) DeleteObject(offscreenBitmap_);
+    if (offscreenBitmap_ != nullptr)
+        DeleteObject(offscreenBitmap_);
 }
 
 void CViewerPainter::Draw(HDC dc, const RECT& bounds) {
@@ -83,8 +85,7 @@ void CViewerPainter::DrawDownloadPanel(HDC dc, const RECT& bounds) {
 
     const PlayerRect panel{bounds.left, bounds.top, bounds.right, bounds.bottom};
     RECT button = CancelButtonRect(panel);
-    DrawFrameControl(dc, &button, DFC_BUTTON,
-                     DFCS_BUTTONPUSH | (cancelPressed_ ? DFCS_PUSHED : 0));
+    DrawFrameControl(dc, &button, DFC_BUTTON, DFCS_BUTTONPUSH | (cancelPressed_ ? DFCS_PUSHED : 0));
     DrawTextA(dc, "Cancel", -1, &button, 0);
 
     const int32_t state = session_.DownloadStateValue();
@@ -102,7 +103,8 @@ void CViewerPainter::DrawDownloadPanel(HDC dc, const RECT& bounds) {
 
 void CViewerPainter::DrawVideo(HDC dc, const RECT& bounds) {
     RenderedPicture picture;
-    if (!session_.RenderFrame(&picture)) return;  // no frame, or not Motion-JPEG: keep the screen
+    if (!session_.RenderFrame(&picture))
+        return;  // no frame, or not Motion-JPEG: keep the screen
 
     const int32_t boundsWidth = bounds.right - bounds.left;
     const int32_t boundsHeight = bounds.bottom - bounds.top;
@@ -110,7 +112,8 @@ void CViewerPainter::DrawVideo(HDC dc, const RECT& bounds) {
     // never reads outside it.
     const int32_t width = std::max(picture.width, std::min(boundsWidth, kMaxPictureWidth));
     const int32_t height = std::max(picture.height, std::min(boundsHeight, kMaxPictureHeight));
-    if (!PrepareSurface(dc, width, height)) return;
+    if (!PrepareSurface(dc, width, height))
+        return;
 
     // A new target size: what the old picture left outside the new one must not show.
     if (session_.ConsumeRectangleChanged()) {
@@ -138,7 +141,8 @@ bool CViewerPainter::PrepareSurface(HDC dc, int32_t width, int32_t height) {
     const SIZE size{std::max({width, kSurfaceWidth, static_cast<int32_t>(surfaceSize_.cx)}),
                     std::max({height, kSurfaceHeight, static_cast<int32_t>(surfaceSize_.cy)})};
     HBITMAP bitmap = CreateCompatibleBitmap(dc, size.cx, size.cy);
-    if (bitmap == nullptr) return false;
+    if (bitmap == nullptr)
+        return false;
     if (offscreenDC_ == nullptr) {
         offscreenDC_ = CreateCompatibleDC(dc);
         if (offscreenDC_ == nullptr) {
@@ -167,10 +171,12 @@ void CViewerPainter::OnLButtonDown(int32_t x, int32_t y) {
 }
 
 void CViewerPainter::OnLButtonUp(int32_t x, int32_t y) {
-    if (!cancelPressed_) return;  // no press inside the button before this release
+    if (!cancelPressed_)
+        return;  // no press inside the button before this release
     cancelPressed_ = false;
     InvalidateCancelButton();
-    if (IsInsideCancelButton(session_.LastBounds(), x, y)) session_.CancelDownload();
+    if (IsInsideCancelButton(session_.LastBounds(), x, y))
+        session_.CancelDownload();
 }
 
 void CViewerPainter::InvalidateCancelButton() {

@@ -12,12 +12,15 @@ struct CWaveOutAudioOutput::Headers {
 
 namespace {
 
-HWAVEOUT Handle(void* device) { return static_cast<HWAVEOUT>(device); }
+HWAVEOUT Handle(void* device) {
+    return static_cast<HWAVEOUT>(device);
+}
 
 }  // namespace
 
 CWaveOutAudioOutput::CWaveOutAudioOutput() : headers_(new Headers()) {
-    for (int i = 0; i < kAudioSlots; ++i) headers_->header[i].dwFlags = WHDR_DONE;
+    for (int i = 0; i < kAudioSlots; ++i)
+        headers_->header[i].dwFlags = WHDR_DONE;
 }
 
 CWaveOutAudioOutput::~CWaveOutAudioOutput() {
@@ -36,9 +39,9 @@ bool CWaveOutAudioOutput::Open(uint8_t* const* buffers, uint32_t capacity) {
     format.nAvgBytesPerSec = kAudioBytesPerSecond;
     format.cbSize = 0;
     HWAVEOUT device = nullptr;
-    const MMRESULT opened = waveOutOpen(&device, WAVE_MAPPER, &format, 0,
-                                        reinterpret_cast<DWORD_PTR>(this),
-                                        CALLBACK_NULL | WAVE_ALLOWSYNC);
+    const MMRESULT opened =
+        waveOutOpen(&device, WAVE_MAPPER, &format, 0, reinterpret_cast<DWORD_PTR>(this),
+                    CALLBACK_NULL | WAVE_ALLOWSYNC);
     device_ = opened == MMSYSERR_NOERROR ? device : nullptr;
     for (int i = 0; i < kAudioSlots; ++i) {
         WAVEHDR& header = headers_->header[i];
@@ -55,27 +58,32 @@ bool CWaveOutAudioOutput::Open(uint8_t* const* buffers, uint32_t capacity) {
 }
 
 bool CWaveOutAudioOutput::IsSlotDone(int slot) const {
-    if (slot < 0 || slot >= kAudioSlots) return false;
+    if (slot < 0 || slot >= kAudioSlots)
+        return false;
     // The system sets the flag from its own thread.
     const volatile DWORD* flags = &headers_->header[slot].dwFlags;
     return (*flags & WHDR_DONE) != 0;
 }
 
 bool CWaveOutAudioOutput::Write(int slot, uint32_t length) {
-    if (slot < 0 || slot >= kAudioSlots) return false;
+    if (slot < 0 || slot >= kAudioSlots)
+        return false;
     WAVEHDR& header = headers_->header[slot];
     header.dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
-    if (device_ == nullptr || !headers_->prepared[slot]) return false;
+    if (device_ == nullptr || !headers_->prepared[slot])
+        return false;
     header.dwBufferLength = length;
     return waveOutWrite(Handle(device_), &header, sizeof header) == MMSYSERR_NOERROR;
 }
 
 void CWaveOutAudioOutput::Reset() {
-    if (device_ != nullptr) waveOutReset(Handle(device_));  // gives every queued buffer back
+    if (device_ != nullptr)
+        waveOutReset(Handle(device_));  // gives every queued buffer back
 }
 
 void CWaveOutAudioOutput::Close() {
-    if (device_ == nullptr) return;
+    if (device_ == nullptr)
+        return;
     waveOutReset(Handle(device_));
     for (int i = 0; i < kAudioSlots; ++i) {
         if (headers_->prepared[i]) {

@@ -13,15 +13,18 @@ struct AtlHost {
 
     AtlHost() {
         module = LoadLibraryA("atl.dll");
-        if (module == nullptr) return;
+        if (module == nullptr)
+            return;
         attach = reinterpret_cast<AttachFn>(
             reinterpret_cast<void*>(GetProcAddress(module, "AtlAxAttachControl")));
         auto init = reinterpret_cast<InitFn>(
             reinterpret_cast<void*>(GetProcAddress(module, "AtlAxWinInit")));
-        if (init != nullptr) init();
+        if (init != nullptr)
+            init();
     }
     ~AtlHost() {
-        if (module != nullptr) FreeLibrary(module);
+        if (module != nullptr)
+            FreeLibrary(module);
     }
     bool IsValid() const { return attach != nullptr; }
 

@@ -28,7 +28,9 @@ using testing::Suite;
 using testing::TestDevice;
 using testing::TestViewer;
 
-std::string Url(int index) { return "rtsp://" + LoopbackText(Suite::Player, index) + "/live"; }
+std::string Url(int index) {
+    return "rtsp://" + LoopbackText(Suite::Player, index) + "/live";
+}
 
 // A top-level window with a client area of width x height for the host to take over.
 HWND MakeHostWindow(int width, int height) {
@@ -57,7 +59,8 @@ public:
     ~Hosted() {
         viewer_->control().Core().Session().Stop();
         DestroyWindow(window_);  // the host lets go of the control
-        if (container_ != nullptr) container_->Release();
+        if (container_ != nullptr)
+            container_->Release();
         Pump(20);
         viewer_->Release();
     }
@@ -89,7 +92,8 @@ void ExpectStatusScreen(const GdiCanvas& canvas) {
     }
     bool text = false;
     for (int y = 0; y < 16 && !text; ++y) {
-        for (int x = 0; x < 120 && !text; ++x) text = canvas.Pixel(x, y) != ExpectedBand(y, canvas.height());
+        for (int x = 0; x < 120 && !text; ++x)
+            text = canvas.Pixel(x, y) != ExpectedBand(y, canvas.height());
     }
     EXPECT_TRUE(text) << "no status text";
 }
@@ -103,7 +107,8 @@ double Psnr(const GdiCanvas& canvas, const uint8_t* rgb) {
             const int d[3] = {static_cast<int>(p >> 16 & 0xFF) - e[0],
                               static_cast<int>(p >> 8 & 0xFF) - e[1],
                               static_cast<int>(p & 0xFF) - e[2]};
-            for (int v : d) squares += static_cast<double>(v) * v;
+            for (int v : d)
+                squares += static_cast<double>(v) * v;
         }
     }
     const double mse = squares / (3.0 * canvas.width() * canvas.height());
@@ -174,9 +179,8 @@ TEST_P(AtlHostedLive, PaintsTheDevicesPicture) {
     hosted.session().SetRectangle(
         ("0,0," + std::to_string(c.width) + "," + std::to_string(c.height)).c_str());
     ASSERT_TRUE(hosted.session().SetURL(Url(c.index).c_str()));
-    ASSERT_TRUE(PumpUntil([&] {
-        return hosted.session().Status() == static_cast<int32_t>(PlayerStatus::Playing);
-    }));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return hosted.session().Status() == static_cast<int32_t>(PlayerStatus::Playing); }));
     Pump(400);
     GdiCanvas canvas(c.width, c.height);
     Capture(hosted.window(), canvas);
@@ -201,9 +205,8 @@ TEST(AtlHosted, RepaintsFrameAfterFrame) {
     Hosted hosted(atl, 320, 240);
     ASSERT_EQ(hosted.result(), S_OK);
     ASSERT_TRUE(hosted.session().SetURL(Url(72).c_str()));
-    ASSERT_TRUE(PumpUntil([&] {
-        return hosted.session().Status() == static_cast<int32_t>(PlayerStatus::Playing);
-    }));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return hosted.session().Status() == static_cast<int32_t>(PlayerStatus::Playing); }));
     // The moving bar and the frame number change the picture on every frame.
     GdiCanvas first(320, 240), later(320, 240);
     Pump(200);

@@ -55,7 +55,8 @@ protected:
                                         std::vector<uint8_t>(64));
         uint8_t* at = session().ReceiveBufferAForTesting();
         std::memcpy(at, frame_.data(), frame_.size());
-        ASSERT_NE(session().DeliverFrameForTesting(at, static_cast<int32_t>(frame_.size())), nullptr);
+        ASSERT_NE(session().DeliverFrameForTesting(at, static_cast<int32_t>(frame_.size())),
+                  nullptr);
         Pump(100);
     }
 
@@ -110,7 +111,8 @@ TEST_P(InContainer, ActivatesAsTheSiteAllows) {
     EXPECT_EQ(GetParent(own), container_.window());
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(own, GWL_STYLE)) & 0xFFFF0000u, 0x56000000u);
     EXPECT_EQ(GetWindowLongA(own, GWL_EXSTYLE) & ~WS_EX_NOPARENTNOTIFY, 0);
-    EXPECT_EQ(GetClassLongA(own, GCL_STYLE), static_cast<LONG>(CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS));
+    EXPECT_EQ(GetClassLongA(own, GCL_STYLE),
+              static_cast<LONG>(CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS));
     RECT placed;
     GetWindowRect(own, &placed);
     MapWindowPoints(nullptr, container_.window(), reinterpret_cast<POINT*>(&placed), 2);
@@ -160,7 +162,8 @@ TEST_P(InContainer, CancelButtonTakesTheMouse) {
         platform::ScopedLock hold(RegistryLock());
         IDownloadJob* previous =
             session().OnDownloadState(DownloadState::Failed, CodecKind::DV, nullptr);
-        if (previous != nullptr) previous->Release();
+        if (previous != nullptr)
+            previous->Release();
     }
     EXPECT_EQ(job.refs, 0);
 }

@@ -30,7 +30,8 @@ int ThreadsOfThisProcess() {
     entry.dwSize = sizeof entry;
     int count = 0;
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ++count;
     }
     CloseHandle(snapshot);
     return count;
@@ -56,9 +57,8 @@ void Cycle(TestContainer& container, const std::string& url) {
     ASSERT_EQ(container.Embed(viewer), S_OK);
     CPlayerSession& session = viewer->control().Core().Session();
     session.SetURL(url.c_str());
-    EXPECT_TRUE(PumpUntil([&] {
-        return session.Status() == static_cast<int32_t>(PlayerStatus::Playing);
-    }));
+    EXPECT_TRUE(
+        PumpUntil([&] { return session.Status() == static_cast<int32_t>(PlayerStatus::Playing); }));
     container.Unembed();
     viewer->Release();  // the last reference: the session ends with the control
 }
@@ -76,7 +76,8 @@ TEST(ControlLifeCycle, HundredViewersLeaveNothingBehind) {
     const int threads = ThreadsOfThisProcess();
     const DWORD handles = Handles();
     const SIZE_T memory = PrivateBytes();
-    for (int i = 1; i < 100 && !HasFailure(); ++i) Cycle(container, url);
+    for (int i = 1; i < 100 && !HasFailure(); ++i)
+        Cycle(container, url);
     // The system's own worker threads (sound, thread pool) come and go on their own: give them
     // a few seconds; a viewer's thread would stay.
     EXPECT_TRUE(PumpUntil([&] { return ThreadsOfThisProcess() <= threads; }, 5000))

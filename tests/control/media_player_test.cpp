@@ -13,13 +13,26 @@ namespace fluxmere {
 namespace {
 
 const IID* const kInterfaces[] = {
-    &IID_IMediaPlayer,        &IID_IDispatch,          &IID_IViewObjectEx,
-    &IID_IViewObject2,        &IID_IViewObject,        &IID_IOleInPlaceObjectWindowless,
-    &IID_IOleInPlaceObject,   &IID_IOleWindow,         &IID_IOleInPlaceActiveObject,
-    &IID_IOleControl,         &IID_IOleObject,         &IID_IPersistStreamInit,
-    &IID_IPersist,            &IID_ISpecifyPropertyPages, &IID_IQuickActivate,
-    &IID_IPersistStorage,     &IID_IDataObject,        &IID_IProvideClassInfo,
-    &IID_IProvideClassInfo2,  &IID_IObjectSafety,
+    &IID_IMediaPlayer,
+    &IID_IDispatch,
+    &IID_IViewObjectEx,
+    &IID_IViewObject2,
+    &IID_IViewObject,
+    &IID_IOleInPlaceObjectWindowless,
+    &IID_IOleInPlaceObject,
+    &IID_IOleWindow,
+    &IID_IOleInPlaceActiveObject,
+    &IID_IOleControl,
+    &IID_IOleObject,
+    &IID_IPersistStreamInit,
+    &IID_IPersist,
+    &IID_ISpecifyPropertyPages,
+    &IID_IQuickActivate,
+    &IID_IPersistStorage,
+    &IID_IDataObject,
+    &IID_IProvideClassInfo,
+    &IID_IProvideClassInfo2,
+    &IID_IObjectSafety,
 };
 
 class MediaPlayer : public ::testing::Test {
@@ -37,7 +50,8 @@ protected:
                   S_OK);
     }
     void TearDown() override {
-        if (factory_ != nullptr) factory_->Release();
+        if (factory_ != nullptr)
+            factory_->Release();
         CoUninitialize();
     }
     IClassFactory* factory_ = nullptr;
@@ -60,9 +74,9 @@ TEST_F(MediaPlayer, EveryInterfaceHasTheSameIdentity) {
     IUnknown* none = nullptr;
     EXPECT_EQ(player->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&none)),
               E_NOINTERFACE);
-    EXPECT_EQ(player->QueryInterface(IID_IConnectionPointContainer,
-                                     reinterpret_cast<void**>(&none)),
-              E_NOINTERFACE);
+    EXPECT_EQ(
+        player->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&none)),
+        E_NOINTERFACE);
 
     IObjectSafety* safety = nullptr;
     player->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(&safety));
@@ -94,8 +108,9 @@ public:
 
 TEST_F(MediaPlayer, AggregatedEveryInterfaceAnswersForTheOuterObject) {
     Outer outer;
-    ASSERT_EQ(factory_->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)),
-              S_OK);
+    ASSERT_EQ(
+        factory_->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)),
+        S_OK);
     for (const IID* iid : kInterfaces) {
         IUnknown* face = nullptr;
         ASSERT_EQ(outer.QueryInterface(*iid, reinterpret_cast<void**>(&face)), S_OK);

@@ -18,12 +18,24 @@ struct ComApartment {
 };
 
 const IID* const kControlInterfaces[] = {
-    &IID_IViewObjectEx,       &IID_IViewObject2,       &IID_IViewObject,
-    &IID_IOleInPlaceObjectWindowless, &IID_IOleInPlaceObject, &IID_IOleWindow,
-    &IID_IOleInPlaceActiveObject, &IID_IOleControl,   &IID_IOleObject,
-    &IID_IPersistStreamInit,  &IID_IPersist,           &IID_ISpecifyPropertyPages,
-    &IID_IQuickActivate,      &IID_IPersistStorage,    &IID_IDataObject,
-    &IID_IProvideClassInfo,   &IID_IProvideClassInfo2, &IID_IObjectSafety,
+    &IID_IViewObjectEx,
+    &IID_IViewObject2,
+    &IID_IViewObject,
+    &IID_IOleInPlaceObjectWindowless,
+    &IID_IOleInPlaceObject,
+    &IID_IOleWindow,
+    &IID_IOleInPlaceActiveObject,
+    &IID_IOleControl,
+    &IID_IOleObject,
+    &IID_IPersistStreamInit,
+    &IID_IPersist,
+    &IID_ISpecifyPropertyPages,
+    &IID_IQuickActivate,
+    &IID_IPersistStorage,
+    &IID_IDataObject,
+    &IID_IProvideClassInfo,
+    &IID_IProvideClassInfo2,
+    &IID_IObjectSafety,
 };
 
 // Interfaces a control might be asked for that this one does not have.
@@ -49,7 +61,8 @@ TEST(OleControl, EveryInterfaceLeadsBackToTheOneControllingUnknown) {
         for (const IID* other : kControlInterfaces) {
             IUnknown* again = Query<IUnknown>(face, *other);
             EXPECT_NE(again, nullptr);
-            if (again != nullptr) again->Release();
+            if (again != nullptr)
+                again->Release();
         }
         identity->Release();
         face->Release();
@@ -120,12 +133,12 @@ TEST(OleControl, SafetyOptionsFollowTheirRules) {
     };
     const Case cases[] = {
         {&IID_IPersistPropertyBag, 1, 1, E_NOINTERFACE, 0},
-        {&IID_IPersistStreamInit, 4, 4, E_FAIL, 0},        // a bit outside 3
+        {&IID_IPersistStreamInit, 4, 4, E_FAIL, 0},  // a bit outside 3
         {&IID_IPersistStreamInit, 3 | 8, 1, E_FAIL, 0},
-        {&IID_IPersistStreamInit, 1, 3, S_OK, 1},          // only the masked bit
+        {&IID_IPersistStreamInit, 1, 3, S_OK, 1},  // only the masked bit
         {&IID_IUnknown, 2, 2, S_OK, 3},
         {&IID_IOleObject, 1, 0, S_OK, 2},
-        {&IID_IViewObject, 0, 3, S_OK, 2},                 // an empty mask changes nothing
+        {&IID_IViewObject, 0, 3, S_OK, 2},  // an empty mask changes nothing
         {&IID_IObjectSafety, 3, 0, S_OK, 0},
     };
     for (const Case& c : cases) {
@@ -202,11 +215,11 @@ TEST(OleControl, ExtentPersistsThroughStreamAndStorage) {
 
     // Through a storage.
     IStorage* storage = nullptr;
-    ASSERT_EQ(StgCreateDocfile(nullptr,
-                               STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE |
-                                   STGM_DELETEONRELEASE,
-                               0, &storage),
-              S_OK);
+    ASSERT_EQ(
+        StgCreateDocfile(nullptr,
+                         STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DELETEONRELEASE,
+                         0, &storage),
+        S_OK);
     IPersistStorage* storageSaver = Query<IPersistStorage>(saved, IID_IPersistStorage);
     ASSERT_EQ(storageSaver->Save(storage, FALSE), S_OK);
     EXPECT_EQ(storageSaver->SaveCompleted(nullptr), S_OK);
@@ -214,8 +227,8 @@ TEST(OleControl, ExtentPersistsThroughStreamAndStorage) {
     IPersistStorage* storageLoader = Query<IPersistStorage>(fresh, IID_IPersistStorage);
     IStorage* empty = nullptr;
     StgCreateDocfile(nullptr,
-                     STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DELETEONRELEASE,
-                     0, &empty);
+                     STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DELETEONRELEASE, 0,
+                     &empty);
     EXPECT_TRUE(FAILED(storageLoader->Load(empty))) << "no saved control in it";
     EXPECT_EQ(ExtentOf(fresh).cx, 5080);
     ASSERT_EQ(storageLoader->Load(storage), S_OK);

@@ -29,7 +29,8 @@ HRESULT TestContainer::Embed(IUnknown* control, LONG verb) {
     control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object_));
     control->QueryInterface(IID_IViewObject, reinterpret_cast<void**>(&view_));
     control->QueryInterface(IID_IOleInPlaceObjectWindowless, reinterpret_cast<void**>(&inPlace_));
-    if (object_ == nullptr) return E_NOINTERFACE;
+    if (object_ == nullptr)
+        return E_NOINTERFACE;
     object_->SetClientSite(this);
     return object_->DoVerb(verb, nullptr, this, 0, window_, &position_);
 }
@@ -54,7 +55,8 @@ void TestContainer::Unembed() {
 }
 
 STDMETHODIMP TestContainer::QueryInterface(REFIID iid, void** object) {
-    if (object == nullptr) return E_POINTER;
+    if (object == nullptr)
+        return E_POINTER;
     *object = nullptr;
     if (iid == IID_IUnknown || iid == IID_IOleClientSite) {
         *object = static_cast<IOleClientSite*>(this);
@@ -68,7 +70,8 @@ STDMETHODIMP TestContainer::QueryInterface(REFIID iid, void** object) {
 }
 
 STDMETHODIMP TestContainer::GetContainer(IOleContainer** container) {
-    if (container != nullptr) *container = nullptr;
+    if (container != nullptr)
+        *container = nullptr;
     return E_NOINTERFACE;
 }
 
@@ -94,7 +97,8 @@ STDMETHODIMP TestContainer::GetWindowContext(IOleInPlaceFrame** frame,
 }
 
 STDMETHODIMP TestContainer::OnInPlaceActivateEx(BOOL* noRedraw, DWORD flags) {
-    if (noRedraw != nullptr) *noRedraw = FALSE;
+    if (noRedraw != nullptr)
+        *noRedraw = FALSE;
     windowless_ = (flags & ACTIVATE_WINDOWLESS) != 0;
     return S_OK;
 }
@@ -108,11 +112,13 @@ STDMETHODIMP TestContainer::InvalidateRect(LPCRECT rect, BOOL erase) {
 LRESULT CALLBACK TestContainer::WindowProc(HWND window, UINT message, WPARAM wparam,
                                            LPARAM lparam) {
     if (message == WM_NCCREATE) {
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(
-                                                     reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams));
+        SetWindowLongPtrA(
+            window, GWLP_USERDATA,
+            reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams));
     }
     auto* self = reinterpret_cast<TestContainer*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (self == nullptr || self->window_ != window) return DefWindowProcA(window, message, wparam, lparam);
+    if (self == nullptr || self->window_ != window)
+        return DefWindowProcA(window, message, wparam, lparam);
     return self->OnMessage(message, wparam, lparam);
 }
 
@@ -127,13 +133,15 @@ LRESULT TestContainer::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             // Around the control only: it is opaque and draws its whole position itself.
             HRGN around = CreateRectRgnIndirect(&client);
             HRGN control = CreateRectRgnIndirect(&position_);
-            if (windowless_) CombineRgn(around, around, control, RGN_DIFF);
+            if (windowless_)
+                CombineRgn(around, around, control, RGN_DIFF);
             FillRgn(dc, around, background);
             DeleteObject(control);
             DeleteObject(around);
             DeleteObject(background);
             if (windowless_ && view_ != nullptr) {
-                const RECTL bounds{position_.left, position_.top, position_.right, position_.bottom};
+                const RECTL bounds{position_.left, position_.top, position_.right,
+                                   position_.bottom};
                 view_->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr,
                             nullptr, 0);
             }

@@ -25,7 +25,8 @@ public:
     virtual ~TestViewer() = default;
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
+        if (object == nullptr)
+            return E_POINTER;
         if (iid == IID_IUnknown) {
             *object = static_cast<IUnknown*>(this);
             AddRef();
@@ -36,7 +37,8 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
     STDMETHODIMP_(ULONG) Release() override {
         const LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0) delete this;
+        if (refs == 0)
+            delete this;
         return refs;
     }
 
@@ -63,7 +65,8 @@ inline void Pump(DWORD ms) {
 inline bool PumpUntil(const std::function<bool()>& done, DWORD limitMs = 20000) {
     const DWORD start = GetTickCount();
     while (!done()) {
-        if (GetTickCount() - start > limitMs) return false;
+        if (GetTickCount() - start > limitMs)
+            return false;
         Pump(10);
     }
     return true;

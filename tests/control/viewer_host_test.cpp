@@ -48,11 +48,12 @@ double PsnrOfBmp(const std::vector<uint8_t>& bmp, const uint8_t* rgb, int width,
 
 TEST(ViewerHost, ScreenshotShowsTheDevicesPictureAndTheToneIsPlayed) {
     const char* folder = std::getenv("FLUXMERE_TEST_DIR");
-    if (folder == nullptr) GTEST_SKIP() << "run under tests/wine/wine-run.sh";
+    if (folder == nullptr)
+        GTEST_SKIP() << "run under tests/wine/wine-run.sh";
     const int index = 75;
     DeviceProcess device;
-    ASSERT_TRUE(device.Start({"--address", LoopbackText(Suite::Player, index), "--no-http",
-                              "--size", "720x576"}))
+    ASSERT_TRUE(device.Start(
+        {"--address", LoopbackText(Suite::Player, index), "--no-http", "--size", "720x576"}))
         << device.error();
 
     const std::string shot = WindowsPathOfUnixPath(std::string(folder) + "/shot.bmp");

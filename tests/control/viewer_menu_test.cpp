@@ -62,8 +62,8 @@ class OwnerProbe {
 public:
     explicit OwnerProbe(HWND window) : window_(window) {
         SetPropA(window, kProp, this);
-        previous_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
-            window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OwnerProbe::Proc)));
+        previous_ = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OwnerProbe::Proc)));
     }
     ~OwnerProbe() {
         SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
@@ -75,7 +75,8 @@ private:
     static constexpr char kProp[] = "FluxmereOwnerProbe";
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
         auto* self = static_cast<OwnerProbe*>(GetPropA(window, kProp));
-        if (message == WM_MENUSELECT) self->toldOfMenu = true;
+        if (message == WM_MENUSELECT)
+            self->toldOfMenu = true;
         return CallWindowProcA(self->previous_, window, message, wparam, lparam);
     }
     HWND window_;
@@ -108,8 +109,9 @@ TEST(ViewerMenu, RightClickOnTheViewerOpensTheMenuOfItsOwnerAndSwitchesTheBrowse
         reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
     ASSERT_NE(getClassObject, nullptr);
     IClassFactory* factory = nullptr;
-    ASSERT_EQ(getClassObject(CLSID_MediaPlayer, IID_IClassFactory,
-                             reinterpret_cast<void**>(&factory)), S_OK);
+    ASSERT_EQ(
+        getClassObject(CLSID_MediaPlayer, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+        S_OK);
 
     const std::string other = "{3050F5E2-98B5-11CF-BB82-00AA00BDCE0B}";
     struct Case {
@@ -127,7 +129,8 @@ TEST(ViewerMenu, RightClickOnTheViewerOpensTheMenuOfItsOwnerAndSwitchesTheBrowse
         if (c.browserKey) {
             HKEY key = nullptr;
             ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kBrowserKey, 0, nullptr, 0,
-                                      KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
+                                      KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                      ERROR_SUCCESS);
             RegSetValueExA(key, "DownloadUI", 0, REG_SZ,
                            reinterpret_cast<const BYTE*>(other.c_str()),
                            static_cast<DWORD>(other.size()));
@@ -151,7 +154,8 @@ TEST(ViewerMenu, RightClickOnTheViewerOpensTheMenuOfItsOwnerAndSwitchesTheBrowse
         // Over the viewer: in the viewer's own window, or at the viewer's place in the container's.
         const LPARAM at = c.windowless ? MAKELPARAM(100, 100) : MAKELPARAM(80, 80);
         std::optional<OwnerProbe> viewerProbe;
-        if (!c.windowless) viewerProbe.emplace(owner);
+        if (!c.windowless)
+            viewerProbe.emplace(owner);
         OwnerProbe containerProbe(container.window());
         MenuWatcher watcher;
         PostMessageA(owner, WM_RBUTTONDOWN, MK_RBUTTON, at);
@@ -161,7 +165,8 @@ TEST(ViewerMenu, RightClickOnTheViewerOpensTheMenuOfItsOwnerAndSwitchesTheBrowse
                 << c.what;
             watcher.Stop();
             EXPECT_EQ(containerProbe.toldOfMenu, c.windowless) << c.what;
-            if (viewerProbe) EXPECT_TRUE(viewerProbe->toldOfMenu) << c.what;
+            if (viewerProbe)
+                EXPECT_TRUE(viewerProbe->toldOfMenu) << c.what;
             EXPECT_EQ(DownloadUi(), std::string(kDownloadManagerClassIdText)) << c.what;
         } else {
             PumpUntil([] { return false; }, 500);
@@ -169,7 +174,8 @@ TEST(ViewerMenu, RightClickOnTheViewerOpensTheMenuOfItsOwnerAndSwitchesTheBrowse
             EXPECT_FALSE(watcher.shown) << c.what;
             HKEY key = nullptr;
             EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBrowserKey, 0, KEY_READ, &key),
-                      ERROR_SUCCESS) << c.what << ": nothing written";
+                      ERROR_SUCCESS)
+                << c.what << ": nothing written";
         }
         container.Unembed();
         EXPECT_EQ(player->Release(), 0u) << c.what;

@@ -109,8 +109,7 @@ std::vector<uint8_t> RandomPicture(int32_t width, int32_t height, uint32_t seed)
     const CodeBook lumaDc = CodeBook::LumaDc(), lumaAc = CodeBook::LumaAc();
     const CodeBook chromaDc = CodeBook::ChromaDc(), chromaAc = CodeBook::ChromaAc();
     ScanWriter w;
-    const int32_t mcus =
-        static_cast<int32_t>(RoundedWidth(width) / 16) * (height / 8);
+    const int32_t mcus = static_cast<int32_t>(RoundedWidth(width) / 16) * (height / 8);
     for (int32_t m = 0; m < mcus * 4; ++m) {
         std::vector<std::pair<int, int>> terms;
         for (int k = 1; k < 64 && random() % 4 != 0;) {
@@ -311,8 +310,7 @@ TEST(JpegDecoder, FastPathMatchesThePrimitives) {
     int failures = 0, successes = 0;
     for (int round = 0; round < 600; ++round) {
         const auto& size = sizes[round % 5];
-        const int32_t mcus =
-            static_cast<int32_t>(RoundedWidth(size[0]) / 16) * (size[1] / 8);
+        const int32_t mcus = static_cast<int32_t>(RoundedWidth(size[0]) / 16) * (size[1] / 8);
         std::vector<uint8_t> bytes;
         if (round % 10 == 9) {
             bytes.resize(random() % 600);

@@ -353,7 +353,8 @@ TEST(Variants, InverseDctMatchesTheDefinitionAndAcrossVariants) {
         GuardedBuffer firstAlone(8 * 16);
         kInverseDctBlockVariants.variant[0](previous, firstAlone.data(), stride, quant);
         for (int v = 0; v < kImplementationCount; ++v) {
-            if (!SlotRunsHere(v)) continue;
+            if (!SlotRunsHere(v))
+                continue;
             GuardedBuffer first(8 * 16), second(8 * 16);
             kInverseDctPairVariants.variant[v](pair, first.data(), second.data(), stride, quant);
             ASSERT_EQ(firstAlone.all(), first.all()) << "round " << round << " slot " << v;
@@ -399,7 +400,8 @@ TEST(Variants, ColourConversionMatchesTheDefinitionAndAcrossVariants) {
             const uint8_t* planes[3] = {luma.data(), cb.data(), cr.data()};
             const int32_t strides[3] = {256, 128, 128};
             for (int variant = 0; variant < kImplementationCount; ++variant) {
-                if (!SlotRunsHere(variant)) continue;
+                if (!SlotRunsHere(variant))
+                    continue;
                 ASSERT_EQ(kYCbCr422ToRGBVariants.variant[variant](planes, strides, out.data(), 768,
                                                                   256, 1),
                           StatusOk);
@@ -444,19 +446,22 @@ TEST(Variants, ColourConversionMatchesTheDefinitionAndAcrossVariants) {
         std::vector<uint8_t> swapped = a.all();
         for (int row = 0; row < height; ++row) {
             uint8_t* p = swapped.data() + kGuard + static_cast<size_t>(row) * outStride;
-            for (int x = 0; x < width; ++x) std::swap(p[3 * x], p[3 * x + 2]);
+            for (int x = 0; x < width; ++x)
+                std::swap(p[3 * x], p[3 * x + 2]);
         }
         for (int variant = 0; variant < kImplementationCount; ++variant) {
-            if (!SlotRunsHere(variant)) continue;
+            if (!SlotRunsHere(variant))
+                continue;
             GuardedBuffer b(static_cast<size_t>(outStride) * height);
-            ASSERT_EQ(kYCbCr422ToBGRVariants.variant[variant](planes, strides, b.data(),
-                                                              outStride, width, height),
+            ASSERT_EQ(kYCbCr422ToBGRVariants.variant[variant](planes, strides, b.data(), outStride,
+                                                              width, height),
                       StatusOk);
             ASSERT_EQ(swapped, b.all()) << "slot " << variant << ", width " << width;
         }
     }
     for (int variant = 0; variant < kImplementationCount; ++variant) {
-        if (!SlotRunsHere(variant)) continue;
+        if (!SlotRunsHere(variant))
+            continue;
         const uint8_t s[1] = {0};
         const uint8_t* planes[3] = {s, nullptr, s};
         const int32_t strides[3] = {1, 1, 1};

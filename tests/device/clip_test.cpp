@@ -113,7 +113,8 @@ TEST(DeviceClip, PicturesAreTheTestPatternAsOurDecoderSeesIt) {
     constexpr int kW = kClipPictureWidth, kH = kClipPictureHeight;
     std::vector<uint8_t> rgb(kW * kH * 3);
     std::vector<uint8_t> planes(kW * kH * 2);
-    uint8_t* pointers[3] = {planes.data(), planes.data() + kW * kH, planes.data() + kW * kH * 3 / 2};
+    uint8_t* pointers[3] = {planes.data(), planes.data() + kW * kH,
+                            planes.data() + kW * kH * 3 / 2};
     struct alignas(8) {
         int16_t values[256];
     } work;

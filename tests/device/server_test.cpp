@@ -235,8 +235,8 @@ TEST(DeviceRtsp, HostileModes) {
         platform::SetRecvTimeout(s.rtsp.socket(), 300);
         ASSERT_TRUE(s.rtsp.Send(Request("TEARDOWN", s.base, 9)));
         EXPECT_TRUE(s.rtsp.SilentUntilTimeout());
-        EXPECT_TRUE(device->WaitFor([](const DeviceCounters& c) { return c.teardowns == 1; },
-                                    10000));
+        EXPECT_TRUE(
+            device->WaitFor([](const DeviceCounters& c) { return c.teardowns == 1; }, 10000));
         EXPECT_GE(s.NextFrame(), 0);  // the media goes on
         EXPECT_GE(s.NextFrame(), 0);
     }

@@ -31,15 +31,20 @@ class ExportDevice {
 public:
     // flags: more of the device program's flags (its hostile modes).
     bool Start(int index, uint64_t clipBytes, const std::vector<std::string>& flags = {}) {
-        std::vector<std::string> arguments = {"--address", LoopbackText(Suite::Download, index),
-                                              "--no-rtsp", "--clip-name", "clip01",
-                                              "--clip-bytes", std::to_string(clipBytes)};
+        std::vector<std::string> arguments = {"--address",
+                                              LoopbackText(Suite::Download, index),
+                                              "--no-rtsp",
+                                              "--clip-name",
+                                              "clip01",
+                                              "--clip-bytes",
+                                              std::to_string(clipBytes)};
         arguments.insert(arguments.end(), flags.begin(), flags.end());
 #ifdef _WIN32
         return process_.Start(arguments);
 #else
         std::vector<const char*> argv = {"fluxmere-device"};
-        for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+        for (const std::string& argument : arguments)
+            argv.push_back(argument.c_str());
         device::ProgramOptions program;
         std::string error;
         if (!device::ParseDeviceArguments(static_cast<int>(argv.size()), argv.data(), &program,
@@ -131,8 +136,8 @@ TEST_F(DeviceExport, WriterSlowerThanTheNetworkFillsTheQueueWithoutLosingAByte) 
     ScratchFolder folder("slow");
     TestProbe probe;
     probe.holdWriterUntilQueueFull = true;  // nothing is written until every block is in use
-    ASSERT_TRUE(RunJobToEnd(ExportUrl(LoopbackText(Suite::Download, 36)), folder.path(), 0,
-                            Links(), probe));
+    ASSERT_TRUE(RunJobToEnd(ExportUrl(LoopbackText(Suite::Download, 36)), folder.path(), 0, Links(),
+                            probe));
     device.Stop();
     EXPECT_GE(probe.queueFullCount, 1);
     EXPECT_TRUE(folder.ReadFile("clip01.kelo") == ExpectedClip(40 * kMiB));
@@ -162,8 +167,8 @@ TEST_F(DeviceExport, HostileExportsAreNeverTakenForACompleteClip) {
         ASSERT_TRUE(device.Start(c.index, 3 * kMiB, c.flags));
         ScratchFolder folder("hostile");
         TestProbe probe;
-        ASSERT_TRUE(RunJobToEnd(ExportUrl(LoopbackText(Suite::Download, c.index)), folder.path(),
-                                0, Links(), probe));
+        ASSERT_TRUE(RunJobToEnd(ExportUrl(LoopbackText(Suite::Download, c.index)), folder.path(), 0,
+                                Links(), probe));
         device.Stop();
         ASSERT_FALSE(notices.States().empty());
         EXPECT_EQ(notices.States().back(), c.last);

@@ -22,8 +22,12 @@ using S = DownloadState;
 
 const std::string kXmlHeader = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n";
 
-std::string Host(int index) { return LoopbackText(Suite::Download, index); }
-uint32_t Address(int index) { return LoopbackAddress(Suite::Download, index); }
+std::string Host(int index) {
+    return LoopbackText(Suite::Download, index);
+}
+uint32_t Address(int index) {
+    return LoopbackAddress(Suite::Download, index);
+}
 
 class DownloadJob : public ::testing::Test {
 protected:
@@ -43,12 +47,14 @@ protected:
 
 TEST_F(DownloadJob, SendsTheExactRequestAndRetriesOnceAfterAnXmlReply) {
     const std::string clip = PatternClip(300000);
-    ScriptedHttpServer server({{kXmlHeader, "", false},
-                               {ReadyHeader("clip01.kelo"), ChunkedBody(clip, {100000, 7}), false}});
+    ScriptedHttpServer server(
+        {{kXmlHeader, "", false},
+         {ReadyHeader("clip01.kelo"), ChunkedBody(clip, {100000, 7}), false}});
     ASSERT_TRUE(server.Start(Address(1)));
     ScratchFolder folder("retry");
     TestProbe probe;
-    ASSERT_TRUE(RunJobToEnd(ExportUrl(Host(1), "IMX50&DV&queue=1"), folder.path(), 0, Links(), probe));
+    ASSERT_TRUE(
+        RunJobToEnd(ExportUrl(Host(1), "IMX50&DV&queue=1"), folder.path(), 0, Links(), probe));
 
     const std::string request =
         "GET /command.cgi?stream&kelo&IMX50&DV&queue=1 HTTP/1.1\r\nAccept: */*\r\n\r\n";
@@ -104,10 +110,11 @@ TEST_F(DownloadJob, NamesFilesAfterTheClipAndNumbersNamesAlreadyTaken) {
     const std::vector<std::string> expected = {"clip01.kelo", "clip01_1.kelo", "clip01_2.kelo",
                                                "Fluxmere.kelo", "Fluxmere_1.kelo"};
     EXPECT_EQ(rows.Rows(), expected);
-    EXPECT_EQ(folder.FileNames(), std::vector<std::string>({"Fluxmere.kelo", "Fluxmere_1.kelo",
-                                                            "clip01.kelo", "clip01_1.kelo",
-                                                            "clip01_2.kelo"}));
-    for (const std::string& name : expected) EXPECT_TRUE(folder.ReadFile(name) == clip) << name;
+    EXPECT_EQ(folder.FileNames(),
+              std::vector<std::string>({"Fluxmere.kelo", "Fluxmere_1.kelo", "clip01.kelo",
+                                        "clip01_1.kelo", "clip01_2.kelo"}));
+    for (const std::string& name : expected)
+        EXPECT_TRUE(folder.ReadFile(name) == clip) << name;
 }
 
 TEST_F(DownloadJob, HostNameConnectsToTheDefaultDeviceAddressAndNotifiesNone) {
@@ -117,7 +124,8 @@ TEST_F(DownloadJob, HostNameConnectsToTheDefaultDeviceAddressAndNotifiesNone) {
     ASSERT_TRUE(server.Start(Address(6)));
     ScratchFolder folder("hostname");
     TestProbe probe;
-    ASSERT_TRUE(RunJobToEnd(ExportUrl("recorder.local", "MPEG2-I"), folder.path(), 0, Links(), probe));
+    ASSERT_TRUE(
+        RunJobToEnd(ExportUrl("recorder.local", "MPEG2-I"), folder.path(), 0, Links(), probe));
     SetDefaultDeviceAddress(saved);
 
     EXPECT_EQ(server.Requests().size(), 1u);
@@ -150,8 +158,8 @@ TEST_F(DownloadJob, BodyCutOffEndsAsFailedWithTheWholeChunksKept) {
         std::string body;
         size_t kept;  // clip bytes stored
     } cases[] = {
-        {8, whole.substr(0, fourChunks + 1000), 4 * 65536},    // inside a chunk's data
-        {9, whole.substr(0, fourChunks + 4), 4 * 65536},       // inside a size line
+        {8, whole.substr(0, fourChunks + 1000), 4 * 65536},  // inside a chunk's data
+        {9, whole.substr(0, fourChunks + 4), 4 * 65536},     // inside a size line
         {10, unterminated, clip.size()},  // inside the last chunk's closing CR LF
         {11, whole.substr(0, whole.size() - 4), clip.size()},  // inside the terminating chunk
         {19, "100000\r\n" + clip, 0},  // a chunk larger than the receive buffer takes
@@ -166,13 +174,15 @@ TEST_F(DownloadJob, BodyCutOffEndsAsFailedWithTheWholeChunksKept) {
         const std::vector<S> states = notices.States();
         ASSERT_FALSE(states.empty());
         EXPECT_EQ(states.back(), S::Failed) << c.index;
-        for (S state : states) EXPECT_NE(state, S::Complete) << c.index;
+        for (S state : states)
+            EXPECT_NE(state, S::Complete) << c.index;
         EXPECT_TRUE(folder.ReadFile("cut.kelo") == clip.substr(0, c.kept)) << c.index;
     }
 }
 
 // The clip in chunks of size bytes whose size lines all carry extension.
-std::string ChunkedWithExtensions(const std::string& clip, size_t size, const std::string& extension) {
+std::string ChunkedWithExtensions(const std::string& clip, size_t size,
+                                  const std::string& extension) {
     std::string body;
     for (size_t offset = 0; offset < clip.size(); offset += size) {
         const std::string data = clip.substr(offset, size);
@@ -197,31 +207,55 @@ TEST_F(DownloadJob, EndsOfTheTransfer) {
         S last;
         bool file;  // a file is made (and then holds the clip, whole or partly)
     } cases[] = {
-        {"close with the terminating chunk", 40, {ReadyHeader("e.kelo"), terminated}, S::Complete,
+        {"close with the terminating chunk",
+         40,
+         {ReadyHeader("e.kelo"), terminated},
+         S::Complete,
          true},
         // The terminating chunk has no effect of its own: the device ends by closing.
         {"close at a chunk boundary", 41, {ReadyHeader("e.kelo"), atBoundary}, S::Complete, true},
-        {"chunk extensions", 42, {ReadyHeader("e.kelo"), ChunkedWithExtensions(clip, 0x400 * 64, ";q")},
-         S::Complete, true},
-        {"chunk extensions after blanks", 43,
-         {ReadyHeader("e.kelo"), ChunkedWithExtensions(clip, 70000, " ;name=\"v\"")}, S::Complete,
+        {"chunk extensions",
+         42,
+         {ReadyHeader("e.kelo"), ChunkedWithExtensions(clip, 0x400 * 64, ";q")},
+         S::Complete,
          true},
-        {"a signed size line", 44, {ReadyHeader("e.kelo"), "-400\r\n" + clip.substr(0, 1024)},
-         S::Failed, true},
-        {"reset after the terminating chunk", 45,
-         {ReadyHeader("e.kelo"), terminated, false, true}, S::Complete, true},
-        {"reset at a chunk boundary", 46, {ReadyHeader("e.kelo"), atBoundary, false, true},
-         S::Failed, true},
-        {"silence at a chunk boundary", 47, {ReadyHeader("e.kelo"), atBoundary, true}, S::Failed,
+        {"chunk extensions after blanks",
+         43,
+         {ReadyHeader("e.kelo"), ChunkedWithExtensions(clip, 70000, " ;name=\"v\"")},
+         S::Complete,
          true},
-        {"an error page", 48,
+        {"a signed size line",
+         44,
+         {ReadyHeader("e.kelo"), "-400\r\n" + clip.substr(0, 1024)},
+         S::Failed,
+         true},
+        {"reset after the terminating chunk",
+         45,
+         {ReadyHeader("e.kelo"), terminated, false, true},
+         S::Complete,
+         true},
+        {"reset at a chunk boundary",
+         46,
+         {ReadyHeader("e.kelo"), atBoundary, false, true},
+         S::Failed,
+         true},
+        {"silence at a chunk boundary",
+         47,
+         {ReadyHeader("e.kelo"), atBoundary, true},
+         S::Failed,
+         true},
+        {"an error page",
+         48,
          {"HTTP/1.1 404 Not Found\r\nTransfer-Encoding: chunked\r\n\r\n", errorPage},
-         S::Failed, false},
-        {"a body with a Content-Length", 49,
+         S::Failed,
+         false},
+        {"a body with a Content-Length",
+         49,
          {"HTTP/1.1 200 OK\r\nContent-Disposition: attachment; filename=\"e.kelo\"\r\n"
           "Content-Length: 600000\r\n\r\n",
           clip},
-         S::Failed, false},
+         S::Failed,
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -255,7 +289,8 @@ TEST_F(DownloadJob, TextsTooLongForTheirBuffersFailCleanly) {
     // 259 characters: fits the URL buffer, but not the request with its fixed parts.
     std::string fullUrl = ExportUrl(Host(13), "DV&");
     fullUrl += std::string(259 - fullUrl.size(), 'p');
-    const std::string longFolder = folder.path() + "\\" + std::string(259 - folder.path().size(), 'f');
+    const std::string longFolder =
+        folder.path() + "\\" + std::string(259 - folder.path().size(), 'f');
     // A clip name that fits the name buffer, but not the folder with it.
     const std::string longName(259 - folder.path().size() - 5, 'n');
     struct Case {
@@ -271,7 +306,8 @@ TEST_F(DownloadJob, TextsTooLongForTheirBuffersFailCleanly) {
     };
     for (const Case& c : cases) {
         notices.Clear();
-        ScriptedHttpServer server({{ReadyHeader(longName + ".kelo"), ChunkedBody("abc", {3}), false}});
+        ScriptedHttpServer server(
+            {{ReadyHeader(longName + ".kelo"), ChunkedBody("abc", {3}), false}});
         ASSERT_TRUE(server.Start(Address(c.index)));
         TestProbe probe;
         ASSERT_TRUE(RunJobToEnd(c.url, c.folder, 0, Links(), probe)) << c.index;
@@ -288,14 +324,16 @@ TEST_F(DownloadJob, CancelKeepsEveryByteReceivedClosesTheFileAndFails) {
     // Four full blocks and one more chunk: once the writer has taken the fourth block, every byte
     // sent has arrived.
     const std::string clip = PatternClip(4 * 524288 + 65536);
-    ScriptedHttpServer server({{ReadyHeader("cancel.kelo"), ChunkedBody(clip, {65536}, false), true}});
+    ScriptedHttpServer server(
+        {{ReadyHeader("cancel.kelo"), ChunkedBody(clip, {65536}, false), true}});
     ASSERT_TRUE(server.Start(Address(16)));
     ScratchFolder folder("cancel");
     TestProbe probe;
     DownloadLinks links = Links();
     links.probe = &probe;
     auto* job = new CFluxmereDownload(ExportUrl(Host(16)).c_str(), folder.path().c_str(), 0, links);
-    ASSERT_TRUE(notices.WaitUntil([&](const std::vector<Notice>&) { return probe.blocksWritten >= 4; }));
+    ASSERT_TRUE(
+        notices.WaitUntil([&](const std::vector<Notice>&) { return probe.blocksWritten >= 4; }));
     job->Cancel();
     ASSERT_TRUE(notices.WaitForFinalState());
     EXPECT_EQ(job->State(), S::Failed);
@@ -321,7 +359,8 @@ TEST_F(DownloadJob, CancelWhileTheClipIsNotReadyEndsTheRetriesAsFailed) {
     DownloadLinks links = Links();
     links.probe = &probe;
     auto* job = new CFluxmereDownload(ExportUrl(Host(20)).c_str(), folder.path().c_str(), 0, links);
-    ASSERT_TRUE(notices.WaitUntil([&](const std::vector<Notice>&) { return !server.Requests().empty(); }));
+    ASSERT_TRUE(
+        notices.WaitUntil([&](const std::vector<Notice>&) { return !server.Requests().empty(); }));
     job->Cancel();
     job->Release();
     ASSERT_TRUE(probe.WaitDestroyed());

@@ -57,15 +57,17 @@ TEST(DownloadUrl, HostRunsFromAfterTheSchemeToTheSlashBeforeTheCommand) {
     ASSERT_TRUE(DeviceAddressOfHost(named + parts.hostOffset, parts.hostLength, &address));
     EXPECT_EQ(address, platform::kInaddrNone);
 
-    for (const char* bad : {"http://1.2.3.4/other.cgi?x", "command.cgi?stream&kelo&DV",
-                            "http:/command.cgi?stream&kelo&DV", "http://1.2.3.4command.cgi?stream&kelo&"}) {
+    for (const char* bad :
+         {"http://1.2.3.4/other.cgi?x", "command.cgi?stream&kelo&DV",
+          "http:/command.cgi?stream&kelo&DV", "http://1.2.3.4command.cgi?stream&kelo&"}) {
         EXPECT_FALSE(SplitDownloadUrl(bad, &parts)) << bad;
     }
 }
 
 TEST(DownloadUrl, RequestIsExactAndBoundedByItsBuffer) {
     char request[kTextBufferSize];
-    const size_t length = BuildExportRequest("command.cgi?stream&kelo&DV&q=1", request, sizeof request);
+    const size_t length =
+        BuildExportRequest("command.cgi?stream&kelo&DV&q=1", request, sizeof request);
     EXPECT_EQ(std::string(request, length),
               "GET /command.cgi?stream&kelo&DV&q=1 HTTP/1.1\r\nAccept: */*\r\n\r\n");
 
@@ -78,14 +80,16 @@ TEST(DownloadUrl, RequestIsExactAndBoundedByItsBuffer) {
     EXPECT_EQ(guarded[259], '\0');
     std::memset(guarded, 0x5A, sizeof guarded);
     EXPECT_EQ(BuildExportRequest(tooLong.c_str(), guarded, kTextBufferSize), 0u);
-    for (size_t i = kTextBufferSize; i < sizeof guarded; ++i) EXPECT_EQ(guarded[i], 0x5A);
+    for (size_t i = kTextBufferSize; i < sizeof guarded; ++i)
+        EXPECT_EQ(guarded[i], 0x5A);
 }
 
 class TextSource : public IByteSource {
 public:
     explicit TextSource(std::string text) : text_(std::move(text)) {}
     int Read(uint8_t* buffer, int length) override {
-        if (position_ >= text_.size() || length <= 0) return 0;
+        if (position_ >= text_.size() || length <= 0)
+            return 0;
         buffer[0] = static_cast<uint8_t>(text_[position_++]);
         return 1;
     }
@@ -170,10 +174,10 @@ TEST(ResponseHeader, BaseNameIsTheQuotedFileNameWithoutItsExtension) {
     } cases[] = {
         {"H\r\nContent-Disposition: attachment; filename=\"clip01.kelo\"\r\n\r\n", "clip01"},
         {"H\r\nfilename=\"take.2.kelo\"\r\n\r\n", "take"},
-        {"filename=\"atstart.kelo\"\r\n\r\n", nullptr},  // not at the header's very start
-        {"H\r\nfilename=\".kelo\"\r\n\r\n", nullptr},  // full stop first
+        {"filename=\"atstart.kelo\"\r\n\r\n", nullptr},          // not at the header's very start
+        {"H\r\nfilename=\".kelo\"\r\n\r\n", nullptr},            // full stop first
         {"H\r\nfilename=\"noext\"\r\nX: a.b\r\n\r\n", nullptr},  // no full stop in the name
-        {"H\r\nfilename=clip.kelo\r\n\r\n", nullptr},          // no quote
+        {"H\r\nfilename=clip.kelo\r\n\r\n", nullptr},            // no quote
         {"H\r\nfilename=\"..\\..\\evil.kelo\"\r\n\r\n", nullptr},
         {"H\r\nfilename=\"sub/clip.kelo\"\r\n\r\n", nullptr},
         {"H\r\nfilename=\"c:clip.kelo\"\r\n\r\n", nullptr},
@@ -230,16 +234,16 @@ TEST(BodyTail, TakesTheSmallLastChunksAndEndsAtAChunkBoundary) {
         {"1\r\nX\r\n0\r\n\r\n", false, true, true, "X"},  // a one-byte clip
         {"\r\n3\r\nabc\r\n2;q\r\nde\r\n0\r\n\r\n", true, true, true, "abcde"},
         {"\r\nA\r\n0123456789\r\n0\r\n\r\n", true, true, true, "0123456789"},
-        {"\r\n", true, true, false, ""},            // closed right after a chunk
+        {"\r\n", true, true, false, ""},                 // closed right after a chunk
         {"\r\n3\r\nabc\r\n", true, true, false, "abc"},  // closed between chunks
         {"1\r\nX\r\n", false, true, false, "X"},
-        {"", false, false, false, ""},               // nothing at all
-        {"", true, false, false, ""},                // inside the CR LF after a chunk's data
+        {"", false, false, false, ""},  // nothing at all
+        {"", true, false, false, ""},   // inside the CR LF after a chunk's data
         {"\r", true, false, false, ""},
-        {"\r\n5\r\nabc", true, false, false, ""},  // inside a chunk's data
+        {"\r\n5\r\nabc", true, false, false, ""},               // inside a chunk's data
         {"\r\n3\r\nabcX0\r\n\r\n", true, false, false, "abc"},  // data not followed by CR LF
-        {"\r\n1", true, false, false, ""},          // inside a size line
-        {"\r\nz\r\n", true, false, false, ""},      // not a size line
+        {"\r\n1", true, false, false, ""},                      // inside a size line
+        {"\r\nz\r\n", true, false, false, ""},                  // not a size line
         {"\r\n-3\r\nabc\r\n", true, false, false, ""},
         {"\r\nFFFFFFFFFFFFFFFFFFFF\r\n", true, false, false, ""},
     };

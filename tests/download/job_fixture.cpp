@@ -32,7 +32,8 @@ unsigned long ProcessId() {
 
 ScratchFolder::ScratchFolder(const std::string& name) {
     std::string base = WindowsPathFromEnvironment("FLUXMERE_TEST_DIR");
-    if (base.empty()) base = fs::temp_directory_path().string();
+    if (base.empty())
+        base = fs::temp_directory_path().string();
     static std::atomic<int> serial{0};
     const fs::path path = fs::path(base) / ("download-" + name + "-" + std::to_string(ProcessId()) +
                                             "-" + std::to_string(serial++));
@@ -70,7 +71,8 @@ void TestProbe::OnQueueFull() {
 }
 
 void TestProbe::BeforeBlockWrite(int64_t index) {
-    if (holdWriterUntilQueueFull && index == 0) queueFull.Wait(120000);
+    if (holdWriterUntilQueueFull && index == 0)
+        queueFull.Wait(120000);
     ++blocksWritten;
 }
 
@@ -79,7 +81,8 @@ void TestProbe::PauseBeforeRetry(uint32_t ms) {
         platform::ScopedLock lock(lock_);
         pauses_.push_back(ms);
     }
-    if (realPauses) platform::SleepMs(ms);
+    if (realPauses)
+        platform::SleepMs(ms);
 }
 
 std::vector<uint32_t> TestProbe::Pauses() {

@@ -26,7 +26,8 @@ TEST(JobRowText, ShowsWholeMegabytesStateCodecAndTranscodingTime) {
     } cases[] = {
         {0, S::Initializing, CodecKind::Unknown, 0, "0", "Initializing", "Unknown", ""},
         {kMiB - 1, S::AwaitingStart, CodecKind::DV, 0, "0", "Awaiting start", "DV", ""},
-        {3 * kMiB + kMiB / 2, S::InProgress, CodecKind::DVCPRO, 0, "3", "Downloading", "DVCPRO", ""},
+        {3 * kMiB + kMiB / 2, S::InProgress, CodecKind::DVCPRO, 0, "3", "Downloading", "DVCPRO",
+         ""},
         {kMiB, S::Transcoding, CodecKind::IMX30, 37230 * kSecond, "1", "Transcoding", "IMX30",
          "10:20:30"},
         {0, S::TranscodingFailed, CodecKind::IMX40, 59 * kSecond + kSecond - 1, "0",

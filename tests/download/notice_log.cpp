@@ -31,7 +31,8 @@ std::vector<Notice> NoticeLog::Snapshot() {
 std::vector<DownloadState> NoticeLog::States() {
     std::vector<DownloadState> states;
     for (const Notice& notice : Snapshot()) {
-        if (notice.isState) states.push_back(notice.state);
+        if (notice.isState)
+            states.push_back(notice.state);
     }
     return states;
 }
@@ -39,7 +40,8 @@ std::vector<DownloadState> NoticeLog::States() {
 std::vector<int64_t> NoticeLog::Progress() {
     std::vector<int64_t> bytes;
     for (const Notice& notice : Snapshot()) {
-        if (!notice.isState) bytes.push_back(notice.bytes);
+        if (!notice.isState)
+            bytes.push_back(notice.bytes);
     }
     return bytes;
 }
@@ -48,7 +50,8 @@ bool NoticeLog::WaitUntil(const std::function<bool(const std::vector<Notice>&)>&
                           uint32_t timeoutMs) {
     const uint64_t start = platform::MonotonicMs();
     while (!condition(Snapshot())) {
-        if (platform::MonotonicMs() - start > timeoutMs) return false;
+        if (platform::MonotonicMs() - start > timeoutMs)
+            return false;
         platform::SleepMs(2);
     }
     return true;

@@ -4,8 +4,7 @@
 
 namespace fluxmere::testing {
 
-std::string ChunkedBody(const std::string& clip, const std::vector<size_t>& sizes,
-                        bool terminate) {
+std::string ChunkedBody(const std::string& clip, const std::vector<size_t>& sizes, bool terminate) {
     std::string body;
     size_t offset = 0;
     for (size_t i = 0; offset < clip.size(); ++i) {
@@ -13,12 +12,14 @@ std::string ChunkedBody(const std::string& clip, const std::vector<size_t>& size
         const size_t size = wanted < clip.size() - offset ? wanted : clip.size() - offset;
         char line[32];
         std::snprintf(line, sizeof line, "%zx\r\n", size);
-        if (offset != 0) body += "\r\n";
+        if (offset != 0)
+            body += "\r\n";
         body += line;
         body.append(clip, offset, size);
         offset += size;
     }
-    if (terminate) body += offset != 0 ? "\r\n0\r\n\r\n" : "0\r\n\r\n";
+    if (terminate)
+        body += offset != 0 ? "\r\n0\r\n\r\n" : "0\r\n\r\n";
     return body;
 }
 
@@ -42,14 +43,18 @@ std::string PatternClip(size_t size, uint32_t seed) {
 ScriptedHttpServer::ScriptedHttpServer(std::vector<ScriptedReply> replies)
     : replies_(std::move(replies)) {}
 
-ScriptedHttpServer::~ScriptedHttpServer() { Stop(); }
+ScriptedHttpServer::~ScriptedHttpServer() {
+    Stop();
+}
 
 bool ScriptedHttpServer::Start(uint32_t address, uint16_t port) {
     platform::InitSockets();
     listening_ = platform::CreateTcpSocket();
-    if (listening_ == platform::kInvalidSocket) return false;
+    if (listening_ == platform::kInvalidSocket)
+        return false;
     platform::SetReuseAddress(listening_, true);
-    if (!platform::BindSocket(listening_, address, port) || !platform::ListenSocket(listening_, 8)) {
+    if (!platform::BindSocket(listening_, address, port) ||
+        !platform::ListenSocket(listening_, 8)) {
         platform::CloseSocket(listening_);
         listening_ = platform::kInvalidSocket;
         return false;
@@ -79,7 +84,8 @@ void ScriptedHttpServer::Serve(void* context) {
         if (connection == platform::kInvalidSocket) {
             // Only Stop ends the peer: a connection that failed on its way in must not leave the
             // clients queued behind it waiting for an answer without end.
-            if (server->stopping_.load()) return;
+            if (server->stopping_.load())
+                return;
             platform::SleepMs(1);
             --index;
             continue;
@@ -100,7 +106,8 @@ void ScriptedHttpServer::ServeOne(platform::SocketHandle connection, const Scrip
     std::string request;
     char c;
     while (request.size() < 4 || request.compare(request.size() - 4, 4, "\r\n\r\n") != 0) {
-        if (platform::RecvSocket(connection, &c, 1) != 1) return;
+        if (platform::RecvSocket(connection, &c, 1) != 1)
+            return;
         request += c;
     }
     {
@@ -108,7 +115,8 @@ void ScriptedHttpServer::ServeOne(platform::SocketHandle connection, const Scrip
         requests_.push_back(request);
     }
     const std::string bytes = reply.header + reply.body;
-    if (!platform::SendAll(connection, bytes.data(), static_cast<int>(bytes.size()))) return;
+    if (!platform::SendAll(connection, bytes.data(), static_cast<int>(bytes.size())))
+        return;
     if (reply.holdOpen) {
         while (platform::RecvSocket(connection, &c, 1) > 0) {
         }

@@ -30,8 +30,12 @@ namespace {
 
 using S = DownloadState;
 
-std::string Host(int index) { return LoopbackText(Suite::Download, index); }
-uint32_t Address(int index) { return LoopbackAddress(Suite::Download, index); }
+std::string Host(int index) {
+    return LoopbackText(Suite::Download, index);
+}
+uint32_t Address(int index) {
+    return LoopbackAddress(Suite::Download, index);
+}
 
 std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());  // the texts here are ASCII
@@ -199,10 +203,11 @@ protected:
     void TearDown() override { CoUninitialize(); }
 
     // Runs a download of `clip` with the hand-off and these engines to the job's end.
-    void Download(int index, const std::string& params, uint32_t options,
-                  const std::string& clip, IEngineFactory* factory, const std::string& folder,
+    void Download(int index, const std::string& params, uint32_t options, const std::string& clip,
+                  IEngineFactory* factory, const std::string& folder,
                   HandOffTiming timing = HandOffTiming()) {
-        ScriptedHttpServer server({{ReadyHeader("clip01.kelo"), ChunkedBody(clip, {65536}), false}});
+        ScriptedHttpServer server(
+            {{ReadyHeader("clip01.kelo"), ChunkedBody(clip, {65536}), false}});
         ASSERT_TRUE(server.Start(Address(index)));
         CTranscodeHandOff handOff(factory, timing);
         DownloadLinks links;
@@ -223,9 +228,15 @@ std::string ExpectedText(const engine::JobRequest& r, const std::string& path,
     return "<content><input><pipe path=\"" + Narrow(r.pipePath) + "\" keloevent=\"" +
            Narrow(r.readyEvent) + "\" keloeventdone=\"" + Narrow(r.takenEvent) +
            "\"><stream uuid=\"1854B3CC-35E8-4A2B-AE51-0B2B0C59C21D\"/></pipe></input><output>"
-           "<file path=\"" + path + "\" version=\"duplicate\"><container name=\"Encoder\" "
-           "type=\"movie\" uuid=\"" + containerUuid + "\"><codec name=\"directconvert\" "
-           "standard=\"\" type=\"movie\" uuid=\"" + codecUuid + "\"><channels name=\"Audio "
+           "<file path=\"" +
+           path +
+           "\" version=\"duplicate\"><container name=\"Encoder\" "
+           "type=\"movie\" uuid=\"" +
+           containerUuid +
+           "\"><codec name=\"directconvert\" "
+           "standard=\"\" type=\"movie\" uuid=\"" +
+           codecUuid +
+           "\"><channels name=\"Audio "
            "Channels\" type=\"fixed\" unit=\"channels\">8</channels><sample-rate name=\"Audio "
            "Sample Rate\" type=\"fixed\" unit=\"Hz\">48000</sample-rate><manual "
            "content-type=\"text/html\" path=\"net/vandelor/skiv/engine/plugin/skiv/"
@@ -267,10 +278,17 @@ TEST_F(TranscodeHandOff, DescribesEachOutputAndHandsOverEveryBlock) {
         const char* codecUuid;
     };
     const Case cases[] = {
-        {60, "DVCPRO&queue=1", 3, {".kelo.mov", ".kelo.mxf"},
+        {60,
+         "DVCPRO&queue=1",
+         3,
+         {".kelo.mov", ".kelo.mxf"},
          {"BD584BB3-BCD9-439C-9801-7ECB96D6390E", "2173EC89-E410-4529-80DA-DF31031DEBC9"},
          "CADA66B7-3CA6-4ABA-A210-ECB4FFBC8B61"},
-        {61, "IMX40&queue=1", 2, {".kelo.mxf"}, {"2173EC89-E410-4529-80DA-DF31031DEBC9"},
+        {61,
+         "IMX40&queue=1",
+         2,
+         {".kelo.mxf"},
+         {"2173EC89-E410-4529-80DA-DF31031DEBC9"},
          "C6500BED-A830-4042-AE52-390CF7E1DC35"},
     };
     const std::string clip = PatternClip(1200000);
@@ -287,7 +305,8 @@ TEST_F(TranscodeHandOff, DescribesEachOutputAndHandsOverEveryBlock) {
             SCOPED_TRACE(i);
             FakeEngine& e = *factory.engines[i];
             const std::string path = folder.path() + "\\clip01" + c.endings[i];
-            EXPECT_EQ(WithoutIndentation(Narrow(e.text)), ExpectedText(e.request, path, c.containers[i], c.codecUuid));
+            EXPECT_EQ(WithoutIndentation(Narrow(e.text)),
+                      ExpectedText(e.request, path, c.containers[i], c.codecUuid));
             ExpectParsesBack(e.text);
             EXPECT_EQ(e.submittedReserved, 0);
             EXPECT_EQ(e.counts, std::vector<uint32_t>({524288, 524288, 151424, 0}));

@@ -29,7 +29,8 @@ protected:
         // The test program starts no socket library itself: the module must do it on load.
         SOCKET before = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         sockets_before_load_error = before == INVALID_SOCKET ? WSAGetLastError() : 0;
-        if (before != INVALID_SOCKET) closesocket(before);
+        if (before != INVALID_SOCKET)
+            closesocket(before);
         // The DLL is copied next to this program, where LoadLibrary looks first.
         module = LoadLibraryA("FluxmereLibrary.dll");
     }
@@ -46,7 +47,8 @@ TEST_F(ModuleLoad, LoadingStartsWindowsSockets) {
     EXPECT_EQ(sockets_before_load_error, WSANOTINITIALISED);
     SOCKET after = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     EXPECT_NE(after, INVALID_SOCKET) << WSAGetLastError();
-    if (after != INVALID_SOCKET) closesocket(after);
+    if (after != INVALID_SOCKET)
+        closesocket(after);
 }
 
 TEST_F(ModuleLoad, ExportsTheFourEntryPoints) {

@@ -74,7 +74,8 @@ TEST_P(ClassObjects, ConcurrentFirstRequestsGetOneFactory) {
         threads.push_back(CreateThread(nullptr, 0, RequestFactory, &request, 0, nullptr));
     SetEvent(go);
     WaitForMultipleObjects(kThreads, threads.data(), TRUE, INFINITE);
-    for (HANDLE thread : threads) CloseHandle(thread);
+    for (HANDLE thread : threads)
+        CloseHandle(thread);
     CloseHandle(go);
 
     for (const FactoryRequest& request : requests) {
@@ -83,7 +84,8 @@ TEST_P(ClassObjects, ConcurrentFirstRequestsGetOneFactory) {
     }
     EXPECT_EQ(module_->CanUnloadNow(), S_FALSE) << "clients hold the factory";
     for (FactoryRequest& request : requests) {
-        if (request.factory != nullptr) request.factory->Release();
+        if (request.factory != nullptr)
+            request.factory->Release();
     }
     EXPECT_EQ(module_->CanUnloadNow(), S_OK);
 }
@@ -92,9 +94,11 @@ TEST_P(ClassObjects, FactoryIsKeptAndAnswersForItsInterfacesOnly) {
     IClassFactory* first = nullptr;
     IUnknown* second = nullptr;
     ASSERT_EQ(module_->GetClassObject(*GetParam().clsid, IID_IClassFactory,
-                                      reinterpret_cast<void**>(&first)), S_OK);
-    ASSERT_EQ(module_->GetClassObject(*GetParam().clsid, IID_IUnknown,
-                                      reinterpret_cast<void**>(&second)), S_OK);
+                                      reinterpret_cast<void**>(&first)),
+              S_OK);
+    ASSERT_EQ(
+        module_->GetClassObject(*GetParam().clsid, IID_IUnknown, reinterpret_cast<void**>(&second)),
+        S_OK);
     EXPECT_EQ(static_cast<IUnknown*>(first), second);
     void* other = reinterpret_cast<void*>(1);
     EXPECT_EQ(module_->GetClassObject(*GetParam().clsid, IID_IDispatch, &other), E_NOINTERFACE);
@@ -108,19 +112,22 @@ TEST_P(ClassObjects, LockCountFollowsObjectsAndServerLocks) {
 
     IUnknown* object = nullptr;
     ASSERT_EQ(module_->Create(*GetParam().clsid, nullptr, IID_IUnknown,
-                              reinterpret_cast<void**>(&object)), S_OK);
+                              reinterpret_cast<void**>(&object)),
+              S_OK);
     EXPECT_EQ(module_->CanUnloadNow(), S_FALSE) << "a live object";
     object->Release();
     EXPECT_EQ(module_->CanUnloadNow(), S_OK) << "its last release";
 
     IClassFactory* factory = nullptr;
     ASSERT_EQ(module_->GetClassObject(*GetParam().clsid, IID_IClassFactory,
-                                      reinterpret_cast<void**>(&factory)), S_OK);
+                                      reinterpret_cast<void**>(&factory)),
+              S_OK);
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
     factory->Release();
     EXPECT_EQ(module_->CanUnloadNow(), S_FALSE) << "a server lock";
     ASSERT_EQ(module_->GetClassObject(*GetParam().clsid, IID_IClassFactory,
-                                      reinterpret_cast<void**>(&factory)), S_OK);
+                                      reinterpret_cast<void**>(&factory)),
+              S_OK);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
     factory->Release();
     EXPECT_EQ(module_->CanUnloadNow(), S_OK);
@@ -129,14 +136,16 @@ TEST_P(ClassObjects, LockCountFollowsObjectsAndServerLocks) {
 TEST_P(ClassObjects, QueryInterfaceAnswersTheTableWithOneIdentity) {
     IUnknown* object = nullptr;
     ASSERT_EQ(module_->Create(*GetParam().clsid, nullptr, *GetParam().dual,
-                              reinterpret_cast<void**>(&object)), S_OK);
+                              reinterpret_cast<void**>(&object)),
+              S_OK);
     IDispatch* dispatch = nullptr;
     IUnknown* identity = nullptr;
     IUnknown* identityAgain = nullptr;
     ASSERT_EQ(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
     EXPECT_EQ(static_cast<void*>(dispatch), static_cast<void*>(object)) << "the dual interface";
     ASSERT_EQ(object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
-    ASSERT_EQ(dispatch->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identityAgain)), S_OK);
+    ASSERT_EQ(dispatch->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identityAgain)),
+              S_OK);
     EXPECT_EQ(identity, identityAgain);
     void* none = reinterpret_cast<void*>(1);
     EXPECT_EQ(object->QueryInterface(IID_IStream, &none), E_NOINTERFACE);
@@ -177,7 +186,8 @@ TEST_P(ClassObjects, AggregationDelegatesToTheOuterObject) {
     EXPECT_EQ(module_->CanUnloadNow(), S_OK) << "nothing was made";
 
     ASSERT_EQ(module_->Create(*GetParam().clsid, &outer, IID_IUnknown,
-                              reinterpret_cast<void**>(&outer.inner)), S_OK);
+                              reinterpret_cast<void**>(&outer.inner)),
+              S_OK);
     EXPECT_EQ(outer.refs, 1u) << "the inner object holds no reference to its outer one";
 
     IUnknown* innerIdentity = nullptr;
@@ -208,7 +218,8 @@ TEST_P(ClassObjects, AggregationDelegatesToTheOuterObject) {
 TEST_P(ClassObjects, DispatchIsDrivenByTheTypeLibrary) {
     IDispatch* dispatch = nullptr;
     ASSERT_EQ(module_->Create(*GetParam().clsid, nullptr, IID_IDispatch,
-                              reinterpret_cast<void**>(&dispatch)), S_OK);
+                              reinterpret_cast<void**>(&dispatch)),
+              S_OK);
     UINT count = 0;
     EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
     EXPECT_EQ(count, 1u);
@@ -236,8 +247,9 @@ TEST(MediaPlayerDispatch, MethodsAreCalledByNameWithTheirArguments) {
     ModuleLibrary module;
     ASSERT_TRUE(module.loaded());
     IDispatch* player = nullptr;
-    ASSERT_EQ(module.Create(CLSID_MediaPlayer, nullptr, IID_IDispatch,
-                            reinterpret_cast<void**>(&player)), S_OK);
+    ASSERT_EQ(
+        module.Create(CLSID_MediaPlayer, nullptr, IID_IDispatch, reinterpret_cast<void**>(&player)),
+        S_OK);
     const struct {
         const wchar_t* name;
         DISPID id;
@@ -261,8 +273,9 @@ TEST(MediaPlayerDispatch, MethodsAreCalledByNameWithTheirArguments) {
     EXPECT_EQ(player->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
               S_OK);
     UINT badArgument = 99;
-    EXPECT_EQ(player->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, &badArgument),
-              DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(
+        player->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, &badArgument),
+        DISP_E_BADPARAMCOUNT);
     player->Release();
 }
 

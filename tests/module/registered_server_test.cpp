@@ -99,8 +99,8 @@ int RunProcess(std::string command, const std::string& outputPath, DWORD timeout
     startup.hStdError = output;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process)) {
         CloseHandle(output);
         return -1;
     }
@@ -121,7 +121,8 @@ std::vector<uint8_t> PlayedTone(size_t frames) {
     constexpr size_t kPeriodFrames = 96;
     std::vector<uint8_t> tone((frames + kPeriodFrames) * 4);
     device::RenderTone(0, tone.data(), frames + kPeriodFrames);
-    for (size_t i = 0; i < tone.size(); i += 2) std::swap(tone[i], tone[i + 1]);
+    for (size_t i = 0; i < tone.size(); i += 2)
+        std::swap(tone[i], tone[i + 1]);
     return tone;
 }
 
@@ -211,7 +212,8 @@ TEST(Apartments, ObjectIsCalledFromAnotherApartmentThroughTheTypeLibrary) {
     ASSERT_EQ(apartment.result(), S_OK);
     IMediaPlayer* player = nullptr;
     ASSERT_EQ(CoCreateInstance(CLSID_MediaPlayer, nullptr, CLSCTX_INPROC_SERVER, IID_IMediaPlayer,
-                               reinterpret_cast<void**>(&player)), S_OK);
+                               reinterpret_cast<void**>(&player)),
+              S_OK);
     CrossCall call;
     ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IMediaPlayer, player, &call.marshalled),
               S_OK);
@@ -220,7 +222,8 @@ TEST(Apartments, ObjectIsCalledFromAnotherApartmentThroughTheTypeLibrary) {
     // The calls arrive on this apartment's thread as messages.
     while (MsgWaitForMultipleObjects(1, &thread, FALSE, 30000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
         MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
     }
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
     CloseHandle(thread);

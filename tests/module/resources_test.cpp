@@ -23,7 +23,8 @@ protected:
     // The bytes of resource (type, name), empty when there is none.
     std::vector<uint8_t> Bytes(LPCWSTR type, LPCWSTR name) {
         HRSRC found = FindResourceW(module_.handle(), name, type);
-        if (found == nullptr) return {};
+        if (found == nullptr)
+            return {};
         HGLOBAL loaded = LoadResource(module_.handle(), found);
         const auto* data = static_cast<const uint8_t*>(LockResource(loaded));
         return std::vector<uint8_t>(data, data + SizeofResource(module_.handle(), found));
@@ -41,15 +42,16 @@ TEST_F(Resources, RegistryScriptsAndTypeLibrary) {
     const std::string manager =
         Text(Bytes(L"REGISTRY", MAKEINTRESOURCEW(IDR_FLUXMERE_DOWNLOAD_MANAGER)));
     EXPECT_NE(player.find("ForceRemove {CF9A6AEF-DBEE-4DB9-A67E-D878982D7FDD}"), std::string::npos);
-    EXPECT_NE(manager.find("ForceRemove {9E6D1B14-BD51-491D-977D-FA5D05BE288D}"), std::string::npos);
+    EXPECT_NE(manager.find("ForceRemove {9E6D1B14-BD51-491D-977D-FA5D05BE288D}"),
+              std::string::npos);
     const std::vector<uint8_t> library = Bytes(L"TYPELIB", MAKEINTRESOURCEW(1));
     ASSERT_GE(library.size(), 4u);
     EXPECT_EQ(std::memcmp(library.data(), "MSFT", 4), 0) << "a compiled type library";
 }
 
 TEST_F(Resources, ToolboxBitmapIs16By16With16Colours) {
-    const std::vector<uint8_t> bitmap = Bytes(MAKEINTRESOURCEW(2) /*RT_BITMAP*/,
-                                              MAKEINTRESOURCEW(IDB_MEDIA_PLAYER));
+    const std::vector<uint8_t> bitmap =
+        Bytes(MAKEINTRESOURCEW(2) /*RT_BITMAP*/, MAKEINTRESOURCEW(IDB_MEDIA_PLAYER));
     ASSERT_GE(bitmap.size(), sizeof(BITMAPINFOHEADER));
     BITMAPINFOHEADER header;
     std::memcpy(&header, bitmap.data(), sizeof header);
@@ -88,16 +90,19 @@ public:
     template <typename T>
     T Read() {
         T value{};
-        if (at_ + sizeof value <= bytes_.size()) std::memcpy(&value, &bytes_[at_], sizeof value);
+        if (at_ + sizeof value <= bytes_.size())
+            std::memcpy(&value, &bytes_[at_], sizeof value);
         at_ += sizeof value;
         return value;
     }
     // A string or, after 0xFFFF, an ordinal (given as "#n").
     std::wstring NameOrOrdinal() {
         const WORD first = Read<WORD>();
-        if (first == 0xFFFF) return L"#" + std::to_wstring(Read<WORD>());
+        if (first == 0xFFFF)
+            return L"#" + std::to_wstring(Read<WORD>());
         std::wstring text;
-        for (WORD c = first; c != 0; c = Read<WORD>()) text += static_cast<wchar_t>(c);
+        for (WORD c = first; c != 0; c = Read<WORD>())
+            text += static_cast<wchar_t>(c);
         return text;
     }
     void AlignToDword() { at_ = (at_ + 3) & ~size_t{3}; }
@@ -109,11 +114,15 @@ private:
 
 // Predefined window classes are stored as ordinals.
 std::wstring ClassName(const std::wstring& stored) {
-    if (stored == L"#128") return L"button";
-    if (stored == L"#129") return L"edit";
-    if (stored == L"#130") return L"static";
+    if (stored == L"#128")
+        return L"button";
+    if (stored == L"#129")
+        return L"edit";
+    if (stored == L"#130")
+        return L"static";
     std::wstring lower = stored;
-    for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
+    for (wchar_t& c : lower)
+        c = static_cast<wchar_t>(towlower(c));
     return lower;
 }
 
@@ -159,7 +168,8 @@ TEST_F(Resources, DownloadManagerDialog) {
         {206, L"button", L"&Hide", 259, 155, 50, 14, child | WS_TABSTOP | BS_PUSHBUTTON},
         {207, L"button", L"&Transcode to Quicktime Movie", 8, 40, 120, 17,
          child | WS_TABSTOP | BS_AUTOCHECKBOX},
-        {208, L"button", L"&Transcode to MXF", 8, 27, 120, 17, child | WS_TABSTOP | BS_AUTOCHECKBOX},
+        {208, L"button", L"&Transcode to MXF", 8, 27, 120, 17,
+         child | WS_TABSTOP | BS_AUTOCHECKBOX},
     };
     ASSERT_EQ(controls, 7);
     for (const auto& control : expected) {
@@ -176,7 +186,8 @@ TEST_F(Resources, DownloadManagerDialog) {
         EXPECT_EQ(ClassName(reader.NameOrOrdinal()), control.className);
         EXPECT_EQ(reader.NameOrOrdinal(), control.text);
         const WORD extra = reader.Read<WORD>();
-        for (WORD i = 0; i < extra; ++i) reader.Read<BYTE>();
+        for (WORD i = 0; i < extra; ++i)
+            reader.Read<BYTE>();
     }
 }
 
@@ -185,7 +196,8 @@ TEST_F(Resources, ProjectNameVersionAndManifest) {
     EXPECT_GT(LoadStringW(module_.handle(), IDS_PROJNAME, name, 64), 0);
     EXPECT_STREQ(name, L"FluxmereLibrary");
 
-    const std::vector<uint8_t> version = Bytes(MAKEINTRESOURCEW(16) /*RT_VERSION*/, MAKEINTRESOURCEW(1));
+    const std::vector<uint8_t> version =
+        Bytes(MAKEINTRESOURCEW(16) /*RT_VERSION*/, MAKEINTRESOURCEW(1));
     ASSERT_FALSE(version.empty());
     std::vector<uint8_t> copy = version;  // VerQueryValue wants a writable block
     VS_FIXEDFILEINFO* fixed = nullptr;
@@ -205,19 +217,24 @@ TEST_F(Resources, ProjectNameVersionAndManifest) {
         const wchar_t* name;
         const wchar_t* value;
     } strings[] = {
-        {L"FileDescription", L"FluxmereLibrary Module"}, {L"FileVersion", L"1, 0, 0, 11"},
-        {L"InternalName", L"FluxmereLibrary"}, {L"OriginalFilename", L"FluxmereLibrary.DLL"},
-        {L"ProductName", L"FluxmereLibrary Module"}, {L"ProductVersion", L"1, 0, 0, 11"},
+        {L"FileDescription", L"FluxmereLibrary Module"},
+        {L"FileVersion", L"1, 0, 0, 11"},
+        {L"InternalName", L"FluxmereLibrary"},
+        {L"OriginalFilename", L"FluxmereLibrary.DLL"},
+        {L"ProductName", L"FluxmereLibrary Module"},
+        {L"ProductVersion", L"1, 0, 0, 11"},
     };
     for (const auto& entry : strings) {
         wchar_t* value = nullptr;
         const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + entry.name;
-        ASSERT_TRUE(VerQueryValueW(copy.data(), path.c_str(), reinterpret_cast<void**>(&value),
-                                   &length)) << path.size();
+        ASSERT_TRUE(
+            VerQueryValueW(copy.data(), path.c_str(), reinterpret_cast<void**>(&value), &length))
+            << path.size();
         EXPECT_STREQ(value, entry.value);
     }
 
-    const std::string manifest = Text(Bytes(MAKEINTRESOURCEW(24) /*RT_MANIFEST*/, MAKEINTRESOURCEW(2)));
+    const std::string manifest =
+        Text(Bytes(MAKEINTRESOURCEW(24) /*RT_MANIFEST*/, MAKEINTRESOURCEW(2)));
     EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos) << manifest;
     EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
 }

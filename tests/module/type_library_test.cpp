@@ -14,7 +14,8 @@
 namespace fluxmere::testing {
 namespace {
 
-constexpr GUID kStdOle = {0x00020430, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr GUID kStdOle = {
+    0x00020430, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr WORD kPointerBytes = sizeof(void*);
 
 struct Documentation {
@@ -43,7 +44,8 @@ protected:
         ASSERT_EQ(LoadTypeLibEx(module_.Path().c_str(), REGKIND_NONE, &library_), S_OK);
     }
     void TearDown() override {
-        if (library_ != nullptr) library_->Release();
+        if (library_ != nullptr)
+            library_->Release();
     }
 
     ITypeInfo* TypeAt(UINT index) {
@@ -79,7 +81,8 @@ TEST_F(TypeLibrary, TypesInOrder) {
         WORD flags;  // the flags that must be set
         WORD implTypes;
     } expected[] = {
-        {TKIND_COCLASS, &CLSID_MediaPlayer, L"MediaPlayer", L"MediaPlayer Class", TYPEFLAG_FCANCREATE, 1},
+        {TKIND_COCLASS, &CLSID_MediaPlayer, L"MediaPlayer", L"MediaPlayer Class",
+         TYPEFLAG_FCANCREATE, 1},
         {TKIND_DISPATCH, &IID_IMediaPlayer, L"IMediaPlayer", L"IMediaPlayer Interface",
          TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE, 1},
         {TKIND_COCLASS, &CLSID_FluxmereDownloadManager, L"FluxmereDownloadManager",
@@ -210,7 +213,8 @@ TEST_F(TypeLibrary, MediaPlayerMethods) {
         if (arguments == 1) {
             EXPECT_STREQ(names[1], expected[i].argument);
         }
-        for (UINT n = 0; n < count; ++n) SysFreeString(names[n]);
+        for (UINT n = 0; n < count; ++n)
+            SysFreeString(names[n]);
         EXPECT_EQ(Document(side, function->memid).help, expected[i].help);
         side->ReleaseFuncDesc(function);
     }

@@ -85,7 +85,8 @@ TEST(ThreadTest, RunningThreadCountCoversEveryThreadUntilItsEntryReturns) {
 
     first.release.Set();
     const uint64_t deadline = MonotonicMs() + kPromptMs;
-    while (RunningThreadCount() != before + 1 && MonotonicMs() < deadline) SleepMs(5);
+    while (RunningThreadCount() != before + 1 && MonotonicMs() < deadline)
+        SleepMs(5);
     EXPECT_EQ(RunningThreadCount(), before + 1) << "an ended thread no longer counts, unjoined";
     second.release.Set();
     EXPECT_TRUE(b.Join(kPromptMs));

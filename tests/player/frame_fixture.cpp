@@ -34,18 +34,21 @@ public:
     void Put(uint32_t value, int length) {
         for (int i = length - 1; i >= 0; --i) {
             byte_ = static_cast<uint8_t>((byte_ << 1) | ((value >> i) & 1));
-            if (++count_ == 8) Flush();
+            if (++count_ == 8)
+                Flush();
         }
     }
     std::vector<uint8_t> Finish() {
-        while (count_ != 0) Put(1, 1);  // pad with one bits
+        while (count_ != 0)
+            Put(1, 1);  // pad with one bits
         return out_;
     }
 
 private:
     void Flush() {
         out_.push_back(byte_);
-        if (byte_ == 0xFF) out_.push_back(0x00);  // stuffing
+        if (byte_ == 0xFF)
+            out_.push_back(0x00);  // stuffing
         byte_ = 0;
         count_ = 0;
     }
@@ -107,8 +110,8 @@ std::vector<uint8_t> CombinedFrame(uint32_t version, const std::vector<uint8_t>&
     const size_t videoSize = BlockSize(video, static_cast<uint32_t>(videoPayload.size()));
     const size_t audioSize = BlockSize(audio, static_cast<uint32_t>(audioPayload.size()));
     std::vector<uint8_t> frame(videoSize + audioSize);
-    WriteBlock(video, videoPayload.data(), static_cast<uint32_t>(videoPayload.size()),
-               frame.data(), videoSize);
+    WriteBlock(video, videoPayload.data(), static_cast<uint32_t>(videoPayload.size()), frame.data(),
+               videoSize);
     WriteBlock(audio, audioPayload.data(), static_cast<uint32_t>(audioPayload.size()),
                frame.data() + videoSize, audioSize);
     return frame;

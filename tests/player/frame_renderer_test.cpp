@@ -46,8 +46,8 @@ TEST(FrameRenderer, RendersAPayloadAtTheTargetSizeInBgrRows) {
         EXPECT_EQ(picture.stride % 4, 0);
         EXPECT_GE(picture.stride, 3 * c.targetWidth);
         EXPECT_LT(picture.stride, 3 * c.targetWidth + 4);
-        EXPECT_EQ(FirstPixelOtherThan(picture.pixels, picture.width, picture.height,
-                                      picture.stride, c.bgr),
+        EXPECT_EQ(FirstPixelOtherThan(picture.pixels, picture.width, picture.height, picture.stride,
+                                      c.bgr),
                   "");
     }
 }

@@ -15,8 +15,8 @@ namespace fluxmere {
 namespace {
 
 using testing::CombinedFrame;
-using testing::FlatColour;
 using testing::FirstPixelOtherThan;
+using testing::FlatColour;
 using testing::FlatMjpaPayload;
 using testing::kBlue;
 using testing::kBlueBgr;
@@ -36,7 +36,8 @@ protected:
 
     std::vector<uint8_t> Frame(FlatColour colour, size_t audioBytes = 192) {
         std::vector<uint8_t> audio(audioBytes);
-        for (size_t i = 0; i < audio.size(); ++i) audio[i] = static_cast<uint8_t>(i);
+        for (size_t i = 0; i < audio.size(); ++i)
+            audio[i] = static_cast<uint8_t>(i);
         return CombinedFrame(kVersion, FlatMjpaPayload(kWidth, kHeight, colour), audio);
     }
 
@@ -47,9 +48,9 @@ protected:
 
     // Every pixel of the rendered picture must be the same three bytes.
     static void ExpectUniform(const RenderedPicture& picture, const uint8_t* bgr) {
-        EXPECT_EQ(FirstPixelOtherThan(picture.pixels, picture.width, picture.height,
-                                      picture.stride, bgr),
-                  "");
+        EXPECT_EQ(
+            FirstPixelOtherThan(picture.pixels, picture.width, picture.height, picture.stride, bgr),
+            "");
     }
 
     CSoftwareAudioOutput audio_;
@@ -125,19 +126,23 @@ TEST_F(HandOff, BadFramesAreDroppedWithoutEffect) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<uint8_t> bad = good;
-        if (c.value != 0) StoreBE32(bad.data() + c.offset, c.value);
+        if (c.value != 0)
+            StoreBE32(bad.data() + c.offset, c.value);
         session_.SetStatusForTesting(PlayerStatus::NotConnected);
         uint8_t* frame = Place(session_.ReceiveBufferBForTesting(), 0, bad);
-        EXPECT_EQ(session_.DeliverFrameForTesting(frame, static_cast<int32_t>(bad.size()) + c.sizeDelta),
-                  nullptr);
+        EXPECT_EQ(
+            session_.DeliverFrameForTesting(frame, static_cast<int32_t>(bad.size()) + c.sizeDelta),
+            nullptr);
         EXPECT_EQ(session_.Status(), static_cast<int32_t>(PlayerStatus::NotConnected));
         EXPECT_EQ(session_.AudioForTesting().NextSlot(), 1u);
     }
 
     // A video payload larger than copyBuffer, in a chunk that holds it.
     std::vector<uint8_t> huge = CombinedFrame(
-        kVersion, std::vector<uint8_t>(session_.PayloadCapacityForTesting() + 1, 0x11), {1, 2, 3, 4});
-    EXPECT_EQ(session_.DeliverFrameForTesting(huge.data(), static_cast<int32_t>(huge.size())), nullptr);
+        kVersion, std::vector<uint8_t>(session_.PayloadCapacityForTesting() + 1, 0x11),
+        {1, 2, 3, 4});
+    EXPECT_EQ(session_.DeliverFrameForTesting(huge.data(), static_cast<int32_t>(huge.size())),
+              nullptr);
     EXPECT_EQ(session_.AudioForTesting().NextSlot(), 1u);
 
     // The good frame is still the one painted.
@@ -152,8 +157,9 @@ TEST_F(HandOff, OtherVideoCodecPaintsNothing) {
     std::vector<uint8_t> frame =
         CombinedFrame(kVersion, FlatMjpaPayload(kWidth, kHeight, kRed), {}, "h264");
     uint8_t* a = session_.ReceiveBufferAForTesting();
-    ASSERT_NE(session_.DeliverFrameForTesting(Place(a, 0, frame), static_cast<int32_t>(frame.size())),
-              nullptr);
+    ASSERT_NE(
+        session_.DeliverFrameForTesting(Place(a, 0, frame), static_cast<int32_t>(frame.size())),
+        nullptr);
     RenderedPicture picture;
     EXPECT_FALSE(session_.RenderFrame(&picture));
 }
@@ -161,7 +167,7 @@ TEST_F(HandOff, OtherVideoCodecPaintsNothing) {
 TEST_F(HandOff, TargetRectangle) {
     const std::vector<uint8_t> red = Frame(kRed);
     session_.DeliverFrameForTesting(Place(session_.ReceiveBufferAForTesting(), 0, red),
-                          static_cast<int32_t>(red.size()));
+                                    static_cast<int32_t>(red.size()));
     struct Case {
         const char* text;
         int width;
@@ -200,21 +206,19 @@ TEST_F(HandOff, StreamSizes) {
     EXPECT_FALSE(session_.PrepareForStreamForTesting(0, 288, kVersion));
     EXPECT_FALSE(session_.PrepareForStreamForTesting(1921, 1080, kVersion));
     EXPECT_FALSE(session_.PrepareForStreamForTesting(352, 1089, kVersion));
-    const struct {
-        int width, height;
-    } sizes[] = {{720, 576}, {1920, 1080}, {100, 96}};
+    const struct { int width, height; } sizes[] = {{720, 576}, {1920, 1080}, {100, 96}};
     for (const auto& size : sizes) {
         const int width = size.width, height = size.height;
         SCOPED_TRACE(width);
         ASSERT_TRUE(session_.PrepareForStreamForTesting(width, height, kVersion));
-        EXPECT_GE(session_.PayloadCapacityForTesting(), static_cast<size_t>((width + 15) / 16 * 16) *
-                                                  height * 2);
-        std::vector<uint8_t> frame = CombinedFrame(
-            kVersion, FlatMjpaPayload(width, height, kRed), std::vector<uint8_t>(7680));
+        EXPECT_GE(session_.PayloadCapacityForTesting(),
+                  static_cast<size_t>((width + 15) / 16 * 16) * height * 2);
+        std::vector<uint8_t> frame = CombinedFrame(kVersion, FlatMjpaPayload(width, height, kRed),
+                                                   std::vector<uint8_t>(7680));
         ASSERT_LE(frame.size(), session_.ReceiveBufferBytesForTesting());
         session_.SetRectangle(width == 100 ? "0,0,100,96" : "0,0,320,240");
         session_.DeliverFrameForTesting(Place(session_.ReceiveBufferAForTesting(), 0, frame),
-                              static_cast<int32_t>(frame.size()));
+                                        static_cast<int32_t>(frame.size()));
         RenderedPicture picture;
         ASSERT_TRUE(session_.RenderFrame(&picture));
         ExpectUniform(picture, kRedBgr);

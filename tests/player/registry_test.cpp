@@ -62,16 +62,19 @@ TEST(PanelTexts, Table) {
     EXPECT_STREQ(StatusText(2), "Connecting");
     EXPECT_STREQ(StatusText(3), "Cannot connect");
     EXPECT_STREQ(StatusText(4), "In use by other user");
-    for (int32_t status : {0, 5, 6, -1}) EXPECT_EQ(StatusText(status), nullptr) << status;
+    for (int32_t status : {0, 5, 6, -1})
+        EXPECT_EQ(StatusText(status), nullptr) << status;
 
-    const char* states[] = {"Initializing", "Awaiting start", "In progress", "Transcoding",
-                            "Transcoding Failed", "Failed", "Complete"};
-    for (int32_t i = 0; i < 7; ++i) EXPECT_STREQ(DownloadStateText(i), states[i]);
+    const char* states[] = {"Initializing",       "Awaiting start", "In progress", "Transcoding",
+                            "Transcoding Failed", "Failed",         "Complete"};
+    for (int32_t i = 0; i < 7; ++i)
+        EXPECT_STREQ(DownloadStateText(i), states[i]);
     EXPECT_EQ(DownloadStateText(7), nullptr);
     EXPECT_EQ(DownloadStateText(-1), nullptr);
 
     const char* codecs[] = {"Unknown", "DV", "DVCPRO", "IMX30", "IMX40", "IMX50", "MPEG2-I"};
-    for (int32_t i = 0; i < 7; ++i) EXPECT_STREQ(CodecKindText(i), codecs[i]);
+    for (int32_t i = 0; i < 7; ++i)
+        EXPECT_STREQ(CodecKindText(i), codecs[i]);
     EXPECT_EQ(CodecKindText(7), nullptr);
 
     char text[32];

@@ -19,7 +19,8 @@ bool TestDevice::Start(const std::string& address, const std::vector<std::string
     arguments.insert(arguments.end(), flags.begin(), flags.end());
 #ifndef _WIN32
     std::vector<const char*> argv = {"fluxmere-device"};
-    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+    for (const std::string& argument : arguments)
+        argv.push_back(argument.c_str());
     device::ProgramOptions options;
     if (!device::ParseDeviceArguments(static_cast<int>(argv.size()), argv.data(), &options,
                                       &error_)) {
@@ -42,9 +43,11 @@ bool TestDevice::Start(const std::string& address, const std::vector<std::string
 
 void TestDevice::Stop() {
 #ifndef _WIN32
-    if (device_) device_->Stop();
+    if (device_)
+        device_->Stop();
 #else
-    if (process_.running()) process_.Stop();
+    if (process_.running())
+        process_.Stop();
 #endif
 }
 
@@ -59,7 +62,8 @@ ConnectionProbe::ConnectionProbe(uint32_t address) : address_(address) {
 }
 
 ConnectionProbe::~ConnectionProbe() {
-    if (listener_ != platform::kInvalidSocket) platform::CloseSocket(listener_);
+    if (listener_ != platform::kInvalidSocket)
+        platform::CloseSocket(listener_);
 }
 
 bool ConnectionProbe::NobodyConnected() {
@@ -74,7 +78,8 @@ bool ConnectionProbe::NobodyConnected() {
         int have = 0;
         while (have < static_cast<int>(sizeof got)) {
             const int n = platform::RecvSocket(accepted, got + have, sizeof got - have);
-            if (n <= 0) break;
+            if (n <= 0)
+                break;
             have += n;
         }
         first = have == static_cast<int>(sizeof got) && std::memcmp(got, marker, sizeof got) == 0;
@@ -131,15 +136,19 @@ ScriptedRtspPeer::ScriptedRtspPeer(uint32_t address, int width, int height, int 
 }
 
 ScriptedRtspPeer::~ScriptedRtspPeer() {
-    if (listener_ != platform::kInvalidSocket) platform::CloseSocket(listener_);
+    if (listener_ != platform::kInvalidSocket)
+        platform::CloseSocket(listener_);
     thread_.Join(platform::kInfinite);
 }
 
-void ScriptedRtspPeer::Entry(void* context) { static_cast<ScriptedRtspPeer*>(context)->Serve(); }
+void ScriptedRtspPeer::Entry(void* context) {
+    static_cast<ScriptedRtspPeer*>(context)->Serve();
+}
 
 void ScriptedRtspPeer::Serve() {
     platform::SocketHandle connection = platform::AcceptSocket(listener_);
-    if (connection == platform::kInvalidSocket) return;
+    if (connection == platform::kInvalidSocket)
+        return;
     platform::SetRecvTimeout(connection, 20000);  // bounds the peer's life if the viewer hangs
     std::string pending;
     char chunk[4096];
@@ -147,7 +156,8 @@ void ScriptedRtspPeer::Serve() {
         const size_t end = pending.find("\r\n\r\n");
         if (end == std::string::npos) {
             const int n = platform::RecvSocket(connection, chunk, sizeof chunk);
-            if (n <= 0) break;
+            if (n <= 0)
+                break;
             pending.append(chunk, static_cast<size_t>(n));
             continue;
         }
@@ -156,7 +166,8 @@ void ScriptedRtspPeer::Serve() {
         const std::string method = request.substr(0, request.find(' '));
         std::string cseq = "0";
         const size_t at = request.find("CSeq: ");
-        if (at != std::string::npos) cseq = request.substr(at + 6, request.find('\r', at) - at - 6);
+        if (at != std::string::npos)
+            cseq = request.substr(at + 6, request.find('\r', at) - at - 6);
         {
             std::lock_guard<std::mutex> hold(lock_);
             methods_.push_back(method);
@@ -170,7 +181,8 @@ void ScriptedRtspPeer::Serve() {
         } else {
             reply += "Session: 12345678\r\n\r\n";
         }
-        if (!platform::SendAll(connection, reply.data(), static_cast<int>(reply.size()))) break;
+        if (!platform::SendAll(connection, reply.data(), static_cast<int>(reply.size())))
+            break;
     }
     platform::CloseSocket(connection);
 }
@@ -184,9 +196,11 @@ std::vector<std::string> ScriptedRtspPeer::Methods() {
 void StatusRecorder::Invalidate(const PlayerRect*) {
     std::lock_guard<std::mutex> hold(lock_);
     ++invalidations_;
-    if (session_ == nullptr) return;
+    if (session_ == nullptr)
+        return;
     const int32_t status = session_->Status();  // registryLock is held: no change meanwhile
-    if (statuses_.empty() || statuses_.back() != status) statuses_.push_back(status);
+    if (statuses_.empty() || statuses_.back() != status)
+        statuses_.push_back(status);
 }
 
 std::vector<int32_t> StatusRecorder::Statuses() const {
@@ -202,7 +216,8 @@ int StatusRecorder::Invalidations() const {
 bool WaitForStatus(const CPlayerSession& session, PlayerStatus status, uint32_t limitMs) {
     const uint64_t end = platform::MonotonicMs() + limitMs;
     while (session.Status() != static_cast<int32_t>(status)) {
-        if (platform::MonotonicMs() >= end) return false;
+        if (platform::MonotonicMs() >= end)
+            return false;
         platform::SleepMs(10);
     }
     return true;
@@ -211,7 +226,8 @@ bool WaitForStatus(const CPlayerSession& session, PlayerStatus status, uint32_t 
 bool WaitForRecorded(const StatusRecorder& recorder, size_t count, uint32_t limitMs) {
     const uint64_t end = platform::MonotonicMs() + limitMs;
     while (recorder.Statuses().size() < count) {
-        if (platform::MonotonicMs() >= end) return false;
+        if (platform::MonotonicMs() >= end)
+            return false;
         platform::SleepMs(10);
     }
     return true;

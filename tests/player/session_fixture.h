@@ -32,7 +32,9 @@ public:
 
 #ifndef _WIN32
     // What the device received (native builds only: under Wine it is another process).
-    device::Device& Native() { return *device_; }
+    device::Device& Native() {
+        return *device_;
+    }
 #endif
 
 private:
@@ -103,6 +105,8 @@ bool WaitForRecorded(const StatusRecorder& recorder, size_t count, uint32_t limi
 // Peak signal-to-noise ratio of a B, G, R picture against packed R, G, B pixels of the same size.
 double PsnrBgrAgainstRgb(const RenderedPicture& picture, const uint8_t* rgb);
 
-inline int32_t S(PlayerStatus status) { return static_cast<int32_t>(status); }
+inline int32_t S(PlayerStatus status) {
+    return static_cast<int32_t>(status);
+}
 
 }  // namespace fluxmere::testing

@@ -24,8 +24,8 @@ using testing::ConnectionProbe;
 using testing::LoopbackAddress;
 using testing::LoopbackText;
 using testing::PsnrBgrAgainstRgb;
-using testing::ScriptedRtspPeer;
 using testing::S;
+using testing::ScriptedRtspPeer;
 using testing::StatusRecorder;
 using testing::Suite;
 using testing::TestDevice;
@@ -58,11 +58,13 @@ TEST(PlayerSession, PlaysWhilePaintedAndStops) {
     std::thread painter([&] {
         RenderedPicture picture;
         while (painting.load()) {
-            if (viewer.session.RenderFrame(&picture)) ++painted;
+            if (viewer.session.RenderFrame(&picture))
+                ++painted;
             platform::SleepMs(5);
         }
     });
-    while (painted.load() < 5) platform::SleepMs(10);
+    while (painted.load() < 5)
+        platform::SleepMs(10);
     painting.store(false);
     painter.join();
 
@@ -114,8 +116,8 @@ TEST_P(PlayerPicture, NewestFrameMatchesTheDevicePicture) {
                              {"--size", size, "--media-fault", "silence", "--fault-after", "3"}))
         << device.error();
     Viewer viewer;
-    viewer.session.SetRectangle(("0,0," + std::to_string(c.width) + "," +
-                                 std::to_string(c.height)).c_str());
+    viewer.session.SetRectangle(
+        ("0,0," + std::to_string(c.width) + "," + std::to_string(c.height)).c_str());
     ASSERT_TRUE(viewer.session.SetURL(Url(c.index).c_str()));
     ASSERT_TRUE(WaitForRecorded(viewer.recorder, 3));  // Connecting, Playing, Not connected
     EXPECT_EQ(viewer.recorder.Statuses(),
@@ -170,7 +172,10 @@ TEST(PlayerSession, WaysASessionEnds) {
         // An event that comes in the same segment as the PLAY reply still ends the session.
         {"event with the PLAY reply", 24, {"--event-with-play"}, true, PlayerStatus::NotConnected},
         // A device that reboots mid-stream resets the media connection.
-        {"media reset", 25, {"--media-fault", "reset", "--fault-after", "3"}, true,
+        {"media reset",
+         25,
+         {"--media-fault", "reset", "--fault-after", "3"},
+         true,
          PlayerStatus::NotConnected},
     };
     for (const Case& c : cases) {
@@ -185,7 +190,8 @@ TEST(PlayerSession, WaysASessionEnds) {
         std::vector<int32_t> statuses;
         for (int i = 0; i < 2000; ++i) {  // until the session has ended by itself
             statuses = viewer.recorder.Statuses();
-            if (statuses.size() >= 2 && statuses.back() != S(PlayerStatus::Playing)) break;
+            if (statuses.size() >= 2 && statuses.back() != S(PlayerStatus::Playing))
+                break;
             platform::SleepMs(10);
         }
         ASSERT_GE(statuses.size(), 2u);
@@ -194,8 +200,10 @@ TEST(PlayerSession, WaysASessionEnds) {
 #ifndef _WIN32
         if (c.deviceRuns) {
             const device::DeviceCounters counters = device.Native().Counters();
-            if (c.status != PlayerStatus::NotConnected) EXPECT_EQ(counters.plays, 0);
-            if (c.index == 7) EXPECT_EQ(counters.eventsSent, 1);
+            if (c.status != PlayerStatus::NotConnected)
+                EXPECT_EQ(counters.plays, 0);
+            if (c.index == 7)
+                EXPECT_EQ(counters.eventsSent, 1);
         }
 #endif
         viewer.session.Stop();
@@ -255,7 +263,8 @@ TEST(PlayerSession, HostileDevicesNeverHoldThePagesThread) {
 TEST(PlayerSession, ZeroSizeStreamPlaysAt320x240) {
     const int index = 32;
     TestDevice device;
-    ASSERT_TRUE(device.Start(LoopbackText(Suite::Player, index), {"--size", "320x240", "--zero-size"}))
+    ASSERT_TRUE(
+        device.Start(LoopbackText(Suite::Player, index), {"--size", "320x240", "--zero-size"}))
         << device.error();
     Viewer viewer;
     ASSERT_TRUE(viewer.session.SetURL(Url(index).c_str()));
@@ -315,8 +324,8 @@ TEST(PlayerSession, HostNamesGoToTheDefaultDeviceAddress) {
     ASSERT_TRUE(device.Start(LoopbackText(Suite::Player, index), {})) << device.error();
     const uint32_t savedDefault = DefaultDeviceAddress();
     SetDefaultDeviceAddress(LoopbackAddress(Suite::Player, index));
-    const std::string urls[] = {"rtsp://ab/x", "rtsp://" + LoopbackText(Suite::Player, index) +
-                                                   ":8554/x"};
+    const std::string urls[] = {"rtsp://ab/x",
+                                "rtsp://" + LoopbackText(Suite::Player, index) + ":8554/x"};
     for (const std::string& url : urls) {
         SCOPED_TRACE(url);
         Viewer viewer;
@@ -349,7 +358,8 @@ TEST(PlayerSession, SecondSetUrlReplacesTheFirstSession) {
     // The first session was torn down before the second one began.
     const std::vector<std::string> lines = device.Native().RtspRequestLines();
     std::vector<std::string> methods;
-    for (const std::string& line : lines) methods.push_back(line.substr(0, line.find(' ')));
+    for (const std::string& line : lines)
+        methods.push_back(line.substr(0, line.find(' ')));
     const auto secondDescribe = std::find(methods.begin() + 1, methods.end(), "DESCRIBE");
     ASSERT_NE(secondDescribe, methods.end());
     EXPECT_NE(std::find(methods.begin(), secondDescribe, "TEARDOWN"), secondDescribe);
@@ -428,8 +438,10 @@ TEST(PlayerSession, HostileFramesAreDroppedOrDecodedPartially) {
         RenderedPicture picture;
         int rendered = 0;
         for (int i = 0; i < 2000 && rendered < 10; ++i) {
-            if (viewer.session.RenderFrame(&picture)) ++rendered;
-            if (viewer.recorder.Statuses().size() >= 3) break;  // ended
+            if (viewer.session.RenderFrame(&picture))
+                ++rendered;
+            if (viewer.recorder.Statuses().size() >= 3)
+                break;  // ended
             platform::SleepMs(10);
         }
         if (c.sessionSurvives) {

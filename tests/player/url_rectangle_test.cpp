@@ -26,20 +26,21 @@ TEST(StreamUrl, Grammar) {
         {"rtsp://192.168.0.20:8554/x", true, "192.168.0.20:8554", "x", false},
         {"rtsp://127.0.0.1/", true, "127.0.0.1", "", true},  // empty path
         {"rtsp://host.name/a/b/c", true, "host.name", "a/b/c", false},
-        {"rtsp://192.168.0.20", false, "", "", false},        // no slash after the host
-        {"RTSP://192.168.0.20/x", false, "", "", false},      // case matters
-        {"rtsp://a/x", false, "", "", false},                 // one-character host
-        {"rtsp:///x", false, "", "", false},                  // empty host
+        {"rtsp://192.168.0.20", false, "", "", false},    // no slash after the host
+        {"RTSP://192.168.0.20/x", false, "", "", false},  // case matters
+        {"rtsp://a/x", false, "", "", false},             // one-character host
+        {"rtsp:///x", false, "", "", false},              // empty host
         {"rtsp:/192.168.0.20/x", false, "", "", false},
         {"", false, "", "", false},
-        {"rtsp://ab/x\r\nEvil: 1", false, "", "", false},     // would forge a request line
+        {"rtsp://ab/x\r\nEvil: 1", false, "", "", false},  // would forge a request line
         {"rtsp://a\tb/x", false, "", "", false},
     };
     for (const UrlCase& c : cases) {
         SCOPED_TRACE(c.url);
         StreamUrl url;
         ASSERT_EQ(ParseStreamUrl(c.url, &url), c.accepted);
-        if (!c.accepted) continue;
+        if (!c.accepted)
+            continue;
         EXPECT_STREQ(url.host, c.host);
         EXPECT_STREQ(url.path, c.path);
         EXPECT_EQ(HostAddress(url) != platform::kInaddrNone, c.dottedHost);
@@ -71,22 +72,23 @@ TEST(RectangleText, Table) {
     };
     const Case cases[] = {
         {"10,20,330,260", true, {10, 20, 330, 260}},
-        {"0, 0, 640, 480", true, {0, 0, 640, 480}},   // blanks after commas are skipped
+        {"0, 0, 640, 480", true, {0, 0, 640, 480}},  // blanks after commas are skipped
         {" -5,+7,1,2trailing", true, {-5, 7, 1, 2}},
         {"0,0,640", false, {}},
-        {"0 ,0,640,480", false, {}},                  // a blank before a comma stops the read
+        {"0 ,0,640,480", false, {}},  // a blank before a comma stops the read
         {"", false, {}},
         {"a,b,c,d", false, {}},
         {"1,2,3,-", false, {}},
         {"2147483647,-2147483648,0,0", true, {2147483647, INT32_MIN, 0, 0}},
-        {"2147483648,0,0,0", false, {}},              // does not fit 32 bits
+        {"2147483648,0,0,0", false, {}},  // does not fit 32 bits
         {"99999999999999999999999,0,0,0", false, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         TextRectangle rect{-1, -1, -1, -1};
         ASSERT_EQ(ParseRectangleText(c.text, &rect), c.read);
-        if (!c.read) continue;
+        if (!c.read)
+            continue;
         EXPECT_EQ(rect.x1, c.rect.x1);
         EXPECT_EQ(rect.y1, c.rect.y1);
         EXPECT_EQ(rect.x2, c.rect.x2);

@@ -24,7 +24,8 @@ CKeloMediaFrame AudioHeader(uint32_t payloadSize) {
 }
 
 bool WaitUntilFree(const CWaveOutAudioOutput& output, int slot) {
-    for (int i = 0; i < 2000 && !output.IsSlotDone(slot); ++i) platform::SleepMs(5);
+    for (int i = 0; i < 2000 && !output.IsSlotDone(slot); ++i)
+        platform::SleepMs(5);
     return output.IsSlotDone(slot);
 }
 
@@ -54,14 +55,16 @@ TEST(WaveOutAudio, CapturedBytesAreTheSwappedSamplesInOrder) {
         ring.QueueAudioBlock(AudioHeader(static_cast<uint32_t>(payload.size())), payload.data());
         ASSERT_EQ(ring.NextSlot(), static_cast<uint32_t>(slot + 1)) << "block " << block;
     }
-    for (int slot = 0; slot < kAudioSlots; ++slot) ASSERT_TRUE(WaitUntilFree(output, slot));
+    for (int slot = 0; slot < kAudioSlots; ++slot)
+        ASSERT_TRUE(WaitUntilFree(output, slot));
     ring.CloseAudio();
 
     const std::vector<uint8_t> captured = testing::ReadAudioCapture();
     ASSERT_GE(captured.size(), expected.size());
     // The device may pad the end of the stream with silence; what was played comes first.
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), captured.begin()));
-    for (size_t i = expected.size(); i < captured.size(); ++i) ASSERT_EQ(captured[i], 0) << i;
+    for (size_t i = expected.size(); i < captured.size(); ++i)
+        ASSERT_EQ(captured[i], 0) << i;
 }
 
 TEST(WaveOutAudio, ClosingWithBlocksQueuedGivesTheBuffersBack) {
@@ -78,7 +81,8 @@ TEST(WaveOutAudio, ClosingWithBlocksQueuedGivesTheBuffersBack) {
                                  payload.data());
         }
         ring.OpenAudio();  // a second open closes the first device with four blocks queued
-        for (int slot = 0; slot < kAudioSlots; ++slot) EXPECT_TRUE(output.IsSlotDone(slot));
+        for (int slot = 0; slot < kAudioSlots; ++slot)
+            EXPECT_TRUE(output.IsSlotDone(slot));
         ring.QueueAudioBlock(AudioHeader(static_cast<uint32_t>(payload.size())), payload.data());
     }  // the ring's buffers go away with a block queued: closing resets the device first
     EXPECT_FALSE(output.IsOpen());

@@ -26,16 +26,16 @@ TEST(ChunkFraming, LenientAndStrictRulesOverTheSameSizeLines) {
         {"1000", kLimit, true, kLimit},  // the limit itself
         {"1x", 16, false, 0},            // a byte that is not a digit counts as 0
         {" 10", 16, false, 0},
-        {"", 0, false, 0},                   // no digit at all
-        {"10;ext", kLimit + 1, true, 16},     // an extension: the lenient value saturates
+        {"", 0, false, 0},                 // no digit at all
+        {"10;ext", kLimit + 1, true, 16},  // an extension: the lenient value saturates
         {"400;q", kLimit + 1, true, 0x400},
         {"400 ;name=value", kLimit + 1, true, 0x400},
-        {"1a\t", 0x1a0, true, 26},      // blanks after the digits
-        {"-400", 0x400, false, 0},            // no sign
-        {"400 x", kLimit + 1, false, 0},      // anything but an extension after the blanks
-        {";q", 0, false, 0},                  // an extension without a size
-        {"40\n0", kLimit + 1, false, 0},           // a bare LF inside the line
-        {"1001", kLimit + 1, false, 0},       // just beyond the limit
+        {"1a\t", 0x1a0, true, 26},        // blanks after the digits
+        {"-400", 0x400, false, 0},        // no sign
+        {"400 x", kLimit + 1, false, 0},  // anything but an extension after the blanks
+        {";q", 0, false, 0},              // an extension without a size
+        {"40\n0", kLimit + 1, false, 0},  // a bare LF inside the line
+        {"1001", kLimit + 1, false, 0},   // just beyond the limit
         {"FFFFFFFFFFFFFFFFFFFF", kLimit + 1, false, 0},
     };
     for (const Case& c : cases) {

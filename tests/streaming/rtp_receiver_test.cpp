@@ -205,8 +205,9 @@ TEST(RtpReceiverTest, SizeLineReadings) {
         ReceiverRun run(32);
         run.receiver.SetStrictFraming(true);
         run.expectPeerOk = false;
-        run.peer.Send("100;q=1\r\n" + Pattern(256, 13) + "\r\n" + "C8 ;x\r\n" + Pattern(200, 14) +
-                      "\r\n-400\r\n" + Pattern(1024, 15) + "\r\n")
+        run.peer
+            .Send("100;q=1\r\n" + Pattern(256, 13) + "\r\n" + "C8 ;x\r\n" + Pattern(200, 14) +
+                  "\r\n-400\r\n" + Pattern(1024, 15) + "\r\n")
             .ShutdownSend();
         EXPECT_EQ(run.Run(0), CRTPReceiver::kBadFraming);
         EXPECT_EQ(run.log, (Log{"256", "200"}));

@@ -461,8 +461,9 @@ TEST(RtspClientTest, WaitForEvent) {
 // A device may send its event in the same segment as the PLAY reply (or two replies at once):
 // what follows a reply is the next message, not something to drop.
 TEST(RtspClientTest, BytesBehindAReplyAreTheNextMessage) {
-    const std::string event = "ANNOUNCE rtsp://d/x RTSP/1.0\r\nCSeq: 1\r\nContent-Length: 19\r\n"
-                              "Event-Type: 3\r\n\r\nRecording stopped\r\n";
+    const std::string event =
+        "ANNOUNCE rtsp://d/x RTSP/1.0\r\nCSeq: 1\r\nContent-Length: 19\r\n"
+        "Event-Type: 3\r\n\r\nRecording stopped\r\n";
     ScriptedPeer peer(LoopbackAddress(Suite::Streaming, 62));
     peer.ReadRequest().Send(Reply(200, 1) + event);
     peer.ReadRequest().Send(Reply(200, 2) + Reply(404, 3, "", "body") + Reply(200, 4));

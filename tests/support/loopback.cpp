@@ -38,7 +38,8 @@ uint32_t LoopbackAddress(Suite suite, int index) {
                               static_cast<uint8_t>(static_cast<int>(suite)),
                               static_cast<uint8_t>(index)};
     uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = (value << 8) | bytes[i];
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | bytes[i];
     return value;
 }
 

@@ -68,7 +68,8 @@ inline std::vector<StreamFields> ProbeStreams(const std::string& path) {
 // whether it succeeded.
 inline bool DecodesCleanly(const std::string& path, std::string* complaints) {
     int status = -1;
-    *complaints = CommandOutput("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1", &status);
+    *complaints =
+        CommandOutput("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1", &status);
     return status == 0 && complaints->empty();
 }
 

@@ -29,7 +29,9 @@ std::vector<uint8_t> Picture(int width, int height, int stride) {
     return pixels;
 }
 
-std::string TempPath(const char* name) { return ::testing::TempDir() + name; }
+std::string TempPath(const char* name) {
+    return ::testing::TempDir() + name;
+}
 
 TEST(ImageFile, PngReadsBackPixelForPixel) {
     for (int width : {1, 3, 70, 321}) {  // 70 x 3 x 300 bytes spans several stored blocks

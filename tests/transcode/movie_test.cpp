@@ -34,7 +34,7 @@ constexpr int kHeight = 288;
 // (a video block and an audio block each), with real pictures of the moving test pattern.
 struct TestClip {
     std::vector<uint8_t> bytes;
-    std::vector<size_t> frameStarts;           // offset of each combined frame
+    std::vector<size_t> frameStarts;             // offset of each combined frame
     std::vector<std::vector<uint8_t>> payloads;  // the pictures' payloads
 };
 
@@ -155,8 +155,7 @@ TEST_F(MovieTest, PiecesOfAnySizeGiveTheSameMovie) {
     for (size_t piece : {size_t{1}, size_t{3}, size_t{777}, size_t{65536}, size_t{524288}}) {
         SCOPED_TRACE(piece);
         MemorySink pieces;
-        EXPECT_EQ(Convert(clip.bytes, clip.bytes.size(), piece, &pieces),
-                  ConvertResult::Complete);
+        EXPECT_EQ(Convert(clip.bytes, clip.bytes.size(), piece, &pieces), ConvertResult::Complete);
         EXPECT_TRUE(pieces.bytes == whole.bytes);
     }
 }

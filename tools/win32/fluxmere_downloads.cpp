@@ -63,7 +63,8 @@ bool StoreFolder(const std::string& folder) {
     uint32_t options = 0;
     fluxmere::ReadDownloadSettings(current, &options);
     char wanted[fluxmere::kFolderBufferSize] = {};
-    if (folder.size() >= sizeof(wanted)) return false;
+    if (folder.size() >= sizeof(wanted))
+        return false;
     folder.copy(wanted, sizeof(wanted) - 1);
     return fluxmere::WriteDownloadSettings(wanted, &options);
 }
@@ -72,15 +73,21 @@ HRESULT StartDownload(const std::string& url) {
     IDownloadManager* manager = nullptr;
     HRESULT hr = CoCreateInstance(CLSID_FluxmereDownloadManager, nullptr, CLSCTX_INPROC_SERVER,
                                   kIID_IDownloadManager, reinterpret_cast<void**>(&manager));
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+        return hr;
     const std::wstring wide(url.begin(), url.end());
     IMoniker* moniker = nullptr;
     IBindCtx* context = nullptr;
     hr = CreateURLMoniker(nullptr, wide.c_str(), &moniker);
-    if (SUCCEEDED(hr)) hr = CreateBindCtx(0, &context);
-    if (SUCCEEDED(hr)) hr = manager->Download(moniker, context, BINDVERB_GET, 0, nullptr, nullptr, nullptr, CP_ACP);
-    if (context != nullptr) context->Release();
-    if (moniker != nullptr) moniker->Release();
+    if (SUCCEEDED(hr))
+        hr = CreateBindCtx(0, &context);
+    if (SUCCEEDED(hr))
+        hr =
+            manager->Download(moniker, context, BINDVERB_GET, 0, nullptr, nullptr, nullptr, CP_ACP);
+    if (context != nullptr)
+        context->Release();
+    if (moniker != nullptr)
+        moniker->Release();
     manager->Release();
     return hr;
 }
@@ -108,7 +115,8 @@ bool SaveWindowPicture(HWND window, const std::string& path) {
     RECT bounds;
     GetWindowRect(window, &bounds);
     const int width = bounds.right - bounds.left, height = bounds.bottom - bounds.top;
-    if (width <= 0 || height <= 0) return false;
+    if (width <= 0 || height <= 0)
+        return false;
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = width;
@@ -146,13 +154,15 @@ int main(int argc, char** argv) {
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (!options.folder.empty() && !StoreFolder(options.folder)) {
-        std::fprintf(stderr, "fluxmere-downloads: cannot store the folder %s\n", options.folder.c_str());
+        std::fprintf(stderr, "fluxmere-downloads: cannot store the folder %s\n",
+                     options.folder.c_str());
         return 1;
     }
     const HRESULT hr = StartDownload(options.url);
     std::printf("fluxmere-downloads: Download returned 0x%08lx\n", static_cast<unsigned long>(hr));
     const HWND window = fluxmere::FindDownloadManagerWindow();
-    if (hr != S_OK || window == nullptr) return 1;
+    if (hr != S_OK || window == nullptr)
+        return 1;
 
     // Follow the newest row until the window lets go of its job.
     const HWND list = GetDlgItem(window, IDC_DOWNLOAD_LIST);
@@ -161,23 +171,27 @@ int main(int argc, char** argv) {
     bool ended = false;
     while (!ended && GetTickCount64() < end) {
         Sleep(250);
-        if (SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) < 1) continue;
+        if (SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) < 1)
+            continue;
         ended = RowReleased(list, 0);
         const std::string line = Cell(list, 0, 0) + "  " + Cell(list, 0, 1) + " MB  " +
                                  Cell(list, 0, 2) + "  " + Cell(list, 0, 3);
-        if (line != last) std::printf("  %s\n", line.c_str());
+        if (line != last)
+            std::printf("  %s\n", line.c_str());
         last = line;
     }
     const bool complete = ended && Cell(list, 0, 2) == "Complete";
 
     ShowWindow(window, SW_SHOW);
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Sleep(500);  // the window's thread paints
     if (!options.screenshot.empty()) {
         if (SaveWindowPicture(window, options.screenshot)) {
             std::printf("fluxmere-downloads: saved %s\n", options.screenshot.c_str());
         } else {
-            std::fprintf(stderr, "fluxmere-downloads: cannot write %s\n", options.screenshot.c_str());
+            std::fprintf(stderr, "fluxmere-downloads: cannot write %s\n",
+                         options.screenshot.c_str());
             return 1;
         }
     }

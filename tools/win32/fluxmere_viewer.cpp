@@ -57,7 +57,8 @@ std::wstring Widen(const std::string& text) {
 bool ParseArguments(int argc, char** argv, Options* options) {
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
-        if (i + 1 >= argc) return false;
+        if (i + 1 >= argc)
+            return false;
         const char* value = argv[++i];
         if (name == "--url") {
             options->url = value;
@@ -69,7 +70,8 @@ bool ParseArguments(int argc, char** argv, Options* options) {
             }
         } else if (name == "--seconds") {
             options->seconds = std::atof(value);
-            if (options->seconds < 0) return false;
+            if (options->seconds < 0)
+                return false;
         } else if (name == "--screenshot") {
             options->screenshot = value;
         } else if (name == "--progid") {
@@ -88,7 +90,8 @@ HRESULT CallWithText(IDispatch* control, const wchar_t* method, const std::wstri
     DISPID id = 0;
     LPOLESTR name = const_cast<LPOLESTR>(method);
     HRESULT hr = control->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+        return hr;
     VARIANT argument;
     VariantInit(&argument);
     argument.vt = VT_BSTR;
@@ -104,10 +107,11 @@ HRESULT CallWithoutArguments(IDispatch* control, const wchar_t* method) {
     DISPID id = 0;
     LPOLESTR name = const_cast<LPOLESTR>(method);
     HRESULT hr = control->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+        return hr;
     DISPPARAMS parameters = {nullptr, nullptr, 0, 0};
-    return control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters,
-                           nullptr, nullptr, nullptr);
+    return control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, nullptr,
+                           nullptr, nullptr);
 }
 
 // The window's client area as it is on the screen, B, G, R rows top-down.
@@ -115,7 +119,8 @@ bool SaveScreenshot(HWND window, const std::string& path) {
     RECT client;
     GetClientRect(window, &client);
     const int width = client.right, height = client.bottom;
-    if (width <= 0 || height <= 0) return false;
+    if (width <= 0 || height <= 0)
+        return false;
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = width;
@@ -145,7 +150,8 @@ LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wparam, LPARAM lpar
     switch (message) {
         case WM_SIZE: {
             HWND host = GetWindow(window, GW_CHILD);
-            if (host != nullptr) MoveWindow(host, 0, 0, LOWORD(lparam), HIWORD(lparam), TRUE);
+            if (host != nullptr)
+                MoveWindow(host, 0, 0, LOWORD(lparam), HIWORD(lparam), TRUE);
             return 0;
         }
         case WM_DESTROY:
@@ -162,7 +168,8 @@ public:
     using AttachFn = HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**);
     AtlLibrary() {
         module_ = LoadLibraryA("atl.dll");
-        if (module_ == nullptr) return;
+        if (module_ == nullptr)
+            return;
         auto init = reinterpret_cast<BOOL(WINAPI*)()>(
             reinterpret_cast<void*>(GetProcAddress(module_, "AtlAxWinInit")));
         getControl = reinterpret_cast<GetControlFn>(
@@ -172,7 +179,8 @@ public:
         ready_ = init != nullptr && getControl != nullptr && attach != nullptr && init();
     }
     ~AtlLibrary() {
-        if (module_ != nullptr) FreeLibrary(module_);
+        if (module_ != nullptr)
+            FreeLibrary(module_);
     }
     bool ready() const { return ready_; }
     GetControlFn getControl = nullptr;
@@ -201,32 +209,35 @@ IUnknown* CreateByProgID(AtlLibrary& atl, const Options& options, HWND frame, HW
 IUnknown* CreateFromDll(AtlLibrary& atl, const Options& options, HWND frame, HWND* host) {
     HMODULE module = LoadLibraryA(options.dll.c_str());  // stays loaded for the program's life
     using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-    auto getClassObject = module == nullptr ? nullptr
-                                            : reinterpret_cast<GetClassObjectFn>(
-                                                  reinterpret_cast<void*>(GetProcAddress(
-                                                      module, "DllGetClassObject")));
+    auto getClassObject = module == nullptr
+                              ? nullptr
+                              : reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(
+                                    GetProcAddress(module, "DllGetClassObject")));
     IClassFactory* factory = nullptr;
     IUnknown* unknown = nullptr;
     if (getClassObject == nullptr ||
         FAILED(getClassObject(kMediaPlayerClass, IID_IClassFactory,
                               reinterpret_cast<void**>(&factory))) ||
-        FAILED(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&unknown)))) {
+        FAILED(
+            factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&unknown)))) {
         std::fprintf(stderr, "fluxmere-viewer: cannot make the viewer from %s\n",
                      options.dll.c_str());
-        if (factory != nullptr) factory->Release();
+        if (factory != nullptr)
+            factory->Release();
         return nullptr;
     }
     factory->Release();
-    *host = CreateWindowExW(0, L"FluxmereViewerHost", L"", WS_CHILD | WS_VISIBLE, 0, 0,
-                            options.width, options.height, frame, nullptr,
-                            GetModuleHandleW(nullptr), nullptr);
+    *host =
+        CreateWindowExW(0, L"FluxmereViewerHost", L"", WS_CHILD | WS_VISIBLE, 0, 0, options.width,
+                        options.height, frame, nullptr, GetModuleHandleW(nullptr), nullptr);
     IUnknown* container = nullptr;
     if (*host == nullptr || FAILED(atl.attach(unknown, *host, &container))) {
         std::fprintf(stderr, "fluxmere-viewer: the host did not take the control\n");
         unknown->Release();
         return nullptr;
     }
-    if (container != nullptr) container->Release();  // the host window keeps its own
+    if (container != nullptr)
+        container->Release();  // the host window keeps its own
     return unknown;
 }
 
@@ -272,7 +283,8 @@ int Run(const Options& options) {
     const std::wstring rectangle =
         L"0,0," + std::to_wstring(options.width) + L"," + std::to_wstring(options.height);
     HRESULT hr = CallWithText(control, L"SetRectangle", rectangle);
-    if (SUCCEEDED(hr)) hr = CallWithText(control, L"SetURL", Widen(options.url));
+    if (SUCCEEDED(hr))
+        hr = CallWithText(control, L"SetURL", Widen(options.url));
     if (FAILED(hr)) {
         std::fprintf(stderr, "fluxmere-viewer: the control refused the call (0x%08lx)\n",
                      static_cast<unsigned long>(hr));
@@ -286,8 +298,10 @@ int Run(const Options& options) {
     MSG msg;
     bool running = true;
     while (running) {
-        if (options.seconds > 0 && GetTickCount() - start >= limit) break;
-        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT) == WAIT_FAILED) break;
+        if (options.seconds > 0 && GetTickCount() - start >= limit)
+            break;
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT) == WAIT_FAILED)
+            break;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
                 running = false;
@@ -308,7 +322,8 @@ int Run(const Options& options) {
     }
     CallWithoutArguments(control, L"Stop");
     control->Release();
-    if (running) DestroyWindow(frame);
+    if (running)
+        DestroyWindow(frame);
     return status;
 }
 
@@ -320,7 +335,8 @@ int main(int argc, char** argv) {
         Usage();
         return 2;
     }
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+        return 1;
     const int status = Run(options);
     CoUninitialize();
     return status;

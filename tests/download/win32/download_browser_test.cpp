@@ -41,7 +41,8 @@ int ProcessWindowCount() {
     while ((window = FindWindowExA(nullptr, window, "#32770", kCaption)) != nullptr) {
         DWORD process = 0;
         GetWindowThreadProcessId(window, &process);
-        if (process == GetCurrentProcessId()) ++count;
+        if (process == GetCurrentProcessId())
+            ++count;
     }
     return count;
 }
@@ -138,7 +139,8 @@ TEST_F(BrowserHook, DeviceDownloadsFromTwoThreadsAtOnceStoreTheClipAndShowRowsIn
             &callers[i]);
     }
     SetEvent(go);
-    for (platform::Thread& thread : threads) thread.Join(platform::kInfinite);
+    for (platform::Thread& thread : threads)
+        thread.Join(platform::kInfinite);
     CloseHandle(go);
     EXPECT_EQ(callers[0].result, S_OK);
     EXPECT_EQ(callers[1].result, S_OK);
@@ -148,9 +150,9 @@ TEST_F(BrowserHook, DeviceDownloadsFromTwoThreadsAtOnceStoreTheClipAndShowRowsIn
 
     // Both rows released: each job was seen Complete (with options 3 stored but no engine, it
     // did not transcode).
-    ASSERT_TRUE(WaitFor([&] {
-        return RowCount(window) == 2 && RowData(window, 0) == 0 && RowData(window, 1) == 0;
-    }, 120000));
+    ASSERT_TRUE(WaitFor(
+        [&] { return RowCount(window) == 2 && RowData(window, 0) == 0 && RowData(window, 1) == 0; },
+        120000));
     EXPECT_TRUE(device.Stop());
     std::vector<std::string> names;
     for (int row = 0; row < 2; ++row) {
@@ -162,7 +164,8 @@ TEST_F(BrowserHook, DeviceDownloadsFromTwoThreadsAtOnceStoreTheClipAndShowRowsIn
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, std::vector<std::string>({"clip01.kelo", "clip01_1.kelo"}));
     EXPECT_EQ(folder_.FileNames(), names);
-    for (const std::string& name : names) EXPECT_TRUE(folder_.ReadFile(name) == ExpectedClip(size)) << name;
+    for (const std::string& name : names)
+        EXPECT_TRUE(folder_.ReadFile(name) == ExpectedClip(size)) << name;
 
     // Created hidden, centred in the work area and topmost; shown only when asked.
     EXPECT_FALSE(IsWindowVisible(window));
@@ -172,8 +175,10 @@ TEST_F(BrowserHook, DeviceDownloadsFromTwoThreadsAtOnceStoreTheClipAndShowRowsIn
     MONITORINFO monitor = {};
     monitor.cbSize = sizeof(monitor);
     GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
-    EXPECT_LE(std::abs((bounds.left + bounds.right) - (monitor.rcWork.left + monitor.rcWork.right)), 1);
-    EXPECT_LE(std::abs((bounds.top + bounds.bottom) - (monitor.rcWork.top + monitor.rcWork.bottom)), 1);
+    EXPECT_LE(std::abs((bounds.left + bounds.right) - (monitor.rcWork.left + monitor.rcWork.right)),
+              1);
+    EXPECT_LE(std::abs((bounds.top + bounds.bottom) - (monitor.rcWork.top + monitor.rcWork.bottom)),
+              1);
     ShowDownloadManager(true);
     EXPECT_TRUE(IsWindowVisible(window));
     SendMessageA(GetDlgItem(window, IDC_HIDE), BM_CLICK, 0, 0);
@@ -220,11 +225,14 @@ private:
                 }
             }
         }
-        if (popup == nullptr) return;
+        if (popup == nullptr)
+            return;
         self->shown = true;
         const auto menu = reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0));
-        self->checked = (GetMenuState(menu, ID_USE_DOWNLOAD_MANAGER, MF_BYCOMMAND) & MF_CHECKED) != 0;
-        for (const auto& key : self->keys_) PostMessageA(popup, key.first, key.second, 0);
+        self->checked =
+            (GetMenuState(menu, ID_USE_DOWNLOAD_MANAGER, MF_BYCOMMAND) & MF_CHECKED) != 0;
+        for (const auto& key : self->keys_)
+            PostMessageA(popup, key.first, key.second, 0);
     }
 
     DWORD menuThread_;
@@ -241,14 +249,16 @@ Text ReadBrowserValue(const char* name) {
         return std::nullopt;
     char text[300] = {};
     DWORD size = sizeof(text) - 1;
-    const LONG result = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+    const LONG result =
+        RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
     RegCloseKey(key);
     return result == ERROR_SUCCESS ? Text(text) : std::nullopt;
 }
 
 void WriteBrowserValue(HKEY key, const char* name, const Text& value) {
-    if (value) RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
-                              static_cast<DWORD>(value->size()));
+    if (value)
+        RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
+                       static_cast<DWORD>(value->size()));
 }
 
 struct Registration {
@@ -312,9 +322,25 @@ TEST_F(ViewerMenu, UseDownloadManagerSwitchesTheBrowsersValuesBothWays) {
         bool registered;
     } cases[] = {
         {"another manager", other, {}, kUse, false, ID_USE_DOWNLOAD_MANAGER, ours, other, true},
-        {"none, an old value kept", {}, older, kUse, false, ID_USE_DOWNLOAD_MANAGER, ours, older, true},
+        {"none, an old value kept",
+         {},
+         older,
+         kUse,
+         false,
+         ID_USE_DOWNLOAD_MANAGER,
+         ours,
+         older,
+         true},
         {"ours without an old one", ours, {}, kUse, true, ID_USE_DOWNLOAD_MANAGER, {}, {}, false},
-        {"ours with an old one", ours, other, kUse, true, ID_USE_DOWNLOAD_MANAGER, other, {}, false},
+        {"ours with an old one",
+         ours,
+         other,
+         kUse,
+         true,
+         ID_USE_DOWNLOAD_MANAGER,
+         other,
+         {},
+         false},
         {"ours in lower case", lower, {}, kUse, false, ID_USE_DOWNLOAD_MANAGER, ours, lower, true},
         {"dismissed while ours", ours, other, kEscape, true, 0, ours, other, false},
         {"dismissed while another", other, {}, kEscape, false, 0, other, {}, false},
@@ -323,7 +349,8 @@ TEST_F(ViewerMenu, UseDownloadManagerSwitchesTheBrowsersValuesBothWays) {
         HKEY key = nullptr;
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBrowserKey);
         ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kBrowserKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr), ERROR_SUCCESS);
+                                  nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
         WriteBrowserValue(key, "DownloadUI", c.downloadUi);
         WriteBrowserValue(key, "OldDownloadUI", c.oldDownloadUi);
         RegCloseKey(key);
@@ -362,7 +389,8 @@ TEST_F(ViewerMenu, NoMenuWithoutAnOwnerOrWithoutTheBrowsersKey) {
 TEST_F(ViewerMenu, ShowDownloadManagerOptionsShowsTheProcessWindow) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kBrowserKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr), ERROR_SUCCESS);
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
     RegCloseKey(key);
     EXPECT_EQ(Choose({{WM_CHAR, 's'}}), static_cast<UINT>(ID_SHOW_DOWNLOAD_MANAGER));
     const HWND window = FindDownloadManagerWindow();

@@ -43,18 +43,26 @@ protected:
         ASSERT_NE(getClassObject, nullptr);
         IClassFactory* factory = nullptr;
         ASSERT_EQ(getClassObject(CLSID_FluxmereDownloadManager, IID_IClassFactory,
-                                 reinterpret_cast<void**>(&factory)), S_OK);
-        ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object_)), S_OK);
+                                 reinterpret_cast<void**>(&factory)),
+                  S_OK);
+        ASSERT_EQ(
+            factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object_)),
+            S_OK);
         factory->Release();
-        ASSERT_EQ(object_->QueryInterface(kIID_IDownloadManager, reinterpret_cast<void**>(&manager_)), S_OK);
+        ASSERT_EQ(
+            object_->QueryInterface(kIID_IDownloadManager, reinterpret_cast<void**>(&manager_)),
+            S_OK);
     }
     void TearDown() override {
-        if (manager_ != nullptr) manager_->Release();
-        if (object_ != nullptr) object_->Release();
+        if (manager_ != nullptr)
+            manager_->Release();
+        if (object_ != nullptr)
+            object_->Release();
     }
     HRESULT Download(const std::wstring& url) {
         IMoniker* moniker = nullptr;
-        if (CreateURLMoniker(nullptr, url.c_str(), &moniker) != S_OK) return E_UNEXPECTED;
+        if (CreateURLMoniker(nullptr, url.c_str(), &moniker) != S_OK)
+            return E_UNEXPECTED;
         IBindCtx* context = nullptr;
         CreateBindCtx(0, &context);
         const HRESULT result = manager_->Download(moniker, context, BINDVERB_GET, 0, nullptr,
@@ -84,7 +92,8 @@ TEST_F(DownloadManagerClass, AnswersItsInterfacesAsOneObjectAndTheBindingCallbac
         asked->Release();
     }
     IBindStatusCallback* callback = nullptr;
-    ASSERT_EQ(object_->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback)), S_OK);
+    ASSERT_EQ(object_->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback)),
+              S_OK);
     LONG priority = 0;
     DWORD flags = 0;
     BINDINFO info = {};
@@ -99,9 +108,10 @@ TEST_F(DownloadManagerClass, AnswersItsInterfacesAsOneObjectAndTheBindingCallbac
         callback->OnDataAvailable(0, 0, nullptr, nullptr),
         callback->OnObjectAvailable(IID_IUnknown, nullptr),
     };
-    const HRESULT expected[] = {E_FAIL, E_NOTIMPL, E_NOTIMPL, E_NOTIMPL,
+    const HRESULT expected[] = {E_FAIL,    E_NOTIMPL, E_NOTIMPL, E_NOTIMPL,
                                 E_NOTIMPL, E_NOTIMPL, E_NOTIMPL, E_NOTIMPL};
-    for (size_t i = 0; i < sizeof(results) / sizeof(results[0]); ++i) EXPECT_EQ(results[i], expected[i]) << i;
+    for (size_t i = 0; i < sizeof(results) / sizeof(results[0]); ++i)
+        EXPECT_EQ(results[i], expected[i]) << i;
     callback->Release();
 }
 
@@ -113,9 +123,11 @@ TEST_F(DownloadManagerClass, TakesTheDevicesClipExportAndDeclinesEverythingElse)
     const std::string host = LoopbackText(Suite::Download, 140);
     DeviceProcess device;
     ASSERT_TRUE(device.Start({"--address", host, "--no-rtsp", "--clip-name", "clip01",
-                              "--clip-bytes", std::to_string(size)})) << device.error();
+                              "--clip-bytes", std::to_string(size)}))
+        << device.error();
     EXPECT_EQ(Download(L"http://" + std::wstring(host.begin(), host.end()) +
-                       L"/command.cgi?stream&kelo&codec=DVCPRO"), S_OK);
+                       L"/command.cgi?stream&kelo&codec=DVCPRO"),
+              S_OK);
     const HWND window = FindDownloadManagerWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_FALSE(IsWindowVisible(window));

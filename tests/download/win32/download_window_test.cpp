@@ -29,8 +29,12 @@ namespace {
 using S = DownloadState;
 constexpr int64_t kSecond = 10000000;
 
-std::string Host(int index) { return LoopbackText(Suite::Download, index); }
-uint32_t Address(int index) { return LoopbackAddress(Suite::Download, index); }
+std::string Host(int index) {
+    return LoopbackText(Suite::Download, index);
+}
+uint32_t Address(int index) {
+    return LoopbackAddress(Suite::Download, index);
+}
 
 uint32_t StoredOptions() {
     char folder[kFolderBufferSize];
@@ -85,7 +89,8 @@ TEST_F(DownloadWindow, StartsHiddenWithItsColumnsFolderAndTimer) {
         column.mask = LVCF_TEXT | LVCF_WIDTH;
         column.pszText = title;
         column.cchTextMax = sizeof(title);
-        ASSERT_TRUE(SendMessageA(JobListOf(window), LVM_GETCOLUMNA, i, reinterpret_cast<LPARAM>(&column)));
+        ASSERT_TRUE(
+            SendMessageA(JobListOf(window), LVM_GETCOLUMNA, i, reinterpret_cast<LPARAM>(&column)));
         EXPECT_STREQ(title, titles[i]);
         EXPECT_EQ(column.cx, widths[i]);
     }
@@ -99,10 +104,8 @@ TEST_F(DownloadWindow, CheckBoxesShowTheStoredOptionsOnlyWhenTranscodingIsAvaila
         UINT movie;
         UINT mxf;
     } cases[] = {
-        {true, 0, BST_UNCHECKED, BST_UNCHECKED},
-        {true, 1, BST_CHECKED, BST_UNCHECKED},
-        {true, 2, BST_UNCHECKED, BST_CHECKED},
-        {true, 3, BST_CHECKED, BST_CHECKED},
+        {true, 0, BST_UNCHECKED, BST_UNCHECKED},  {true, 1, BST_CHECKED, BST_UNCHECKED},
+        {true, 2, BST_UNCHECKED, BST_CHECKED},    {true, 3, BST_CHECKED, BST_CHECKED},
         {false, 3, BST_UNCHECKED, BST_UNCHECKED},
     };
     for (const Case& c : cases) {
@@ -124,7 +127,9 @@ TEST_F(DownloadWindow, ClickedCheckBoxesStoreTheirOptions) {
     struct Step {
         int button;
         uint32_t stored;
-    } steps[] = {{IDC_TRANSCODE_MXF, 2}, {IDC_TRANSCODE_MOV, 3}, {IDC_TRANSCODE_MXF, 1},
+    } steps[] = {{IDC_TRANSCODE_MXF, 2},
+                 {IDC_TRANSCODE_MOV, 3},
+                 {IDC_TRANSCODE_MXF, 1},
                  {IDC_TRANSCODE_MOV, 0}};
     for (const Step& step : steps) {
         SendMessageA(GetDlgItem(window, step.button), BM_CLICK, 0, 0);
@@ -227,7 +232,8 @@ TEST_F(DownloadWindow, AJobWhoseFileCannotBeCreatedGetsARowShowingFailed) {
 TEST_F(DownloadWindow, JobsFromManyThreadsAtOnceEachGetOneRowAndAreAllReleased) {
     const HWND window = Start(false);
     ASSERT_NE(window, nullptr);
-    ScriptedHttpServer server({{ReadyHeader("many.kelo"), ChunkedBody(PatternClip(70000), {4096}), false}});
+    ScriptedHttpServer server(
+        {{ReadyHeader("many.kelo"), ChunkedBody(PatternClip(70000), {4096}), false}});
     ASSERT_TRUE(server.Start(Address(103)));
     constexpr int kThreads = 4;
     constexpr int kJobsEach = 2;  // all connections fit the scripted peer's backlog of 8
@@ -251,11 +257,13 @@ TEST_F(DownloadWindow, JobsFromManyThreadsAtOnceEachGetOneRowAndAreAllReleased) 
             [](void* raw) {
                 auto* c = static_cast<Context*>(raw);
                 for (int i = 0; i < kJobsEach; ++i)
-                    (new CFluxmereDownload(c->url.c_str(), c->folder.c_str(), 0, c->links))->Release();
+                    (new CFluxmereDownload(c->url.c_str(), c->folder.c_str(), 0, c->links))
+                        ->Release();
             },
             &context);
     }
-    for (platform::Thread& thread : threads) thread.Join(platform::kInfinite);
+    for (platform::Thread& thread : threads)
+        thread.Join(platform::kInfinite);
     ASSERT_TRUE(WaitFor([&] { return destroyed.load() == kThreads * kJobsEach; }, 120000));
     ASSERT_EQ(RowCount(window), kThreads * kJobsEach);
     std::vector<std::string> names;
@@ -301,9 +309,11 @@ bool SelectInFolderTree(HWND browser, const std::vector<std::string>& steps) {
             entry.pszText = text;
             entry.cchTextMax = sizeof(text);
             SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&entry));
-            if (std::string(text).find(step) != std::string::npos) break;
+            if (std::string(text).find(step) != std::string::npos)
+                break;
         }
-        if (child == 0) return false;
+        if (child == 0)
+            return false;
         item = child;
     }
     return SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, item) != 0;
@@ -329,7 +339,8 @@ TEST_F(DownloadWindow, ChangeStoresAndShowsAChosenFolderWithAPathAndNothingElse)
                      reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_CHANGE_FOLDER)));
         const HWND browser = FindFolderBrowser(window);
         ASSERT_NE(browser, nullptr);
-        if (c.choice == kNoPath) ASSERT_TRUE(SelectInFolderTree(browser, {"My Computer"}));
+        if (c.choice == kNoPath)
+            ASSERT_TRUE(SelectInFolderTree(browser, {"My Computer"}));
         PostMessageA(browser, WM_COMMAND, c.choice == kCancel ? IDCANCEL : IDOK, 0);
         ASSERT_TRUE(WaitFor([&] { return !IsWindow(browser); }));
         // A message handled after the browser's loop: the handler has finished.

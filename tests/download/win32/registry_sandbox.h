@@ -20,8 +20,10 @@ public:
         overridden_ = key_ != nullptr && RegOverridePredefKey(root_, key_) == ERROR_SUCCESS;
     }
     ~RegistrySandbox() {
-        if (overridden_) RegOverridePredefKey(root_, nullptr);
-        if (key_ != nullptr) RegCloseKey(key_);
+        if (overridden_)
+            RegOverridePredefKey(root_, nullptr);
+        if (key_ != nullptr)
+            RegCloseKey(key_);
         RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str());
     }
     RegistrySandbox(const RegistrySandbox&) = delete;

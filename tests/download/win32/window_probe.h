@@ -17,7 +17,8 @@ namespace fluxmere::testing {
 inline bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 30000) {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     while (!condition()) {
-        if (GetTickCount64() > end) return false;
+        if (GetTickCount64() > end)
+            return false;
         Sleep(10);
     }
     return true;
@@ -30,7 +31,9 @@ inline bool StoreSettings(const std::string& folder, uint32_t options) {
     return WriteDownloadSettings(buffer, &options);
 }
 
-inline HWND JobListOf(HWND window) { return GetDlgItem(window, IDC_DOWNLOAD_LIST); }
+inline HWND JobListOf(HWND window) {
+    return GetDlgItem(window, IDC_DOWNLOAD_LIST);
+}
 
 inline int RowCount(HWND window) {
     return static_cast<int>(SendMessageA(JobListOf(window), LVM_GETITEMCOUNT, 0, 0));

@@ -43,13 +43,15 @@ public:
     }
     void Fill(uint32_t rgb) {
         GdiFlush();
-        for (int i = 0; i < width_ * height_; ++i) bits_[i] = rgb;
+        for (int i = 0; i < width_ * height_; ++i)
+            bits_[i] = rgb;
     }
     // Whether the rectangle [left, right) x [top, bottom) of both canvases holds the same pixels.
     bool SameArea(const GdiCanvas& other, const RECT& area) const {
         for (int y = area.top; y < area.bottom; ++y) {
             for (int x = area.left; x < area.right; ++x) {
-                if (Pixel(x, y) != other.Pixel(x, y)) return false;
+                if (Pixel(x, y) != other.Pixel(x, y))
+                    return false;
             }
         }
         return true;

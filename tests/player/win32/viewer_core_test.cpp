@@ -25,7 +25,9 @@ using testing::LoopbackText;
 using testing::Suite;
 using testing::TestDevice;
 
-std::string Url(int index) { return "rtsp://" + LoopbackText(Suite::Player, index) + "/live"; }
+std::string Url(int index) {
+    return "rtsp://" + LoopbackText(Suite::Player, index) + "/live";
+}
 
 // Runs the thread's messages for ms milliseconds.
 void Pump(DWORD ms) {
@@ -43,7 +45,8 @@ void Pump(DWORD ms) {
 bool PumpUntil(const std::function<bool()>& done, DWORD limitMs = 20000) {
     const DWORD start = GetTickCount();
     while (!done()) {
-        if (GetTickCount() - start > limitMs) return false;
+        if (GetTickCount() - start > limitMs)
+            return false;
         Pump(10);
     }
     return true;
@@ -70,9 +73,10 @@ public:
         RegisterClassA(&windowClass);
         RECT outer{0, 0, width, height};
         AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
-        window_ = CreateWindowExA(0, "ViewerCoreTestFrame", "viewer", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                  0, 0, outer.right - outer.left, outer.bottom - outer.top,
-                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        window_ =
+            CreateWindowExA(0, "ViewerCoreTestFrame", "viewer", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                            0, outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr,
+                            GetModuleHandleA(nullptr), nullptr);
     }
     ~Frame() { DestroyWindow(window_); }
     HWND window() const { return window_; }
@@ -91,7 +95,8 @@ double Psnr(const GdiCanvas& canvas, const uint8_t* rgb, int width, int height) 
             const int d[3] = {static_cast<int>(p >> 16 & 0xFF) - e[0],
                               static_cast<int>(p >> 8 & 0xFF) - e[1],
                               static_cast<int>(p & 0xFF) - e[2]};
-            for (int v : d) squares += static_cast<double>(v) * v;
+            for (int v : d)
+                squares += static_cast<double>(v) * v;
         }
     }
     const double mse = squares / (3.0 * width * height);
@@ -116,11 +121,13 @@ TEST(ViewerCore, WorkerThreadsOnlyPostWhileTheWindowThreadIsBlocked) {
                 core.Session().SetStatusForTesting((i + t) % 2 ? PlayerStatus::Connecting
                                                                : PlayerStatus::CannotConnect);
             }
-            if (--running == 0) SetEvent(finished);
+            if (--running == 0)
+                SetEvent(finished);
         });
     }
     EXPECT_EQ(WaitForSingleObject(finished, 60000), WAIT_OBJECT_0) << "a worker waited for us";
-    for (std::thread& worker : workers) worker.join();
+    for (std::thread& worker : workers)
+        worker.join();
     CloseHandle(finished);
     EXPECT_EQ(surface.count, 0) << "nothing may run on this thread behind its back";
 
@@ -141,8 +148,9 @@ TEST(ViewerCore, LivePictureInItsOwnWindowAndStopWhileFramesArePosted) {
     const int index = 60;
     TestDevice device;
     // Three frames, then silence: the newest picture stays the third until the session times out.
-    ASSERT_TRUE(device.Start(LoopbackText(Suite::Player, index),
-                             {"--size", "720x576", "--media-fault", "silence", "--fault-after", "3"}))
+    ASSERT_TRUE(
+        device.Start(LoopbackText(Suite::Player, index),
+                     {"--size", "720x576", "--media-fault", "silence", "--fault-after", "3"}))
         << device.error();
     Frame frame(720, 576);
     ASSERT_NE(frame.window(), nullptr);
@@ -154,9 +162,8 @@ TEST(ViewerCore, LivePictureInItsOwnWindowAndStopWhileFramesArePosted) {
 
     core.Session().SetRectangle("0,0,720,576");
     ASSERT_TRUE(core.Session().SetURL(Url(index).c_str()));
-    ASSERT_TRUE(PumpUntil([&] {
-        return core.Session().Status() == static_cast<int32_t>(PlayerStatus::Playing);
-    }));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return core.Session().Status() == static_cast<int32_t>(PlayerStatus::Playing); }));
     Pump(500);  // the last frame's repaint
     UpdateWindow(child);
 

@@ -36,7 +36,8 @@ public:
     void Invalidate(const PlayerRect* rect) override {
         ++count;
         whole = rect == nullptr;
-        if (rect != nullptr) last = *rect;
+        if (rect != nullptr)
+            last = *rect;
     }
     int count = 0;
     bool whole = false;
@@ -65,7 +66,8 @@ protected:
         platform::ScopedLock hold(RegistryLock());
         IDownloadJob* previous =
             session_.OnDownloadState(state, static_cast<CodecKind>(codec), job);
-        if (previous != nullptr) previous->Release();
+        if (previous != nullptr)
+            previous->Release();
         session_.OnDownloadProgress(bytes);
     }
 
@@ -99,8 +101,8 @@ TEST_F(Painter, BackgroundBandsFollowTheGradientInsideTheBoundsOnly) {
             const bool inRows = y >= bounds.top && y < bounds.bottom;
             for (int x = 0; x < canvas.width(); ++x) {
                 const bool inside = inRows && x >= bounds.left && x < bounds.right;
-                ASSERT_EQ(canvas.Pixel(x, y), inside ? ExpectedBand(y - bounds.top, height)
-                                                     : kMarker)
+                ASSERT_EQ(canvas.Pixel(x, y),
+                          inside ? ExpectedBand(y - bounds.top, height) : kMarker)
                     << x << "," << y;
             }
         }
@@ -128,15 +130,18 @@ TEST_F(Painter, StatusScreensDrawTheirTextOverTheBackground) {
         EXPECT_FALSE(screen.SameArea(background, textArea)) << "no text drawn";
         std::vector<uint32_t> pixels;
         for (int y = 0; y < 16; ++y) {
-            for (int x = 0; x < 200; ++x) pixels.push_back(screen.Pixel(x, y));
+            for (int x = 0; x < 200; ++x)
+                pixels.push_back(screen.Pixel(x, y));
         }
-        for (const auto& other : texts) EXPECT_NE(other, pixels) << "two screens look alike";
+        for (const auto& other : texts)
+            EXPECT_NE(other, pixels) << "two screens look alike";
         texts.push_back(pixels);
     }
     // A zero-height screen draws nothing at all, text included.
     session_.SetStatusForTesting(PlayerStatus::NotConnected);
     Paint(screen, RECT{0, 50, 320, 50});
-    for (int y = 0; y < 240; y += 7) EXPECT_EQ(screen.Pixel(5, y), kMarker);
+    for (int y = 0; y < 240; y += 7)
+        EXPECT_EQ(screen.Pixel(5, y), kMarker);
 }
 
 TEST_F(Painter, DownloadPanelShowsStateCodecAndWholeMegabytes) {
@@ -195,16 +200,16 @@ TEST_F(Painter, CancelButtonEdgesAreInsideAndOnlyAPressAndReleaseInsideCancels) 
     };
     // The button spans x 30..130 and y 130..150, both edges inside.
     const Case cases[] = {
-        {30, 130, 30, 130, true, true},      // top-left corner
-        {130, 150, 130, 150, true, true},    // bottom-right corner counts as inside
-        {80, 140, 131, 140, true, false},    // released just right of the button
-        {80, 140, 80, 151, true, false},     // released just below it
-        {29, 140, 80, 140, false, false},    // pressed just left of it
-        {80, 129, 80, 140, false, false},    // pressed just above it
+        {30, 130, 30, 130, true, true},    // top-left corner
+        {130, 150, 130, 150, true, true},  // bottom-right corner counts as inside
+        {80, 140, 131, 140, true, false},  // released just right of the button
+        {80, 140, 80, 151, true, false},   // released just below it
+        {29, 140, 80, 140, false, false},  // pressed just left of it
+        {80, 129, 80, 140, false, false},  // pressed just above it
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.downX << "," << c.downY << " -> " << c.upX
-                                          << "," << c.upY);
+        SCOPED_TRACE(::testing::Message()
+                     << c.downX << "," << c.downY << " -> " << c.upX << "," << c.upY);
         const int cancels = job.cancels;
         host_.count = 0;
         painter_.OnLButtonDown(c.downX, c.downY);
@@ -241,7 +246,8 @@ protected:
                                         std::vector<uint8_t>(64), codec);
         uint8_t* at = session_.ReceiveBufferAForTesting();
         std::memcpy(at, frame_.data(), frame_.size());
-        ASSERT_NE(session_.DeliverFrameForTesting(at, static_cast<int32_t>(frame_.size())), nullptr);
+        ASSERT_NE(session_.DeliverFrameForTesting(at, static_cast<int32_t>(frame_.size())),
+                  nullptr);
     }
     // Every pixel of area is rgb, every other one the marker.
     static void ExpectOnly(const GdiCanvas& canvas, const RECT& area, uint32_t rgb) {
@@ -284,8 +290,8 @@ TEST_F(VideoPainter, TargetsOfAnyWidthAndLargerThanTheBitmapPaintWhole) {
         const char* rectangle;
         int width, height;
     };
-    const Case cases[] = {{"0,0,321,241", 321, 241}, {"0,0,175,99", 175, 99},
-                          {"5,5,1029,773", 1024, 768}};
+    const Case cases[] = {
+        {"0,0,321,241", 321, 241}, {"0,0,175,99", 175, 99}, {"5,5,1029,773", 1024, 768}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rectangle);
         session_.SetRectangle(c.rectangle);
