@@ -69,11 +69,16 @@ wine_pid_is() {
 # Waits up to 20 s until the session's wineserver (pid $1) listens on its socket, in the server
 # folder it has made its working directory. A Wine program started before that would start a
 # wineserver of its own, and the session's one would then quit because the prefix has a server.
+# Until the child has exec'd the server, its command name is still the shell's or setsid's: only
+# a process that is gone (or a zombie) has failed.
 wine_server_wait_ready() {
     local pid=$1 i
     for ((i = 0; i < 200; i++)); do
-        wine_pid_is "$pid" wineserver || return 1
-        [[ -S "/proc/$pid/cwd/socket" ]] && return 0
+        [[ -r /proc/$pid/stat && "$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null)" != Z ]] ||
+            return 1
+        if wine_pid_is "$pid" wineserver && [[ -S "/proc/$pid/cwd/socket" ]]; then
+            return 0
+        fi
         sleep 0.1
     done
     return 1
