@@ -84,6 +84,36 @@ wine_server_wait_ready() {
     return 1
 }
 
+# Starts the persistent wineserver of the session and waits until it serves.
+wine_server_start() {
+    FLUXMERE_WINE_MEMBER="$WINE_DIR" HOME="$WINE_DIR/home" setsid "$WINE_SERVER_BIN" -f -p </dev/null \
+        >>"$WINE_SESSION/wineserver.log" 2>&1 9>&- &
+    echo $! >"$WINE_SESSION/wineserver.pid"
+    if ! wine_server_wait_ready "$(cat "$WINE_SESSION/wineserver.pid")"; then
+        echo "wine session: the wineserver did not start (see $WINE_SESSION/wineserver.log)" >&2
+        return 1
+    fi
+}
+
+# Stops the session's wineserver and every Wine process of the prefix.
+wine_server_stop() {
+    local ws
+    ws=$(cat "$WINE_SESSION/wineserver.pid" 2>/dev/null || true)
+    if wine_pid_is "$ws" wineserver; then
+        # -k asks the server of this prefix (no other) to kill its clients and exit.
+        "$WINE_SERVER_BIN" -k >/dev/null 2>&1
+        wine_wait_gone "$ws" wineserver
+    fi
+    # A server that a Wine program started on its own (outside the session's pids) must be gone
+    # too before the next start: -w waits for whatever server the prefix still has.
+    # Both fail when no server runs, which is fine (the library is used under errexit).
+    if [[ -d "$WINEPREFIX" ]]; then
+        "$WINE_SERVER_BIN" -k >/dev/null 2>&1 || true
+        timeout 10 "$WINE_SERVER_BIN" -w >/dev/null 2>&1 || true
+    fi
+    rm -f "$WINE_SESSION/wineserver.pid"
+}
+
 wine_session_running() {
     wine_pid_is "$(cat "$WINE_SESSION/xvfb.pid" 2>/dev/null)" Xvfb &&
         wine_pid_is "$(cat "$WINE_SESSION/wineserver.pid" 2>/dev/null)" wineserver
@@ -113,21 +143,21 @@ wine_session_start() {
     echo "${DISPLAY#:}" >"$WINE_SESSION/display"
 
     mkdir -p "$WINEPREFIX" "$WINE_DIR/home"
-    FLUXMERE_WINE_MEMBER="$WINE_DIR" HOME="$WINE_DIR/home" setsid "$WINE_SERVER_BIN" -f -p </dev/null \
-        >>"$WINE_SESSION/wineserver.log" 2>&1 9>&- &
-    echo $! >"$WINE_SESSION/wineserver.pid"
-    if ! wine_server_wait_ready "$(cat "$WINE_SESSION/wineserver.pid")"; then
-        echo "wine session: the wineserver did not start (see $WINE_SESSION/wineserver.log)" >&2
-        return 1
-    fi
+    # A fresh prefix is made under a server of its own, stopped before the session's starts:
+    # made under the session's server, the prefix's update leaves a second services.exe running
+    # beside the first, and the two service managers then start and stop rpcss behind each
+    # other's back (local COM servers take minutes to activate, or fail).
     if [[ ! -e "$WINEPREFIX/.fluxmere-ready" ]]; then
         echo "wine session: creating the prefix $WINEPREFIX (once per build tree)" >&2
+        wine_server_start || return 1
         if ! HOME="$WINE_DIR/home" wine_session_exec wineboot -i >>"$log" 2>&1; then
             echo "wine session: wineboot failed (see $log)" >&2
             return 1
         fi
+        wine_server_stop
         touch "$WINEPREFIX/.fluxmere-ready"
     fi
+    wine_server_start || return 1
     # Bring Wine's own services up once, before tests join: first starts racing each other in a
     # fresh session have left a test hanging.
     HOME="$WINE_DIR/home" timeout 120 \
@@ -155,21 +185,9 @@ wine_wait_gone() {
 # Stops every process of the session by process id: first Wine's own clients through the
 # session's wineserver, then Xvfb, then any leftover process that carries the session marker.
 wine_session_stop() {
-    local ws xv pid
-    ws=$(cat "$WINE_SESSION/wineserver.pid" 2>/dev/null || true)
+    local xv pid
     xv=$(cat "$WINE_SESSION/xvfb.pid" 2>/dev/null || true)
-    if wine_pid_is "$ws" wineserver; then
-        # -k asks the server of this prefix (no other) to kill its clients and exit.
-        "$WINE_SERVER_BIN" -k >/dev/null 2>&1
-        wine_wait_gone "$ws" wineserver
-    fi
-    # A server that a Wine program started on its own (outside the session's pids) must be gone
-    # too before the next start: -w waits for whatever server the prefix still has.
-    # Both fail when no server runs, which is fine (the library is used under errexit).
-    if [[ -d "$WINEPREFIX" ]]; then
-        "$WINE_SERVER_BIN" -k >/dev/null 2>&1 || true
-        timeout 10 "$WINE_SERVER_BIN" -w >/dev/null 2>&1 || true
-    fi
+    wine_server_stop
     if wine_pid_is "$xv" Xvfb; then
         kill -TERM "$xv" 2>/dev/null
         wine_wait_gone "$xv" Xvfb
@@ -177,7 +195,7 @@ wine_session_stop() {
     for pid in $(wine_session_pids); do
         kill -KILL "$pid" 2>/dev/null
     done
-    rm -f "$WINE_SESSION/wineserver.pid" "$WINE_SESSION/xvfb.pid" "$WINE_SESSION/display"
+    rm -f "$WINE_SESSION/xvfb.pid" "$WINE_SESSION/display"
     rm -f "$WINE_SESSION"/holders/*
     return 0
 }
