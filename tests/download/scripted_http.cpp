@@ -103,13 +103,19 @@ void ScriptedHttpServer::Serve(void* context) {
 }
 
 void ScriptedHttpServer::ServeOne(platform::SocketHandle connection, const ScriptedReply& reply) {
+    // The request is read in whole pieces, not byte by byte: under 32-bit Wine, a long run of
+    // one-byte blocking reads on a busy machine has stalled with the rest of the request
+    // already received. A client sends one request per connection, so nothing follows it.
     std::string request;
-    char c;
-    while (request.size() < 4 || request.compare(request.size() - 4, 4, "\r\n\r\n") != 0) {
-        if (platform::RecvSocket(connection, &c, 1) != 1)
+    char piece[1024];
+    size_t end = std::string::npos;
+    while ((end = request.find("\r\n\r\n")) == std::string::npos) {
+        const int received = platform::RecvSocket(connection, piece, sizeof piece);
+        if (received <= 0)
             return;
-        request += c;
+        request.append(piece, static_cast<size_t>(received));
     }
+    request.resize(end + 4);
     {
         platform::ScopedLock lock(lock_);
         requests_.push_back(request);
@@ -118,7 +124,7 @@ void ScriptedHttpServer::ServeOne(platform::SocketHandle connection, const Scrip
     if (!platform::SendAll(connection, bytes.data(), static_cast<int>(bytes.size())))
         return;
     if (reply.holdOpen) {
-        while (platform::RecvSocket(connection, &c, 1) > 0) {
+        while (platform::RecvSocket(connection, piece, sizeof piece) > 0) {
         }
     }
 }
