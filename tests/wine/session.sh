@@ -84,7 +84,7 @@ wine_server_wait_ready() {
     return 1
 }
 
-# Starts the persistent wineserver of the session and waits until it serves.
+# Starts a persistent wineserver for the session's prefix and waits until it serves.
 wine_server_start() {
     FLUXMERE_WINE_MEMBER="$WINE_DIR" HOME="$WINE_DIR/home" setsid "$WINE_SERVER_BIN" -f -p </dev/null \
         >>"$WINE_SESSION/wineserver.log" 2>&1 9>&- &
