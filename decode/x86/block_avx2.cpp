@@ -97,36 +97,28 @@ inline void HalfTransform4(__m256i p02, __m256i p13, __m256i round, __m256i y[8]
     y[4] = _mm256_srai_epi32(_mm256_sub_epi32(e0m2, v), kShift);
 }
 
+// One half of the transform of x[0..7]: lanes 0..3 (kHigh false) or 4..7 of each block, as
+// 32-bit results. kFourInputs: x[4..7] are zero and are not read.
+template <int kShift, bool kFourInputs, bool kHigh>
+inline void TransformHalf(const __m256i x[8], __m256i round, __m256i y[8]) {
+    const auto interleave = [](__m256i a, __m256i b) {
+        return kHigh ? _mm256_unpackhi_epi16(a, b) : _mm256_unpacklo_epi16(a, b);
+    };
+    if (kFourInputs) {
+        HalfTransform4<kShift>(interleave(x[0], x[2]), interleave(x[1], x[3]), round, y);
+    } else {
+        HalfTransform<kShift>(interleave(x[0], x[4]), interleave(x[2], x[6]),
+                              interleave(x[3], x[5]), interleave(x[1], x[7]), round, y);
+    }
+}
+
 // The transform of x[0..7] (eight lanes each), results truncated to 16 bits back into x.
-// kFourInputs: x[4..7] are zero. kLeftOnly: lanes 4..7 of every input are zero, so their outputs
-// are zero too (a transform of zeros rounds to 0) and only the left half is computed.
-template <int kShift, int kRound, bool kLeftOnly, bool kFourInputs>
+template <int kShift, int kRound, bool kFourInputs>
 inline void Transform(__m256i x[8]) {
     const __m256i round = _mm256_set1_epi32(kRound);
     __m256i lo[8], hi[8];
-    if (kFourInputs) {
-        HalfTransform4<kShift>(_mm256_unpacklo_epi16(x[0], x[2]), _mm256_unpacklo_epi16(x[1], x[3]),
-                               round, lo);
-    } else {
-        HalfTransform<kShift>(_mm256_unpacklo_epi16(x[0], x[4]), _mm256_unpacklo_epi16(x[2], x[6]),
-                              _mm256_unpacklo_epi16(x[3], x[5]), _mm256_unpacklo_epi16(x[1], x[7]),
-                              round, lo);
-    }
-    if (kLeftOnly) {
-        for (int k = 0; k < 8; ++k) {
-            x[k] = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_slli_epi32(lo[k], 16), 16),
-                                      _mm256_setzero_si256());
-        }
-        return;
-    }
-    if (kFourInputs) {
-        HalfTransform4<kShift>(_mm256_unpackhi_epi16(x[0], x[2]), _mm256_unpackhi_epi16(x[1], x[3]),
-                               round, hi);
-    } else {
-        HalfTransform<kShift>(_mm256_unpackhi_epi16(x[0], x[4]), _mm256_unpackhi_epi16(x[2], x[6]),
-                              _mm256_unpackhi_epi16(x[3], x[5]), _mm256_unpackhi_epi16(x[1], x[7]),
-                              round, hi);
-    }
+    TransformHalf<kShift, kFourInputs, false>(x, round, lo);
+    TransformHalf<kShift, kFourInputs, true>(x, round, hi);
     for (int k = 0; k < 8; ++k) {
         x[k] = Truncate16(lo[k], hi[k]);
     }
@@ -151,22 +143,57 @@ inline void Transpose8x8(__m256i m[8]) {
     m[7] = _mm256_unpackhi_epi64(b3, b7);
 }
 
-// Both passes with the shortcuts the zero rows (rowsZero: rows 4..7) and zero columns
-// (columnsZero: columns 4..7) of the dequantised block allow; the columns pass leaves the block
-// transposed, so zero columns become zero inputs 4..7 of the row pass.
-template <bool kRowsZero, bool kColumnsZero>
-inline void BothPasses(__m256i rows[8]) {
-    Transform<12, 2048, kColumnsZero, kRowsZero>(rows);
-    Transpose8x8(rows);
-    Transform<21, 1048576, false, kColumnsZero>(rows);
-    Transpose8x8(rows);
+// The order of the picture rows in the lanes of the second pass's inputs.
+constexpr int kNaturalRows[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+constexpr int kPairedRows[8] = {0, 2, 1, 3, 4, 6, 5, 7};
+
+// The columns pass when columns 4..7 are zero (so are its outputs there: a transform of zeros
+// rounds to 0): only lanes 0..3 are computed, and they are transposed straight into m[0..3]
+// (columns 0..3), half the work of a whole transpose. The lanes then hold the rows in the order
+// kPairedRows, which the stores undo.
+template <bool kFourInputs>
+inline void ColumnsPassOfLeftHalf(__m256i m[8]) {
+    __m256i y[8];
+    TransformHalf<12, kFourInputs, false>(m, _mm256_set1_epi32(2048), y);
+    // Rows 2j and 2j + 1, columns 0..3 of each.
+    const __m256i p0 = Truncate16(y[0], y[1]), p1 = Truncate16(y[2], y[3]);
+    const __m256i p2 = Truncate16(y[4], y[5]), p3 = Truncate16(y[6], y[7]);
+    const __m256i a0 = _mm256_unpacklo_epi16(p0, p1), a1 = _mm256_unpackhi_epi16(p0, p1);
+    const __m256i a2 = _mm256_unpacklo_epi16(p2, p3), a3 = _mm256_unpackhi_epi16(p2, p3);
+    const __m256i b0 = _mm256_unpacklo_epi32(a0, a1), b1 = _mm256_unpackhi_epi32(a0, a1);
+    const __m256i b2 = _mm256_unpacklo_epi32(a2, a3), b3 = _mm256_unpackhi_epi32(a2, a3);
+    m[0] = _mm256_unpacklo_epi64(b0, b2);
+    m[1] = _mm256_unpackhi_epi64(b0, b2);
+    m[2] = _mm256_unpacklo_epi64(b1, b3);
+    m[3] = _mm256_unpackhi_epi64(b1, b3);
 }
 
-inline void InverseTransform(__m256i rows[8], bool rowsZero, bool columnsZero) {
-    if (rowsZero) {
-        columnsZero ? BothPasses<true, true>(rows) : BothPasses<true, false>(rows);
-    } else {
-        columnsZero ? BothPasses<false, true>(rows) : BothPasses<false, false>(rows);
+// Columns x[0..7] of both blocks (the lanes are rows in the order rowOrder) to pixels: level
+// shift and clamp, then an 8 x 8 byte transpose and the stores.
+inline void StoreColumns(const __m256i x[8], const int* rowOrder, uint8_t* first, uint8_t* second,
+                         int32_t stride) {
+    const __m256i bias = _mm256_set1_epi16(128);
+    __m256i q[4];
+    for (int c = 0; c < 4; ++c) {
+        q[c] = _mm256_packus_epi16(_mm256_adds_epi16(x[2 * c], bias),
+                                   _mm256_adds_epi16(x[2 * c + 1], bias));
+    }
+    const __m256i a0 = _mm256_unpacklo_epi8(q[0], q[1]), a1 = _mm256_unpackhi_epi8(q[0], q[1]);
+    const __m256i a2 = _mm256_unpacklo_epi8(q[2], q[3]), a3 = _mm256_unpackhi_epi8(q[2], q[3]);
+    const __m256i b0 = _mm256_unpacklo_epi8(a0, a1), b1 = _mm256_unpackhi_epi8(a0, a1);
+    const __m256i b2 = _mm256_unpacklo_epi8(a2, a3), b3 = _mm256_unpackhi_epi8(a2, a3);
+    // Lanes 2j and 2j + 1, whole rows, in each half.
+    const __m256i rows[4] = {_mm256_unpacklo_epi32(b0, b2), _mm256_unpackhi_epi32(b0, b2),
+                             _mm256_unpacklo_epi32(b1, b3), _mm256_unpackhi_epi32(b1, b3)};
+    for (int j = 0; j < 4; ++j) {
+        const __m128i a = _mm256_castsi256_si128(rows[j]);
+        const __m128i b = _mm256_extracti128_si256(rows[j], 1);
+        const ptrdiff_t upper = static_cast<ptrdiff_t>(rowOrder[2 * j]) * stride;
+        const ptrdiff_t lower = static_cast<ptrdiff_t>(rowOrder[2 * j + 1]) * stride;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(first + upper), a);
+        _mm_storeh_pi(reinterpret_cast<__m64*>(first + lower), _mm_castsi128_ps(a));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(second + upper), b);
+        _mm_storeh_pi(reinterpret_cast<__m64*>(second + lower), _mm_castsi128_ps(b));
     }
 }
 
@@ -177,40 +204,52 @@ inline __m256i Dequantise(__m256i c, __m256i q) {
     return _mm256_packs_epi32(_mm256_unpacklo_epi16(low, high), _mm256_unpackhi_epi16(low, high));
 }
 
+// The whole transform with the shortcuts that zero rows (kRowsZero: rows 4..7) and zero columns
+// (kColumnsZero: columns 4..7) of the block allow. The columns pass leaves the block transposed,
+// so zero columns become zero inputs 4..7 of the rows pass.
+template <bool kRowsZero, bool kColumnsZero>
+inline void TransformAndStore(const __m256i coefficients[8], const uint16_t* quant,
+                              uint8_t* first, uint8_t* second, int32_t stride) {
+    __m256i m[8];
+    for (int r = 0; r < (kRowsZero ? 4 : 8); ++r) {
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r));
+        m[r] = Dequantise(coefficients[r], _mm256_broadcastsi128_si256(q));
+    }
+    if (kColumnsZero) {
+        ColumnsPassOfLeftHalf<kRowsZero>(m);
+    } else {
+        Transform<12, 2048, kRowsZero>(m);
+        Transpose8x8(m);
+    }
+    Transform<21, 1048576, kColumnsZero>(m);
+    StoreColumns(m, kColumnsZero ? kPairedRows : kNaturalRows, first, second, stride);
+}
+
 }  // namespace
 
 void InverseDctPair(const int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
                     const uint16_t* quant) {
-    __m256i rows[8];
+    // Row r of both blocks, one in each half. A zero coefficient stays zero when dequantised.
+    __m256i c[8];
     for (int r = 0; r < 8; ++r) {
-        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r));
-        const __m256i c = _mm256_inserti128_si256(
+        c[r] = _mm256_inserti128_si256(
             _mm256_castsi128_si256(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 8 * r))),
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 64 + 8 * r)), 1);
-        rows[r] = Dequantise(c, _mm256_broadcastsi128_si256(q));
     }
     // Most blocks carry no terms in rows 4..7 or columns 4..7 (of either block): shorter passes.
     const __m256i lowerRows =
-        _mm256_or_si256(_mm256_or_si256(rows[4], rows[5]), _mm256_or_si256(rows[6], rows[7]));
+        _mm256_or_si256(_mm256_or_si256(c[4], c[5]), _mm256_or_si256(c[6], c[7]));
     const __m256i any = _mm256_or_si256(
-        lowerRows,
-        _mm256_or_si256(_mm256_or_si256(rows[0], rows[1]), _mm256_or_si256(rows[2], rows[3])));
-    InverseTransform(rows, _mm256_testz_si256(lowerRows, lowerRows) != 0,
-                     _mm256_testz_si256(any, _mm256_set_epi64x(-1, 0, -1, 0)) != 0);
-    const __m256i bias = _mm256_set1_epi16(128);
-    for (int r = 0; r < 8; r += 2) {
-        // Rows r and r + 1 of both blocks: bytes 0..7 and 8..15 of each half.
-        const __m256i pixels = _mm256_packus_epi16(_mm256_adds_epi16(rows[r], bias),
-                                                   _mm256_adds_epi16(rows[r + 1], bias));
-        const __m128i a = _mm256_castsi256_si128(pixels);
-        const __m128i b = _mm256_extracti128_si256(pixels, 1);
-        const ptrdiff_t at = static_cast<ptrdiff_t>(r) * stride;
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(first + at), a);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(first + at + stride), _mm_unpackhi_epi64(a, a));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(second + at), b);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(second + at + stride),
-                         _mm_unpackhi_epi64(b, b));
+        lowerRows, _mm256_or_si256(_mm256_or_si256(c[0], c[1]), _mm256_or_si256(c[2], c[3])));
+    const bool rowsZero = _mm256_testz_si256(lowerRows, lowerRows) != 0;
+    const bool columnsZero = _mm256_testz_si256(any, _mm256_set_epi64x(-1, 0, -1, 0)) != 0;
+    if (rowsZero) {
+        columnsZero ? TransformAndStore<true, true>(c, quant, first, second, stride)
+                    : TransformAndStore<true, false>(c, quant, first, second, stride);
+    } else {
+        columnsZero ? TransformAndStore<false, true>(c, quant, first, second, stride)
+                    : TransformAndStore<false, false>(c, quant, first, second, stride);
     }
 }
 
