@@ -6,13 +6,11 @@ namespace fluxmere::fast {
 
 uint32_t EntryForSymbol(uint32_t symbol, int32_t codeLength, bool ac) {
     const uint32_t size = symbol & 15;
-    const uint32_t run = ac ? symbol >> 4 : 0;
-    uint32_t e =
-        static_cast<uint32_t>(codeLength) | size << entry::kSizeShift | run << entry::kRunShift;
+    uint32_t run = ac ? symbol >> 4 : 0;
     if (ac && size == 0 && run != 15) {
-        e |= entry::kEndOfBlock;
+        run = entry::kEndOfBlockRun;
     }
-    return e;
+    return static_cast<uint32_t>(codeLength) | size << entry::kSizeShift | run << entry::kRunShift;
 }
 
 bool BuildHuffmanLookup(const uint8_t* bits, const uint8_t* values, bool ac,

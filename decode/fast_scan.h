@@ -19,28 +19,45 @@ namespace fluxmere::fast {
 // Codes up to this many bits are resolved by one look-up.
 constexpr int kLookaheadBits = 10;
 
-// A look-up entry: bits 0..4 the bits to consume (the code, plus the value bits when the value
-// is included), bits 5..8 the value bits still to read, bits 9..12 the zero run, bit 13 end of
-// block, bits 16..31 the value (signed; nonzero exactly when it is included, except for DC
-// differences of category 0). An entry of 0 means the code is longer than the look-up.
+// A look-up entry: bits 0..5 the bits to consume (the code, plus the value bits when the value
+// is included; at most 31, so that a shift by the whole field needs no mask), bits 6..9 the
+// value bits still to read, bits 10..15 the zero run, bits 16..31 the value (signed; nonzero
+// exactly when it is included, except for DC differences of category 0). An end of block has the
+// run kEndOfBlockRun, which takes the position past the block. An entry of 0 means the code is
+// longer than the look-up.
 namespace entry {
-constexpr uint32_t kSizeShift = 5;
-constexpr uint32_t kRunShift = 9;
-constexpr uint32_t kEndOfBlock = 1u << 13;
+constexpr uint32_t kConsumedMask = 63;
+constexpr uint32_t kSizeShift = 6;
+constexpr uint32_t kRunShift = 10;
+constexpr uint32_t kEndOfBlockRun = 63;
 constexpr uint32_t kValueShift = 16;
 inline uint32_t Consumed(uint32_t e) {
-    return e & 31;
+    return e & kConsumedMask;
 }
 inline uint32_t Size(uint32_t e) {
     return (e >> kSizeShift) & 15;
 }
 inline uint32_t Run(uint32_t e) {
-    return (e >> kRunShift) & 15;
+    return (e >> kRunShift) & 63;
 }
 inline int32_t Value(uint32_t e) {
     return static_cast<int32_t>(e) >> kValueShift;
 }
 }  // namespace entry
+
+// Zigzag position to natural position, for every position the AC loop can reach (at most
+// 63 + kEndOfBlockRun). The positions past the block map to 63: only zeros are stored there
+// before the loop ends (an end of block, or sixteen zeros), or a value that runs past the block,
+// which the primitives store at 63 too.
+inline constexpr auto kNaturalOrderPadded = [] {
+    struct Table {
+        uint8_t at[64 + entry::kEndOfBlockRun + 1];
+    } table{};
+    for (uint32_t k = 0; k < sizeof table.at; ++k) {
+        table.at[k] = k < 64 ? jpeg::kZigzagToNatural[k] : 63;
+    }
+    return table;
+}();
 
 struct HuffmanLookup {
     uint32_t lookahead[1 << kLookaheadBits];
@@ -127,6 +144,15 @@ FLUXMERE_ALWAYS_INLINE void Consume(BitState& s, int n) {
     s.count -= n;
 }
 
+// Consumes the bits of a look-up entry. The shift takes the entry as it is, masked to the
+// word's shift range, which the processor's shift does by itself: the look-up's result feeds the
+// next look-up through one instruction (this chain is what bounds the decoding speed).
+FLUXMERE_ALWAYS_INLINE void ConsumeEntry(BitState& s, uint32_t e) {
+    static_assert(entry::kConsumedMask == 63, "the consumed field must fill the shift range");
+    s.bits <<= e & static_cast<uint32_t>(kWordBits - 1);
+    s.count -= static_cast<int>(entry::Consumed(e));
+}
+
 // n (1..15) value bits with EXTEND applied; needs n bits available.
 FLUXMERE_ALWAYS_INLINE int32_t Receive(BitState& s, int n) {
     const int32_t v = static_cast<int32_t>(Peek(s, n));
@@ -159,7 +185,7 @@ FLUXMERE_ALWAYS_INLINE uint32_t NextEntry(const BitState& s, const HuffmanLookup
 constexpr int kSymbolBits = kWordBits >= 64 ? 32 : 16;
 
 // Decodes one block into block (natural order, all zero on entry), exactly as
-// DecodeHuffmanBlock would. *hasAc tells whether any AC coefficient was stored. False when the
+// DecodeHuffmanBlock would. *hasAc tells whether any nonzero AC term was stored. False when the
 // block must be left to the primitives (the block and predictor may then hold partial results).
 FLUXMERE_ALWAYS_INLINE bool DecodeBlock(BitState& reader, const uint8_t* end,
                                         const HuffmanLookup& dc, const HuffmanLookup& ac,
@@ -171,7 +197,7 @@ FLUXMERE_ALWAYS_INLINE bool DecodeBlock(BitState& reader, const uint8_t* end,
     if (e == 0) {
         return false;
     }
-    Consume(reader, static_cast<int>(entry::Consumed(e)));
+    ConsumeEntry(reader, e);
     int32_t difference = entry::Value(e);
     if (const int size = static_cast<int>(entry::Size(e))) {
         if (kWordBits < 64 && !Ensure(reader, end, size)) {
@@ -182,8 +208,11 @@ FLUXMERE_ALWAYS_INLINE bool DecodeBlock(BitState& reader, const uint8_t* end,
     *predictor = static_cast<int16_t>(static_cast<uint16_t>(*predictor + difference));
     block[0] = *predictor;
 
-    bool stored = false;
-    for (int32_t k = 1; k < 64;) {
+    // Zeros are stored as well (sixteen zeros and the end of block store one), which keeps
+    // the loop to one branch on the kind of symbol: a value still to read or not.
+    int32_t nonzero = 0;
+    int32_t k = 1;
+    do {
         if (!Ensure(reader, end, kSymbolBits)) {
             return false;
         }
@@ -191,28 +220,20 @@ FLUXMERE_ALWAYS_INLINE bool DecodeBlock(BitState& reader, const uint8_t* end,
         if (e == 0) {
             return false;
         }
-        Consume(reader, static_cast<int>(entry::Consumed(e)));
+        ConsumeEntry(reader, e);
         k += static_cast<int32_t>(entry::Run(e));
         int32_t value = entry::Value(e);
-        if (value == 0) {
-            const int size = static_cast<int>(entry::Size(e));
-            if (size == 0) {
-                if (e & entry::kEndOfBlock) {
-                    break;
-                }
-                ++k;  // sixteen zeros: the run of 15 and this one
-                continue;
-            }
+        if (const int size = static_cast<int>(entry::Size(e))) {
             if (kWordBits < 64 && !Ensure(reader, end, size)) {
                 return false;
             }
             value = Receive(reader, size);
         }
-        block[jpeg::kZigzagToNatural[k]] = static_cast<int16_t>(value);
-        stored = true;
+        block[kNaturalOrderPadded.at[k]] = static_cast<int16_t>(value);
+        nonzero |= value;
         ++k;
-    }
-    *hasAc = stored;
+    } while (k < 64);
+    *hasAc = nonzero != 0;
     return true;
 }
 
