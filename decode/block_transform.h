@@ -42,4 +42,8 @@ static inline void InverseDctPair(const int16_t* blocks, uint8_t* first, uint8_t
     kInverseDctPairVariants.Active()(blocks, first, second, stride, quant);
 }
 
+// Whether the active InverseDctPair works on both blocks at once: then a block with no AC terms
+// costs nothing extra in it, and is better passed along than filled on its own.
+bool InverseDctPairIsJoint();
+
 }  // namespace fluxmere

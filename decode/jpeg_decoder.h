@@ -104,6 +104,7 @@ private:
     bool primitivesOnly_ = false;
     int32_t lastStatus_ = StatusOk;
     bool lookupsReady_ = false;       // the fast path's tables match the primitives' tables
+    bool jointPairs_ = false;         // the active pair transform does both blocks at once
     fast::HuffmanLookup lookups_[4];  // in the order of tableStorage_
     alignas(8) uint8_t tableStorage_[4][kHuffmanTableBytes] = {};
 };

@@ -59,6 +59,14 @@ const PrimitiveVariants<YCbCr422ToBGRFn> kYCbCr422ToBGRVariants =
 
 #undef FLUXMERE_ALL_GENERIC
 
+bool InverseDctPairIsJoint() {
+#if FLUXMERE_X86_VARIANTS
+    return kInverseDctPairVariants.Active() == avx2::InverseDctPair;
+#else
+    return false;
+#endif
+}
+
 int32_t SwapBytes16(const uint16_t* source, uint16_t* destination, int32_t count) {
     return kSwapBytes16Variants.Active()(source, destination, count);
 }

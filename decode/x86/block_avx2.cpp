@@ -208,8 +208,8 @@ inline __m256i Dequantise(__m256i c, __m256i q) {
 // (kColumnsZero: columns 4..7) of the block allow. The columns pass leaves the block transposed,
 // so zero columns become zero inputs 4..7 of the rows pass.
 template <bool kRowsZero, bool kColumnsZero>
-inline void TransformAndStore(const __m256i coefficients[8], const uint16_t* quant,
-                              uint8_t* first, uint8_t* second, int32_t stride) {
+inline void TransformAndStore(const __m256i coefficients[8], const uint16_t* quant, uint8_t* first,
+                              uint8_t* second, int32_t stride) {
     __m256i m[8];
     for (int r = 0; r < (kRowsZero ? 4 : 8); ++r) {
         const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r));
