@@ -21,10 +21,11 @@ inline __m256i MulLo32(__m256i a, __m256i b) {
     return _mm256_mullo_epi32(a, b);
 }
 
-inline __m256i Truncate16(__m256i lo, __m256i hi) {
-    lo = _mm256_srai_epi32(_mm256_slli_epi32(lo, 16), 16);
-    hi = _mm256_srai_epi32(_mm256_slli_epi32(hi, 16), 16);
-    return _mm256_packs_epi32(lo, hi);
+// The low 16 bits of each 32-bit lane of lo and hi (the results truncated to 16 bits), lane i
+// of lo to 16-bit lane 2i and lane i of hi to lane 2i + 1 of each half: cheaper than packing
+// them in order, and the order is followed through to the stores.
+inline __m256i InterleaveLow16(__m256i lo, __m256i hi) {
+    return _mm256_blend_epi16(lo, _mm256_slli_epi32(hi, 16), 0xAA);
 }
 
 template <int kShift>
@@ -112,17 +113,21 @@ inline void TransformHalf(const __m256i x[8], __m256i round, __m256i y[8]) {
     }
 }
 
-// The transform of x[0..7] (eight lanes each), results truncated to 16 bits back into x.
+// The transform of x[0..7] (eight lanes each), results truncated to 16 bits into y, with the
+// lanes in the order of kInterleaved (InterleaveLow16).
 template <int kShift, int kRound, bool kFourInputs>
-inline void Transform(__m256i x[8]) {
+inline void Transform(const __m256i x[8], __m256i y[8]) {
     const __m256i round = _mm256_set1_epi32(kRound);
     __m256i lo[8], hi[8];
     TransformHalf<kShift, kFourInputs, false>(x, round, lo);
     TransformHalf<kShift, kFourInputs, true>(x, round, hi);
     for (int k = 0; k < 8; ++k) {
-        x[k] = Truncate16(lo[k], hi[k]);
+        y[k] = InterleaveLow16(lo[k], hi[k]);
     }
 }
+
+// The lanes a transform's results come in: lane j holds input lane kInterleaved[j].
+constexpr int kInterleaved[8] = {0, 4, 1, 5, 2, 6, 3, 7};
 
 inline void Transpose8x8(__m256i m[8]) {
     const __m256i a0 = _mm256_unpacklo_epi16(m[0], m[1]), a1 = _mm256_unpackhi_epi16(m[0], m[1]);
@@ -143,35 +148,37 @@ inline void Transpose8x8(__m256i m[8]) {
     m[7] = _mm256_unpackhi_epi64(b3, b7);
 }
 
-// The order of the picture rows in the lanes of the second pass's inputs.
-constexpr int kNaturalRows[8] = {0, 1, 2, 3, 4, 5, 6, 7};
-constexpr int kPairedRows[8] = {0, 2, 1, 3, 4, 6, 5, 7};
+// The columns pass of the whole block, transposed: m[u] becomes column u (lanes: rows 0..7).
+template <bool kFourInputs>
+inline void ColumnsPass(__m256i m[8]) {
+    __m256i rows[8];
+    Transform<12, 2048, kFourInputs>(m, rows);
+    Transpose8x8(rows);  // rows[j] is column kInterleaved[j]
+    for (int j = 0; j < 8; ++j) {
+        m[kInterleaved[j]] = rows[j];
+    }
+}
 
-// The columns pass when columns 4..7 are zero (so are its outputs there: a transform of zeros
-// rounds to 0): only lanes 0..3 are computed, and they are transposed straight into m[0..3]
-// (columns 0..3), half the work of a whole transpose. The lanes then hold the rows in the order
-// kPairedRows, which the stores undo.
+// The same when columns 4..7 are zero (so are its outputs there: a transform of zeros rounds
+// to 0): only lanes 0..3 are computed, and transposed straight into m[0..3], half the work.
 template <bool kFourInputs>
 inline void ColumnsPassOfLeftHalf(__m256i m[8]) {
     __m256i y[8];
     TransformHalf<12, kFourInputs, false>(m, _mm256_set1_epi32(2048), y);
-    // Rows 2j and 2j + 1, columns 0..3 of each.
-    const __m256i p0 = Truncate16(y[0], y[1]), p1 = Truncate16(y[2], y[3]);
-    const __m256i p2 = Truncate16(y[4], y[5]), p3 = Truncate16(y[6], y[7]);
-    const __m256i a0 = _mm256_unpacklo_epi16(p0, p1), a1 = _mm256_unpackhi_epi16(p0, p1);
-    const __m256i a2 = _mm256_unpacklo_epi16(p2, p3), a3 = _mm256_unpackhi_epi16(p2, p3);
-    const __m256i b0 = _mm256_unpacklo_epi32(a0, a1), b1 = _mm256_unpackhi_epi32(a0, a1);
-    const __m256i b2 = _mm256_unpacklo_epi32(a2, a3), b3 = _mm256_unpackhi_epi32(a2, a3);
+    // Rows 2j and 2j + 1 interleaved, columns 0..3.
+    const __m256i q0 = InterleaveLow16(y[0], y[1]), q1 = InterleaveLow16(y[2], y[3]);
+    const __m256i q2 = InterleaveLow16(y[4], y[5]), q3 = InterleaveLow16(y[6], y[7]);
+    const __m256i b0 = _mm256_unpacklo_epi32(q0, q1), b1 = _mm256_unpackhi_epi32(q0, q1);
+    const __m256i b2 = _mm256_unpacklo_epi32(q2, q3), b3 = _mm256_unpackhi_epi32(q2, q3);
     m[0] = _mm256_unpacklo_epi64(b0, b2);
     m[1] = _mm256_unpackhi_epi64(b0, b2);
     m[2] = _mm256_unpacklo_epi64(b1, b3);
     m[3] = _mm256_unpackhi_epi64(b1, b3);
 }
 
-// Columns x[0..7] of both blocks (the lanes are rows in the order rowOrder) to pixels: level
-// shift and clamp, then an 8 x 8 byte transpose and the stores.
-inline void StoreColumns(const __m256i x[8], const int* rowOrder, uint8_t* first, uint8_t* second,
-                         int32_t stride) {
+// Columns x[0..7] of both blocks (lane j: row kInterleaved[j]) to pixels: level shift and
+// clamp, then an 8 x 8 byte transpose and the stores.
+inline void StoreColumns(const __m256i x[8], uint8_t* first, uint8_t* second, int32_t stride) {
     const __m256i bias = _mm256_set1_epi16(128);
     __m256i q[4];
     for (int c = 0; c < 4; ++c) {
@@ -188,8 +195,8 @@ inline void StoreColumns(const __m256i x[8], const int* rowOrder, uint8_t* first
     for (int j = 0; j < 4; ++j) {
         const __m128i a = _mm256_castsi256_si128(rows[j]);
         const __m128i b = _mm256_extracti128_si256(rows[j], 1);
-        const ptrdiff_t upper = static_cast<ptrdiff_t>(rowOrder[2 * j]) * stride;
-        const ptrdiff_t lower = static_cast<ptrdiff_t>(rowOrder[2 * j + 1]) * stride;
+        const ptrdiff_t upper = static_cast<ptrdiff_t>(kInterleaved[2 * j]) * stride;
+        const ptrdiff_t lower = static_cast<ptrdiff_t>(kInterleaved[2 * j + 1]) * stride;
         _mm_storel_epi64(reinterpret_cast<__m128i*>(first + upper), a);
         _mm_storeh_pi(reinterpret_cast<__m64*>(first + lower), _mm_castsi128_ps(a));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(second + upper), b);
@@ -218,11 +225,11 @@ inline void TransformAndStore(const __m256i coefficients[8], const uint16_t* qua
     if (kColumnsZero) {
         ColumnsPassOfLeftHalf<kRowsZero>(m);
     } else {
-        Transform<12, 2048, kRowsZero>(m);
-        Transpose8x8(m);
+        ColumnsPass<kRowsZero>(m);
     }
-    Transform<21, 1048576, kColumnsZero>(m);
-    StoreColumns(m, kColumnsZero ? kPairedRows : kNaturalRows, first, second, stride);
+    __m256i columns[8];
+    Transform<21, 1048576, kColumnsZero>(m, columns);
+    StoreColumns(columns, first, second, stride);
 }
 
 }  // namespace
