@@ -153,10 +153,11 @@ void ClearBlock(int16_t* block, bool hasAc) {
 // Two blocks of the same component through the inverse transform: the pair at once where both
 // carry AC terms, or one does and the pair transform is joint (jointPair); a block with no AC
 // terms otherwise filled with its one value. Afterwards both blocks are all zero again.
-void TransformTwo(int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
-                  const uint16_t* quant, bool firstHasAc, bool secondHasAc, bool jointPair) {
+FLUXMERE_ALWAYS_INLINE void TransformTwo(int16_t* blocks, uint8_t* first, uint8_t* second,
+                                         int32_t stride, const uint16_t* quant, bool firstHasAc,
+                                         bool secondHasAc, InverseDctPairFn* pair, bool jointPair) {
     if (jointPair ? (firstHasAc || secondHasAc) : (firstHasAc && secondHasAc)) {
-        InverseDctPair(blocks, first, second, stride, quant);
+        pair(blocks, first, second, stride, quant);
     } else {
         int16_t* block = blocks;
         for (uint8_t* out : {first, second}) {
@@ -200,13 +201,15 @@ bool CJPEGDecoder::DecodeMcuFast(fast::BitState& reader, const uint8_t* end, uin
     lumaPredictor_ = lumaPredictor;
     chromaPredictorA_ = chromaPredictorA;
     chromaPredictorB_ = chromaPredictorB;
-    TransformTwo(c, luma, luma + 8, rowStep_, lumaQuant_, hasAc[0], hasAc[1], jointPairs_);
-    TransformTwo(c + 128, firstChroma, secondChroma, rowStep_ / 2, chromaQuant_, hasAc[2], hasAc[3],
+    TransformTwo(c, luma, luma + 8, rowStep_, lumaQuant_, hasAc[0], hasAc[1], pairTransform_,
                  jointPairs_);
+    TransformTwo(c + 128, firstChroma, secondChroma, rowStep_ / 2, chromaQuant_, hasAc[2], hasAc[3],
+                 pairTransform_, jointPairs_);
     return true;
 }
 
 int32_t CJPEGDecoder::DecodeFast(int32_t mcuCount, int32_t mcuColumns, int32_t dataSize) {
+    pairTransform_ = kInverseDctPairVariants.Active();
     jointPairs_ = InverseDctPairIsJoint();
     // The fast path keeps the work area all zero between blocks.
     std::memset(coefficients_, 0, 256 * sizeof(int16_t));

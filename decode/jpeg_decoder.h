@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "decode/block_transform.h"
 #include "decode/compressed_sample.h"
 #include "decode/fast_scan.h"
 #include "decode/primitives.h"
@@ -103,9 +104,10 @@ private:
     bool accepted_ = false;  // last Configure passed its size checks
     bool primitivesOnly_ = false;
     int32_t lastStatus_ = StatusOk;
-    bool lookupsReady_ = false;       // the fast path's tables match the primitives' tables
-    bool jointPairs_ = false;         // the active pair transform does both blocks at once
-    fast::HuffmanLookup lookups_[4];  // in the order of tableStorage_
+    bool lookupsReady_ = false;  // the fast path's tables match the primitives' tables
+    InverseDctPairFn* pairTransform_ = nullptr;  // the active variant, during Decode
+    bool jointPairs_ = false;                    // it does both blocks at once
+    fast::HuffmanLookup lookups_[4];             // in the order of tableStorage_
     alignas(8) uint8_t tableStorage_[4][kHuffmanTableBytes] = {};
 };
 
