@@ -11,26 +11,29 @@
 namespace fluxmere::avx2 {
 namespace {
 
-inline __m256i Pair(int16_t a, int16_t b) {
+// Every helper is forced inline: the register arrays they pass must stay in registers, and a
+// 32-bit build, short of registers, otherwise calls the larger ones through memory.
+
+[[gnu::always_inline]] inline __m256i Pair(int16_t a, int16_t b) {
     return _mm256_set1_epi32(static_cast<int32_t>(
         static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16 | static_cast<uint16_t>(a)));
 }
 
 // Low 32 bits of a 32 x 32-bit product in each lane.
-inline __m256i MulLo32(__m256i a, __m256i b) {
+[[gnu::always_inline]] inline __m256i MulLo32(__m256i a, __m256i b) {
     return _mm256_mullo_epi32(a, b);
 }
 
 // The low 16 bits of each 32-bit lane of lo and hi (the results truncated to 16 bits), lane i
 // of lo to 16-bit lane 2i and lane i of hi to lane 2i + 1 of each half: cheaper than packing
 // them in order, and the order is followed through to the stores.
-inline __m256i InterleaveLow16(__m256i lo, __m256i hi) {
+[[gnu::always_inline]] inline __m256i InterleaveLow16(__m256i lo, __m256i hi) {
     return _mm256_blend_epi16(lo, _mm256_slli_epi32(hi, 16), 0xAA);
 }
 
 template <int kShift>
-inline void HalfTransform(__m256i p04, __m256i p26, __m256i p35, __m256i p17, __m256i round,
-                          __m256i y[8]) {
+[[gnu::always_inline]] inline void HalfTransform(__m256i p04, __m256i p26, __m256i p35, __m256i p17,
+                                                 __m256i round, __m256i y[8]) {
     const __m256i e0 = _mm256_slli_epi32(_mm256_madd_epi16(p04, Pair(16384, 16384)), 1);
     const __m256i e1 = _mm256_slli_epi32(_mm256_madd_epi16(p04, Pair(16384, -16384)), 1);
     const __m256i e2 = _mm256_slli_epi32(_mm256_madd_epi16(p26, Pair(21407, 8867)), 1);
@@ -68,7 +71,8 @@ inline void HalfTransform(__m256i p04, __m256i p26, __m256i p35, __m256i p17, __
 // The same when inputs 4..7 are zero, from the pairs [x0, x2] and [x1, x3]: the sums regrouped
 // so that each output needs fewer products (17734 = 2 x 8867), equal modulo 2^32.
 template <int kShift>
-inline void HalfTransform4(__m256i p02, __m256i p13, __m256i round, __m256i y[8]) {
+[[gnu::always_inline]] inline void HalfTransform4(__m256i p02, __m256i p13, __m256i round,
+                                                  __m256i y[8]) {
     const __m256i e02 =
         _mm256_add_epi32(_mm256_slli_epi32(_mm256_madd_epi16(p02, Pair(16384, 21407)), 1), round);
     const __m256i e0m2 =
@@ -101,7 +105,7 @@ inline void HalfTransform4(__m256i p02, __m256i p13, __m256i round, __m256i y[8]
 // One half of the transform of x[0..7]: lanes 0..3 (kHigh false) or 4..7 of each block, as
 // 32-bit results. kFourInputs: x[4..7] are zero and are not read.
 template <int kShift, bool kFourInputs, bool kHigh>
-inline void TransformHalf(const __m256i x[8], __m256i round, __m256i y[8]) {
+[[gnu::always_inline]] inline void TransformHalf(const __m256i x[8], __m256i round, __m256i y[8]) {
     const auto interleave = [](__m256i a, __m256i b) {
         return kHigh ? _mm256_unpackhi_epi16(a, b) : _mm256_unpacklo_epi16(a, b);
     };
@@ -113,23 +117,24 @@ inline void TransformHalf(const __m256i x[8], __m256i round, __m256i y[8]) {
     }
 }
 
-// The transform of x[0..7] (eight lanes each), results truncated to 16 bits into y, with the
-// lanes in the order of kInterleaved (InterleaveLow16).
+// The transform of x[0..7] (eight lanes each), results truncated to 16 bits back into x, with
+// the lanes in the order of kInterleaved (InterleaveLow16).
 template <int kShift, int kRound, bool kFourInputs>
-inline void Transform(const __m256i x[8], __m256i y[8]) {
+[[gnu::always_inline]] inline void Transform(__m256i x[8]) {
     const __m256i round = _mm256_set1_epi32(kRound);
     __m256i lo[8], hi[8];
     TransformHalf<kShift, kFourInputs, false>(x, round, lo);
     TransformHalf<kShift, kFourInputs, true>(x, round, hi);
     for (int k = 0; k < 8; ++k) {
-        y[k] = InterleaveLow16(lo[k], hi[k]);
+        x[k] = InterleaveLow16(lo[k], hi[k]);
     }
 }
 
 // The lanes a transform's results come in: lane j holds input lane kInterleaved[j].
 constexpr int kInterleaved[8] = {0, 4, 1, 5, 2, 6, 3, 7};
 
-inline void Transpose8x8(__m256i m[8]) {
+// Transposes m in place, row j of the result going to m[order[j]].
+[[gnu::always_inline]] inline void Transpose8x8(__m256i m[8], const int order[8]) {
     const __m256i a0 = _mm256_unpacklo_epi16(m[0], m[1]), a1 = _mm256_unpackhi_epi16(m[0], m[1]);
     const __m256i a2 = _mm256_unpacklo_epi16(m[2], m[3]), a3 = _mm256_unpackhi_epi16(m[2], m[3]);
     const __m256i a4 = _mm256_unpacklo_epi16(m[4], m[5]), a5 = _mm256_unpackhi_epi16(m[4], m[5]);
@@ -138,31 +143,27 @@ inline void Transpose8x8(__m256i m[8]) {
     const __m256i b2 = _mm256_unpacklo_epi32(a1, a3), b3 = _mm256_unpackhi_epi32(a1, a3);
     const __m256i b4 = _mm256_unpacklo_epi32(a4, a6), b5 = _mm256_unpackhi_epi32(a4, a6);
     const __m256i b6 = _mm256_unpacklo_epi32(a5, a7), b7 = _mm256_unpackhi_epi32(a5, a7);
-    m[0] = _mm256_unpacklo_epi64(b0, b4);
-    m[1] = _mm256_unpackhi_epi64(b0, b4);
-    m[2] = _mm256_unpacklo_epi64(b1, b5);
-    m[3] = _mm256_unpackhi_epi64(b1, b5);
-    m[4] = _mm256_unpacklo_epi64(b2, b6);
-    m[5] = _mm256_unpackhi_epi64(b2, b6);
-    m[6] = _mm256_unpacklo_epi64(b3, b7);
-    m[7] = _mm256_unpackhi_epi64(b3, b7);
+    m[order[0]] = _mm256_unpacklo_epi64(b0, b4);
+    m[order[1]] = _mm256_unpackhi_epi64(b0, b4);
+    m[order[2]] = _mm256_unpacklo_epi64(b1, b5);
+    m[order[3]] = _mm256_unpackhi_epi64(b1, b5);
+    m[order[4]] = _mm256_unpacklo_epi64(b2, b6);
+    m[order[5]] = _mm256_unpackhi_epi64(b2, b6);
+    m[order[6]] = _mm256_unpacklo_epi64(b3, b7);
+    m[order[7]] = _mm256_unpackhi_epi64(b3, b7);
 }
 
 // The columns pass of the whole block, transposed: m[u] becomes column u (lanes: rows 0..7).
 template <bool kFourInputs>
-inline void ColumnsPass(__m256i m[8]) {
-    __m256i rows[8];
-    Transform<12, 2048, kFourInputs>(m, rows);
-    Transpose8x8(rows);  // rows[j] is column kInterleaved[j]
-    for (int j = 0; j < 8; ++j) {
-        m[kInterleaved[j]] = rows[j];
-    }
+[[gnu::always_inline]] inline void ColumnsPass(__m256i m[8]) {
+    Transform<12, 2048, kFourInputs>(m);
+    Transpose8x8(m, kInterleaved);  // row j of the transpose is column kInterleaved[j]
 }
 
 // The same when columns 4..7 are zero (so are its outputs there: a transform of zeros rounds
 // to 0): only lanes 0..3 are computed, and transposed straight into m[0..3], half the work.
 template <bool kFourInputs>
-inline void ColumnsPassOfLeftHalf(__m256i m[8]) {
+[[gnu::always_inline]] inline void ColumnsPassOfLeftHalf(__m256i m[8]) {
     __m256i y[8];
     TransformHalf<12, kFourInputs, false>(m, _mm256_set1_epi32(2048), y);
     // Rows 2j and 2j + 1 interleaved, columns 0..3.
@@ -178,7 +179,8 @@ inline void ColumnsPassOfLeftHalf(__m256i m[8]) {
 
 // Columns x[0..7] of both blocks (lane j: row kInterleaved[j]) to pixels: level shift and
 // clamp, then an 8 x 8 byte transpose and the stores.
-inline void StoreColumns(const __m256i x[8], uint8_t* first, uint8_t* second, int32_t stride) {
+[[gnu::always_inline]] inline void StoreColumns(const __m256i x[8], uint8_t* first, uint8_t* second,
+                                                int32_t stride) {
     const __m256i bias = _mm256_set1_epi16(128);
     __m256i q[4];
     for (int c = 0; c < 4; ++c) {
@@ -204,59 +206,56 @@ inline void StoreColumns(const __m256i x[8], uint8_t* first, uint8_t* second, in
     }
 }
 
-inline __m256i Dequantise(__m256i c, __m256i q) {
+[[gnu::always_inline]] inline __m256i Dequantise(__m256i c, __m256i q) {
     const __m256i low = _mm256_mullo_epi16(c, q);
     const __m256i high =
         _mm256_add_epi16(_mm256_mulhi_epi16(c, q), _mm256_and_si256(c, _mm256_srai_epi16(q, 15)));
     return _mm256_packs_epi32(_mm256_unpacklo_epi16(low, high), _mm256_unpackhi_epi16(low, high));
 }
 
-// The whole transform with the shortcuts that zero rows (kRowsZero: rows 4..7) and zero columns
-// (kColumnsZero: columns 4..7) of the block allow. The columns pass leaves the block transposed,
-// so zero columns become zero inputs 4..7 of the rows pass.
+// The whole transform of dequantised rows m, with the shortcuts that zero rows (kRowsZero:
+// rows 4..7) and zero columns (kColumnsZero: columns 4..7) allow. The columns pass leaves the
+// block transposed, so zero columns become zero inputs 4..7 of the rows pass.
 template <bool kRowsZero, bool kColumnsZero>
-inline void TransformAndStore(const __m256i coefficients[8], const uint16_t* quant, uint8_t* first,
-                              uint8_t* second, int32_t stride) {
-    __m256i m[8];
-    for (int r = 0; r < (kRowsZero ? 4 : 8); ++r) {
-        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r));
-        m[r] = Dequantise(coefficients[r], _mm256_broadcastsi128_si256(q));
-    }
+[[gnu::always_inline]] inline void TransformAndStore(__m256i m[8], uint8_t* first, uint8_t* second,
+                                                     int32_t stride) {
     if (kColumnsZero) {
         ColumnsPassOfLeftHalf<kRowsZero>(m);
     } else {
         ColumnsPass<kRowsZero>(m);
     }
-    __m256i columns[8];
-    Transform<21, 1048576, kColumnsZero>(m, columns);
-    StoreColumns(columns, first, second, stride);
+    Transform<21, 1048576, kColumnsZero>(m);
+    StoreColumns(m, first, second, stride);
 }
 
 }  // namespace
 
 void InverseDctPair(const int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
                     const uint16_t* quant) {
-    // Row r of both blocks, one in each half. A zero coefficient stays zero when dequantised.
-    __m256i c[8];
+    // Row r of both blocks, one in each half, dequantised as it is loaded (which keeps few
+    // registers live: a 32-bit build has eight).
+    __m256i m[8];
     for (int r = 0; r < 8; ++r) {
-        c[r] = _mm256_inserti128_si256(
+        const __m256i c = _mm256_inserti128_si256(
             _mm256_castsi128_si256(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 8 * r))),
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 64 + 8 * r)), 1);
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r));
+        m[r] = Dequantise(c, _mm256_broadcastsi128_si256(q));
     }
     // Most blocks carry no terms in rows 4..7 or columns 4..7 (of either block): shorter passes.
     const __m256i lowerRows =
-        _mm256_or_si256(_mm256_or_si256(c[4], c[5]), _mm256_or_si256(c[6], c[7]));
+        _mm256_or_si256(_mm256_or_si256(m[4], m[5]), _mm256_or_si256(m[6], m[7]));
     const __m256i any = _mm256_or_si256(
-        lowerRows, _mm256_or_si256(_mm256_or_si256(c[0], c[1]), _mm256_or_si256(c[2], c[3])));
+        lowerRows, _mm256_or_si256(_mm256_or_si256(m[0], m[1]), _mm256_or_si256(m[2], m[3])));
     const bool rowsZero = _mm256_testz_si256(lowerRows, lowerRows) != 0;
     const bool columnsZero = _mm256_testz_si256(any, _mm256_set_epi64x(-1, 0, -1, 0)) != 0;
     if (rowsZero) {
-        columnsZero ? TransformAndStore<true, true>(c, quant, first, second, stride)
-                    : TransformAndStore<true, false>(c, quant, first, second, stride);
+        columnsZero ? TransformAndStore<true, true>(m, first, second, stride)
+                    : TransformAndStore<true, false>(m, first, second, stride);
     } else {
-        columnsZero ? TransformAndStore<false, true>(c, quant, first, second, stride)
-                    : TransformAndStore<false, false>(c, quant, first, second, stride);
+        columnsZero ? TransformAndStore<false, true>(m, first, second, stride)
+                    : TransformAndStore<false, false>(m, first, second, stride);
     }
 }
 
