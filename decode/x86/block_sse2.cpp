@@ -3,6 +3,7 @@
 // factors fit 16 bits; sums wrap modulo 2^32 exactly like the generic variant's.
 
 #include <emmintrin.h>
+#include <xmmintrin.h>
 
 #include <cstddef>
 
@@ -14,25 +15,28 @@
 namespace fluxmere::sse2 {
 namespace {
 
+// Every helper is forced inline: the register arrays they pass must stay in registers, and a
+// 32-bit build, short of registers, otherwise calls the larger ones through memory.
+
 // Low 32 bits of a 32 x 32-bit product in each lane.
-inline __m128i MulLo32(__m128i a, __m128i b) {
+[[gnu::always_inline]] inline __m128i MulLo32(__m128i a, __m128i b) {
     const __m128i even = _mm_mul_epu32(a, b);
     const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
     return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
                               _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
 
-// 32-bit lanes truncated to 16 bits and packed: low half from lo, high half from hi.
-inline __m128i Truncate16(__m128i lo, __m128i hi) {
-    lo = _mm_srai_epi32(_mm_slli_epi32(lo, 16), 16);
-    hi = _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16);
-    return _mm_packs_epi32(lo, hi);
+// The low 16 bits of each 32-bit lane of lo and hi (the results truncated to 16 bits), lane i
+// of lo to 16-bit lane 2i and lane i of hi to lane 2i + 1: cheaper than packing them in order,
+// and the order is followed through to the stores.
+[[gnu::always_inline]] inline __m128i InterleaveLow16(__m128i lo, __m128i hi) {
+    return _mm_or_si128(_mm_and_si128(lo, _mm_set1_epi32(0xFFFF)), _mm_slli_epi32(hi, 16));
 }
 
 // One half (four lanes) of the 1-D transform on interleaved input pairs.
 template <int kShift>
-inline void HalfTransform(__m128i p04, __m128i p26, __m128i p35, __m128i p17, __m128i round,
-                          __m128i y[8]) {
+[[gnu::always_inline]] inline void HalfTransform(__m128i p04, __m128i p26, __m128i p35, __m128i p17,
+                                                 __m128i round, __m128i y[8]) {
     const __m128i e0 = _mm_slli_epi32(_mm_madd_epi16(p04, Pair(16384, 16384)), 1);
     const __m128i e1 = _mm_slli_epi32(_mm_madd_epi16(p04, Pair(16384, -16384)), 1);
     const __m128i e2 = _mm_slli_epi32(_mm_madd_epi16(p26, Pair(21407, 8867)), 1);
@@ -68,7 +72,8 @@ inline void HalfTransform(__m128i p04, __m128i p26, __m128i p35, __m128i p17, __
 // The same when inputs 4..7 are zero, from the pairs [x0, x2] and [x1, x3]: the sums regrouped
 // so that each output needs fewer products (17734 = 2 x 8867), equal modulo 2^32.
 template <int kShift>
-inline void HalfTransform4(__m128i p02, __m128i p13, __m128i round, __m128i y[8]) {
+[[gnu::always_inline]] inline void HalfTransform4(__m128i p02, __m128i p13, __m128i round,
+                                                  __m128i y[8]) {
     const __m128i e02 =
         _mm_add_epi32(_mm_slli_epi32(_mm_madd_epi16(p02, Pair(16384, 21407)), 1), round);
     const __m128i e0m2 =
@@ -96,42 +101,39 @@ inline void HalfTransform4(__m128i p02, __m128i p13, __m128i round, __m128i y[8]
     y[4] = _mm_srai_epi32(_mm_sub_epi32(e0m2, v), kShift);
 }
 
-// The transform of x[0..7] (eight lanes each), results truncated to 16 bits back into x.
-// kFourInputs: x[4..7] are zero. kLeftOnly: lanes 4..7 of every input are zero, so their outputs
-// are zero too (a transform of zeros rounds to 0) and only the left half is computed.
-template <int kShift, int kRound, bool kLeftOnly, bool kFourInputs>
-inline void Transform(__m128i x[8]) {
-    const __m128i round = _mm_set1_epi32(kRound);
-    __m128i lo[8], hi[8];
+// One half of the transform of x[0..7]: lanes 0..3 (kHigh false) or 4..7, as 32-bit results.
+// kFourInputs: x[4..7] are zero and are not read.
+template <int kShift, bool kFourInputs, bool kHigh>
+[[gnu::always_inline]] inline void TransformHalf(const __m128i x[8], __m128i round, __m128i y[8]) {
+    const auto interleave = [](__m128i a, __m128i b) {
+        return kHigh ? _mm_unpackhi_epi16(a, b) : _mm_unpacklo_epi16(a, b);
+    };
     if (kFourInputs) {
-        HalfTransform4<kShift>(_mm_unpacklo_epi16(x[0], x[2]), _mm_unpacklo_epi16(x[1], x[3]),
-                               round, lo);
+        HalfTransform4<kShift>(interleave(x[0], x[2]), interleave(x[1], x[3]), round, y);
     } else {
-        HalfTransform<kShift>(_mm_unpacklo_epi16(x[0], x[4]), _mm_unpacklo_epi16(x[2], x[6]),
-                              _mm_unpacklo_epi16(x[3], x[5]), _mm_unpacklo_epi16(x[1], x[7]), round,
-                              lo);
-    }
-    if (kLeftOnly) {
-        for (int k = 0; k < 8; ++k) {
-            x[k] =
-                _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(lo[k], 16), 16), _mm_setzero_si128());
-        }
-        return;
-    }
-    if (kFourInputs) {
-        HalfTransform4<kShift>(_mm_unpackhi_epi16(x[0], x[2]), _mm_unpackhi_epi16(x[1], x[3]),
-                               round, hi);
-    } else {
-        HalfTransform<kShift>(_mm_unpackhi_epi16(x[0], x[4]), _mm_unpackhi_epi16(x[2], x[6]),
-                              _mm_unpackhi_epi16(x[3], x[5]), _mm_unpackhi_epi16(x[1], x[7]), round,
-                              hi);
-    }
-    for (int k = 0; k < 8; ++k) {
-        x[k] = Truncate16(lo[k], hi[k]);
+        HalfTransform<kShift>(interleave(x[0], x[4]), interleave(x[2], x[6]),
+                              interleave(x[3], x[5]), interleave(x[1], x[7]), round, y);
     }
 }
 
-inline void Transpose8x8(__m128i m[8]) {
+// The transform of x[0..7] (eight lanes each), results truncated to 16 bits back into x, with
+// the lanes in the order of kInterleaved (InterleaveLow16).
+template <int kShift, int kRound, bool kFourInputs>
+[[gnu::always_inline]] inline void Transform(__m128i x[8]) {
+    const __m128i round = _mm_set1_epi32(kRound);
+    __m128i lo[8], hi[8];
+    TransformHalf<kShift, kFourInputs, false>(x, round, lo);
+    TransformHalf<kShift, kFourInputs, true>(x, round, hi);
+    for (int k = 0; k < 8; ++k) {
+        x[k] = InterleaveLow16(lo[k], hi[k]);
+    }
+}
+
+// The lanes a transform's results come in: lane j holds input lane kInterleaved[j].
+constexpr int kInterleaved[8] = {0, 4, 1, 5, 2, 6, 3, 7};
+
+// Transposes m in place, row j of the result going to m[order[j]].
+[[gnu::always_inline]] inline void Transpose8x8(__m128i m[8], const int order[8]) {
     const __m128i a0 = _mm_unpacklo_epi16(m[0], m[1]), a1 = _mm_unpackhi_epi16(m[0], m[1]);
     const __m128i a2 = _mm_unpacklo_epi16(m[2], m[3]), a3 = _mm_unpackhi_epi16(m[2], m[3]);
     const __m128i a4 = _mm_unpacklo_epi16(m[4], m[5]), a5 = _mm_unpackhi_epi16(m[4], m[5]);
@@ -140,37 +142,83 @@ inline void Transpose8x8(__m128i m[8]) {
     const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
     const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
     const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-    m[0] = _mm_unpacklo_epi64(b0, b4);
-    m[1] = _mm_unpackhi_epi64(b0, b4);
-    m[2] = _mm_unpacklo_epi64(b1, b5);
-    m[3] = _mm_unpackhi_epi64(b1, b5);
-    m[4] = _mm_unpacklo_epi64(b2, b6);
-    m[5] = _mm_unpackhi_epi64(b2, b6);
-    m[6] = _mm_unpacklo_epi64(b3, b7);
-    m[7] = _mm_unpackhi_epi64(b3, b7);
+    m[order[0]] = _mm_unpacklo_epi64(b0, b4);
+    m[order[1]] = _mm_unpackhi_epi64(b0, b4);
+    m[order[2]] = _mm_unpacklo_epi64(b1, b5);
+    m[order[3]] = _mm_unpackhi_epi64(b1, b5);
+    m[order[4]] = _mm_unpacklo_epi64(b2, b6);
+    m[order[5]] = _mm_unpackhi_epi64(b2, b6);
+    m[order[6]] = _mm_unpacklo_epi64(b3, b7);
+    m[order[7]] = _mm_unpackhi_epi64(b3, b7);
 }
 
-// Both passes with the shortcuts the zero rows (rowsZero: rows 4..7) and zero columns
-// (columnsZero: columns 4..7) of the dequantised block allow; the columns pass leaves the block
-// transposed, so zero columns become zero inputs 4..7 of the row pass.
-template <bool kRowsZero, bool kColumnsZero>
-inline void BothPasses(__m128i rows[8]) {
-    Transform<12, 2048, kColumnsZero, kRowsZero>(rows);
-    Transpose8x8(rows);
-    Transform<21, 1048576, false, kColumnsZero>(rows);
-    Transpose8x8(rows);
+// The columns pass, transposed: m[u] becomes column u (lanes: rows 0..7).
+template <bool kFourInputs>
+[[gnu::always_inline]] inline void ColumnsPass(__m128i m[8]) {
+    Transform<12, 2048, kFourInputs>(m);
+    Transpose8x8(m, kInterleaved);  // row j of the transpose is column kInterleaved[j]
 }
 
-inline void InverseTransform(__m128i rows[8], bool rowsZero, bool columnsZero) {
-    if (rowsZero) {
-        columnsZero ? BothPasses<true, true>(rows) : BothPasses<true, false>(rows);
-    } else {
-        columnsZero ? BothPasses<false, true>(rows) : BothPasses<false, false>(rows);
+// The same when columns 4..7 are zero (so are its outputs there: a transform of zeros rounds
+// to 0): only lanes 0..3 are computed, and transposed straight into m[0..3], half the work.
+template <bool kFourInputs>
+[[gnu::always_inline]] inline void ColumnsPassOfLeftHalf(__m128i m[8]) {
+    __m128i y[8];
+    TransformHalf<12, kFourInputs, false>(m, _mm_set1_epi32(2048), y);
+    // Rows 2j and 2j + 1 interleaved, columns 0..3.
+    const __m128i q0 = InterleaveLow16(y[0], y[1]), q1 = InterleaveLow16(y[2], y[3]);
+    const __m128i q2 = InterleaveLow16(y[4], y[5]), q3 = InterleaveLow16(y[6], y[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(q0, q1), b1 = _mm_unpackhi_epi32(q0, q1);
+    const __m128i b2 = _mm_unpacklo_epi32(q2, q3), b3 = _mm_unpackhi_epi32(q2, q3);
+    m[0] = _mm_unpacklo_epi64(b0, b2);
+    m[1] = _mm_unpackhi_epi64(b0, b2);
+    m[2] = _mm_unpacklo_epi64(b1, b3);
+    m[3] = _mm_unpackhi_epi64(b1, b3);
+}
+
+// Columns x[0..7] (lane j: row kInterleaved[j]) to pixels: level shift and clamp, then an
+// 8 x 8 byte transpose and the stores.
+[[gnu::always_inline]] inline void StoreColumns(const __m128i x[8], uint8_t* destination,
+                                                int32_t stride) {
+    const __m128i bias = _mm_set1_epi16(128);
+    __m128i q[4];
+    for (int c = 0; c < 4; ++c) {
+        q[c] = _mm_packus_epi16(_mm_adds_epi16(x[2 * c], bias), _mm_adds_epi16(x[2 * c + 1], bias));
+    }
+    const __m128i a0 = _mm_unpacklo_epi8(q[0], q[1]), a1 = _mm_unpackhi_epi8(q[0], q[1]);
+    const __m128i a2 = _mm_unpacklo_epi8(q[2], q[3]), a3 = _mm_unpackhi_epi8(q[2], q[3]);
+    const __m128i b0 = _mm_unpacklo_epi8(a0, a1), b1 = _mm_unpackhi_epi8(a0, a1);
+    const __m128i b2 = _mm_unpacklo_epi8(a2, a3), b3 = _mm_unpackhi_epi8(a2, a3);
+    // Lanes 2j and 2j + 1, whole rows.
+    const __m128i rows[4] = {_mm_unpacklo_epi32(b0, b2), _mm_unpackhi_epi32(b0, b2),
+                             _mm_unpacklo_epi32(b1, b3), _mm_unpackhi_epi32(b1, b3)};
+    for (int j = 0; j < 4; ++j) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(
+                             destination + static_cast<ptrdiff_t>(kInterleaved[2 * j]) * stride),
+                         rows[j]);
+        _mm_storeh_pi(reinterpret_cast<__m64*>(
+                          destination + static_cast<ptrdiff_t>(kInterleaved[2 * j + 1]) * stride),
+                      _mm_castsi128_ps(rows[j]));
     }
 }
 
+// Both passes and the stores, with the shortcuts that zero rows (kRowsZero: rows 4..7) and
+// zero columns (kColumnsZero: columns 4..7) of the dequantised block allow. The columns pass
+// leaves the block transposed, so zero columns become zero inputs 4..7 of the rows pass.
+template <bool kRowsZero, bool kColumnsZero>
+[[gnu::always_inline]] inline void TransformAndStore(__m128i m[8], uint8_t* destination,
+                                                     int32_t stride) {
+    if (kColumnsZero) {
+        ColumnsPassOfLeftHalf<kRowsZero>(m);
+    } else {
+        ColumnsPass<kRowsZero>(m);
+    }
+    Transform<21, 1048576, kColumnsZero>(m);
+    StoreColumns(m, destination, stride);
+}
+
 // coefficient x quantiser saturated to 16 bits, for eight lanes (quantisers are unsigned).
-inline __m128i Dequantise(__m128i c, __m128i q) {
+[[gnu::always_inline]] inline __m128i Dequantise(__m128i c, __m128i q) {
     const __m128i low = _mm_mullo_epi16(c, q);
     // pmulhw reads q as signed; a quantiser of 32768 or more needs c added to the high half.
     const __m128i high =
@@ -211,14 +259,15 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
         _mm_or_si128(_mm_or_si128(rows[4], rows[5]), _mm_or_si128(rows[6], rows[7]));
     const __m128i any = _mm_or_si128(acTerms, _mm_or_si128(lowerRows, rows[0]));
     const __m128i zero = _mm_setzero_si128();
-    InverseTransform(
-        rows, _mm_movemask_epi8(_mm_cmpeq_epi32(lowerRows, zero)) == 0xFFFF,
-        _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_unpackhi_epi64(any, any), zero)) == 0xFFFF);
-    const __m128i bias = _mm_set1_epi16(128);
-    for (int r = 0; r < 8; ++r) {
-        const __m128i pixels = _mm_packus_epi16(_mm_adds_epi16(rows[r], bias), rows[r]);
-        _mm_storel_epi64(
-            reinterpret_cast<__m128i*>(destination + static_cast<ptrdiff_t>(r) * stride), pixels);
+    const bool rowsZero = _mm_movemask_epi8(_mm_cmpeq_epi32(lowerRows, zero)) == 0xFFFF;
+    const bool columnsZero =
+        _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_unpackhi_epi64(any, any), zero)) == 0xFFFF;
+    if (rowsZero) {
+        columnsZero ? TransformAndStore<true, true>(rows, destination, stride)
+                    : TransformAndStore<true, false>(rows, destination, stride);
+    } else {
+        columnsZero ? TransformAndStore<false, true>(rows, destination, stride)
+                    : TransformAndStore<false, false>(rows, destination, stride);
     }
     return StatusOk;
 }
