@@ -37,13 +37,9 @@ using InverseDctPairFn = void(const int16_t* blocks, uint8_t* first, uint8_t* se
                               int32_t stride, const uint16_t* quant);
 extern const PrimitiveVariants<InverseDctPairFn> kInverseDctPairVariants;
 
-static inline void InverseDctPair(const int16_t* blocks, uint8_t* first, uint8_t* second,
-                                  int32_t stride, const uint16_t* quant) {
-    kInverseDctPairVariants.Active()(blocks, first, second, stride, quant);
-}
-
-// Whether the active InverseDctPair works on both blocks at once: then a block with no AC terms
-// costs nothing extra in it, and is better passed along than filled on its own.
+// Whether the active pair transform (kInverseDctPairVariants.Active(), which the decoder takes
+// once per picture) works on both blocks at once: then a block with no AC terms costs nothing
+// extra in it, and is better passed along than filled on its own.
 bool InverseDctPairIsJoint();
 
 }  // namespace fluxmere
