@@ -297,12 +297,14 @@ void CompareSideBySide(const std::string& label, int noise) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef FLUXMERE_BENCH_AVCODEC
+    av_log_set_level(AV_LOG_ERROR);  // not its remarks on the rate settings
+#endif
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 #ifdef FLUXMERE_BENCH_AVCODEC
     fluxmere::SelectProcessorVariant();
-    av_log_set_level(AV_LOG_ERROR);
     std::printf("\nSide by side, median CPU time per frame (IMX50, 250000-byte frames):\n");
     CompareSideBySide("imx50 encode 720x576", 0);
     CompareSideBySide("imx50 encode 720x576 noisy", 12);
