@@ -286,9 +286,10 @@ void CompareSideBySide(const std::string& label, int noise) {
         ourBytes += double(frame.size()) / pictures.size();
         theirBytes += double(theirFrame.size()) / pictures.size();
     }
-    std::printf("%s, lowest luma PSNR: fluxmere %.2f dB, ffmpeg %.2f dB; mean frame: fluxmere "
-                "%.0f bytes, ffmpeg %.0f bytes\n",
-                label.c_str(), ourPsnr, theirPsnr, ourBytes, theirBytes);
+    std::printf(
+        "%s, lowest luma PSNR: fluxmere %.2f dB, ffmpeg %.2f dB; mean frame: fluxmere "
+        "%.0f bytes, ffmpeg %.0f bytes\n",
+        label.c_str(), ourPsnr, theirPsnr, ourBytes, theirBytes);
     std::fflush(stdout);
 }
 

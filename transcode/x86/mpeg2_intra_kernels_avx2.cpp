@@ -55,11 +55,10 @@ void ForwardDctPair(const uint8_t* first, const uint8_t* second, ptrdiff_t strid
         for (int k = 0; k < kScanGather.count[j]; ++k) {
             const __m256i mask = _mm256_broadcastsi128_si256(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(kScanGather.mask[j][k])));
-            gathered = _mm256_or_si256(gathered,
-                                       _mm256_shuffle_epi8(r[kScanGather.source[j][k]], mask));
+            gathered =
+                _mm256_or_si256(gathered, _mm256_shuffle_epi8(r[kScanGather.source[j][k]], mask));
         }
-        _mm_store_si128(reinterpret_cast<__m128i*>(out + 8 * j),
-                        _mm256_castsi256_si128(gathered));
+        _mm_store_si128(reinterpret_cast<__m128i*>(out + 8 * j), _mm256_castsi256_si128(gathered));
         _mm_store_si128(reinterpret_cast<__m128i*>(out + 64 + 8 * j),
                         _mm256_extracti128_si256(gathered, 1));
     }
