@@ -37,11 +37,6 @@ public:
     // left alone.
     void Code(const TransformedBlock* blocks, uint8_t* difBlocks);
 
-    // The quantisation number of each macroblock in the last segment coded.
-    int quantNumber(int macroblock) const { return quant_[macroblock]; }
-    // Whether the last segment had to drop small amplitudes to fit.
-    bool droppedAmplitudes() const { return dropped_; }
-
 private:
     static constexpr int kFirstGuess = 12;
 
