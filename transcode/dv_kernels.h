@@ -1,7 +1,7 @@
 #pragma once
 // The processor-dispatched kernels of the DV encoder (variants as in decode/dispatch.h): the
-// forward transform of blocks, 8 x 8 samples into weighted DCT coefficients, and the mask of the
-// coefficients a quantiser keeps.
+// forward transform of blocks, 8 x 8 samples into weighted DCT coefficients, and their
+// quantisation.
 //
 // Coefficient (h, v) of a block (h the horizontal, v the vertical frequency) is
 // round(16 * W(h, v) * F(h, v)): F is the orthonormal 8 x 8 DCT of the samples
@@ -41,7 +41,7 @@ extern const PrimitiveVariants<ForwardTransformFn> kForwardTransformVariants;
 // The steps of a quantiser by scan position. The level of amplitude a at position s is
 // (a + add[s]) >> shift[s], shift 1..16, computed as ((a + add[s]) * scale[s]) >> 16 with
 // scale[s] = 2^(16 - shift[s]); a + add[s] stays below 2^15. Positions whose amplitude is at
-// most below[s] (0..0x7FFF) are not coded.
+// most below[s] (0..0x7FFF) are not coded. Every variant gives the same levels and mask.
 struct QuantiserSteps {
     alignas(32) uint16_t add[64];
     alignas(32) uint16_t scale[64];
