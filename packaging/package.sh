@@ -52,6 +52,7 @@ store_password() {
         [[ -r "$password_file" ]] || fail "cannot read the password file $password_file"
         IFS= read -r password <"$password_file" || [[ -n "$password" ]] ||
             fail "the password file $password_file is empty"
+        password=${password%$'\r'}  # a file written on Windows
     elif [[ -n "${FLUXMERE_SIGN_PASSWORD+set}" ]]; then
         password=$FLUXMERE_SIGN_PASSWORD
     else
