@@ -34,6 +34,52 @@ void DeleteTree(const std::wstring& key) {
     RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
 }
 
+constexpr wchar_t kMakerKey[] = L"Software\\Vandelor";
+
+bool EnableTranscoding() {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kUserSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    const DWORD one = 1;
+    const LONG result = RegSetValueExW(key, kTranscodeEnableValue, 0, REG_DWORD,
+                                       reinterpret_cast<const BYTE*>(&one), sizeof(one));
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+// Deletes the current user's key at `path` when it holds neither values nor subkeys.
+void DeleteUserKeyIfEmpty(const wchar_t* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    const bool empty =
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                         nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+        subkeys == 0 && values == 0;
+    RegCloseKey(key);
+    if (empty) {
+        RegDeleteKeyW(HKEY_CURRENT_USER, path);
+    }
+}
+
+// Only the switch is the engine's: the user's folder and options stay, and with them their key.
+void DisableTranscoding() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kUserSettingsKey, 0, KEY_SET_VALUE, &key) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    RegDeleteValueW(key, kTranscodeEnableValue);
+    RegCloseKey(key);
+    DeleteUserKeyIfEmpty(kUserSettingsKey);
+    DeleteUserKeyIfEmpty(kMakerKey);
+}
+
 }  // namespace
 
 HRESULT RegisterEngine(const wchar_t* programPath) {
@@ -51,7 +97,7 @@ HRESULT RegisterEngine(const wchar_t* programPath) {
         SetText(kVersionIndependentProgId, nullptr, L"Fluxmere transcoding engine") &&
         SetText(std::wstring(kVersionIndependentProgId) + L"\\CLSID", nullptr, clsid) &&
         SetText(std::wstring(kVersionIndependentProgId) + L"\\CurVer", nullptr, kProgId);
-    if (!written) {
+    if (!written || !EnableTranscoding()) {
         return E_ACCESSDENIED;
     }
     // The type library (resource 1 of this program) also registers the job interface with the
@@ -76,6 +122,7 @@ HRESULT UnregisterEngine() {
     DeleteTree(L"CLSID\\" + GuidText(CLSID_TranscodingEngine));
     DeleteTree(kProgId);
     DeleteTree(kVersionIndependentProgId);
+    DisableTranscoding();
     return S_OK;
 }
 

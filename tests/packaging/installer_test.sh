@@ -1,20 +1,37 @@
-# The installer under Wine: msiexec /i /qn puts the files in place and leaves exactly the keys of
-# regsvr32 and /RegServer; installing again and upgrading from an older build keep one
-# installation; msiexec /x /qn takes all of it away again and leaves the browser's download switch
-# and the user's download settings alone. Run by `wine-run.sh --script`.
-# $1 the installer, $2 the same installer as an older build, $3 its version, $4 the DLL, $5 the
-# engine program and $6 the viewer program it holds (the build tree's own files).
+# The installer under Wine, signed as a release is: msiexec /i /qn puts the signed files in place,
+# leaves exactly the keys of regsvr32 and /RegServer and switches transcoding on for the installing
+# user (TranscodeEnable, and the download manager window's two check boxes); installing again and
+# upgrading from an older build keep one installation; msiexec /x /qn takes all of it away again,
+# switch included, and leaves the browser's download switch and the user's download folder and
+# options alone. /RegServer and /UnregServer of a hand installation do the same with the switch.
+# Run by `wine-run.sh --script`.
+# $1 this Windows tree, $2 its installer as an older build, $3 that build's version, $4 the tree's
+# DLL, $5 its engine program, $6 transcode_switch_probe.exe.
 set -uo pipefail
 source "$FLUXMERE_WINE_TOOLS/registry.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/../module/registered_keys.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/packaging_checks.sh"
 
-msi=$(wine_windows_path "$1")
+tree=$1
 previous_msi=$(wine_windows_path "$2")
 previous_version=$3
 dll=$4
 engine=$5
-viewer=$6
-version=$(sed -E 's/.*FluxmereLibrary-([0-9.]+)-x(86|64)\.msi$/\1/' <<<"$1")
+probe=$6
+version=$(sed -n 's/^version=//p' "$tree/packaging/release.txt")
+release=$FLUXMERE_TEST_DIR/release
+signer=$FLUXMERE_TEST_DIR/signer
+
+require_tools wixl gcab osslsigncode openssl msiinfo || { check_summary; exit 1; }
+throwaway_certificate "$signer" installer
+if ! FLUXMERE_SIGN_PASSWORD=installer "$(dirname "${BASH_SOURCE[0]}")/../../packaging/package.sh" \
+    --sign "$signer/cert.pfx" --out "$release" "$tree"; then
+    echo "FAILED: the signed installer of $tree could not be made"
+    check_failures=$((check_failures + 1))
+    check_summary
+    exit 1
+fi
+msi=$(wine_windows_path "$(ls "$release"/FluxmereLibrary-*.msi)")
 
 folder='C:\Program Files\Vandelor\FluxmereLibrary'
 unix_folder="$WINEPREFIX/drive_c/Program Files/Vandelor/FluxmereLibrary"
@@ -36,11 +53,13 @@ installed_versions() {
         name && version { print version; name = "" }'
 }
 
+# One installation, of version $1, whose files are the signed ones.
 installed_as() {
-    local wanted=$1
+    local wanted=$1 file
     [[ "$(installed_versions)" == "$wanted" ]] || { echo "    installed: $(installed_versions | xargs)"; return 1; }
-    cmp -s "$unix_folder/FluxmereLibrary.dll" "$dll" && cmp -s "$unix_folder/fluxmere-engine.exe" "$engine" &&
-        cmp -s "$unix_folder/fluxmere-viewer.exe" "$viewer"
+    for file in FluxmereLibrary.dll fluxmere-engine.exe fluxmere-viewer.exe fluxmere-downloads.exe; do
+        signature_verifies "$signer/cert.pem" "$unix_folder/$file" || { echo "    $file: no valid signature"; return 1; }
+    done
 }
 
 # The viewer's Start menu shortcut (all users), wherever this Wine keeps the Start menu.
@@ -65,6 +84,7 @@ registered_as_installed() {
 nothing_left() {
     local key
     [[ ! -e "$unix_folder" && -z "$(installed_versions)" && -z "$(viewer_shortcut)" ]] || return 1
+    reg_absent "$settings" TranscodeEnable || { echo "    left behind: TranscodeEnable"; return 1; }
     if [[ -n "$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name FluxmereLibrary)" ]]; then
         echo "    left behind: the Start menu folder"
         return 1
@@ -75,7 +95,7 @@ nothing_left() {
         'Interface\{06D8B842-2D54-4685-8DAF-C8688F839ECD}' "${engine_class#HKCR\\}" \
         FluxmereEngine.TranscodingEngine.1 'HKLM\Software\Vandelor'; do
         [[ $key == HKLM* ]] || key="HKCR\\$key"
-        if wine_reg_has_key "$key"; then
+        if ! reg_absent "$key"; then
             echo "    left behind: $key"
             return 1
         fi
@@ -113,6 +133,30 @@ session_through_installed_control() {
         "$(device_counter "$ready" framesSent)" -ge 10 && -s "$FLUXMERE_AUDIO_CAPTURE" ]]
 }
 
+# "movie=... mxf=..." of the download manager window a download makes: of the registered module,
+# or of the module file $1. The download's device does not exist: the job fails, the window stays.
+window_offers() {
+    local octet=$((20 + ${FLUXMERE_LOOPBACK_SHIFT:-0})) module=() offered
+    ((octet <= 255)) || octet=20
+    [[ $# -lt 1 ]] || module=("$(wine_windows_path "$1")")
+    offered=$(wine_session_exec "$probe" "http://127.$octet.11.2/command.cgi?stream&kelo&clip=x" \
+        "${module[@]}" </dev/null | tr -d '\r')
+    echo "    the window's transcoding check boxes: $offered" >&2
+    echo "$offered"
+}
+transcoding_offered() { [[ "$(window_offers "$@" | tail -n1)" == "movie=enabled mxf=enabled" ]]; }
+transcoding_withheld() { [[ "$(window_offers "$@" | tail -n1)" == "movie=disabled mxf=disabled" ]]; }
+transcode_enable() { wine_reg_value "$settings" TranscodeEnable; }
+
+# On Windows the installer's own registration runs as the system account, whose HKCU is not the
+# user's: the switch must come from the installer's registry table (root 1, HKCU), which Windows
+# Installer writes in the installing user's hive.
+installer_writes_the_switch() {
+    msiinfo export "$(ls "$release"/FluxmereLibrary-*.msi)" Registry | tr -d '\r' | awk -F'\t' '
+        $2 == "1" && $3 == "Software\\Vandelor\\FluxmereLibrary" && $4 == "TranscodeEnable" &&
+        $5 == "#1" { found = 1 } END { exit !found }'
+}
+
 # A leftover installation of an earlier run would hide what this one does.
 msiexec /x "$msi"
 msiexec /x "$previous_msi"
@@ -120,15 +164,22 @@ msiexec /x "$previous_msi"
 # What the browser and the user set up before: the installer must never touch it.
 wine_session_exec reg add "$browser" /v DownloadUI /d "$manager" /f >/dev/null 2>&1
 wine_session_exec reg add "$settings" /v DownloadFolder /d 'C:\clips' /f >/dev/null 2>&1
+wine_session_exec reg add "$settings" /v TranscodeOptions /t REG_DWORD /d 3 /f >/dev/null 2>&1
+wine_session_exec reg delete "$settings" /v TranscodeEnable /f >/dev/null 2>&1
 kept_settings() {
     test "$(wine_reg_value "$browser" DownloadUI)" = "$manager" &&
-        test "$(wine_reg_value "$settings" DownloadFolder)" = 'C:\clips'
+        test "$(wine_reg_value "$settings" DownloadFolder)" = 'C:\clips' &&
+        test "$(wine_reg_value "$settings" TranscodeOptions)" = 0x3
 }
+check "before installing, the tree's module offers no transcoding" transcoding_withheld "$dll"
 
 check "msiexec /i installs $version" msiexec /i "$msi"
-check "one installation, of the build's files" installed_as "$version"
+check "one installation, of the signed files" installed_as "$version"
 check "registered exactly as regsvr32 and /RegServer register" registered_as_installed
 check "the Start menu shortcut starts the installed viewer" shortcut_starts_the_viewer
+check "TranscodeEnable reads 1 for the installing user" test "$(transcode_enable)" = 0x1
+check "... written by the installer itself, in the installing user's hive" installer_writes_the_switch
+check "the installed module's window offers both transcoding outputs" transcoding_offered
 if [[ -x "${FLUXMERE_DEVICE_BIN:-}" ]]; then
     check "a VBScript plays the device's stream through the installed control" \
         session_through_installed_control
@@ -139,17 +190,29 @@ fi
 check "installing again succeeds" msiexec /i "$msi"
 check "installing again keeps one installation" installed_as "$version"
 check "msiexec /x removes it" msiexec /x "$msi"
-check "no file, key or product entry is left" nothing_left
+check "no file, key or product entry is left, TranscodeEnable neither" nothing_left
 check "the download switch and the user's settings stay" kept_settings
+check "the tree's module offers no transcoding again" transcoding_withheld "$dll"
 
 check "msiexec /i installs the older build $previous_version" msiexec /i "$previous_msi"
 check "the older build is installed" test "$(installed_versions)" = "$previous_version"
 check "installing $version over it succeeds" msiexec /i "$msi"
 check "the upgrade leaves one installation, the new one" installed_as "$version"
 check "the upgrade leaves the registration of the new one" registered_as_installed
+check "the upgrade leaves TranscodeEnable at 1" test "$(transcode_enable)" = 0x1
 check "msiexec /x removes the upgraded installation" msiexec /x "$msi"
 check "nothing is left after the upgrade either" nothing_left
 check "the download switch and the user's settings still stay" kept_settings
+
+# A hand installation of the engine does what the installer does with the switch.
+check "/RegServer registers the engine by hand" wine_session_exec "$engine" /RegServer </dev/null
+check "... and sets TranscodeEnable to 1" test "$(transcode_enable)" = 0x1
+check "... so the tree's module offers both transcoding outputs" transcoding_offered "$dll"
+check "/UnregServer removes it" wine_session_exec "$engine" /UnregServer </dev/null
+check "... TranscodeEnable with it" reg_absent "$settings" TranscodeEnable
+check "... and the engine's class" reg_absent "$engine_class"
+check "... but the download switch and the user's settings stay" kept_settings
+check "... and the tree's module offers no transcoding again" transcoding_withheld "$dll"
 
 wine_session_exec reg delete "$browser" /v DownloadUI /f >/dev/null 2>&1
 wine_session_exec reg delete 'HKCU\Software\Vandelor' /f >/dev/null 2>&1
