@@ -184,9 +184,40 @@ FLUXMERE_ALWAYS_INLINE uint32_t NextEntry(const BitState& s, const HuffmanLookup
 // Bits to have available before each code: the code and, on 64-bit words, its value bits too.
 constexpr int kSymbolBits = kWordBits >= 64 ? 32 : 16;
 
+// One AC symbol of a block: its zero run and value stored at natural position k (zeros are
+// stored as well: sixteen zeros and the end of block store one, which keeps the loop to one
+// branch on the kind of symbol, a value still to read or not), k moved past it. *e is the
+// symbol's look-up entry. False when the block must be left to the primitives.
+FLUXMERE_ALWAYS_INLINE bool DecodeAcSymbol(BitState& reader, const uint8_t* end,
+                                           const HuffmanLookup& ac, int16_t* block, int32_t& k,
+                                           uint32_t* e) {
+    if (!Ensure(reader, end, kSymbolBits)) {
+        return false;
+    }
+    const uint32_t found = NextEntry(reader, ac, true);
+    if (found == 0) {
+        return false;
+    }
+    ConsumeEntry(reader, found);
+    k += static_cast<int32_t>(entry::Run(found));
+    int32_t value = entry::Value(found);
+    if (const int size = static_cast<int>(entry::Size(found))) {
+        if (kWordBits < 64 && !Ensure(reader, end, size)) {
+            return false;
+        }
+        value = Receive(reader, size);
+    }
+    block[kNaturalOrderPadded.at[k]] = static_cast<int16_t>(value);
+    ++k;
+    *e = found;
+    return true;
+}
+
 // Decodes one block into block (natural order, all zero on entry), exactly as
-// DecodeHuffmanBlock would. *hasAc tells whether any nonzero AC term was stored. False when the
-// block must be left to the primitives (the block and predictor may then hold partial results).
+// DecodeHuffmanBlock would. *hasAc is false when the block has no AC term (its first AC symbol
+// ends it); true may also mean AC terms that are all zero (runs of sixteen zeros only). False
+// when the block must be left to the primitives (the block and predictor may then hold partial
+// results).
 FLUXMERE_ALWAYS_INLINE bool DecodeBlock(BitState& reader, const uint8_t* end,
                                         const HuffmanLookup& dc, const HuffmanLookup& ac,
                                         int16_t* predictor, int16_t* block, bool* hasAc) {
@@ -208,32 +239,18 @@ FLUXMERE_ALWAYS_INLINE bool DecodeBlock(BitState& reader, const uint8_t* end,
     *predictor = static_cast<int16_t>(static_cast<uint16_t>(*predictor + difference));
     block[0] = *predictor;
 
-    // Zeros are stored as well (sixteen zeros and the end of block store one), which keeps
-    // the loop to one branch on the kind of symbol: a value still to read or not.
-    int32_t nonzero = 0;
+    // The first AC symbol tells whether there are AC terms at all; the loop needs no record of
+    // the values it stores.
     int32_t k = 1;
-    do {
-        if (!Ensure(reader, end, kSymbolBits)) {
+    if (!DecodeAcSymbol(reader, end, ac, block, k, &e)) {
+        return false;
+    }
+    *hasAc = entry::Run(e) != entry::kEndOfBlockRun;
+    while (k < 64) {
+        if (!DecodeAcSymbol(reader, end, ac, block, k, &e)) {
             return false;
         }
-        e = NextEntry(reader, ac, true);
-        if (e == 0) {
-            return false;
-        }
-        ConsumeEntry(reader, e);
-        k += static_cast<int32_t>(entry::Run(e));
-        int32_t value = entry::Value(e);
-        if (const int size = static_cast<int>(entry::Size(e))) {
-            if (kWordBits < 64 && !Ensure(reader, end, size)) {
-                return false;
-            }
-            value = Receive(reader, size);
-        }
-        block[kNaturalOrderPadded.at[k]] = static_cast<int16_t>(value);
-        nonzero |= value;
-        ++k;
-    } while (k < 64);
-    *hasAc = nonzero != 0;
+    }
     return true;
 }
 

@@ -230,16 +230,19 @@ template <bool kRowsZero, bool kColumnsZero>
 
 }  // namespace
 
-void InverseDctPair(const int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
+void InverseDctPair(int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
                     const uint16_t* quant) {
     // Row r of both blocks, one in each half, dequantised as it is loaded (which keeps few
-    // registers live: a 32-bit build has eight).
+    // registers live: a 32-bit build has eight); the coefficients are cleared once read.
     __m256i m[8];
+    const __m128i zero = _mm_setzero_si128();
     for (int r = 0; r < 8; ++r) {
-        const __m256i c = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 8 * r))),
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 64 + 8 * r)), 1);
+        __m128i* firstRow = reinterpret_cast<__m128i*>(blocks + 8 * r);
+        __m128i* secondRow = reinterpret_cast<__m128i*>(blocks + 64 + 8 * r);
+        const __m256i c = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(firstRow)),
+                                                  _mm_loadu_si128(secondRow), 1);
+        _mm_storeu_si128(firstRow, zero);
+        _mm_storeu_si128(secondRow, zero);
         const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r));
         m[r] = Dequantise(c, _mm256_broadcastsi128_si256(q));
     }
