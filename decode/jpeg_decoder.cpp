@@ -216,7 +216,7 @@ int32_t CJPEGDecoder::DecodeFast(int32_t mcuCount, int32_t mcuColumns, int32_t d
     // The fast path keeps the work area all zero between blocks.
     std::memset(coefficients_, 0, 256 * sizeof(int16_t));
     const uint8_t* end = source_ + dataSize;
-    fast::BitState reader{source_, 0, 0};
+    fast::BitState reader{source_, fast::kSentinel};
     int32_t mcu = 0;
     while (mcu < mcuCount) {  // one MCU row per round
         uint8_t* luma = LumaAt(mcu, mcuColumns);
