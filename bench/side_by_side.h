@@ -93,27 +93,50 @@ inline std::string Disagreement(const Difference& d, int largestAllowed, double 
     return agree ? std::string() : Describe(d);
 }
 
-// One line of the summary: "<label>: fluxmere <us> µs, <peer> <us> µs, ratio <peer / ours>",
-// followed by how the outputs compare. check runs after the timing, on the outputs of the last
-// calls, and returns why they disagree, or an empty text when they agree: a line whose outputs
-// disagree prints its times but no ratio.
+// One line of the summary, "<label>: fluxmere <ours> <unit>, <peer> <theirs> <unit>, ratio
+// <theirs / ours>" followed by how the outputs compare; when they disagree (disagreement not
+// empty) the line gives no ratio. ./run bench collects every line of this form.
+inline void PrintLine(const std::string& label, const std::string& peer, double ours, double theirs,
+                      const char* unit, const std::string& disagreement,
+                      const std::string& agreement) {
+    if (disagreement.empty()) {
+        std::printf("%s: fluxmere %.0f %s, %s %.0f %s, ratio %.2f (outputs agree: %s)\n",
+                    label.c_str(), ours, unit, peer.c_str(), theirs, unit, theirs / ours,
+                    agreement.c_str());
+    } else {
+        std::printf("%s: fluxmere %.0f %s, %s %.0f %s, NO RATIO: outputs differ (%s)\n",
+                    label.c_str(), ours, unit, peer.c_str(), theirs, unit, disagreement.c_str());
+    }
+    std::fflush(stdout);
+}
+
+// Times ours and the peer's calls in turn: check runs after the timing, on the outputs of the
+// last calls, and returns why they disagree, or an empty text when they agree (and then says how
+// closely in *agreement).
 inline void PrintSideBySide(const std::string& label, const std::string& peer,
                             const std::function<void()>& ours, const std::function<void()>& theirs,
                             const std::function<std::string(std::string*)>& check) {
     const auto [ourTime, theirTime] = SideBySide(ours, theirs);
     std::string agreement;
     const std::string disagreement = check(&agreement);
-    if (disagreement.empty()) {
-        std::printf(
-            "%s: fluxmere %.0f \xC2\xB5s, %s %.0f \xC2\xB5s, ratio %.2f (outputs agree: %s)\n",
-            label.c_str(), ourTime, peer.c_str(), theirTime, theirTime / ourTime,
-            agreement.c_str());
-    } else {
-        std::printf(
-            "%s: fluxmere %.0f \xC2\xB5s, %s %.0f \xC2\xB5s, NO RATIO: outputs differ (%s)\n",
-            label.c_str(), ourTime, peer.c_str(), theirTime, disagreement.c_str());
+    PrintLine(label, peer, ourTime, theirTime, "\xC2\xB5s", disagreement, agreement);
+}
+
+// For work that waits on the system (sockets, files, other processes): rounds runs of ours and
+// the peer's in turn, each timed in wall-clock milliseconds by the callee (a run returns its time,
+// or a negative value when it failed); the medians, or a negative value when any run failed.
+inline std::pair<double, double> WallSideBySide(const std::function<double()>& ours,
+                                                const std::function<double()>& theirs, int rounds) {
+    std::vector<double> a, b;
+    bool failed = false;
+    for (int round = 0; round < rounds; ++round) {
+        const double x = ours();
+        const double y = theirs();
+        failed = failed || x < 0 || y < 0;
+        a.push_back(x);
+        b.push_back(y);
     }
-    std::fflush(stdout);
+    return failed ? std::make_pair(-1.0, -1.0) : std::make_pair(Median(a), Median(b));
 }
 
 }  // namespace fluxmere::bench

@@ -41,15 +41,14 @@ extern "C" {
 }
 #endif
 
+#include "bench/decode/decode_peers.h"
 #include "bench/side_by_side.h"
-#include "decode/jpeg_decoder.h"
-#include "device/mjpa_encoder.h"
 #include "player/frame_renderer.h"
-#include "tests/decode/test_pictures.h"
 
 namespace fluxmere {
 namespace {
 
+using namespace bench;
 using testing::Detail;
 
 // How far our rendered bitmap may lie from the peer's: the mean difference per sample, and the
@@ -57,67 +56,6 @@ using testing::Detail;
 // decoded only in part lies tens of levels apart on average).
 constexpr double kRenderMeanAllowed = 3.0;
 constexpr double kRenderOverFourAllowed = 0.15;
-
-struct Encoded {
-    int width, height;
-    std::vector<uint8_t> jpeg, payload;
-};
-
-const Encoded& Picture(int width, int height, Detail detail) {
-    static std::map<std::string, Encoded> cache;
-    const std::string key = std::to_string(width) + "x" + std::to_string(height) +
-                            (detail == Detail::kBusy ? "b" : "l");
-    Encoded& e = cache[key];
-    if (e.jpeg.empty()) {
-        e.width = width;
-        e.height = height;
-        const testing::Picture422 p = testing::MakeScene(width, height, 42, detail);
-        YCbCr422Picture input{p.y.data(), p.cb.data(), p.cr.data(),    p.width,
-                              p.height,   p.width,     p.chromaWidth()};
-        EncodeMjpaJpeg(input, &e.jpeg);
-        ExtractEntropyCodedData(e.jpeg.data(), e.jpeg.size(), &e.payload);
-    }
-    return e;
-}
-
-// Which of our implementations runs: what the processor selects (as the DLL), the generic
-// variant, or the SSE2 variant.
-enum class Ours { kSelected, kGeneric, kSse2 };
-
-void UseVariant(Ours ours) {
-    SelectProcessorVariant();
-    if (ours == Ours::kGeneric) {
-        variantIndex = 0;
-    } else if (ours == Ours::kSse2) {
-        variantIndex = 2;
-    }
-}
-
-// Our decode on its own: the picture into planes.
-struct OurDecoder {
-    int width, height, w16;
-    std::vector<uint8_t> luma, cb, cr;
-    uint8_t* planes[3];
-    alignas(8) int16_t coefficients[256];
-    CJPEGDecoder decoder;
-    CCompressedSample sample;
-
-    explicit OurDecoder(const Encoded& e)
-        : width(e.width), height(e.height), w16((e.width + 15) / 16 * 16) {
-        luma.resize(static_cast<size_t>(w16) * height);
-        cb.resize(luma.size() / 2);
-        cr.resize(luma.size() / 2);
-        planes[0] = luma.data();
-        planes[1] = cb.data();
-        planes[2] = cr.data();
-        decoder.Configure(width, height, w16, coefficients,
-                          {static_cast<int32_t>(luma.size()), static_cast<int32_t>(cb.size()),
-                           static_cast<int32_t>(cr.size())});
-        sample.data = const_cast<uint8_t*>(e.payload.data());
-        sample.size = static_cast<int32_t>(e.payload.size());
-    }
-    void Decode() { decoder.Decode(planes, &sample); }
-};
 
 // The viewer's render path, through the viewer's own renderer: the frame's payload copied in,
 // decoded, converted and scaled into the bitmap the control paints.
@@ -155,67 +93,6 @@ void OurRender(benchmark::State& state, const Encoded* e, int toWidth, int toHei
         r.Render();
         benchmark::DoNotOptimize(r.picture.pixels);
     }
-}
-
-// libjpeg-turbo: the whole file (headers, the same entropy-coded data) decoded with its accurate
-// integer transform (JDCT_ISLOW, the precision of ours) straight to raw 4:2:2 planes by
-// jpeg_read_raw_data: no upsampling, no colour conversion, the same W16-wide planes as ours.
-class Libjpeg {
-public:
-    explicit Libjpeg(const Encoded& e) : e_(e), w16_((e.width + 15) / 16 * 16) {
-        for (int c = 0; c < 3; ++c) {
-            planes_[c].resize(static_cast<size_t>(Stride(c)) * (e.height + 8));
-        }
-        info_.err = jpeg_std_error(&errors_);
-        jpeg_create_decompress(&info_);
-    }
-    ~Libjpeg() { jpeg_destroy_decompress(&info_); }
-
-    void DecodeRaw() {
-        jpeg_mem_src(&info_, e_.jpeg.data(), static_cast<unsigned long>(e_.jpeg.size()));
-        jpeg_read_header(&info_, TRUE);
-        info_.dct_method = JDCT_ISLOW;
-        info_.raw_data_out = TRUE;
-        jpeg_start_decompress(&info_);
-        JSAMPROW rows[3][8];
-        JSAMPARRAY groups[3] = {rows[0], rows[1], rows[2]};
-        for (int band = 0; info_.output_scanline < info_.output_height; ++band) {
-            for (int c = 0; c < 3; ++c) {
-                for (int r = 0; r < 8; ++r) {
-                    rows[c][r] = planes_[c].data() + static_cast<size_t>(band * 8 + r) * Stride(c);
-                }
-            }
-            jpeg_read_raw_data(&info_, groups, 8);
-        }
-        jpeg_finish_decompress(&info_);
-    }
-
-    const uint8_t* plane(int c) const { return planes_[c].data(); }
-    int Stride(int c) const { return c == 0 ? w16_ : w16_ / 2; }
-
-private:
-    const Encoded& e_;
-    int w16_;
-    std::vector<uint8_t> planes_[3];
-    jpeg_decompress_struct info_;
-    jpeg_error_mgr errors_;
-};
-
-// Our planes against libjpeg-turbo's, both after decoding the same picture: the same transform
-// up to rounding, so no sample may differ by more than 1.
-std::string CompareDecodes(const OurDecoder& ours, const Libjpeg& theirs, std::string* agreement) {
-    bench::Difference worst;
-    const uint8_t* ourPlanes[3] = {ours.luma.data(), ours.cb.data(), ours.cr.data()};
-    for (int c = 0; c < 3; ++c) {
-        const int width = c == 0 ? ours.width : ours.width / 2;
-        const bench::Difference d =
-            bench::Compare(ourPlanes[c], c == 0 ? ours.w16 : ours.w16 / 2, theirs.plane(c),
-                           theirs.Stride(c), width, ours.height / 8 * 8);
-        worst.largest = std::max(worst.largest, d.largest);
-        worst.mean = std::max(worst.mean, d.mean);
-        worst.overFour = std::max(worst.overFour, d.overFour);
-    }
-    return bench::Disagreement(worst, 1, 1.0, 0.0, agreement);
 }
 
 void LibjpegDecode(benchmark::State& state, const Encoded* e) {
@@ -309,38 +186,30 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<OurRenderer>> ourObjects;
     std::vector<std::unique_ptr<Libjpeg>> libjpegObjects;
     std::vector<Case> cases;
-    struct Size {
-        int width, height;
-    };
-    for (const Size size : {Size{352, 288}, Size{720, 576}}) {
-        for (const Detail detail : {Detail::kLight, Detail::kBusy}) {
-            const Encoded* e = &Picture(size.width, size.height, detail);
-            const std::string name = "decode " + std::to_string(size.width) + "x" +
-                                     std::to_string(size.height) +
-                                     (detail == Detail::kBusy ? " heavy" : "");
-            const std::string bytes = " (" + std::to_string(e->payload.size() / 1024) + " KB)";
-            benchmark::RegisterBenchmark((name + bytes + "/fluxmere").c_str(), OurDecode, e,
-                                         Ours::kSelected)
-                ->Unit(benchmark::kMicrosecond);
-            benchmark::RegisterBenchmark((name + bytes + "/fluxmere generic").c_str(), OurDecode, e,
-                                         Ours::kGeneric)
-                ->Unit(benchmark::kMicrosecond);
-            benchmark::RegisterBenchmark((name + bytes + "/fluxmere sse2").c_str(), OurDecode, e,
-                                         Ours::kSse2)
-                ->Unit(benchmark::kMicrosecond);
-            benchmark::RegisterBenchmark((name + bytes + "/libjpeg-turbo").c_str(), LibjpegDecode,
-                                         e)
-                ->Unit(benchmark::kMicrosecond);
-            decoderObjects.push_back(std::make_unique<OurDecoder>(*e));
-            libjpegObjects.push_back(std::make_unique<Libjpeg>(*e));
-            OurDecoder* ours = decoderObjects.back().get();
-            Libjpeg* theirs = libjpegObjects.back().get();
-            cases.push_back({name, "libjpeg-turbo", [ours] { ours->Decode(); },
-                             [theirs] { theirs->DecodeRaw(); },
-                             [ours, theirs](std::string* agreement) {
-                                 return CompareDecodes(*ours, *theirs, agreement);
-                             }});
-        }
+    for (const DecodeCase& d : kDecodeCases) {
+        const Encoded* e = &Picture(d.width, d.height, d.detail);
+        const std::string name = d.Label();
+        const std::string bytes = " (" + std::to_string(e->payload.size() / 1024) + " KB)";
+        benchmark::RegisterBenchmark((name + bytes + "/fluxmere").c_str(), OurDecode, e,
+                                     Ours::kSelected)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((name + bytes + "/fluxmere generic").c_str(), OurDecode, e,
+                                     Ours::kGeneric)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((name + bytes + "/fluxmere sse2").c_str(), OurDecode, e,
+                                     Ours::kSse2)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((name + bytes + "/libjpeg-turbo").c_str(), LibjpegDecode, e)
+            ->Unit(benchmark::kMicrosecond);
+        decoderObjects.push_back(std::make_unique<OurDecoder>(*e));
+        libjpegObjects.push_back(std::make_unique<Libjpeg>(*e));
+        OurDecoder* ours = decoderObjects.back().get();
+        Libjpeg* theirs = libjpegObjects.back().get();
+        cases.push_back({name, "libjpeg-turbo", [ours] { ours->Decode(); },
+                         [theirs] { theirs->DecodeRaw(); },
+                         [ours, theirs](std::string* agreement) {
+                             return CompareDecodes(*ours, *theirs, agreement);
+                         }});
     }
 #ifdef FLUXMERE_BENCH_SWSCALE
     std::vector<std::unique_ptr<LibjpegSwscale>> swscaleObjects;
