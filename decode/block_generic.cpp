@@ -192,10 +192,11 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
     return StatusOk;
 }
 
-void InverseDctPair(const int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
+void InverseDctPair(int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
                     const uint16_t* quant) {
     InverseDctBlock(blocks, first, stride, quant);
     InverseDctBlock(blocks + 64, second, stride, quant);
+    std::memset(blocks, 0, 128 * sizeof(int16_t));
 }
 
 }  // namespace fluxmere::generic

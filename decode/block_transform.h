@@ -32,9 +32,10 @@ static inline uint8_t DcOnlyPixel(int16_t dc) {
 }
 
 // InverseDctBlock of blocks[0..63] to first and of blocks[64..127] to second, both with stride
-// and quant; arguments are the caller's to get right (no checks).
-using InverseDctPairFn = void(const int16_t* blocks, uint8_t* first, uint8_t* second,
-                              int32_t stride, const uint16_t* quant);
+// and quant, leaving all 128 coefficients zero (the decoder's work area is kept zero between
+// blocks); arguments are the caller's to get right (no checks).
+using InverseDctPairFn = void(int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
+                              const uint16_t* quant);
 extern const PrimitiveVariants<InverseDctPairFn> kInverseDctPairVariants;
 
 // Whether the active pair transform (kInverseDctPairVariants.Active(), which the decoder takes

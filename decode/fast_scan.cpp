@@ -4,13 +4,24 @@
 
 namespace fluxmere::fast {
 
+namespace {
+
+// How far an AC symbol moves the position (DC symbols do not move it).
+uint32_t AdvanceOf(uint32_t symbol, bool ac) {
+    if (!ac) {
+        return 0;
+    }
+    const uint32_t run = symbol >> 4;
+    const bool endOfBlock = (symbol & 15) == 0 && run != 15;
+    return endOfBlock ? entry::kEndOfBlockAdvance : run + 1;
+}
+
+}  // namespace
+
 uint32_t EntryForSymbol(uint32_t symbol, int32_t codeLength, bool ac) {
     const uint32_t size = symbol & 15;
-    uint32_t run = ac ? symbol >> 4 : 0;
-    if (ac && size == 0 && run != 15) {
-        run = entry::kEndOfBlockRun;
-    }
-    return static_cast<uint32_t>(codeLength) | size << entry::kSizeShift | run << entry::kRunShift;
+    return static_cast<uint32_t>(codeLength) | size << entry::kSizeShift |
+           AdvanceOf(symbol, ac) << entry::kAdvanceShift;
 }
 
 bool BuildHuffmanLookup(const uint8_t* bits, const uint8_t* values, bool ac,
@@ -47,8 +58,8 @@ bool BuildHuffmanLookup(const uint8_t* bits, const uint8_t* values, bool ac,
                     const int32_t v = tail >> (free - size);
                     const int32_t topClear = ((v >> (size - 1)) & 1) ^ 1;
                     const int32_t value = v - (-topClear & ((1 << size) - 1));
-                    const uint32_t run = ac ? symbol >> 4 : 0;
-                    e = static_cast<uint32_t>(length + size) | run << entry::kRunShift |
+                    e = static_cast<uint32_t>(length + size) |
+                        AdvanceOf(symbol, ac) << entry::kAdvanceShift |
                         static_cast<uint32_t>(value) << entry::kValueShift;
                 }
                 lookup->lookahead[first + tail] = e;
@@ -75,12 +86,11 @@ uint32_t LongCodeEntry(BitWord bits, const HuffmanLookup& lookup, bool ac) {
     return 0;
 }
 
-BitState RefillSlowly(const uint8_t* next, BitWord bits, int count, const uint8_t* end) {
-    BitState s{next, bits, count};
-    while (s.count <= kWordBits - 8) {
+BitState RefillSlowly(BitState s, const uint8_t* end) {
+    int count = CountBits(s.bits);
+    while (count <= kWordBits - 9) {
         if (s.next >= end) {
-            s.count = -1;
-            return s;
+            return BitState{s.next, 0};
         }
         uint8_t byte = *s.next;
         const uint8_t* after = s.next + 1;
@@ -89,13 +99,14 @@ BitState RefillSlowly(const uint8_t* next, BitWord bits, int count, const uint8_
                 ++after;
             }
             if (after >= end || *after != 0) {
-                s.count = -1;  // a marker or the end
-                return s;
+                return BitState{s.next, 0};  // a marker or the end
             }
             ++after;  // the stuffed zero
         }
-        s.bits |= static_cast<BitWord>(byte) << (kWordBits - 8 - s.count);
-        s.count += 8;
+        const int free = kWordBits - 8 - count;  // bits below the new byte
+        s.bits = (s.bits & (s.bits - 1)) | static_cast<BitWord>(byte) << free |
+                 static_cast<BitWord>(1) << (free - 1);
+        count += 8;
         s.next = after;
     }
     return s;
@@ -104,7 +115,8 @@ BitState RefillSlowly(const uint8_t* next, BitWord bits, int count, const uint8_
 void PrimitiveState(const BitState& state, const uint8_t* start, int32_t* bitPosition,
                     uint32_t* bitBuffer, int32_t* bitCount) {
     const uint8_t* at = state.next;
-    for (int whole = state.count / 8; whole > 0; --whole) {
+    const int count = CountBits(state.bits);
+    for (int whole = count / 8; whole > 0; --whole) {
         if (at - start >= 2 && at[-1] == 0x00 && at[-2] == 0xFF) {
             at -= 2;
             while (at > start && at[-1] == 0xFF) {
@@ -114,7 +126,7 @@ void PrimitiveState(const BitState& state, const uint8_t* start, int32_t* bitPos
             --at;
         }
     }
-    const int partial = state.count % 8;
+    const int partial = count % 8;
     *bitPosition = static_cast<int32_t>(at - start) * 8;
     *bitBuffer = partial == 0 ? 0u : static_cast<uint32_t>(state.bits >> (kWordBits - partial));
     *bitCount = partial;

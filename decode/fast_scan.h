@@ -21,15 +21,16 @@ constexpr int kLookaheadBits = 10;
 
 // A look-up entry: bits 0..5 the bits to consume (the code, plus the value bits when the value
 // is included; at most 31, so that a shift by the whole field needs no mask), bits 6..9 the
-// value bits still to read, bits 10..15 the zero run, bits 16..31 the value (signed; nonzero
-// exactly when it is included, except for DC differences of category 0). An end of block has the
-// run kEndOfBlockRun, which takes the position past the block. An entry of 0 means the code is
-// longer than the look-up.
+// value bits still to read, bits 10..15 how far an AC symbol moves the position (its zero run
+// plus one for the value or zero it stores), bits 16..31 the value (signed; nonzero exactly when
+// it is included, except for DC differences of category 0). An end of block moves by
+// kEndOfBlockAdvance, past the block. An entry of 0 means the code is longer than the look-up.
 namespace entry {
 constexpr uint32_t kConsumedMask = 63;
 constexpr uint32_t kSizeShift = 6;
-constexpr uint32_t kRunShift = 10;
-constexpr uint32_t kEndOfBlockRun = 63;
+constexpr uint32_t kSizeMask = 15u << kSizeShift;
+constexpr uint32_t kAdvanceShift = 10;
+constexpr uint32_t kEndOfBlockAdvance = 63;
 constexpr uint32_t kValueShift = 16;
 inline uint32_t Consumed(uint32_t e) {
     return e & kConsumedMask;
@@ -37,24 +38,25 @@ inline uint32_t Consumed(uint32_t e) {
 inline uint32_t Size(uint32_t e) {
     return (e >> kSizeShift) & 15;
 }
-inline uint32_t Run(uint32_t e) {
-    return (e >> kRunShift) & 63;
+inline uint32_t Advance(uint32_t e) {
+    return (e >> kAdvanceShift) & 63;
 }
 inline int32_t Value(uint32_t e) {
     return static_cast<int32_t>(e) >> kValueShift;
 }
 }  // namespace entry
 
-// Zigzag position to natural position, for every position the AC loop can reach (at most
-// 63 + kEndOfBlockRun). The positions past the block map to 63: only zeros are stored there
-// before the loop ends (an end of block, or sixteen zeros), or a value that runs past the block,
-// which the primitives store at 63 too.
-inline constexpr auto kNaturalOrderPadded = [] {
+// The natural position of zigzag position k - 1, for every k the AC loop can reach after a
+// symbol (at most 63 + kEndOfBlockAdvance): the loop moves k past the symbol first and then
+// stores. The positions past the block map to 63: only zeros are stored there before the loop
+// ends (an end of block, or sixteen zeros), or a value that runs past the block, which the
+// primitives store at 63 too.
+inline constexpr auto kNaturalOrderBefore = [] {
     struct Table {
-        uint8_t at[64 + entry::kEndOfBlockRun + 1];
+        uint8_t at[64 + entry::kEndOfBlockAdvance];
     } table{};
-    for (uint32_t k = 0; k < sizeof table.at; ++k) {
-        table.at[k] = k < 64 ? jpeg::kZigzagToNatural[k] : 63;
+    for (uint32_t k = 1; k < sizeof table.at; ++k) {
+        table.at[k] = k <= 64 ? jpeg::kZigzagToNatural[k - 1] : 63;
     }
     return table;
 }();
@@ -102,37 +104,59 @@ inline bool HasFFByte(BitWord word) {
 #endif
 
 // The reader's position: kept in locals by the decoding loop, so that it lives in registers.
+// The unread bits are the highest of bits, the oldest highest; a single 1 bit follows them (the
+// sentinel) and zeros fill the rest. So the word tells its own count: a shift consumes bits
+// without a counter to update, and whether n bits are there is whether the sentinel survives a
+// shift by n.
 struct BitState {
     const uint8_t* next;  // the next byte to read
-    BitWord bits;         // unread bits, the oldest highest; the bits below count are zero
-    int count;            // number of unread bits; -1 once the data ran into a marker or its end
+    BitWord bits;
 };
 
-// The byte-by-byte refill, for data with a 0xFF byte ahead (stuffing, or a marker) or near its
-// end. Returns count -1 when it meets a marker or the end: the primitives then take over.
-BitState RefillSlowly(const uint8_t* next, BitWord bits, int count, const uint8_t* end);
+constexpr BitWord kSentinel = static_cast<BitWord>(1) << (kWordBits - 1);
 
-// Makes at least n (at most kWordBits - 7) bits available; false once the data ran into a
+FLUXMERE_ALWAYS_INLINE int CountBits(BitWord bits) {
+    if constexpr (sizeof(BitWord) == 8) {
+        return kWordBits - 1 - __builtin_ctzll(bits);
+    } else {
+        return kWordBits - 1 - __builtin_ctz(bits);
+    }
+}
+
+// Whether at least n (1..kWordBits - 1) bits are unread: whether the sentinel lies in the lowest
+// kWordBits - n bits (for 32 of 64, a test of the low half).
+FLUXMERE_ALWAYS_INLINE bool HasBits(BitWord bits, int n) {
+    return (bits & (~static_cast<BitWord>(0) >> n)) != 0;
+}
+
+// The byte-by-byte refill, for data with a 0xFF byte ahead (stuffing, or a marker) or near its
+// end, until the word is full. When it meets a marker or the end it returns no bits at all (not
+// even the sentinel): the primitives then take over, from the state the MCU started with. (The
+// state goes in and out by value: passed by reference, it would have to live in memory.)
+BitState RefillSlowly(BitState s, const uint8_t* end);
+
+// Makes at least n (at most kWordBits - 8) bits available; false once the data ran into a
 // marker or its end.
 FLUXMERE_ALWAYS_INLINE bool Ensure(BitState& s, const uint8_t* end, int n) {
-    if (s.count >= n) {
+    if (HasBits(s.bits, n)) {
         return true;
     }
     // Most data has no 0xFF in the next word: take all its bytes that fit at once.
     if (end - s.next >= static_cast<ptrdiff_t>(sizeof(BitWord))) {
         const BitWord word = LoadBigEndian(s.next);
         if (!HasFFByte(word)) {
-            const int bytes = (kWordBits - s.count) >> 3;  // 1..sizeof(BitWord)
+            const int count = CountBits(s.bits);
+            const int bytes = (kWordBits - 1 - count) >> 3;  // 1..sizeof(BitWord) - 1
             const int taken = bytes * 8;
-            const BitWord fresh = taken == kWordBits ? word : word >> (kWordBits - taken);
-            s.bits |= fresh << ((kWordBits - s.count) & 7);
-            s.count += taken;
+            const int free = kWordBits - count - taken;  // 1..8: bits below the new ones
+            s.bits = (s.bits & (s.bits - 1)) | (word >> (kWordBits - taken)) << free |
+                     static_cast<BitWord>(1) << (free - 1);
             s.next += bytes;
             return true;
         }
     }
-    s = RefillSlowly(s.next, s.bits, s.count, end);
-    return s.count >= n;
+    s = RefillSlowly(s, end);
+    return s.bits != 0;
 }
 
 FLUXMERE_ALWAYS_INLINE BitWord Peek(const BitState& s, int n) {
@@ -141,7 +165,6 @@ FLUXMERE_ALWAYS_INLINE BitWord Peek(const BitState& s, int n) {
 
 FLUXMERE_ALWAYS_INLINE void Consume(BitState& s, int n) {
     s.bits <<= n;
-    s.count -= n;
 }
 
 // Consumes the bits of a look-up entry. The shift takes the entry as it is, masked to the
@@ -150,7 +173,6 @@ FLUXMERE_ALWAYS_INLINE void Consume(BitState& s, int n) {
 FLUXMERE_ALWAYS_INLINE void ConsumeEntry(BitState& s, uint32_t e) {
     static_assert(entry::kConsumedMask == 63, "the consumed field must fill the shift range");
     s.bits <<= e & static_cast<uint32_t>(kWordBits - 1);
-    s.count -= static_cast<int>(entry::Consumed(e));
 }
 
 // n (1..15) value bits with EXTEND applied; needs n bits available.
@@ -184,9 +206,40 @@ FLUXMERE_ALWAYS_INLINE uint32_t NextEntry(const BitState& s, const HuffmanLookup
 // Bits to have available before each code: the code and, on 64-bit words, its value bits too.
 constexpr int kSymbolBits = kWordBits >= 64 ? 32 : 16;
 
+// One AC symbol of a block: its zero run and value stored at natural position k (zeros are
+// stored as well: sixteen zeros and the end of block store one, which keeps the loop to one
+// branch on the kind of symbol, a value still to read or not), k moved past it. *e is the
+// symbol's look-up entry. False when the block must be left to the primitives.
+FLUXMERE_ALWAYS_INLINE bool DecodeAcSymbol(BitState& reader, const uint8_t* end,
+                                           const HuffmanLookup& ac, int16_t* block, int32_t& k,
+                                           uint32_t* e) {
+    if (!Ensure(reader, end, kSymbolBits)) {
+        return false;
+    }
+    const uint32_t found = NextEntry(reader, ac, true);
+    if (found == 0) {
+        return false;
+    }
+    ConsumeEntry(reader, found);
+    k += static_cast<int32_t>(entry::Advance(found));
+    int32_t value = entry::Value(found);
+    if ((found & entry::kSizeMask) != 0) {
+        const int size = static_cast<int>(entry::Size(found));
+        if (kWordBits < 64 && !Ensure(reader, end, size)) {
+            return false;
+        }
+        value = Receive(reader, size);
+    }
+    block[kNaturalOrderBefore.at[k]] = static_cast<int16_t>(value);
+    *e = found;
+    return true;
+}
+
 // Decodes one block into block (natural order, all zero on entry), exactly as
-// DecodeHuffmanBlock would. *hasAc tells whether any nonzero AC term was stored. False when the
-// block must be left to the primitives (the block and predictor may then hold partial results).
+// DecodeHuffmanBlock would. *hasAc is false when the block has no AC term (its first AC symbol
+// ends it); true may also mean AC terms that are all zero (runs of sixteen zeros only). False
+// when the block must be left to the primitives (the block and predictor may then hold partial
+// results).
 FLUXMERE_ALWAYS_INLINE bool DecodeBlock(BitState& reader, const uint8_t* end,
                                         const HuffmanLookup& dc, const HuffmanLookup& ac,
                                         int16_t* predictor, int16_t* block, bool* hasAc) {
@@ -208,32 +261,18 @@ FLUXMERE_ALWAYS_INLINE bool DecodeBlock(BitState& reader, const uint8_t* end,
     *predictor = static_cast<int16_t>(static_cast<uint16_t>(*predictor + difference));
     block[0] = *predictor;
 
-    // Zeros are stored as well (sixteen zeros and the end of block store one), which keeps
-    // the loop to one branch on the kind of symbol: a value still to read or not.
-    int32_t nonzero = 0;
+    // The first AC symbol tells whether there are AC terms at all; the loop needs no record of
+    // the values it stores.
     int32_t k = 1;
-    do {
-        if (!Ensure(reader, end, kSymbolBits)) {
+    if (!DecodeAcSymbol(reader, end, ac, block, k, &e)) {
+        return false;
+    }
+    *hasAc = entry::Advance(e) != entry::kEndOfBlockAdvance;
+    while (k < 64) {
+        if (!DecodeAcSymbol(reader, end, ac, block, k, &e)) {
             return false;
         }
-        e = NextEntry(reader, ac, true);
-        if (e == 0) {
-            return false;
-        }
-        ConsumeEntry(reader, e);
-        k += static_cast<int32_t>(entry::Run(e));
-        int32_t value = entry::Value(e);
-        if (const int size = static_cast<int>(entry::Size(e))) {
-            if (kWordBits < 64 && !Ensure(reader, end, size)) {
-                return false;
-            }
-            value = Receive(reader, size);
-        }
-        block[kNaturalOrderPadded.at[k]] = static_cast<int16_t>(value);
-        nonzero |= value;
-        ++k;
-    } while (k < 64);
-    *hasAc = nonzero != 0;
+    }
     return true;
 }
 

@@ -152,12 +152,14 @@ void ClearBlock(int16_t* block, bool hasAc) {
 
 // Two blocks of the same component through the inverse transform: the pair at once where both
 // carry AC terms, or one does and the pair transform is joint (jointPair); a block with no AC
-// terms otherwise filled with its one value. Afterwards both blocks are all zero again.
+// terms otherwise filled with its one value. Afterwards both blocks are all zero again (the pair
+// transform clears them itself).
 FLUXMERE_ALWAYS_INLINE void TransformTwo(int16_t* blocks, uint8_t* first, uint8_t* second,
                                          int32_t stride, const uint16_t* quant, bool firstHasAc,
                                          bool secondHasAc, InverseDctPairFn* pair, bool jointPair) {
     if (jointPair ? (firstHasAc || secondHasAc) : (firstHasAc && secondHasAc)) {
         pair(blocks, first, second, stride, quant);
+        return;
     } else {
         int16_t* block = blocks;
         for (uint8_t* out : {first, second}) {
@@ -214,7 +216,7 @@ int32_t CJPEGDecoder::DecodeFast(int32_t mcuCount, int32_t mcuColumns, int32_t d
     // The fast path keeps the work area all zero between blocks.
     std::memset(coefficients_, 0, 256 * sizeof(int16_t));
     const uint8_t* end = source_ + dataSize;
-    fast::BitState reader{source_, 0, 0};
+    fast::BitState reader{source_, fast::kSentinel};
     int32_t mcu = 0;
     while (mcu < mcuCount) {  // one MCU row per round
         uint8_t* luma = LumaAt(mcu, mcuColumns);

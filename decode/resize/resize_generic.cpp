@@ -211,6 +211,16 @@ void CopySelected(const Plan& plan, const int32_t* rows, const int32_t* columns)
     }
 }
 
+#ifdef FLUXMERE_RESIZE_PLANAR_CUBIC
+// Defined by the build that sets FLUXMERE_RESIZE_PLANAR_CUBIC: the cubic pass with the channels
+// held as planes, eight columns at a time, each value computed with the very operations of
+// CubicRow and CubicColumn. Fits tells whether every group of eight columns reads its samples
+// from eight consecutive source pixels (true when enlarging by 1.75 or more); only then may Run
+// be used.
+bool PlanarCubicFits(const CubicWork& w, int32_t width);
+void RunPlanarCubic(const Plan& plan, const CubicWork& w, int32_t spanFirst, int32_t spanPixels);
+#endif
+
 void RunCubic(const Plan& plan, const CubicWork& w) {
     CubicTaps(plan.x, w.colFirst, w.colWeights);
     CubicTaps(plan.y, w.rowFirst, w.rowWeights);
@@ -228,6 +238,12 @@ void RunCubic(const Plan& plan, const CubicWork& w) {
         spanLast = w.colFirst[j] > spanLast ? w.colFirst[j] : spanLast;
     }
     const int32_t spanPixels = spanLast + 4 - spanFirst;
+#ifdef FLUXMERE_RESIZE_PLANAR_CUBIC
+    if (PlanarCubicFits(w, width)) {
+        RunPlanarCubic(plan, w, spanFirst, spanPixels);
+        return;
+    }
+#endif
     RowRing<float, 4> ring(w.rows);
     auto fill = [&](int32_t row, float* out) {
         CubicRow(SourceRow(plan, row), w, spanFirst, spanPixels, width, out);

@@ -261,10 +261,14 @@ void CubicWork::Carve(WorkArena& arena, int32_t width, int32_t height, int32_t s
     colWeights = arena.Take<float>(static_cast<size_t>(width) * 4);
     rowFirst = arena.Take<int32_t>(height);
     rowWeights = arena.Take<float>(static_cast<size_t>(height) * 4);
-    spanRow = arena.Take<float>(static_cast<size_t>(spanPixels) * 3 + 1);
+    spanRow = arena.Take<float>((static_cast<size_t>(spanPixels) + 8) * 3);
+    const size_t columns = RoundUpToEight(width);
     for (float*& row : rows) {
-        row = arena.Take<float>(static_cast<size_t>(width) * 3 + 1);
+        row = arena.Take<float>(columns * 3 + 8);
     }
+    groupStart = arena.Take<int32_t>(columns / 8);
+    groupOffsets = arena.Take<int32_t>(columns);
+    groupWeights = arena.Take<float>(columns * 4);
 }
 
 size_t WorkBytesFor(int32_t mode, int32_t spanPixels, int32_t width, int32_t height) {

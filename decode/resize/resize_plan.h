@@ -88,13 +88,28 @@ struct LinearWork {
     void Carve(WorkArena& arena, int32_t width, int32_t height);
 };
 
+// Widths of the arrays that a kernel may read and write eight columns at a time.
+inline size_t RoundUpToEight(int32_t n) {
+    return (static_cast<size_t>(n) + 7) / 8 * 8;
+}
+
 struct CubicWork {
     int32_t* colFirst = nullptr;
     float* colWeights = nullptr;  // 4 per column
     int32_t* rowFirst = nullptr;
     float* rowWeights = nullptr;  // 4 per row
-    float* spanRow = nullptr;     // one source row widened to float (spanPixels x 3)
-    float* rows[4] = {nullptr, nullptr, nullptr, nullptr};  // width x 3 each
+    // One source row widened to float: spanPixels x 3 interleaved, or three planes of
+    // spanPixels + 8 values.
+    float* spanRow = nullptr;
+    // Horizontally interpolated rows: width x 3 interleaved, or three planes of
+    // RoundUpToEight(width) values.
+    float* rows[4] = {nullptr, nullptr, nullptr, nullptr};
+    // The columns in groups of eight, for kernels that work on the channels as planes: per group
+    // the first sample of its first column (relative to the span), per column the first sample
+    // relative to that, and per group the four weights of its eight columns, weight by weight.
+    int32_t* groupStart = nullptr;
+    int32_t* groupOffsets = nullptr;
+    float* groupWeights = nullptr;
     void Carve(WorkArena& arena, int32_t width, int32_t height, int32_t spanPixels);
 };
 

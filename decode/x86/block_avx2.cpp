@@ -228,27 +228,45 @@ template <bool kRowsZero, bool kColumnsZero>
     StoreColumns(m, first, second, stride);
 }
 
-}  // namespace
-
-void InverseDctPair(const int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
-                    const uint16_t* quant) {
-    // Row r of both blocks, one in each half, dequantised as it is loaded (which keeps few
-    // registers live: a 32-bit build has eight).
-    __m256i m[8];
-    for (int r = 0; r < 8; ++r) {
-        const __m256i c = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 8 * r))),
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 64 + 8 * r)), 1);
+// Rows first..first+count-1 of both blocks into m, one block in each half, dequantised as they
+// are loaded (which keeps few registers live: a 32-bit build has eight); the coefficients are
+// cleared once read.
+[[gnu::always_inline]] inline void LoadRows(int16_t* blocks, const uint16_t* quant, int first,
+                                            int count, __m256i m[8]) {
+    const __m128i zero = _mm_setzero_si128();
+    for (int r = first; r < first + count; ++r) {
+        __m128i* firstRow = reinterpret_cast<__m128i*>(blocks + 8 * r);
+        __m128i* secondRow = reinterpret_cast<__m128i*>(blocks + 64 + 8 * r);
+        const __m256i c = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(firstRow)),
+                                                  _mm_loadu_si128(secondRow), 1);
+        _mm_storeu_si128(firstRow, zero);
+        _mm_storeu_si128(secondRow, zero);
         const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r));
         m[r] = Dequantise(c, _mm256_broadcastsi128_si256(q));
     }
+}
+
+}  // namespace
+
+void InverseDctPair(int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
+                    const uint16_t* quant) {
     // Most blocks carry no terms in rows 4..7 or columns 4..7 (of either block): shorter passes.
-    const __m256i lowerRows =
-        _mm256_or_si256(_mm256_or_si256(m[4], m[5]), _mm256_or_si256(m[6], m[7]));
-    const __m256i any = _mm256_or_si256(
-        lowerRows, _mm256_or_si256(_mm256_or_si256(m[0], m[1]), _mm256_or_si256(m[2], m[3])));
+    // Rows 4..7 are tested before they are loaded (a zero coefficient dequantises to zero), and
+    // left as they are when they are all zero.
+    const auto rowPair = [blocks](int at) {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(blocks + at));
+    };
+    const __m256i lowerRows = _mm256_or_si256(_mm256_or_si256(rowPair(32), rowPair(48)),
+                                              _mm256_or_si256(rowPair(96), rowPair(112)));
     const bool rowsZero = _mm256_testz_si256(lowerRows, lowerRows) != 0;
+    __m256i m[8];
+    LoadRows(blocks, quant, 0, 4, m);
+    __m256i any = _mm256_or_si256(_mm256_or_si256(m[0], m[1]), _mm256_or_si256(m[2], m[3]));
+    if (!rowsZero) {
+        LoadRows(blocks, quant, 4, 4, m);
+        any = _mm256_or_si256(
+            any, _mm256_or_si256(_mm256_or_si256(m[4], m[5]), _mm256_or_si256(m[6], m[7])));
+    }
     const bool columnsZero = _mm256_testz_si256(any, _mm256_set_epi64x(-1, 0, -1, 0)) != 0;
     if (rowsZero) {
         columnsZero ? TransformAndStore<true, true>(m, first, second, stride)

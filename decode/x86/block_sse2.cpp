@@ -272,10 +272,13 @@ int32_t InverseDctBlock(const int16_t* block, uint8_t* destination, int32_t stri
     return StatusOk;
 }
 
-void InverseDctPair(const int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
+void InverseDctPair(int16_t* blocks, uint8_t* first, uint8_t* second, int32_t stride,
                     const uint16_t* quant) {
     InverseDctBlock(blocks, first, stride, quant);
     InverseDctBlock(blocks + 64, second, stride, quant);
+    for (int i = 0; i < 16; ++i) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(blocks + 8 * i), _mm_setzero_si128());
+    }
 }
 
 }  // namespace fluxmere::sse2

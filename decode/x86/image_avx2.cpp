@@ -20,12 +20,11 @@ inline __m256i Pair(int16_t a, int16_t b) {
         static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16 | static_cast<uint16_t>(a)));
 }
 
-// 76282 (y - 16) + 32768 for four pixels per half given as [y - 16, 1] pairs.
+// 76282 (y - 16) + 32768 from [y - 16, 2] pairs: 65536 (y - 16) is the pair shifted up by 16
+// (the 2 leaves the lane), the rest one multiply-add, 10746 (y - 16) + 2 x 16384.
 inline __m256i LumaTerm(__m256i pairs) {
-    const __m256i luma32 = _mm256_srai_epi32(_mm256_slli_epi32(pairs, 16), 16);
-    return _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(luma32, 16),
-                                             _mm256_madd_epi16(pairs, Pair(76282 - 65536, 16384))),
-                            _mm256_set1_epi32(16384));
+    return _mm256_add_epi32(_mm256_slli_epi32(pairs, 16),
+                            _mm256_madd_epi16(pairs, Pair(76282 - 65536, 16384)));
 }
 
 struct ChromaTerms {
@@ -46,15 +45,21 @@ inline ChromaTerms Chroma(__m256i uv) {
     return t;
 }
 
+// One channel of eight pixels per half (lumaLo: pixels 0..3, lumaHi: 4..7) as the high 16 bits
+// of their sums (every sum lies far inside 16 bits once divided by 65536), in the lane order
+// 0, 4, 1, 5, 2, 6, 3, 7: the order the interleaving masks follow.
 inline __m256i Channel(__m256i lumaLo, __m256i lumaHi, __m256i chroma, bool subtract) {
     const __m256i lo = _mm256_unpacklo_epi32(chroma, chroma);
     const __m256i hi = _mm256_unpackhi_epi32(chroma, chroma);
     const __m256i a = subtract ? _mm256_sub_epi32(lumaLo, lo) : _mm256_add_epi32(lumaLo, lo);
     const __m256i b = subtract ? _mm256_sub_epi32(lumaHi, hi) : _mm256_add_epi32(lumaHi, hi);
-    return _mm256_packs_epi32(_mm256_srai_epi32(a, 16), _mm256_srai_epi32(b, 16));
+    return _mm256_blend_epi16(_mm256_srli_epi32(a, 16), b, 0xAA);
 }
 
-// Shuffle masks that place byte p of a channel at byte 3p + channel of the 48 packed bytes of
+// Where Channel and the byte packing put pixel p (0..15) of a half.
+constexpr int kPixelByte[16] = {0, 2, 4, 6, 1, 3, 5, 7, 8, 10, 12, 14, 9, 11, 13, 15};
+
+// Shuffle masks that place pixel p of a channel at byte 3p + channel of the 48 packed bytes of
 // 16 pixels, for each third of them (and zero elsewhere).
 struct InterleaveMasks {
     __m256i mask[3][3];  // [third][channel]
@@ -66,7 +71,7 @@ struct InterleaveMasks {
                 for (int i = 0; i < 16; ++i) {
                     const int out = 16 * third + i;
                     bytes[i] = bytes[i + 16] =
-                        static_cast<int8_t>(out % 3 == channel ? out / 3 : 0x80);
+                        static_cast<int8_t>(out % 3 == channel ? kPixelByte[out / 3] : 0x80);
                 }
                 mask[third][channel] = _mm256_load_si256(reinterpret_cast<const __m256i*>(bytes));
             }
@@ -90,7 +95,7 @@ inline void Convert32(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, ui
                       const InterleaveMasks& masks) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i lumaBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
-    const __m256i y16 = _mm256_set1_epi16(16), ones = _mm256_set1_epi16(1);
+    const __m256i y16 = _mm256_set1_epi16(16), twos = _mm256_set1_epi16(2);
     const __m256i c128 = _mm256_set1_epi16(128);
     const __m256i luma0 = _mm256_sub_epi16(_mm256_unpacklo_epi8(lumaBytes, zero), y16);
     const __m256i luma1 = _mm256_sub_epi16(_mm256_unpackhi_epi8(lumaBytes, zero), y16);
@@ -102,10 +107,10 @@ inline void Convert32(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, ui
     const ChromaTerms c0 = Chroma(_mm256_unpacklo_epi16(u, v));
     const ChromaTerms c1 = Chroma(_mm256_unpackhi_epi16(u, v));
 
-    const __m256i l0 = LumaTerm(_mm256_unpacklo_epi16(luma0, ones));
-    const __m256i l1 = LumaTerm(_mm256_unpackhi_epi16(luma0, ones));
-    const __m256i l2 = LumaTerm(_mm256_unpacklo_epi16(luma1, ones));
-    const __m256i l3 = LumaTerm(_mm256_unpackhi_epi16(luma1, ones));
+    const __m256i l0 = LumaTerm(_mm256_unpacklo_epi16(luma0, twos));
+    const __m256i l1 = LumaTerm(_mm256_unpackhi_epi16(luma0, twos));
+    const __m256i l2 = LumaTerm(_mm256_unpacklo_epi16(luma1, twos));
+    const __m256i l3 = LumaTerm(_mm256_unpackhi_epi16(luma1, twos));
 
     const __m256i red =
         _mm256_packus_epi16(Channel(l0, l1, c0.red, false), Channel(l2, l3, c1.red, false));

@@ -431,8 +431,11 @@ TEST(ResizeRGB, EveryVariantMatchesTheGenericOne) {
         int32_t dstWidth, dstHeight, roiX, roiY;
         double xFactor, yFactor;
     };
-    // Scaling both ways, and a factor of 1 on both axes or on one (positions on samples).
+    // Scaling both ways (enlarging by 1.75 or more takes other kernels in some variants), and a
+    // factor of 1 on both axes or on one (positions on samples).
     const Case cases[] = {{53, 61, 0, 0, 53.0 / 37, 61.0 / 29},
+                          {77, 59, 0, 0, 77.0 / 37, 59.0 / 29},
+                          {75, 20, 2, 0, 75.0 / 35, 20.0 / 29},
                           {37, 29, 0, 0, 1.0, 1.0},
                           {30, 20, 4, 3, 1.0, 1.0},
                           {37, 61, 0, 0, 1.0, 61.0 / 29},

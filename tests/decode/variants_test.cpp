@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <utility>
@@ -346,19 +347,21 @@ TEST(Variants, InverseDctMatchesTheDefinitionAndAcrossVariants) {
             ASSERT_EQ(generic.all(), other.all()) << "round " << round;
         });
         // The two-block transform of the decoder's fast path, on this block after the one of
-        // the round before (with this round's quantisers): the same as one block at a time.
-        int16_t pair[128];
-        std::memcpy(pair, previous, sizeof previous);
-        std::memcpy(pair + 64, block, sizeof block);
+        // the round before (with this round's quantisers): the same as one block at a time,
+        // and the coefficients are left zero.
         GuardedBuffer firstAlone(8 * 16);
         kInverseDctBlockVariants.variant[0](previous, firstAlone.data(), stride, quant);
         for (int v = 0; v < kImplementationCount; ++v) {
             if (!SlotRunsHere(v))
                 continue;
+            int16_t pair[128];
+            std::memcpy(pair, previous, sizeof previous);
+            std::memcpy(pair + 64, block, sizeof block);
             GuardedBuffer first(8 * 16), second(8 * 16);
             kInverseDctPairVariants.variant[v](pair, first.data(), second.data(), stride, quant);
             ASSERT_EQ(firstAlone.all(), first.all()) << "round " << round << " slot " << v;
             ASSERT_EQ(generic.all(), second.all()) << "round " << round << " slot " << v;
+            ASSERT_EQ(std::count(pair, pair + 128, 0), 128) << "round " << round << " slot " << v;
         }
         std::memcpy(previous, block, sizeof block);
     }
