@@ -33,8 +33,10 @@ public:
     // ends early leaves the rest of the picture as the previous one had it (black at first).
     const Picture422& Convert(const uint8_t* payload, uint32_t size);
 
-    // The decoded planes before scaling and level conversion (full range, W16 wide), for tests.
+    // The decoded planes before scaling and level conversion (full range; luma W16 wide, chroma
+    // W16 / 2), for tests.
     const uint8_t* decodedLuma() const { return luma_.get(); }
+    const uint8_t* decodedCb() const { return cb_.get(); }
     int decodedStride() const { return stride_; }
 
 private:
