@@ -27,6 +27,22 @@ void PictureTiming(const CKeloTrack& video, MovieFormat* format) {
 
 }  // namespace
 
+const char* ConvertResultText(ConvertResult result) {
+    switch (result) {
+        case ConvertResult::Complete:
+            return "complete";
+        case ConvertResult::Cut:
+            return "the clip was cut: the output holds its whole pictures up to the cut";
+        case ConvertResult::Damaged:
+            return "the clip is damaged: the output holds its pictures up to the damage";
+        case ConvertResult::NotAClip:
+            return "not a kelo clip";
+        case ConvertResult::WriteFailed:
+            return "the output could not be written";
+    }
+    return "unknown";
+}
+
 bool ClipConverter::OnStreamHeader(const CKelo& stream) {
     MovieFormat format;
     for (const CKeloTrack& track : stream.tracks) {

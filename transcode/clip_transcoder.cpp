@@ -44,22 +44,6 @@ void DescribeMoviePictures(PictureCodec codec, MovieFormat* format) {
 
 }  // namespace
 
-const char* ConvertResultText(ConvertResult result) {
-    switch (result) {
-        case ConvertResult::Complete:
-            return "complete";
-        case ConvertResult::Cut:
-            return "the clip was cut: the output holds its whole pictures up to the cut";
-        case ConvertResult::Damaged:
-            return "the clip is damaged: the output holds its pictures up to the damage";
-        case ConvertResult::NotAClip:
-            return "not a kelo clip";
-        case ConvertResult::WriteFailed:
-            return "the output could not be written";
-    }
-    return "unknown";
-}
-
 std::unique_ptr<IClipConversion> MakeClipConversion(const OutputChoice& choice, IMovieSink* sink,
                                                     EncoderFactory encoders, uint64_t identity,
                                                     uint64_t timestamp) {

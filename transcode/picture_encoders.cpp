@@ -1,10 +1,18 @@
+#include <new>
+
+#include "transcode/dv_encoder.h"
 #include "transcode/output_choice.h"
 
 namespace fluxmere::transcode {
 
-// The DV and D-10 encoders join here once they are part of the build.
-std::unique_ptr<IPictureEncoder> MakePictureEncoder(PictureCodec) {
-    return nullptr;
+std::unique_ptr<IPictureEncoder> MakePictureEncoder(PictureCodec codec) {
+    switch (codec) {
+        case PictureCodec::Dvcpro25:
+            return std::unique_ptr<IPictureEncoder>(new (std::nothrow)
+                                                        DvEncoder(DvFlavour::Dvcpro25));
+        default:
+            return nullptr;
+    }
 }
 
 }  // namespace fluxmere::transcode
