@@ -393,5 +393,87 @@ TEST_F(TranscodeTest, CutClipsGiveAFileOfTheirWholePictures) {
         nullptr);
 }
 
+// With the real encoders, every reader takes the output for what it is: ffprobe finds the codec,
+// size, rate, picture count and sound; ffmpeg decodes every picture without a word; each frame has
+// its rate's exact size; and the pictures ffmpeg decodes stay close to our own pipeline's.
+TEST_F(TranscodeTest, EncodedOutputsAreReadAndLookLikeTheClip) {
+    constexpr int kPictures = 20;
+    const TestClip clip = MakeClip(kPictures);
+    // Luma of every picture as our pipeline hands it to the encoder.
+    transcode::PicturePipeline pipeline;
+    ASSERT_TRUE(pipeline.Configure(352, 288));
+    std::vector<uint8_t> reference;
+    for (const std::vector<uint8_t>& payload : clip.payloads) {
+        const transcode::Picture422& picture =
+            pipeline.Convert(payload.data(), static_cast<uint32_t>(payload.size()));
+        for (int y = 0; y < 576; ++y)
+            reference.insert(reference.end(), picture.y + y * picture.yStride,
+                             picture.y + y * picture.yStride + 720);
+    }
+    const struct {
+        OutputChoice choice;
+        double minimumPsnr;
+    } cases[] = {
+        {{OutputContainer::Mxf, PictureCodec::Dvcpro25}, 35.0},
+        {{OutputContainer::Mxf, PictureCodec::Imx50}, 38.0},
+        {{OutputContainer::Mxf, PictureCodec::Imx30}, 35.0},
+        {{OutputContainer::QuickTime, PictureCodec::Dvcpro25}, 35.0},
+        {{OutputContainer::QuickTime, PictureCodec::Imx50}, 38.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ChoiceName(c.choice));
+        const bool dv = c.choice.codec == PictureCodec::Dvcpro25;
+        MemorySink sink;
+        ASSERT_EQ(Transcode(c.choice, clip.bytes, clip.bytes.size(), transcode::MakePictureEncoder,
+                            &sink),
+                  ConvertResult::Complete);
+        const std::string path = sink.Save("transcode_real_" + ChoiceName(c.choice));
+        std::vector<StreamFields> streams = ProbeStreams(path);
+        ASSERT_EQ(streams.size(), 2u);
+        StreamFields& video = streams[0];
+        EXPECT_EQ(video["codec_name"], dv ? "dvvideo" : "mpeg2video");
+        if (!dv)
+            EXPECT_EQ(CommandOutput("ffprobe -v quiet -select_streams v -show_entries "
+                                    "stream=profile -of csv=p=0 '" +
+                                    path + "'")
+                          .rfind("4:2:2", 0),
+                      0u);
+        EXPECT_EQ(video["width"], "720");
+        EXPECT_EQ(video["height"], dv ? "576" : "608");
+        EXPECT_EQ(video["r_frame_rate"], "25/1");
+        EXPECT_EQ(video["nb_read_frames"], std::to_string(kPictures));
+        EXPECT_NEAR(std::atof(video["duration"].c_str()), kPictures / 25.0, 1e-6);
+        EXPECT_EQ(streams[1]["sample_rate"], "48000");
+        EXPECT_EQ(streams[1]["channels"], "8");
+        std::string complaints;
+        EXPECT_TRUE(DecodesCleanly(path, &complaints)) << complaints;
+        const std::string sizes = CommandOutput(
+            "ffprobe -v quiet -select_streams v -show_entries "
+            "packet=size -of csv=p=0 '" +
+            path + "'");
+        const std::string size = std::to_string(FrameBytesOf(c.choice.codec)) + "\n";
+        std::string expectedSizes;
+        for (int i = 0; i < kPictures; ++i)
+            expectedSizes += size;
+        EXPECT_EQ(sizes, expectedSizes);
+
+        // Luma PSNR over every picture; D-10 pictures start at coded line 32.
+        const std::string decoded = CommandOutput("ffmpeg -nostdin -v error -i '" + path +
+                                                  "' -map 0:v -f rawvideo - 2>/dev/null");
+        const size_t frameBytes = dv ? 720 * 576 * 3 / 2 : 720 * 608 * 2;
+        ASSERT_EQ(decoded.size(), frameBytes * kPictures);
+        std::vector<uint8_t> luma;
+        for (int n = 0; n < kPictures; ++n) {
+            const char* y = decoded.data() + n * frameBytes + (dv ? 0 : 32 * 720);
+            luma.insert(luma.end(), y, y + 720 * 576);
+        }
+        const double psnr = Psnr(luma.data(), reference.data(), luma.size());
+        EXPECT_GE(psnr, c.minimumPsnr);
+        std::printf("%s: luma PSNR %.2f dB over %d pictures\n", ChoiceName(c.choice).c_str(), psnr,
+                    kPictures);
+        std::remove(path.c_str());
+    }
+}
+
 }  // namespace
 }  // namespace fluxmere::testing
