@@ -395,7 +395,7 @@ bool MxfWriter::Begin(IMovieSink* sink, const MxfFormat& format) {
     editUnitBytes_ += 20 + sound;
     editUnitBytes_ += FillAfter(editUnitBytes_, kKag);
     scratch_.clear();
-    scratch_.reserve(20 + sound + 2 * kKag);
+    scratch_.reserve(20 + sound + 4 * kKag);  // an element, and fill (under 2 KAGs) on each side
 
     std::vector<uint8_t> head;
     BuildHeaderPartition(&head, false);
