@@ -1,7 +1,7 @@
 #pragma once
 // The processor-dispatched kernels of the DV encoder (variants as in decode/dispatch.h): the
-// forward transform of blocks, 8 x 8 samples into weighted DCT coefficients, and the mask of the
-// coefficients a quantiser keeps.
+// forward transform of blocks, 8 x 8 samples into weighted DCT coefficients, and their
+// quantisation.
 //
 // Coefficient (h, v) of a block (h the horizontal, v the vertical frequency) is
 // round(16 * W(h, v) * F(h, v)): F is the orthonormal 8 x 8 DCT of the samples
@@ -38,12 +38,24 @@ void ForwardTransform(const BlockSamples* blocks, int count, TransformedBlock* o
 
 extern const PrimitiveVariants<ForwardTransformFn> kForwardTransformVariants;
 
-// Bit s set where amplitude[s] > below[s], for the 64 scan positions; `below` holds 0..0x7FFF.
-using CodedMaskFn = uint64_t(const uint16_t* amplitude, const uint16_t* below);
+// The steps of a quantiser by scan position. The level of amplitude a at position s is
+// (a + add[s]) >> shift[s], shift 1..16, computed as ((a + add[s]) * scale[s]) >> 16 with
+// scale[s] = 2^(16 - shift[s]); a + add[s] stays below 2^15. Positions whose amplitude is at
+// most below[s] (0..0x7FFF) are not coded. Every variant gives the same levels and mask.
+struct QuantiserSteps {
+    alignas(32) uint16_t add[64];
+    alignas(32) uint16_t scale[64];
+    alignas(32) uint16_t below[64];
+};
 
-uint64_t CodedMask(const uint16_t* amplitude, const uint16_t* below);
+// Writes the level of every scan position, at most 255, to `level` and returns the positions
+// coded, as bits (bit s for position s).
+using QuantiseFn = uint64_t(const uint16_t* amplitude, const QuantiserSteps& steps,
+                            uint16_t* level);
 
-extern const PrimitiveVariants<CodedMaskFn> kCodedMaskVariants;
+uint64_t Quantise(const uint16_t* amplitude, const QuantiserSteps& steps, uint16_t* level);
+
+extern const PrimitiveVariants<QuantiseFn> kQuantiseVariants;
 
 // The 1-D weighted transform of one pass: row u holds 2^14 * w(u) * c(u) * cos((2k + 1) u pi / 16)
 // / 2 for k = 0..3 (c(0) = 1 / sqrt 2, else 1); the other half of each row mirrors it (even u)
@@ -58,15 +70,15 @@ constexpr int kSecondPassShift = 16;  // leaves 16 * W * F
 
 namespace generic {
 ForwardTransformFn ForwardTransform;
-CodedMaskFn CodedMask;
+QuantiseFn Quantise;
 }  // namespace generic
 namespace sse2 {
 ForwardTransformFn ForwardTransform;
-CodedMaskFn CodedMask;
+QuantiseFn Quantise;
 }  // namespace sse2
 namespace avx2 {
 ForwardTransformFn ForwardTransform;
-CodedMaskFn CodedMask;
+QuantiseFn Quantise;
 }  // namespace avx2
 
 }  // namespace fluxmere::transcode::dv

@@ -66,12 +66,15 @@ void ForwardTransform(const BlockSamples* blocks, int count, TransformedBlock* o
     }
 }
 
-uint64_t CodedMask(const uint16_t* amplitude, const uint16_t* below) {
-    uint64_t mask = 0;
+uint64_t Quantise(const uint16_t* amplitude, const QuantiserSteps& steps, uint16_t* level) {
+    uint64_t coded = 0;
     for (int s = 0; s < 64; ++s) {
-        mask |= static_cast<uint64_t>(amplitude[s] > below[s]) << s;
+        const uint32_t value =
+            (static_cast<uint32_t>(amplitude[s] + steps.add[s]) * steps.scale[s]) >> 16;
+        level[s] = static_cast<uint16_t>(value < 255 ? value : 255);
+        coded |= static_cast<uint64_t>(amplitude[s] > steps.below[s]) << s;
     }
-    return mask;
+    return coded;
 }
 
 }  // namespace generic
@@ -81,24 +84,24 @@ uint64_t CodedMask(const uint16_t* amplitude, const uint16_t* below) {
 const PrimitiveVariants<ForwardTransformFn> kForwardTransformVariants = {
     {generic::ForwardTransform, generic::ForwardTransform, sse2::ForwardTransform,
      sse2::ForwardTransform, sse2::ForwardTransform, avx2::ForwardTransform}};
-const PrimitiveVariants<CodedMaskFn> kCodedMaskVariants = {{generic::CodedMask, generic::CodedMask,
-                                                            sse2::CodedMask, sse2::CodedMask,
-                                                            sse2::CodedMask, avx2::CodedMask}};
+const PrimitiveVariants<QuantiseFn> kQuantiseVariants = {{generic::Quantise, generic::Quantise,
+                                                          sse2::Quantise, sse2::Quantise,
+                                                          sse2::Quantise, avx2::Quantise}};
 #else
 const PrimitiveVariants<ForwardTransformFn> kForwardTransformVariants = {
     {generic::ForwardTransform, generic::ForwardTransform, generic::ForwardTransform,
      generic::ForwardTransform, generic::ForwardTransform, generic::ForwardTransform}};
-const PrimitiveVariants<CodedMaskFn> kCodedMaskVariants = {
-    {generic::CodedMask, generic::CodedMask, generic::CodedMask, generic::CodedMask,
-     generic::CodedMask, generic::CodedMask}};
+const PrimitiveVariants<QuantiseFn> kQuantiseVariants = {{generic::Quantise, generic::Quantise,
+                                                          generic::Quantise, generic::Quantise,
+                                                          generic::Quantise, generic::Quantise}};
 #endif
 
 void ForwardTransform(const BlockSamples* blocks, int count, TransformedBlock* out) {
     kForwardTransformVariants.Active()(blocks, count, out);
 }
 
-uint64_t CodedMask(const uint16_t* amplitude, const uint16_t* below) {
-    return kCodedMaskVariants.Active()(amplitude, below);
+uint64_t Quantise(const uint16_t* amplitude, const QuantiserSteps& steps, uint16_t* level) {
+    return kQuantiseVariants.Active()(amplitude, steps, level);
 }
 
 }  // namespace fluxmere::transcode::dv

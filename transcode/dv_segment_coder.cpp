@@ -12,20 +12,12 @@ namespace {
 // into a quantisation step (in sixteenths): a little below half, which saves more bits than it
 // costs in error at these rates.
 constexpr int kFractionBits = 4;
-constexpr int kRoundSixteenths = 7;
+constexpr int kRoundSixteenths = 6;
 
 // Chroma is quantised one class coarser than luma: its blocks cover more of the picture, and
 // the bits go further in luma.
 constexpr int kLumaClass = 2;
 constexpr int kChromaClass = 3;
-
-// Scan positions of each quantisation area, as bits.
-constexpr uint64_t AreaMask(int first, int last) {
-    return (last == 63 ? ~uint64_t{0} : (uint64_t{1} << (last + 1)) - 1) &
-           ~((uint64_t{1} << first) - 1);
-}
-constexpr uint64_t kAreaMask[4] = {AreaMask(1, 5), AreaMask(6, 20), AreaMask(21, 42),
-                                   AreaMask(43, 63)};
 
 constexpr int kBlockByteOffset[kBlocksPerMacroblock] = {4, 18, 32, 46, 60, 70};
 constexpr int kAreaBits[kBlocksPerMacroblock] = {100, 100, 100, 100, 68, 68};
@@ -122,26 +114,25 @@ private:
 
 }  // namespace
 
-// Amplitudes that quantise below `level` are coded as 0.
-void SegmentCoder::SetLeastLevel(Quantiser* quantiser, int level) {
-    quantiser->below[0] = 0x7FFF;  // the DC coefficient has its own field
-    for (int scan = 1; scan < 64; ++scan) {
-        const int area = kScan.area[scan];
-        const int below = (level << quantiser->shift[area]) - quantiser->add[area] - 1;
-        quantiser->below[scan] = static_cast<uint16_t>(below < 0x7FFF ? below : 0x7FFF);
+// The steps of a quantisation number and class by scan position; levels below leastLevel are
+// not coded.
+void SegmentCoder::SetSteps(int quantNumber, int blockClass, int leastLevel,
+                            QuantiserSteps* steps) {
+    for (int scan = 0; scan < 64; ++scan) {
+        const int shift = AreaShift(quantNumber, blockClass, kScan.area[scan]);
+        const int add = kRoundSixteenths << shift;
+        const int below = (leastLevel << (kFractionBits + shift)) - add - 1;
+        steps->add[scan] = static_cast<uint16_t>(add);
+        steps->scale[scan] = static_cast<uint16_t>(1 << (16 - kFractionBits - shift));
+        // The DC coefficient has its own field.
+        steps->below[scan] = static_cast<uint16_t>(scan == 0 || below > 0x7FFF ? 0x7FFF : below);
     }
 }
 
 SegmentCoder::SegmentCoder() : vlc_(SharedVlcTable()) {
     for (int q = 0; q < kQuantNumberCount; ++q) {
         for (int c = 0; c < kClassCount; ++c) {
-            Quantiser& quantiser = quantisers_[q][c];
-            for (int area = 0; area < 4; ++area) {
-                const int shift = AreaShift(q, c, area);
-                quantiser.shift[area] = static_cast<uint8_t>(kFractionBits + shift);
-                quantiser.add[area] = static_cast<uint16_t>(kRoundSixteenths << shift);
-            }
-            SetLeastLevel(&quantiser, 1);
+            SetSteps(q, c, 1, &steps_[q][c]);
         }
     }
     std::memset(states_, 0, sizeof states_);
@@ -149,54 +140,37 @@ SegmentCoder::SegmentCoder() : vlc_(SharedVlcTable()) {
     std::memset(segment_, 0, sizeof segment_);
 }
 
-// Luma in class 2 and chroma in class 3, unless an amplitude would not fit in 8 bits: class 3
-// halves every amplitude once more. Only an unshifted area can overflow (amplitudes stay below
+// Luma in class 2 and chroma in class 3, unless a level would not fit in 8 bits: class 3 halves
+// every amplitude once more. Only an unshifted area can overflow (amplitudes stay below
 // 16 * 512), so most blocks need no look at their amplitudes.
 int SegmentCoder::ClassFor(const BlockState& state, int quantNumber) const {
     const int base = state.chroma ? kChromaClass : kLumaClass;
-    const Quantiser& q = quantisers_[quantNumber][base];
     constexpr int kOverflow = (256 << kFractionBits) - kRoundSixteenths;
     if (base == 3 || state.block->largest < kOverflow) {
         return base;
     }
-    const uint64_t coded = CodedMask(state.block->amplitude, q.below);
-    for (int area = 0; area < 4; ++area) {
-        uint64_t left = coded & kAreaMask[area];
-        while (left != 0) {
-            const int scan = __builtin_ctzll(left);
-            left &= left - 1;
-            if (((state.block->amplitude[scan] + q.add[area]) >> q.shift[area]) > 255) {
-                return 3;
-            }
+    const QuantiserSteps& steps = steps_[quantNumber][base];
+    for (int scan = 1; scan < 64; ++scan) {
+        const int amplitude = state.block->amplitude[scan];
+        if (((amplitude + steps.add[scan]) * steps.scale[scan] >> 16) > 255) {
+            return 3;
         }
     }
     return base;
 }
 
-// Calls visit(scan, level) for each coefficient the quantiser keeps, in scan order.
-template <typename Visit>
-inline void ForEachLevel(const TransformedBlock& block, const SegmentCoder::Quantiser& quantiser,
-                         Visit visit) {
-    const uint64_t coded = CodedMask(block.amplitude, quantiser.below);
-    for (int area = 0; area < 4; ++area) {
-        uint64_t left = coded & kAreaMask[area];
-        const int add = quantiser.add[area], shift = quantiser.shift[area];
-        while (left != 0) {
-            const int scan = __builtin_ctzll(left);
-            left &= left - 1;
-            visit(scan, (block.amplitude[scan] + add) >> shift);
-        }
-    }
-}
-
 // AC bits of a block: its codes and the end of block.
-int SegmentCoder::Evaluate(const TransformedBlock& block, const Quantiser& quantiser) const {
+int SegmentCoder::Evaluate(const TransformedBlock& block, const QuantiserSteps& steps) const {
+    alignas(32) uint16_t level[64];
+    uint64_t coded = Quantise(block.amplitude, steps, level);
     int bits = kEndOfBlockLength;
     int previous = 0;
-    ForEachLevel(block, quantiser, [&](int scan, int level) {
-        bits += vlc_.Length(scan - previous - 1, level);
+    while (coded != 0) {
+        const int scan = __builtin_ctzll(coded);
+        coded &= coded - 1;
+        bits += vlc_.Length(scan - previous - 1, level[scan]);
         previous = scan;
-    });
+    }
     return bits;
 }
 
@@ -205,7 +179,7 @@ int SegmentCoder::BitsAt(BlockState& state, int quantNumber) {
         const int blockClass = ClassFor(state, quantNumber);
         state.classAt[quantNumber] = static_cast<uint8_t>(blockClass);
         state.bitsAt[quantNumber] =
-            static_cast<uint16_t>(Evaluate(*state.block, quantisers_[quantNumber][blockClass]));
+            static_cast<uint16_t>(Evaluate(*state.block, steps_[quantNumber][blockClass]));
     }
     return state.bitsAt[quantNumber];
 }
@@ -295,9 +269,8 @@ void SegmentCoder::DropSmallAmplitudes() {
     for (int& value : quant_) {
         value = 0;
     }
-    limited_ = quantisers_[0][3];
     for (int level : {2, 3, 4, 5, 6, 8, 10, 12, 16, 24, 32, 64, 256}) {
-        SetLeastLevel(&limited_, level);
+        SetSteps(0, 3, level, &limited_);
         int total = 0;
         for (const BlockState& state : states_) {
             total += Evaluate(*state.block, limited_);
@@ -316,15 +289,19 @@ void SegmentCoder::WriteCodes() {
         const int q = quant_[b / kBlocksPerMacroblock];
         const int blockClass = dropped_ ? 3 : states_[b].classAt[q];
         class_[b] = blockClass;
-        const Quantiser& quantiser = dropped_ ? limited_ : quantisers_[q][blockClass];
+        const QuantiserSteps& steps = dropped_ ? limited_ : steps_[q][blockClass];
+        alignas(32) uint16_t level[64];
+        uint64_t coded = Quantise(block.amplitude, steps, level);
         streamStart_[b] = writer.position();
         int previous = 0;
-        ForEachLevel(block, quantiser, [&](int scan, int level) {
-            const VlcCode code = vlc_.Code(scan - previous - 1, level > 255 ? 255 : level,
-                                           (block.negative >> scan) & 1);
+        while (coded != 0) {
+            const int scan = __builtin_ctzll(coded);
+            coded &= coded - 1;
+            const VlcCode code =
+                vlc_.Code(scan - previous - 1, level[scan], (block.negative >> scan) & 1);
             writer.Put(code.bits, code.length);
             previous = scan;
-        });
+        }
         writer.Put(kEndOfBlockBits, kEndOfBlockLength);
         streamLength_[b] = writer.position() - streamStart_[b];
     }

@@ -37,18 +37,6 @@ public:
     // left alone.
     void Code(const TransformedBlock* blocks, uint8_t* difBlocks);
 
-    // The quantisation number of each macroblock in the last segment coded.
-    int quantNumber(int macroblock) const { return quant_[macroblock]; }
-    // Whether the last segment had to drop small amplitudes to fit.
-    bool droppedAmplitudes() const { return dropped_; }
-
-    // The steps of one quantisation number and class.
-    struct Quantiser {
-        alignas(32) uint16_t below[64];  // by scan position: the largest amplitude coded as 0
-        uint8_t shift[4];
-        uint16_t add[4];
-    };
-
 private:
     static constexpr int kFirstGuess = 12;
 
@@ -59,10 +47,10 @@ private:
         uint8_t classAt[kQuantNumberCount];
     };
 
-    static void SetLeastLevel(Quantiser* quantiser, int level);
+    static void SetSteps(int quantNumber, int blockClass, int leastLevel, QuantiserSteps* steps);
     int ClassFor(const BlockState& state, int quantNumber) const;
     int BitsAt(BlockState& state, int quantNumber);
-    int Evaluate(const TransformedBlock& block, const Quantiser& quantiser) const;
+    int Evaluate(const TransformedBlock& block, const QuantiserSteps& steps) const;
     bool FitsAt(int quantNumber);
     bool FitsNow();
     void ChooseQuantisation();
@@ -71,8 +59,8 @@ private:
     void Place(uint8_t* segment);
 
     const VlcTable& vlc_;
-    Quantiser quantisers_[kQuantNumberCount][kClassCount];
-    Quantiser limited_;  // the coarsest, with small amplitudes dropped as well
+    QuantiserSteps steps_[kQuantNumberCount][kClassCount];
+    QuantiserSteps limited_;  // the coarsest, with small amplitudes dropped as well
     BlockState states_[kBlocksPerSegment];
     int guess_ = kFirstGuess;
     int quant_[kMacroblocksPerSegment] = {};
