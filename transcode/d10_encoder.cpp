@@ -150,6 +150,8 @@ struct D10Encoder::Work {
     bool ChooseCodes(size_t budget);
     void MeasureRows(int code);
     void WriteRows(BitWriter& writer);
+    // Every row at one code; false when they did not fit.
+    bool WriteRowsAt(int code, BitWriter& writer);
     // Writes the rows at their codes where they fit, else with their DC alone.
     void WriteRowsGuarded(BitWriter& writer, uint64_t capacityBits);
 
@@ -281,6 +283,12 @@ void D10Encoder::Work::WriteRows(BitWriter& writer) {
     }
 }
 
+bool D10Encoder::Work::WriteRowsAt(int code, BitWriter& writer) {
+    std::fill(std::begin(rowCode), std::end(rowCode), static_cast<uint8_t>(code));
+    WriteRows(writer);
+    return !writer.overflowed();
+}
+
 void D10Encoder::Work::WriteRowsGuarded(BitWriter& writer, uint64_t capacityBits) {
     // What the rest of the picture takes at least: each macroblock with its DC alone, each slice
     // header and the bits that may end a slice. A frame of the minimum size holds all of it.
@@ -329,8 +337,11 @@ void D10Encoder::Encode(const Picture422& picture, uint8_t* out) {
     const size_t start = kHeaderBytes + work.blankSliceBytes;
     const size_t budget = frameBytes_ - start;
     BitWriter writer(out + start, budget);
-    bool written = false;
-    if (work.ChooseCodes(budget)) {
+    // After a picture that fitted at the finest code the next one most likely does too: writing
+    // it is then all there is to do.
+    bool written = work.lastCode == 1 && work.WriteRowsAt(1, writer);
+    if (!written && work.ChooseCodes(budget)) {
+        writer = BitWriter(out + start, budget);
         work.WriteRows(writer);
         written = !writer.overflowed();
     }

@@ -24,7 +24,7 @@ const Code& DcSizeCode(int component, int size) {
 
 }  // namespace
 
-IntraRowCoder::IntraRowCoder() : codes_(IntraRunLevelCodes()) {
+IntraRowCoder::IntraRowCoder() {
     for (int code = 1; code <= kCoarsestQuantiserCode; ++code) {
         BlockQuantiser& quantiser = quantisers_[code];
         quantiser.bias[0] = 0;
@@ -37,11 +37,14 @@ IntraRowCoder::IntraRowCoder() : codes_(IntraRunLevelCodes()) {
             quantiser.reciprocal[i] = static_cast<uint16_t>(((1u << 19) + step / 2) / step);
         }
     }
+    const RunLevelCodes& codes = IntraRunLevelCodes();
     for (int run = 0; run < 64; ++run) {
         acBits_[run][0] = kEscapeLength;
+        acCodes_[run][0] = 0;
         for (int level = 1; level <= kMaxTableLevel; ++level) {
-            const uint8_t length = codes_.length[run][level];
+            const uint8_t length = codes.length[run][level];
             acBits_[run][level] = length != 0 ? length : kEscapeLength;
+            acCodes_[run][level] = codes.value[run][level] << 5 | length;
         }
     }
     TakeVariants();
@@ -158,9 +161,9 @@ void IntraRowCoder::WriteBlock(BitWriter& writer, const int16_t* coefficients,
             last = position;
             const int level = levels[position];
             const int magnitude = std::abs(level);
-            if (magnitude <= kMaxTableLevel && codes_.length[run][magnitude] != 0) {
-                writer.Put(codes_.value[run][magnitude] | static_cast<uint32_t>(level < 0),
-                           codes_.length[run][magnitude]);
+            const uint32_t code = magnitude <= kMaxTableLevel ? acCodes_[run][magnitude] : 0;
+            if (code != 0) {
+                writer.Put(code >> 5 | static_cast<uint32_t>(level < 0), code & 31);
             } else {
                 writer.Put(kEscape.value << 18 | static_cast<uint32_t>(run) << 12 |
                                (static_cast<uint32_t>(level) & 0xFFF),

@@ -67,7 +67,8 @@ private:
     BlockQuantiser quantisers_[kCoarsestQuantiserCode + 1];
     // Bits of the AC code of (run, level) by run and level 1..40; index 0 holds the escape's.
     uint8_t acBits_[64][kMaxTableLevel + 1];
-    const RunLevelCodes& codes_;
+    // The same codes for writing: code (sign bit clear) << 5 | length, 0 for an escape.
+    uint32_t acCodes_[64][kMaxTableLevel + 1];
     ForwardDctPairFn* forwardDct_ = nullptr;
     QuantiseBlockFn* quantise_ = nullptr;
     PrefersFieldDctFn* prefersField_ = nullptr;

@@ -48,17 +48,19 @@ void ForwardDctPair(const uint8_t* first, const uint8_t* second, ptrdiff_t strid
         r[k] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_unpacklo_epi64(a, b)), offset);
     }
     x86::ForwardTransform<Ops>(r);
-    alignas(32) int16_t transposed[128];  // first block's 64, then the second's
-    for (int k = 0; k < 8; ++k) {
-        _mm_store_si128(reinterpret_cast<__m128i*>(transposed + 8 * k),
-                        _mm256_castsi256_si128(r[k]));
-        _mm_store_si128(reinterpret_cast<__m128i*>(transposed + 64 + 8 * k),
-                        _mm256_extracti128_si256(r[k], 1));
-    }
-    for (int i = 0; i < 64; ++i) {
-        const int from = kTransposedAlternateScan.raster[i];
-        out[i] = transposed[from];
-        out[64 + i] = transposed[64 + from];
+    // Into scan order with in-lane byte shuffles, both blocks at once.
+    using x86::kScanGather;
+    for (int j = 0; j < 8; ++j) {
+        __m256i gathered = _mm256_setzero_si256();
+        for (int k = 0; k < kScanGather.count[j]; ++k) {
+            const __m256i mask = _mm256_broadcastsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(kScanGather.mask[j][k])));
+            gathered =
+                _mm256_or_si256(gathered, _mm256_shuffle_epi8(r[kScanGather.source[j][k]], mask));
+        }
+        _mm_store_si128(reinterpret_cast<__m128i*>(out + 8 * j), _mm256_castsi256_si128(gathered));
+        _mm_store_si128(reinterpret_cast<__m128i*>(out + 64 + 8 * j),
+                        _mm256_extracti128_si256(gathered, 1));
     }
 }
 

@@ -93,4 +93,38 @@ template <class Ops>
     Transform8<Ops, dct::kSecondShift>(r);
 }
 
+// The scan order gathered from the transform's registers with byte shuffles: output vector j
+// (scan positions 8j..8j+7) is the OR of `count[j]` shuffles, shuffle k taking the lanes it
+// needs from register source[j][k] (mask bytes of 0x80 give zero).
+struct ScanGather {
+    int count[8];
+    int source[8][8];
+    uint8_t mask[8][8][16];
+};
+
+constexpr ScanGather MakeScanGather(const ScanOrder& transposed) {
+    ScanGather gather{};
+    for (int j = 0; j < 8; ++j) {
+        for (int lane = 0; lane < 8; ++lane) {
+            const int from = transposed.raster[8 * j + lane];
+            int k = 0;
+            while (k < gather.count[j] && gather.source[j][k] != from / 8) {
+                ++k;
+            }
+            if (k == gather.count[j]) {
+                gather.source[j][k] = from / 8;
+                for (uint8_t& byte : gather.mask[j][k]) {
+                    byte = 0x80;
+                }
+                ++gather.count[j];
+            }
+            gather.mask[j][k][2 * lane] = static_cast<uint8_t>(2 * (from % 8));
+            gather.mask[j][k][2 * lane + 1] = static_cast<uint8_t>(2 * (from % 8) + 1);
+        }
+    }
+    return gather;
+}
+
+inline constexpr ScanGather kScanGather = MakeScanGather(kTransposedAlternateScan);
+
 }  // namespace fluxmere::transcode::mpeg2::x86
