@@ -89,10 +89,33 @@ bool ParseJobRequest(const wchar_t* text, JobRequest* request) {
         !Attribute(xml, L"container", L"uuid", &r.containerUuid)) {
         return false;
     }
+    if (!Attribute(xml, L"codec", L"uuid", &r.codecUuid)) {
+        r.codecUuid.clear();
+    }
     r.output = r.containerUuid == kMovieContainer ? OutputKind::Movie
                : r.containerUuid == kMxfContainer ? OutputKind::Mxf
                                                   : OutputKind::Unknown;
     *request = r;
+    return true;
+}
+
+bool ChooseOutput(const JobRequest& request, transcode::OutputChoice* choice) {
+    using transcode::PictureCodec;
+    if (request.output == OutputKind::Unknown) {
+        return false;
+    }
+    const bool mxf = request.output == OutputKind::Mxf;
+    choice->container =
+        mxf ? transcode::OutputContainer::Mxf : transcode::OutputContainer::QuickTime;
+    if (request.codecUuid.empty()) {
+        choice->codec = mxf ? PictureCodec::Dvcpro25 : PictureCodec::MotionJpeg;
+    } else if (request.codecUuid == kDvCodec) {
+        choice->codec = PictureCodec::Dvcpro25;
+    } else if (request.codecUuid == kImxCodec) {
+        choice->codec = PictureCodec::Imx50;
+    } else {
+        return false;
+    }
     return true;
 }
 

@@ -1,18 +1,36 @@
 #include "engine/transcoding_job.h"
 
+#include <memory>
 #include <new>
 
 #include "engine/engine_server.h"
 #include "engine/pipe_reader.h"
 #include "platform/file.h"
 #include "platform/win32/named_objects.h"
-#include "transcode/clip_converter.h"
+#include "transcode/clip_conversion.h"
 #include "transcode/movie_sink.h"
+#include "transcode/mxf_writer.h"
 
 namespace fluxmere::engine {
 namespace {
 
 constexpr uint32_t kPollMs = 250;  // how often a waiting conversion looks for a cancel
+
+// An MXF file's creation time, in UTC.
+uint64_t Timestamp() {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    return transcode::MxfTimestamp(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                                   now.wSecond);
+}
+
+// Makes an MXF file's identifiers unique: time, process and job.
+uint64_t Identity(const void* job) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return (uint64_t{now.dwHighDateTime} << 32 | now.dwLowDateTime) ^
+           uint64_t { GetCurrentProcessId() } << 48 ^ reinterpret_cast<uintptr_t>(job);
+}
 
 HRESULT ReturnText(const wchar_t* text, BSTR* out) {
     if (out == nullptr) {
@@ -77,13 +95,20 @@ HRESULT CTranscodingJob::GetFormatCount(LONG* count) {
     if (count == nullptr) {
         return E_POINTER;
     }
-    *count = 1;
+    *count = 2;
     return S_OK;
 }
 
 HRESULT CTranscodingJob::GetFormatName(LONG index, BSTR* name) {
-    return index == 0 ? ReturnText(L"QuickTime movie (Motion-JPEG A, 16-bit PCM)", name)
-                      : E_INVALIDARG;
+    switch (index) {
+        case 0:
+            return ReturnText(L"QuickTime movie (DVCPRO25, IMX or Motion-JPEG A; 16-bit PCM)",
+                              name);
+        case 1:
+            return ReturnText(L"MXF OP1a (DVCPRO25 or D-10 IMX; 16-bit PCM)", name);
+        default:
+            return E_INVALIDARG;
+    }
 }
 
 HRESULT CTranscodingJob::SetLogLevel(LONG) {
@@ -139,7 +164,8 @@ HRESULT CTranscodingJob::ValidateJob(BSTR description, LONG* valid) {
         return E_POINTER;
     }
     JobRequest request;
-    *valid = ParseJobRequest(description, &request) && request.output == OutputKind::Movie;
+    transcode::OutputChoice choice;
+    *valid = ParseJobRequest(description, &request) && ChooseOutput(request, &choice);
     return S_OK;
 }
 
@@ -174,10 +200,9 @@ HRESULT CTranscodingJob::StartJob() {
         error_ = L"the job description lacks the pipe or the output file";
         return E_INVALIDARG;
     }
-    if (request_.output != OutputKind::Movie) {
-        // Only QuickTime movies are written; an MXF job is declined here, as the design allows.
-        error_ = request_.output == OutputKind::Mxf ? L"MXF output is not supported"
-                                                    : L"unknown output container";
+    if (!ChooseOutput(request_, &choice_)) {
+        error_ =
+            request_.output == OutputKind::Unknown ? L"unknown output container" : L"unknown codec";
         return E_NOTIMPL;
     }
     startedMs_.store(GetTickCount64());
@@ -217,7 +242,14 @@ void CTranscodingJob::Convert() {
         return;
     }
     transcode::FileMovieSink sink(&movie);
-    transcode::ClipConverter converter(&sink);
+    const std::unique_ptr<transcode::IClipConversion> conversion = transcode::MakeClipConversion(
+        choice_, &sink, transcode::MakePictureEncoder, Identity(this), Timestamp());
+    if (conversion == nullptr) {
+        movie.Close();
+        Fail(L"no memory for the conversion");
+        return;
+    }
+    transcode::IClipConversion& converter = *conversion;
     bool feeding = true;
     for (;;) {
         if (cancelled_.load()) {
@@ -248,14 +280,14 @@ void CTranscodingJob::Convert() {
         result = transcode::ConvertResult::WriteFailed;
     }
     movie.Close();
-    // A clip that was cut still gives a movie of its whole pictures.
+    // A clip that was cut still gives a file of its whole pictures.
     if (result == transcode::ConvertResult::Complete || result == transcode::ConvertResult::Cut ||
         result == transcode::ConvertResult::Damaged) {
         endedMs_.store(GetTickCount64());
         status_.store(kFinished);
     } else {
         Fail(transcode::ConvertResult::NotAClip == result ? L"the input is not a kelo clip"
-                                                          : L"the movie could not be written");
+                                                          : L"the output could not be written");
     }
 }
 

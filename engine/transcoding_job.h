@@ -1,7 +1,8 @@
 #pragma once
 // The engine's job object: takes a job description, and on StartJob converts the clip that the
-// download job hands over through the shared memory into a QuickTime movie, on a thread of its
-// own. MXF output is declined: StartJob fails and QueryError says why.
+// download job hands over through the shared memory into the QuickTime movie or MXF file and the
+// codec the job names (see ChooseOutput), on a thread of its own. A job for an unknown container
+// or codec is declined: StartJob fails and QueryError says why.
 //
 // Threads: the methods run on any of the server's RPC threads (multi-threaded apartment) and
 // take `lock_`; the conversion runs on `worker_` and publishes its outcome through `status_`.
@@ -61,6 +62,7 @@ private:
     std::wstring description_;
     std::wstring error_;
     JobRequest request_;
+    transcode::OutputChoice choice_;
     std::atomic<LONG> status_{kIdle};
     std::atomic<bool> cancelled_{false};
     std::atomic<uint64_t> startedMs_{0};

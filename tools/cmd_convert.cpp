@@ -1,9 +1,10 @@
-// fluxmere convert: a recorded .kelo clip into a QuickTime movie.
+// fluxmere convert: a recorded .kelo clip into a QuickTime movie or an MXF file.
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,14 +12,16 @@
 #include "platform/file.h"
 #include "tools/cli_args.h"
 #include "tools/commands.h"
-#include "transcode/clip_converter.h"
+#include "transcode/clip_conversion.h"
 #include "transcode/movie_sink.h"
+#include "transcode/mxf_writer.h"
 
 namespace fluxmere::cli {
 
 namespace {
 
 const std::vector<FlagSpec> kFlags = {
+    {"codec", true, "C       mjpeg, dv, dvcpro, imx30, imx40 or imx50"},
     {"quiet", false, "        no progress bar"},
     {"help", false, "        show this help"},
 };
@@ -90,6 +93,57 @@ private:
     int shown_ = -1;
 };
 
+// The output of a path and --codec: ".mxf" files are MXF, DVCPRO25 by default; anything else is
+// a QuickTime movie, by default of the clip's own Motion-JPEG pictures.
+bool ChooseOutput(const std::string& path, const Args& args, transcode::OutputChoice* choice,
+                  std::string* error) {
+    using transcode::PictureCodec;
+    const bool mxf = path.size() >= 4 && (path.compare(path.size() - 4, 4, ".mxf") == 0 ||
+                                          path.compare(path.size() - 4, 4, ".MXF") == 0);
+    choice->container =
+        mxf ? transcode::OutputContainer::Mxf : transcode::OutputContainer::QuickTime;
+    choice->codec = mxf ? PictureCodec::Dvcpro25 : PictureCodec::MotionJpeg;
+    if (args.Has("codec")) {
+        static const struct {
+            const char* name;
+            PictureCodec codec;
+        } kCodecs[] = {{"mjpeg", PictureCodec::MotionJpeg}, {"dv", PictureCodec::Dvcpro25},
+                       {"dvcpro", PictureCodec::Dvcpro25},  {"imx30", PictureCodec::Imx30},
+                       {"imx40", PictureCodec::Imx40},      {"imx50", PictureCodec::Imx50}};
+        const std::string name = args.Get("codec");
+        bool known = false;
+        for (const auto& c : kCodecs) {
+            if (name == c.name) {
+                choice->codec = c.codec;
+                known = true;
+            }
+        }
+        if (!known) {
+            *error = "unknown codec " + name + " (mjpeg, dv, dvcpro, imx30, imx40, imx50)";
+            return false;
+        }
+    }
+    if (!transcode::IsWritable(*choice)) {
+        *error = "MXF cannot carry Motion-JPEG pictures: choose --codec dv, dvcpro or imx30..50";
+        return false;
+    }
+    return true;
+}
+
+// Makes an MXF file's identifiers unique: time and process.
+uint64_t FileIdentity() {
+    return static_cast<uint64_t>(std::time(nullptr)) << 24 ^ static_cast<uint64_t>(getpid());
+}
+
+uint64_t FileTimestamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc;
+    if (gmtime_r(&now, &utc) == nullptr)
+        return 0;
+    return transcode::MxfTimestamp(utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
+                                   utc.tm_min, utc.tm_sec);
+}
+
 uint64_t FileSize(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
@@ -99,20 +153,26 @@ uint64_t FileSize(const std::string& path) {
 
 int RunConvert(int argc, char** argv) {
     const CommandSpec spec = {
-        "convert", "fluxmere convert CLIP.kelo OUT.mov [--quiet]",
-        "Writes the clip's pictures (Motion-JPEG) and sound (16-bit PCM, 48000 Hz,\n"
-        "stereo) into a QuickTime movie. Exit status 0 only when the whole clip is in\n"
-        "the movie; a clip that was cut still gives a movie of its whole pictures,\n"
-        "with status 1.",
+        "convert", "fluxmere convert CLIP.kelo OUT.mov|OUT.mxf [--codec C] [--quiet]",
+        "Writes the clip into a QuickTime movie or (.mxf) an MXF file. mjpeg, the\n"
+        "default for .mov, keeps the clip's own pictures and its stereo 16-bit PCM;\n"
+        "dv/dvcpro (DVCPRO25, the default for .mxf) and imx30/40/50 (D-10) encode\n"
+        "the pictures at 720x576 with eight channels of 48000 Hz sound (the clip's\n"
+        "two, six silent). Exit status 0 only when the whole clip is in the output;\n"
+        "a clip that was cut still gives a file of its whole pictures, with status 1.",
         kFlags};
     Args args;
     int exitStatus = 0;
     if (!StartCommand(spec, argc, argv, &args, &exitStatus))
         return exitStatus;
     if (args.positional().size() != 2)
-        return UsageError("convert", "needs a CLIP.kelo and an OUT.mov");
+        return UsageError("convert", "needs a CLIP.kelo and an OUT.mov or OUT.mxf");
     const std::string& clipPath = args.positional()[0];
     const std::string& moviePath = args.positional()[1];
+    transcode::OutputChoice choice;
+    std::string choiceError;
+    if (!ChooseOutput(moviePath, args, &choice, &choiceError))
+        return UsageError("convert", choiceError);
 
     platform::File clip;
     if (!clip.OpenForRead(clipPath.c_str())) {
@@ -120,7 +180,13 @@ int RunConvert(int argc, char** argv) {
         return 1;
     }
     LazyFileSink sink(moviePath);
-    transcode::ClipConverter converter(&sink);
+    const std::unique_ptr<transcode::IClipConversion> conversion = transcode::MakeClipConversion(
+        choice, &sink, transcode::MakePictureEncoder, FileIdentity(), FileTimestamp());
+    if (conversion == nullptr) {
+        std::fprintf(stderr, "fluxmere convert: out of memory\n");
+        return 1;
+    }
+    transcode::IClipConversion& converter = *conversion;
     ProgressBar progress(FileSize(clipPath), !args.Has("quiet"));
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadSize]);
     bool readFailed = false;

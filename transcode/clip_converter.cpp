@@ -32,13 +32,13 @@ const char* ConvertResultText(ConvertResult result) {
         case ConvertResult::Complete:
             return "complete";
         case ConvertResult::Cut:
-            return "the clip was cut: the movie holds its whole pictures up to the cut";
+            return "the clip was cut: the output holds its whole pictures up to the cut";
         case ConvertResult::Damaged:
-            return "the clip is damaged: the movie holds its pictures up to the damage";
+            return "the clip is damaged: the output holds its pictures up to the damage";
         case ConvertResult::NotAClip:
             return "not a kelo clip";
         case ConvertResult::WriteFailed:
-            return "the movie could not be written";
+            return "the output could not be written";
     }
     return "unknown";
 }

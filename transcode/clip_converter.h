@@ -7,39 +7,29 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "transcode/clip_conversion.h"
 #include "transcode/clip_reader.h"
 #include "transcode/jpeg_frame_header.h"
 #include "transcode/quicktime_writer.h"
 
 namespace fluxmere::transcode {
 
-enum class ConvertResult {
-    Complete,     // the whole clip is in the movie
-    Cut,          // the clip ends inside a block (or before its first block): the movie holds
-                  // every whole picture and block of sound before the cut
-    Damaged,      // a block makes no sense: the movie holds everything before it
-    NotAClip,     // no movie was started
-    WriteFailed,  // the movie could not be written
-};
-
-const char* ConvertResultText(ConvertResult result);
-
-class ClipConverter final : private IClipConsumer {
+class ClipConverter final : public IClipConversion, private IClipConsumer {
 public:
     // The movie goes to sink, which sees its first byte only once the clip's stream header was
     // read and accepted.
     explicit ClipConverter(IMovieSink* sink) : sink_(sink), reader_(this) {}
 
     // The next bytes of the clip. False once the conversion cannot go on (see Finish).
-    bool Feed(const uint8_t* data, size_t size);
+    bool Feed(const uint8_t* data, size_t size) override;
     // Ends the clip: finishes the movie when one was started and says how the clip ended.
-    ConvertResult Finish();
+    ConvertResult Finish() override;
 
-    uint32_t pictures() const { return writer_.pictures(); }
+    uint32_t pictures() const override { return writer_.pictures(); }
     uint64_t soundFrames() const { return writer_.soundFrames(); }
-    uint64_t durationMs() const { return writer_.DurationMs(); }
-    uint64_t clipBytes() const { return reader_.bytesFed(); }
-    uint64_t clipBytesUsed() const { return reader_.bytesDone(); }
+    uint64_t durationMs() const override { return writer_.DurationMs(); }
+    uint64_t clipBytes() const override { return reader_.bytesFed(); }
+    uint64_t clipBytesUsed() const override { return reader_.bytesDone(); }
 
 private:
     bool OnStreamHeader(const CKelo& stream) override;

@@ -195,7 +195,8 @@ bool QuickTimeWriter::Begin(IMovieSink* sink, const MovieFormat& format) {
     soundFrames_ = 0;
     failed_ = sink == nullptr || format.width == 0 || format.height == 0 || format.width > 0xFFFF ||
               format.height > 0xFFFF || format.videoTimeScale == 0 || format.frameDuration == 0 ||
-              format.sampleRate == 0 || format.sampleRate > 0xFFFF || format.channels == 0;
+              format.sampleRate == 0 || format.sampleRate > 0xFFFF || format.channels == 0 ||
+              format.compressorName == nullptr || std::strlen(format.compressorName) > 31;
     if (failed_) {
         return false;
     }
@@ -306,7 +307,7 @@ void QuickTimeWriter::BuildMovieHeader(std::vector<uint8_t>* out) const {
     w.U32(0x00480000);
     w.U32(0);  // data size
     w.U16(1);  // frames per sample
-    w.PascalString("Motion JPEG A", 32);
+    w.PascalString(format_.compressorName, 32);
     w.U16(24);      // depth
     w.U16(0xFFFF);  // no colour table
     w.Close();

@@ -1,8 +1,9 @@
 #pragma once
-// Writes a QuickTime movie (.mov) with one video track of compressed pictures and one track of
-// uncompressed 16-bit big-endian PCM, as the pictures and sound arrive: the media data goes out
-// at once, and only the index (sizes and file offsets) is kept, in tables that grow by doubling.
-// Finish appends the movie header ("moov") behind the data and fixes the data's size.
+// Writes a QuickTime movie (.mov) with one video track of compressed pictures (Motion-JPEG A,
+// DVCPRO, D-10: whatever the sample description type names) and one track of uncompressed 16-bit
+// big-endian PCM of any number of channels, as the pictures and sound arrive: the media data goes
+// out at once, and only the index (sizes and file offsets) is kept, in tables that grow by
+// doubling. Finish appends the movie header ("moov") behind the data and fixes the data's size.
 //
 // Layout: "ftyp" (qt), "mdat" with a 64-bit size, the samples in arrival order (each picture a
 // chunk of its own, each block of sound a chunk), then "moov". Offsets are 64-bit ("co64"), so
@@ -19,9 +20,10 @@ namespace fluxmere::transcode {
 struct MovieFormat {
     uint32_t width = 0;
     uint32_t height = 0;
-    char videoCodec[4] = {'m', 'j', 'p', 'a'};  // sample description type of the pictures
-    uint32_t videoTimeScale = 25;               // time units per second of the video track
-    uint32_t frameDuration = 1;                 // time units per picture
+    char videoCodec[4] = {'m', 'j', 'p', 'a'};     // sample description type of the pictures
+    const char* compressorName = "Motion JPEG A";  // at most 31 characters
+    uint32_t videoTimeScale = 25;                  // time units per second of the video track
+    uint32_t frameDuration = 1;                    // time units per picture
     uint32_t sampleRate = 48000;
     uint16_t channels = 2;
 };

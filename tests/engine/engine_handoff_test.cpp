@@ -1,8 +1,8 @@
 // The download job with transcoding against the real engine program, which the script
-// engine_handoff_test.sh has registered: a clip from the device stand-in becomes the byte-exact
-// .kelo and a .kelo.mov (the script reads the movie with ffprobe afterwards); MXF is declined;
-// an engine killed in the middle of a job ends it as "Transcoding Failed" within seconds with the
-// .kelo whole.
+// engine_handoff_test.sh has registered: a DVCPRO clip from the device stand-in with options 3
+// becomes the byte-exact .kelo, a .kelo.mov and a .kelo.mxf, an IMX50 clip with options 2 a
+// .kelo.mxf (the script reads them with ffprobe afterwards); an engine killed in the middle of a
+// job ends it as "Transcoding Failed" within seconds with the .kelo whole.
 
 #include <windows.h>
 #include <objbase.h>
@@ -70,9 +70,10 @@ protected:
                               "--body-rate", rate});
     }
 
-    // A whole download of a clip of `bytes` from the device at `index` with transcoding `options`,
-    // into the sub-folder `name` of the test's folder, which it returns.
-    std::string Download(int index, uint64_t bytes, uint32_t options, const char* name) {
+    // A whole download of a clip of `bytes` in `codec` from the device at `index` with transcoding
+    // `options`, into the sub-folder `name` of the test's folder, which it returns.
+    std::string Download(int index, uint64_t bytes, uint32_t options, const char* codec,
+                         const char* name) {
         const std::string folder = folder_ + "\\" + name;
         CreateDirectoryA(folder.c_str(), nullptr);
         EXPECT_TRUE(StartDevice(index, bytes)) << device_.error();
@@ -80,8 +81,9 @@ protected:
         links.transcoder = &handOff_;
         links.notices = &notices_;
         TestProbe probe;
-        EXPECT_TRUE(RunJobToEnd(ExportUrl(LoopbackText(Suite::Download, index), "DVCPRO&queue=1"),
-                                folder, options, links, probe));
+        EXPECT_TRUE(RunJobToEnd(
+            ExportUrl(LoopbackText(Suite::Download, index), std::string(codec) + "&queue=1"),
+            folder, options, links, probe));
         device_.Stop();
         return folder;
     }
@@ -118,12 +120,8 @@ TEST_F(EngineHandOff, EngineIsInstalled) {
     engine->Release();
 }
 
-TEST_F(EngineHandOff, DownloadBecomesTheClipAndAMovie) {
-    const uint64_t size = 3 * 1048576 + 4321;
-    const std::string folder = Download(67, size, 1, "movie");
-    const std::vector<uint8_t> clip = device::GenerateClip("clip01", size, 1);
-    EXPECT_TRUE(ReadFileBytes(folder + "\\clip01.kelo") == clip);
-    // The clip's pictures, for the script to compare with the movie's.
+// Writes the clip's picture count into the folder, for the script to compare with the outputs'.
+void WritePictureCount(const std::vector<uint8_t>& clip, const std::string& folder) {
     CKelo stream;
     ASSERT_TRUE(stream.ParseHeader(clip.data(), clip.size()));
     CKeloMediaFrame frame(stream.version);
@@ -139,15 +137,30 @@ TEST_F(EngineHandOff, DownloadBecomesTheClipAndAMovie) {
     ASSERT_NE(count, nullptr);
     std::fprintf(count, "%d\n", pictures);
     std::fclose(count);
+}
+
+TEST_F(EngineHandOff, OptionsThreeGiveAMovieAndAnMxfFile) {
+    const uint64_t size = 3 * 1048576 + 4321;
+    const std::string folder = Download(67, size, 3, "DVCPRO", "both");
+    const std::vector<uint8_t> clip = device::GenerateClip("clip01", size, 1);
+    EXPECT_TRUE(ReadFileBytes(folder + "\\clip01.kelo") == clip);
+    WritePictureCount(clip, folder);
     EXPECT_EQ(notices_.States().back(), S::Complete);
     const std::vector<uint8_t> movie = ReadFileBytes(folder + "\\clip01.kelo.mov");
     ASSERT_GE(movie.size(), 8u) << "the engine wrote no movie";
     EXPECT_EQ(std::string(movie.begin() + 4, movie.begin() + 8), "ftyp");
+    const std::vector<uint8_t> mxf = ReadFileBytes(folder + "\\clip01.kelo.mxf");
+    ASSERT_GE(mxf.size(), 16u) << "the engine wrote no MXF file";
+    EXPECT_EQ(mxf[0], 0x06);  // a partition pack's key
 }
 
-TEST_F(EngineHandOff, MxfIsDeclined) {
-    Download(68, 2 * 1048576, 2, "mxf");
-    EXPECT_EQ(notices_.States().back(), S::TranscodingFailed);
+TEST_F(EngineHandOff, ImxClipGivesAD10MxfFile) {
+    const uint64_t size = 2 * 1048576;
+    const std::string folder = Download(68, size, 2, "IMX50", "imx");
+    WritePictureCount(device::GenerateClip("clip01", size, 1), folder);
+    EXPECT_EQ(notices_.States().back(), S::Complete);
+    EXPECT_FALSE(ReadFileBytes(folder + "\\clip01.kelo.mxf").empty());
+    EXPECT_TRUE(ReadFileBytes(folder + "\\clip01.kelo.mov").empty());
 }
 
 TEST_F(EngineHandOff, KilledEngineFailsTheJobWithinSecondsAndTheClipStaysWhole) {

@@ -31,14 +31,8 @@ inline std::string CommandOutput(const std::string& command, int* exitStatus = n
 
 using StreamFields = std::map<std::string, std::string>;
 
-// One entry per stream, in file order, with the fields ffprobe reports (frames counted by
-// reading every packet: nb_read_frames).
-inline std::vector<StreamFields> ProbeStreams(const std::string& path) {
-    const std::string text = CommandOutput(
-        "ffprobe -v error -count_frames -of compact=p=0 -show_entries "
-        "stream=codec_type,codec_name,codec_tag_string,width,height,r_frame_rate,nb_read_frames,"
-        "sample_rate,channels,duration '" +
-        path + "' 2>/dev/null");
+// ffprobe's compact output (one "key=value|key=value" line per entry) as one map per line.
+inline std::vector<StreamFields> ParseCompactLines(const std::string& text) {
     std::vector<StreamFields> streams;
     size_t line = 0;
     while (line < text.size()) {
@@ -62,6 +56,16 @@ inline std::vector<StreamFields> ProbeStreams(const std::string& path) {
         line = end + 1;
     }
     return streams;
+}
+
+// One entry per stream, in file order, with the fields ffprobe reports (frames counted by
+// reading every packet: nb_read_frames).
+inline std::vector<StreamFields> ProbeStreams(const std::string& path) {
+    return ParseCompactLines(CommandOutput(
+        "ffprobe -v error -count_frames -of compact=p=0 -show_entries "
+        "stream=codec_type,codec_name,codec_tag_string,width,height,r_frame_rate,nb_read_frames,"
+        "sample_rate,channels,duration '" +
+        path + "' 2>/dev/null"));
 }
 
 // ffmpeg decodes every packet of the movie; returns its complaints ("" when there were none) and

@@ -293,6 +293,54 @@ TEST_F(ToolTest, ConvertMakesAMovieOfTheDevicesClip) {
     testing::ExpectMjpegMovie(movie, 352, 288, pictures, soundFrames);
 }
 
+// --codec and the output's name choose the writer: .mxf is DVCPRO25 unless told; a cut clip gives
+// a file of its whole pictures that ffmpeg decodes, with status 1; MXF with Motion-JPEG and unknown
+// codecs are refused before anything is written.
+TEST_F(ToolTest, ConvertWritesTheCodecAndContainerAsked) {
+    const std::vector<uint8_t> clip = device::GenerateClip("clip05", 1048576, 5);
+    const size_t cut = 700000;
+    const std::string kelo = folder_ + "/cut.kelo";
+    WriteBytes(kelo, clip.data(), cut);
+    int pictures = 0;
+    int64_t soundFrames = 0;
+    CountClip(clip, cut, &pictures, &soundFrames);
+    const struct {
+        const char* output;
+        const char* flags;
+        int status;
+        const char* expected;  // codec_name,height; or a part of the error message
+    } cases[] = {
+        {"cut.mxf", "", 1, "dvvideo,576"},
+        {"cut_imx.mxf", "--codec imx50", 1, "mpeg2video,608"},
+        {"cut_dv.mov", "--codec dv", 1, "dvvideo,576"},
+        {"jpeg.mxf", "--codec mjpeg", 2, "MXF cannot carry Motion-JPEG"},
+        {"what.mov", "--codec mpeg4", 2, "unknown codec mpeg4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        const std::string path = folder_ + "/" + c.output;
+        const ToolRun run = RunTool("convert " + kelo + " " + path + " " + c.flags, true);
+        EXPECT_EQ(c.status, run.status) << run.output;
+        if (c.status == 2) {
+            EXPECT_NE(std::string::npos, run.output.find(c.expected)) << run.output;
+            EXPECT_TRUE(testing::ReadFileBytes(path).empty());
+            continue;
+        }
+        EXPECT_NE(std::string::npos, run.output.find("cut")) << run.output;
+        // The first line, without the comma that MPEG-2's side data leaves behind.
+        std::string probed = testing::CommandOutput(
+            "ffprobe -v error -count_frames -select_streams v -of csv=p=0 -show_entries "
+            "stream=codec_name,height,nb_read_frames '" +
+            path + "'");
+        probed = probed.substr(0, probed.find('\n'));
+        while (!probed.empty() && probed.back() == ',')
+            probed.pop_back();
+        EXPECT_EQ(probed, std::string(c.expected) + "," + std::to_string(pictures));
+        std::string complaints;
+        EXPECT_TRUE(testing::DecodesCleanly(path, &complaints)) << complaints;
+    }
+}
+
 TEST_F(ToolTest, ConvertSaysWhenTheClipWasCutOrIsNoClip) {
     // Cut in the middle: a movie of the whole pictures before the cut, and status 1.
     const std::vector<uint8_t> clip = device::GenerateClip("clip04", 1048576, 4);

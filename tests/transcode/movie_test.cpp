@@ -14,11 +14,10 @@
 #include "container/combined_frame.h"
 #include "decode/dispatch.h"
 #include "decode/jpeg_decoder.h"
-#include "device/device_options.h"
-#include "device/media_frames.h"
 #include "platform/file.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/movie_probe.h"
+#include "tests/transcode/test_clip.h"
 #include "transcode/clip_converter.h"
 
 namespace fluxmere::testing {
@@ -29,46 +28,6 @@ using transcode::ConvertResult;
 
 constexpr int kWidth = 352;
 constexpr int kHeight = 288;
-
-// A clip as the device records one: its stream header, then the live stream's combined frames
-// (a video block and an audio block each), with real pictures of the moving test pattern.
-struct TestClip {
-    std::vector<uint8_t> bytes;
-    std::vector<size_t> frameStarts;             // offset of each combined frame
-    std::vector<std::vector<uint8_t>> payloads;  // the pictures' payloads
-};
-
-TestClip MakeClip(int frames) {
-    device::DeviceOptions options;
-    TestClip clip;
-    const std::vector<uint8_t> description = device::BuildStreamDescription(options);
-    clip.bytes.assign(description.begin() + kStreamDescriptionLead, description.end());
-    device::FrameBuilder builder(options);
-    for (int i = 0; i < frames; ++i) {
-        const std::vector<uint8_t>& frame = builder.BuildHealthy(static_cast<uint32_t>(i));
-        clip.frameStarts.push_back(clip.bytes.size());
-        clip.bytes.insert(clip.bytes.end(), frame.begin(), frame.end());
-        clip.payloads.push_back(builder.videoPayload());
-    }
-    return clip;
-}
-
-// The movie collected in memory.
-class MemorySink final : public transcode::IMovieSink {
-public:
-    bool Append(const void* data, size_t size) override {
-        const uint8_t* b = static_cast<const uint8_t*>(data);
-        bytes.insert(bytes.end(), b, b + size);
-        return true;
-    }
-    bool Overwrite(uint64_t offset, const void* data, size_t size) override {
-        if (offset + size > bytes.size())
-            return false;
-        std::memcpy(bytes.data() + offset, data, size);
-        return true;
-    }
-    std::vector<uint8_t> bytes;
-};
 
 ConvertResult Convert(const std::vector<uint8_t>& clip, size_t length, size_t piece,
                       MemorySink* sink, uint32_t* pictures = nullptr) {
@@ -83,15 +42,8 @@ ConvertResult Convert(const std::vector<uint8_t>& clip, size_t length, size_t pi
     return result;
 }
 
-std::string SaveMovie(const std::vector<uint8_t>& bytes, const std::string& name) {
-    const std::string path = name + ".mov";
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(f, nullptr);
-    if (f != nullptr) {
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
-    return path;
+std::string SaveMovie(const MemorySink& sink, const std::string& name) {
+    return sink.Save(name + ".mov");
 }
 
 void ExpectMovieOf(const std::string& path, int pictures) {
@@ -129,7 +81,7 @@ TEST_F(MovieTest, WholeClipBecomesAMovieThatPlayersRead) {
     ASSERT_EQ(Convert(clip.bytes, clip.bytes.size(), clip.bytes.size(), &sink, &pictures),
               ConvertResult::Complete);
     EXPECT_EQ(pictures, 30u);
-    const std::string path = SaveMovie(sink.bytes, "movie_whole");
+    const std::string path = SaveMovie(sink, "movie_whole");
     ExpectMovieOf(path, 30);
 
     // Pictures as ffmpeg decodes them equal ours of the same payload (inverse transforms may
@@ -180,7 +132,7 @@ TEST_F(MovieTest, CutClipGivesAMovieOfItsWholePictures) {
         uint32_t pictures = 0;
         EXPECT_EQ(Convert(clip.bytes, c.length, 65536, &sink, &pictures), c.result);
         EXPECT_EQ(pictures, static_cast<uint32_t>(c.pictures));
-        const std::string path = SaveMovie(sink.bytes, "movie_cut");
+        const std::string path = SaveMovie(sink, "movie_cut");
         ExpectMovieOf(path, c.pictures);
         std::remove(path.c_str());
     }
@@ -196,7 +148,7 @@ TEST_F(MovieTest, DamagedClipsAndOtherFilesAreToldApart) {
     uint32_t pictures = 0;
     EXPECT_EQ(Convert(damaged, damaged.size(), 4096, &sink, &pictures), ConvertResult::Damaged);
     EXPECT_EQ(pictures, 2u);
-    const std::string path = SaveMovie(sink.bytes, "movie_damaged");
+    const std::string path = SaveMovie(sink, "movie_damaged");
     ExpectMovieOf(path, 2);
     std::remove(path.c_str());
 
