@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "decode/dispatch.h"
 #include "engine/engine_registration.h"
 #include "engine/engine_server.h"
 
@@ -38,6 +39,8 @@ int wmain(int argc, wchar_t** argv) {
     } else if (argc > 1 && IsSwitch(argv[1], L"UnregServer")) {
         status = SUCCEEDED(UnregisterEngine()) ? 0 : 1;
     } else if (argc > 1 && IsSwitch(argv[1], L"Embedding")) {
+        // The encoders and the decoder take the processor's fastest variants from here on.
+        fluxmere::SelectProcessorVariant();
         status = ServeClassObject();
     } else {
         std::fwprintf(stderr, L"usage: fluxmere-engine /RegServer | /UnregServer\n");
