@@ -43,6 +43,8 @@ private:
 // The FindFirstFileA test: true when something exists at path.
 bool PathExists(const char* path);
 bool IsFolder(const char* path);
+// A plain file: not a folder, nor a device, pipe or socket.
+bool IsRegularFile(const char* path);
 
 // True when a and b both exist and are the same file, by identity rather than by name (device and
 // inode; volume and file index on Windows): links, "./" and other spellings of a name all count.

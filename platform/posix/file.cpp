@@ -163,6 +163,12 @@ bool IsFolder(const char* path) {
     return NativePath(path, native) && stat(native, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool IsRegularFile(const char* path) {
+    char native[kMaxPath];
+    struct stat info;
+    return NativePath(path, native) && stat(native, &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool SameFile(const char* a, const char* b) {
     char nativeA[kMaxPath], nativeB[kMaxPath];
     struct stat infoA, infoB;

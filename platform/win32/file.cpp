@@ -137,24 +137,46 @@ bool IsFolder(const char* path) {
 
 namespace {
 
-// The volume and file index of whatever is at path (folders too).
-bool FileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
-    if (path == nullptr)
-        return false;
-    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    const bool known = GetFileInformationByHandle(h, info) != 0;
-    CloseHandle(h);
-    return known;
-}
+// A handle that reads nothing, only what the system knows of the file or folder at path.
+class QueryHandle {
+public:
+    explicit QueryHandle(const char* path)
+        : handle_(path == nullptr
+                      ? INVALID_HANDLE_VALUE
+                      : CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {}
+    ~QueryHandle() {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+    }
+    QueryHandle(const QueryHandle&) = delete;
+    QueryHandle& operator=(const QueryHandle&) = delete;
+
+    // The volume and file index, attributes included.
+    bool Identity(BY_HANDLE_FILE_INFORMATION* info) const {
+        return handle_ != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle_, info) != 0;
+    }
+    // Device names (NUL, CON, COM1) open as character devices.
+    bool OnDisk() const {
+        return handle_ != INVALID_HANDLE_VALUE && GetFileType(handle_) == FILE_TYPE_DISK;
+    }
+
+private:
+    HANDLE handle_;
+};
 
 }  // namespace
 
+bool IsRegularFile(const char* path) {
+    const QueryHandle file(path);
+    BY_HANDLE_FILE_INFORMATION info;
+    return file.OnDisk() && file.Identity(&info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 bool SameFile(const char* a, const char* b) {
     BY_HANDLE_FILE_INFORMATION infoA, infoB;
-    return FileIdentity(a, &infoA) && FileIdentity(b, &infoB) &&
+    return QueryHandle(a).Identity(&infoA) && QueryHandle(b).Identity(&infoB) &&
            infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
            infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
            infoA.nFileIndexLow == infoB.nFileIndexLow;

@@ -197,6 +197,14 @@ TEST_F(FileTest, CreateNewNeverOpensAnExistingName) {
     EXPECT_TRUE(IsFolder("platform_file_folder"));
     EXPECT_FALSE(IsFolder("platform_file_a.bin"));
     EXPECT_FALSE(IsFolder("platform_file_missing"));
+    EXPECT_TRUE(IsRegularFile("platform_file_a.bin"));
+    EXPECT_FALSE(IsRegularFile("platform_file_folder"));
+    EXPECT_FALSE(IsRegularFile("platform_file_missing"));
+#ifdef _WIN32
+    EXPECT_FALSE(IsRegularFile("NUL"));
+#else
+    EXPECT_FALSE(IsRegularFile("/dev/null"));
+#endif
 
     EXPECT_TRUE(file.CreateNew("platform_file_b.bin"));
     EXPECT_EQ(file.Write("x", 1), 1);
