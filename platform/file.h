@@ -45,6 +45,8 @@ bool PathExists(const char* path);
 bool IsFolder(const char* path);
 // A plain file: not a folder, nor a device, pipe or socket.
 bool IsRegularFile(const char* path);
+// The size of the file at path in bytes; -1 when there is none.
+int64_t FileSize(const char* path);
 
 // True when a and b both exist and are the same file, by identity rather than by name (device and
 // inode; volume and file index on Windows): links, "./" and other spellings of a name all count.

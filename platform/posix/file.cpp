@@ -169,6 +169,14 @@ bool IsRegularFile(const char* path) {
     return NativePath(path, native) && stat(native, &info) == 0 && S_ISREG(info.st_mode);
 }
 
+int64_t FileSize(const char* path) {
+    char native[kMaxPath];
+    struct stat info;
+    if (!NativePath(path, native) || stat(native, &info) != 0 || S_ISDIR(info.st_mode))
+        return -1;
+    return static_cast<int64_t>(info.st_size);
+}
+
 bool SameFile(const char* a, const char* b) {
     char nativeA[kMaxPath], nativeB[kMaxPath];
     struct stat infoA, infoB;

@@ -174,6 +174,14 @@ bool IsRegularFile(const char* path) {
            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+int64_t FileSize(const char* path) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!QueryHandle(path).Identity(&info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return -1;
+    return static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) |
+                                info.nFileSizeLow);
+}
+
 bool SameFile(const char* a, const char* b) {
     BY_HANDLE_FILE_INFORMATION infoA, infoB;
     return QueryHandle(a).Identity(&infoA) && QueryHandle(b).Identity(&infoB) &&

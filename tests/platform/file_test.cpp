@@ -208,6 +208,11 @@ TEST_F(FileTest, CreateNewNeverOpensAnExistingName) {
 
     EXPECT_TRUE(file.CreateNew("platform_file_b.bin"));
     EXPECT_EQ(file.Write("x", 1), 1);
+    file.Close();
+    EXPECT_EQ(FileSize("platform_file_a.bin"), 4);
+    EXPECT_EQ(FileSize("platform_file_b.bin"), 1);
+    EXPECT_EQ(FileSize("platform_file_folder"), -1);
+    EXPECT_EQ(FileSize("platform_file_missing"), -1);
 }
 
 // A failure is told in the system's own words, which name the reason.

@@ -2,7 +2,6 @@
 // refusal leaves the folder as it was.
 #include "tools/output_file.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +10,8 @@
 #include <fstream>
 #include <set>
 #include <string>
+
+#include "tests/support/file_bytes.h"
 
 namespace fluxmere::cli {
 namespace {
@@ -34,18 +35,7 @@ protected:
             return "(none)";
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    std::set<std::string> Names() const {
-        std::set<std::string> names;
-        DIR* dir = opendir(folder_.c_str());
-        while (dirent* entry = dir ? readdir(dir) : nullptr) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.insert(name);
-        }
-        if (dir)
-            closedir(dir);
-        return names;
-    }
+    std::set<std::string> Names() const { return testing::FolderNames(folder_); }
 
     std::string folder_;
 };
