@@ -16,6 +16,7 @@
 #include "tools/cli_args.h"
 #include "tools/commands.h"
 #include "tools/device_endpoint.h"
+#include "tools/device_url.h"
 #include "tools/output_file.h"
 #include "tools/stop_signals.h"
 

@@ -18,6 +18,7 @@
 #include "tools/cli_args.h"
 #include "tools/commands.h"
 #include "tools/device_endpoint.h"
+#include "tools/device_url.h"
 #include "tools/image_file.h"
 #include "tools/output_file.h"
 #include "tools/png_file.h"

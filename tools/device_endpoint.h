@@ -1,6 +1,6 @@
 #pragma once
-// The device as the tool's commands reach it: which address a URL leads to, the rule for a port
-// in an rtsp:// URL, and the reason a connection cannot be made, in the system's words.
+// The device as the tool's commands reach it: which address a URL leads to, and the reason a
+// connection cannot be made, in the system's words.
 
 #include <cstdint>
 #include <string>
@@ -20,12 +20,6 @@ uint32_t ConnectAddress(uint32_t hostAddress);
 
 // "127.0.0.1 port 554"
 std::string EndpointText(uint32_t address, uint16_t port);
-
-// The device's ports are fixed (RTSP 554, the export 80), so "rtsp://HOST:554/PATH" is the same
-// stream as "rtsp://HOST/PATH": a URL naming its fixed port has the port dropped from *url (with
-// it, the host would not read as an address). Any other port is refused: false with *error saying
-// the rule. what names the port in that message ("RTSP").
-bool DropFixedPort(std::string* url, uint16_t port, const char* what, std::string* error);
 
 // One fresh connection attempt to address:port, given up after timeoutMs: empty when it connects
 // (it is closed again at once), else why not ("Connection refused", "no answer within 3 s").
