@@ -66,8 +66,13 @@ bool Listen(Device::Impl* impl, uint16_t port, SocketHandle* listener, uint16_t*
     platform::SetReuseAddress(s, true);
     if (!platform::BindSocket(s, impl->address, port) || !platform::ListenSocket(s, 16) ||
         !platform::GetLocalPort(s, boundPort)) {
-        *error = "cannot listen on " + impl->addressText + ":" + std::to_string(port) + " (error " +
-                 std::to_string(platform::LastSocketError()) + ")";
+        const int code = platform::LastSocketError();
+        char reason[128];
+        platform::SocketErrorText(code, reason, sizeof reason);
+        *error =
+            "cannot listen on " + impl->addressText + ":" + std::to_string(port) + ": " + reason;
+        if (code == platform::kWsaEAcces)  // a port below 1024 without the right
+            *error += " (ports 554 and 80 need root or CAP_NET_BIND_SERVICE)";
         platform::CloseSocket(s);
         return false;
     }

@@ -3,6 +3,7 @@
 // system's ANSI code page, at most 259 characters. The backslash is the separator on every
 // backend; on POSIX it is mapped to '/'.
 
+#include <cstddef>
 #include <cstdint>
 
 namespace fluxmere::platform {
@@ -18,6 +19,9 @@ public:
 
     // CreateFileA(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS).
     bool CreateAlways(const char* path);
+    // CreateFileA(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_NEW): fails when
+    // anything exists at path, so two writers never share a file.
+    bool CreateNew(const char* path);
     // CreateFileA(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING): works while
     // another handle still writes the file.
     bool OpenForRead(const char* path);
@@ -38,5 +42,25 @@ private:
 
 // The FindFirstFileA test: true when something exists at path.
 bool PathExists(const char* path);
+bool IsFolder(const char* path);
+// A plain file: not a folder, nor a device, pipe or socket.
+bool IsRegularFile(const char* path);
+// The size of the file at path in bytes; -1 when there is none.
+int64_t FileSize(const char* path);
+
+// True when a and b both exist and are the same file, by identity rather than by name (device and
+// inode; volume and file index on Windows): links, "./" and other spellings of a name all count.
+bool SameFile(const char* a, const char* b);
+
+// Gives the file at from the name to, in one step. An existing file at to is replaced only when
+// replace is set; otherwise the call fails and both stay as they were.
+bool RenameFile(const char* from, const char* to, bool replace);
+bool RemoveFile(const char* path);
+
+// The system's code for why the last call of this file layer failed (errno on POSIX,
+// GetLastError on Windows); read it right after the failed call.
+int LastFileError();
+// The system's own words for such a code, without a trailing full stop or line end.
+void FileErrorText(int code, char* text, size_t size);
 
 }  // namespace fluxmere::platform

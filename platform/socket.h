@@ -16,6 +16,7 @@ constexpr uint32_t kInaddrNone = 0xFFFFFFFFu;
 enum SocketError : int {
     kSocketOk = 0,
     kWsaEBadF = 10009,
+    kWsaEAcces = 10013,
     kWsaEInval = 10022,
     kWsaENotSock = 10038,
     kWsaEAddrInUse = 10048,
@@ -74,6 +75,9 @@ int GetSocketType(SocketHandle s);
 
 // The Winsock code of the last failed socket call on this thread (mapped from errno on POSIX).
 int LastSocketError();
+// The system's own words for such a code ("Connection refused"): on POSIX those of the errno
+// value the code stands for, on Windows the system's message for the code.
+void SocketErrorText(int code, char* text, size_t size);
 
 // inet_addr: the dotted IPv4 address in network byte order, kInaddrNone for anything else.
 uint32_t InetAddr(const char* text);

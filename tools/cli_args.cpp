@@ -5,9 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/socket.h"
-#include "streaming/device_address.h"
-
 namespace fluxmere::cli {
 
 bool Args::Parse(int argc, char** argv, int first, const std::vector<FlagSpec>& specs) {
@@ -72,11 +69,22 @@ bool ParseWhole(const std::string& text, long long* value) {
 
 }  // namespace
 
+namespace {
+
+// A bound as a person writes it: 0.1, 86400.
+std::string BoundText(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+}  // namespace
+
 bool Args::GetInt(const std::string& name, long long minimum, long long maximum, long long* value) {
     long long parsed = 0;
     if (!ParseWhole(Get(name), &parsed) || parsed < minimum || parsed > maximum) {
         error_ = "--" + name + " needs a whole number from " + std::to_string(minimum) + " to " +
-                 std::to_string(maximum);
+                 std::to_string(maximum) + ", not '" + Get(name) + "'";
         return false;
     }
     *value = parsed;
@@ -89,8 +97,8 @@ bool Args::GetDouble(const std::string& name, double minimum, double maximum, do
     errno = 0;
     const double parsed = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || errno != 0 || !(parsed >= minimum && parsed <= maximum)) {
-        error_ = "--" + name + " needs a number from " + std::to_string(minimum) + " to " +
-                 std::to_string(maximum);
+        error_ = "--" + name + " needs a number from " + BoundText(minimum) + " to " +
+                 BoundText(maximum) + ", not '" + text + "'";
         return false;
     }
     *value = parsed;
@@ -104,7 +112,8 @@ bool Args::GetSize(const std::string& name, int maximum, int* width, int* height
     const bool ok = x != std::string::npos && ParseWhole(text.substr(0, x), &w) &&
                     ParseWhole(text.substr(x + 1), &h);
     if (!ok || w < 1 || h < 1 || w > maximum || h > maximum) {
-        error_ = "--" + name + " needs WIDTHxHEIGHT, each from 1 to " + std::to_string(maximum);
+        error_ = "--" + name + " needs WIDTHxHEIGHT, each from 1 to " + std::to_string(maximum) +
+                 ", not '" + text + "'";
         return false;
     }
     *width = static_cast<int>(w);
@@ -137,20 +146,6 @@ bool StartCommand(const CommandSpec& command, int argc, char** argv, Args* args,
         *status = 0;
         return false;
     }
-    return true;
-}
-
-const FlagSpec kDefaultDeviceFlag = {
-    "default-device", true,
-    "A       device address used when the URL's host is not a dotted address"};
-
-bool ApplyDefaultDevice(Args* args) {
-    if (!args->Has("default-device"))
-        return true;
-    const uint32_t address = platform::InetAddr(args->Get("default-device").c_str());
-    if (address == platform::kInaddrNone)
-        return args->Fail("--default-device needs a dotted IPv4 address");
-    SetDefaultDeviceAddress(address);
     return true;
 }
 

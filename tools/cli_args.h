@@ -1,6 +1,7 @@
 #pragma once
-// A small flag reader for the fluxmere tool: positional arguments and "--name value" or
-// "--name" flags, each flag known in advance. Errors are one line of text, for exit status 2.
+// A small flag reader for the fluxmere tool and the Windows tools: positional arguments and
+// "--name value" or "--name" flags, each flag known in advance. Errors are one line of text, for
+// exit status 2, that quote what the user wrote.
 
 #include <map>
 #include <string>
@@ -29,7 +30,7 @@ public:
         return false;
     }
 
-    // Typed readers; false (and error() set) when the text is not of that form.
+    // Typed readers; false (and error() set, quoting the text) when the text is not of that form.
     bool GetInt(const std::string& name, long long minimum, long long maximum, long long* value);
     bool GetDouble(const std::string& name, double minimum, double maximum, double* value);
     // "WxH" with both sides in 1..maximum.
@@ -59,10 +60,5 @@ struct CommandSpec {
 // --help. True when the command goes on; otherwise false with *status the exit status (0 after
 // the help, 2 after a usage error, which is printed).
 bool StartCommand(const CommandSpec& command, int argc, char** argv, Args* args, int* status);
-
-// --default-device A: the device address used when a URL's host is not a dotted address (the
-// tool never contacts the built-in link-local default when it is given).
-extern const FlagSpec kDefaultDeviceFlag;
-bool ApplyDefaultDevice(Args* args);
 
 }  // namespace fluxmere::cli

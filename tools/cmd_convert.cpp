@@ -12,6 +12,7 @@
 #include "platform/file.h"
 #include "tools/cli_args.h"
 #include "tools/commands.h"
+#include "tools/output_file.h"
 #include "transcode/clip_conversion.h"
 #include "transcode/movie_sink.h"
 #include "transcode/mxf_writer.h"
@@ -22,41 +23,37 @@ namespace {
 
 const std::vector<FlagSpec> kFlags = {
     {"codec", true, "C       mjpeg, dv, dvcpro, imx30, imx40 or imx50"},
+    {"force", false, "        replace OUT when it exists"},
     {"quiet", false, "        no progress bar"},
     {"help", false, "        show this help"},
 };
 
 constexpr size_t kReadSize = 512 * 1024;
 
-// Creates the movie file only when the first byte is written, so that a file which is no clip
-// leaves nothing behind.
-class LazyFileSink final : public transcode::IMovieSink {
+// The movie's bytes into the output's temporary file; remembers the system's reason of the first
+// write that failed.
+class OutputSink final : public transcode::IMovieSink {
 public:
-    explicit LazyFileSink(std::string path) : path_(std::move(path)), sink_(&file_) {}
+    explicit OutputSink(OutputFile* output) : output_(output), sink_(&output->file()) {}
 
-    bool Append(const void* data, size_t size) override {
-        if (!file_.IsOpen() && !file_.CreateAlways(path_.c_str())) {
-            return false;
-        }
-        created_ = true;
-        return sink_.Append(data, size);
-    }
+    bool Append(const void* data, size_t size) override { return Note(sink_.Append(data, size)); }
     bool Overwrite(uint64_t offset, const void* data, size_t size) override {
-        return sink_.Overwrite(offset, data, size);
+        return Note(sink_.Overwrite(offset, data, size));
     }
     // False when buffered bytes could not be written.
-    bool Close() {
-        const bool flushed = !file_.IsOpen() || sink_.Flush();
-        file_.Close();
-        return flushed;
-    }
-    bool created() const { return created_; }
+    bool Flush() { return Note(sink_.Flush()); }
+    const std::string& error() const { return error_; }
 
 private:
-    std::string path_;
-    platform::File file_;
+    bool Note(bool written) {
+        if (!written && error_.empty())
+            error_ = output_->WriteError();
+        return written;
+    }
+
+    OutputFile* output_;
     transcode::FileMovieSink sink_;
-    bool created_ = false;
+    std::string error_;
 };
 
 // A bar on standard error, redrawn when the percentage changes; only on a terminal.
@@ -153,13 +150,15 @@ uint64_t FileSize(const std::string& path) {
 
 int RunConvert(int argc, char** argv) {
     const CommandSpec spec = {
-        "convert", "fluxmere convert CLIP.kelo OUT.mov|OUT.mxf [--codec C] [--quiet]",
+        "convert", "fluxmere convert CLIP.kelo OUT.mov|OUT.mxf [--codec C] [--force] [--quiet]",
         "Writes the clip into a QuickTime movie or (.mxf) an MXF file. mjpeg, the\n"
         "default for .mov, keeps the clip's own pictures and its stereo 16-bit PCM;\n"
         "dv/dvcpro (DVCPRO25, the default for .mxf) and imx30/40/50 (D-10) encode\n"
         "the pictures at 720x576 with eight channels of 48000 Hz sound (the clip's\n"
         "two, six silent). Exit status 0 only when the whole clip is in the output;\n"
-        "a clip that was cut still gives a file of its whole pictures, with status 1.",
+        "a clip that was cut still gives a file of its whole pictures, with status 1.\n"
+        "The output takes its name only once it is written; an existing file is\n"
+        "replaced only with --force, and never the clip itself.",
         kFlags};
     Args args;
     int exitStatus = 0;
@@ -176,10 +175,21 @@ int RunConvert(int argc, char** argv) {
 
     platform::File clip;
     if (!clip.OpenForRead(clipPath.c_str())) {
-        std::fprintf(stderr, "fluxmere convert: cannot read %s\n", clipPath.c_str());
+        std::fprintf(stderr, "fluxmere convert: cannot read %s: %s\n", clipPath.c_str(),
+                     LastFileErrorText().c_str());
         return 1;
     }
-    LazyFileSink sink(moviePath);
+    OutputFile output;
+    if (!output.Create(moviePath, OutputRules{clipPath, args.Has("force")})) {
+        const OutputProblem problem = output.problem();
+        std::fprintf(
+            stderr, "fluxmere convert: %s%s%s\n",
+            problem == OutputProblem::SameAsInput ? "the movie would replace the clip: " : "",
+            output.error().c_str(),
+            problem == OutputProblem::Exists ? " (--force replaces it)" : "");
+        return 1;
+    }
+    OutputSink sink(&output);
     const std::unique_ptr<transcode::IClipConversion> conversion = transcode::MakeClipConversion(
         choice, &sink, transcode::MakePictureEncoder, FileIdentity(), FileTimestamp());
     if (conversion == nullptr) {
@@ -189,32 +199,34 @@ int RunConvert(int argc, char** argv) {
     transcode::IClipConversion& converter = *conversion;
     ProgressBar progress(FileSize(clipPath), !args.Has("quiet"));
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadSize]);
-    bool readFailed = false;
+    std::string readError;
     for (;;) {
         const int64_t got = clip.Read(buffer.get(), kReadSize);
-        if (got <= 0) {
-            readFailed = got < 0;
+        if (got < 0)
+            readError = "cannot read " + clipPath + ": " + LastFileErrorText();
+        if (got <= 0)
             break;
-        }
         if (!converter.Feed(buffer.get(), static_cast<size_t>(got)))
             break;
         progress.Update(converter.clipBytes());
     }
     const transcode::ConvertResult result = converter.Finish();
     progress.End();
-    const bool closed = sink.Close();
+    const bool flushed = sink.Flush();
 
     using transcode::ConvertResult;
     if (result == ConvertResult::NotAClip) {
         std::fprintf(stderr, "fluxmere convert: %s is not a kelo clip\n", clipPath.c_str());
         return 1;
     }
-    if (result == ConvertResult::WriteFailed || readFailed || !closed) {
-        std::fprintf(
-            stderr, "fluxmere convert: %s\n",
-            readFailed ? "reading the clip failed" : ConvertResultText(ConvertResult::WriteFailed));
-        if (sink.created())
-            std::remove(moviePath.c_str());
+    if (result == ConvertResult::WriteFailed || !readError.empty() || !flushed) {
+        const std::string& why = !readError.empty() ? readError : sink.error();
+        std::fprintf(stderr, "fluxmere convert: %s\n",
+                     why.empty() ? ConvertResultText(ConvertResult::WriteFailed) : why.c_str());
+        return 1;  // the output's temporary file goes; an existing movie stays as it was
+    }
+    if (!output.Commit()) {
+        std::fprintf(stderr, "fluxmere convert: %s\n", output.error().c_str());
         return 1;
     }
     std::printf("%s: %u pictures, %.2f s\n", moviePath.c_str(), converter.pictures(),

@@ -1,6 +1,8 @@
 // fluxmere decode: one Motion-JPEG payload into raw planes and/or a PNG picture.
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -56,7 +58,8 @@ int RunDecode(int argc, char** argv) {
 
     std::ifstream in(args.positional()[0], std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "fluxmere decode: cannot read %s\n", args.positional()[0].c_str());
+        std::fprintf(stderr, "fluxmere decode: cannot read %s: %s\n", args.positional()[0].c_str(),
+                     std::strerror(errno));
         return 1;
     }
     std::vector<uint8_t> payload((std::istreambuf_iterator<char>(in)),
@@ -90,6 +93,14 @@ int RunDecode(int argc, char** argv) {
     sample.size = static_cast<int32_t>(payload.size());
     uint8_t* planes[3] = {luma.data(), cb.data(), cr.data()};
     decoder.Decode(planes, &sample);
+    if (decoder.LastDecodeStatus() != StatusOk) {
+        // A grey picture of data that is no payload would look like a result.
+        std::fprintf(stderr,
+                     "fluxmere decode: %s is not a Motion-JPEG payload of a %lldx%lld picture "
+                     "(decoding stopped with status %d); nothing was written\n",
+                     args.positional()[0].c_str(), width, height, decoder.LastDecodeStatus());
+        return 1;
+    }
 
     if (args.Has("planes")) {
         const std::string prefix = args.Get("planes");

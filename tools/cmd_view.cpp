@@ -1,12 +1,14 @@
 // fluxmere view: a viewer session from a terminal. Prints every status change with the viewer's
 // own texts, renders the newest frame the way the control paints it, and can keep the last
-// picture as PNG and the sound as WAV.
+// picture as PNG or BMP and the sound as WAV. Runs for --seconds, or until the session ends or
+// Ctrl-C stops it; either way the files are finished and the summary printed.
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 #include "player/player_session.h"
@@ -15,22 +17,29 @@
 #include "player/stream_url.h"
 #include "tools/cli_args.h"
 #include "tools/commands.h"
+#include "tools/device_endpoint.h"
+#include "tools/device_url.h"
+#include "tools/image_file.h"
+#include "tools/output_file.h"
 #include "tools/png_file.h"
+#include "tools/stop_signals.h"
 
 namespace fluxmere::cli {
 
 namespace {
 
 const std::vector<FlagSpec> kFlags = {
-    {"seconds", true, "S       how long to watch (default 5; the session may end earlier)"},
+    {"seconds", true, "S       how long to watch (default: until Ctrl-C or the session ends)"},
     {"size", true, "WxH     size of the rendered picture (default 320x240)"},
-    {"snapshot", true, "FILE    write the last rendered picture as PNG"},
+    {"snapshot", true, "FILE    write the last rendered picture (FILE.png or FILE.bmp)"},
     {"audio", true, "FILE    write the sound that was played as WAV (48000 Hz, 16-bit, stereo)"},
     kDefaultDeviceFlag,
     {"help", false, "        show this help"},
 };
 
 constexpr uint32_t kRenderIntervalMs = 40;
+constexpr uint32_t kProbeTimeoutMs = 3000;
+constexpr uint64_t kWavHeaderBytes = 44;
 
 const char* StatusLine(int32_t status) {
     if (status == static_cast<int32_t>(PlayerStatus::Playing))
@@ -131,6 +140,45 @@ struct KeptPicture {
     }
 };
 
+// Why a session that showed no picture ended, naming the device and the reason.
+std::string WhyNoPicture(int32_t status, uint32_t address, const std::string& seconds) {
+    const std::string device = EndpointText(address, kRtspPort);
+    if (status == static_cast<int32_t>(PlayerStatus::CannotConnect)) {
+        const std::string reason = ConnectFailure(address, kRtspPort, kProbeTimeoutMs);
+        if (!reason.empty())
+            return "cannot connect to " + device + ": " + reason;
+        return "the device at " + device + " gave no stream that can be played";
+    }
+    if (status == static_cast<int32_t>(PlayerStatus::InUseByOtherUser))
+        return "the device at " + device + " is in use by another user";
+    if (status == static_cast<int32_t>(PlayerStatus::Connecting))
+        return "no picture from " + device + " within " + seconds + " s";
+    return "the session with " + device + " ended before a picture came";
+}
+
+// The snapshot, in the format its name gives, through its output's temporary file.
+bool WriteSnapshot(const KeptPicture& kept, OutputFile* output, const std::string& path,
+                   std::string* error) {
+    const std::string& temporary = output->temporaryPath();
+    output->file().Close();  // the writers open the file by name
+    if (tools::ImageFormatOf(path) == tools::ImageFormat::Bmp) {
+        if (!tools::WriteImageFile(temporary, kept.pixels.data(), kept.width, kept.height,
+                                   kept.stride)) {
+            *error = "cannot write " + path + ": " + LastFileErrorText();
+            return false;
+        }
+    } else if (!WritePng(temporary, kept.pixels.data(), kept.width, kept.height, kept.stride,
+                         PixelOrder::BGR, error)) {
+        *error = "cannot write " + path + ": " + LastFileErrorText();
+        return false;
+    }
+    if (!output->Commit()) {
+        *error = output->error();
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int RunView(int argc, char** argv) {
@@ -139,8 +187,10 @@ int RunView(int argc, char** argv) {
         "fluxmere view rtsp://HOST/PATH [--seconds S] [--size WxH] [--snapshot FILE.png] "
         "[--audio FILE.wav]",
         "Connects to the device's RTSP port 554, plays its stream and prints each\n"
-        "status change, then a summary. Exit status 0 when the stream played, 1 when\n"
-        "the device could not be reached or was in use, 2 for bad arguments.",
+        "status change, then a summary. Runs until --seconds have passed, the session\n"
+        "ends or Ctrl-C; the snapshot and the sound are then written whole. Exit\n"
+        "status 0 when the stream played, 1 when the device could not be reached, was\n"
+        "in use or a file could not be written, 2 for bad arguments, 130 after Ctrl-C.",
         kFlags};
     Args args;
     int exitStatus = 0;
@@ -148,12 +198,16 @@ int RunView(int argc, char** argv) {
         return exitStatus;
     if (args.positional().size() != 1)
         return UsageError("view", "needs one rtsp:// URL");
-    const std::string url = args.positional()[0];
+    std::string url = args.positional()[0];
     StreamUrl parsed;
     if (!ParseStreamUrl(url.c_str(), &parsed)) {
         return UsageError("view", "not a stream URL of the form rtsp://HOST/PATH: " + url);
     }
-    double seconds = 5;
+    std::string portError;
+    if (!DropFixedPort(&url, kRtspPort, "RTSP", &portError) ||
+        !ParseStreamUrl(url.c_str(), &parsed))
+        return UsageError("view", portError);
+    double seconds = 0;  // 0: until the session ends or Ctrl-C
     if (args.Has("seconds") && !args.GetDouble("seconds", 0.1, 86400, &seconds)) {
         return UsageError("view", args.error());
     }
@@ -167,9 +221,26 @@ int RunView(int argc, char** argv) {
     }
     if (!ApplyDefaultDevice(&args))
         return UsageError("view", args.error());
+    const std::string snapshotPath = args.Get("snapshot");
+    if (args.Has("snapshot") && tools::ImageFormatOf(snapshotPath) == tools::ImageFormat::Unknown)
+        return UsageError(
+            "view", "--snapshot needs a name ending in .png or .bmp, not '" + snapshotPath + "'");
 
+    // The files are made (as temporary files beside their names) before the watch, so that a
+    // folder which cannot take them fails now, not after it.
+    OutputFile snapshot, sound;
+    for (OutputFile* output : {&snapshot, &sound}) {
+        const char* flag = output == &snapshot ? "snapshot" : "audio";
+        if (args.Has(flag) && !output->Create(args.Get(flag), OutputRules{"", true})) {
+            std::fprintf(stderr, "fluxmere view: --%s: %s\n", flag, output->error().c_str());
+            return 1;
+        }
+    }
+    sound.file().Close();  // the audio output writes it by name
+
+    StopSignals stop;  // before the session's threads start, so they inherit the blocked set
     platform::InitSockets();
-    CSoftwareAudioOutput audio(args.Get("audio"));
+    CSoftwareAudioOutput audio(sound.temporaryPath());
     StatusRecorder recorder;
     CPlayerSession session(audio, &recorder);
     recorder.Attach(&session);
@@ -184,18 +255,21 @@ int RunView(int argc, char** argv) {
     KeptPicture kept;
     SessionLife life;
     const uint64_t start = platform::MonotonicMs();
-    const uint64_t limit = static_cast<uint64_t>(seconds * 1000);
+    const uint64_t limit = seconds > 0 ? static_cast<uint64_t>(seconds * 1000) : UINT64_MAX;
+    int32_t lastStatus = session.Status();
     for (;;) {
         PrintChanges(recorder, &life);
+        lastStatus = session.Status();
         if (life.played && !life.over)
             kept.Take(session);
         const uint64_t elapsed = platform::MonotonicMs() - start;
         if (life.over || elapsed >= limit)
             break;
-        platform::SleepMs(
-            static_cast<uint32_t>(std::min<uint64_t>(kRenderIntervalMs, limit - elapsed)));
+        if (stop.Wait(
+                static_cast<uint32_t>(std::min<uint64_t>(kRenderIntervalMs, limit - elapsed))))
+            break;
     }
-    session.Stop();  // returns within 1.5 s whatever the device does
+    session.Stop();  // returns within 1.5 s whatever the device does, the sound file finished
     PrintChanges(recorder, &life);
 
     const SessionCounters counters = session.Counters();
@@ -212,26 +286,44 @@ int RunView(int argc, char** argv) {
         static_cast<long long>(counters.audioBlocksDropped));
 
     int result = played ? 0 : 1;
+    if (!played && !stop.received()) {
+        std::fprintf(stderr, "fluxmere view: %s\n",
+                     WhyNoPicture(lastStatus, ConnectAddress(HostAddress(parsed)),
+                                  args.Get("seconds", "the session's"))
+                         .c_str());
+    }
     if (args.Has("snapshot")) {
+        std::string error;
         if (kept.pixels.empty()) {
             std::fprintf(stderr, "fluxmere view: no picture to write to %s\n",
-                         args.Get("snapshot").c_str());
+                         snapshotPath.c_str());
+            result = 1;
+        } else if (!WriteSnapshot(kept, &snapshot, snapshotPath, &error)) {
+            std::fprintf(stderr, "fluxmere view: %s\n", error.c_str());
             result = 1;
         } else {
-            std::string error;
-            if (!WritePng(args.Get("snapshot"), kept.pixels.data(), kept.width, kept.height,
-                          kept.stride, PixelOrder::BGR, &error)) {
-                std::fprintf(stderr, "fluxmere view: %s\n", error.c_str());
-                result = 1;
-            } else {
-                std::printf("snapshot %s (%dx%d)\n", args.Get("snapshot").c_str(), kept.width,
-                            kept.height);
-            }
+            std::printf("snapshot %s (%dx%d)\n", snapshotPath.c_str(), kept.width, kept.height);
         }
     }
     if (args.Has("audio")) {
-        std::printf("audio %s (%llu bytes played)\n", args.Get("audio").c_str(),
-                    static_cast<unsigned long long>(audio.BytesPlayed()));
+        const std::string soundPath = args.Get("audio");
+        const uint64_t bytes = audio.BytesPlayed();
+        const bool whole = platform::FileSize(sound.temporaryPath().c_str()) >=
+                           static_cast<int64_t>(kWavHeaderBytes + bytes);
+        if (!played) {
+            std::fprintf(stderr, "fluxmere view: no sound to write to %s\n", soundPath.c_str());
+        } else if (!whole || !sound.Commit()) {
+            std::fprintf(stderr, "fluxmere view: cannot write %s%s%s\n", soundPath.c_str(),
+                         whole ? ": " : "", whole ? sound.error().c_str() : "");
+            result = 1;
+        } else {
+            std::printf("audio %s (%llu bytes, %.1f s)\n", soundPath.c_str(),
+                        static_cast<unsigned long long>(bytes), bytes / 192000.0);
+        }
+    }
+    if (stop.received()) {
+        std::fprintf(stderr, "fluxmere view: interrupted\n");
+        return stop.ExitStatus();
     }
     return result;
 }

@@ -20,7 +20,8 @@ void PrintUsage() {
         "  decode   decode one Motion-JPEG payload into planes or a PNG\n"
         "  convert  turn a recorded .kelo clip into a QuickTime movie (.mov)\n"
         "\n"
-        "fluxmere COMMAND --help explains each command's flags.\n");
+        "fluxmere COMMAND --help explains each command's flags; fluxmere --version\n"
+        "prints the version.\n");
 }
 
 }  // namespace
@@ -30,6 +31,10 @@ int main(int argc, char** argv) {
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         PrintUsage();
         return argc < 2 ? 2 : 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("fluxmere %s\n", FLUXMERE_VERSION);
+        return 0;
     }
     // Chosen once per process, before any primitive runs (as the DLL does at load).
     fluxmere::SelectProcessorVariant();

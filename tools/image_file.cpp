@@ -103,23 +103,28 @@ std::vector<uint8_t> Bmp(const uint8_t* pixels, int width, int height, int strid
     return out;
 }
 
-bool EndsWithBmp(const std::string& path) {
+}  // namespace
+
+ImageFormat ImageFormatOf(const std::string& path) {
     if (path.size() < 4)
-        return false;
+        return ImageFormat::Unknown;
     std::string end = path.substr(path.size() - 4);
     for (char& c : end)
         c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return end == ".bmp";
+    if (end == ".png")
+        return ImageFormat::Png;
+    return end == ".bmp" ? ImageFormat::Bmp : ImageFormat::Unknown;
 }
-
-}  // namespace
 
 bool WriteImageFile(const std::string& path, const uint8_t* pixels, int width, int height,
                     int stride) {
-    if (pixels == nullptr || width <= 0 || height <= 0 || stride < 3 * width)
+    const ImageFormat format = ImageFormatOf(path);
+    if (format == ImageFormat::Unknown || pixels == nullptr || width <= 0 || height <= 0 ||
+        stride < 3 * width)
         return false;
-    const std::vector<uint8_t> bytes =
-        EndsWithBmp(path) ? Bmp(pixels, width, height, stride) : Png(pixels, width, height, stride);
+    const std::vector<uint8_t> bytes = format == ImageFormat::Bmp
+                                           ? Bmp(pixels, width, height, stride)
+                                           : Png(pixels, width, height, stride);
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
         return false;

@@ -7,8 +7,13 @@
 
 namespace fluxmere::tools {
 
-// pixels: rows top-down, 3 bytes a pixel in B, G, R order, rows stride bytes apart.
-// The format follows the name's ending: ".bmp" (any case) gives a BMP, anything else a PNG.
+enum class ImageFormat { Unknown, Png, Bmp };
+
+// The format a file name's ending names: ".png" or ".bmp", in any case.
+ImageFormat ImageFormatOf(const std::string& path);
+
+// pixels: rows top-down, 3 bytes a pixel in B, G, R order, rows stride bytes apart. The format
+// is the one the name's ending names; any other name is refused (false, nothing written).
 bool WriteImageFile(const std::string& path, const uint8_t* pixels, int width, int height,
                     int stride);
 

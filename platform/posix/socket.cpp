@@ -16,6 +16,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
+
 namespace fluxmere::platform {
 
 namespace {
@@ -33,10 +36,10 @@ struct ErrorMapping {
     int winsockCode;
 };
 constexpr ErrorMapping kErrorMap[] = {
-    {EBADF, kWsaENotSock},  // descriptors are hidden behind handles: a bad one is no socket
     {ENOTSOCK, kWsaENotSock},
-    {EINTR, 10004},   // WSAEINTR
-    {EACCES, 10013},  // WSAEACCES
+    {EBADF, kWsaENotSock},  // descriptors are hidden behind handles: a bad one is no socket
+    {EINTR, 10004},         // WSAEINTR
+    {EACCES, kWsaEAcces},
     {EFAULT, 10014},  // WSAEFAULT
     {EINVAL, kWsaEInval},
     {EMFILE, 10024},  // WSAEMFILE
@@ -68,6 +71,15 @@ int WinsockCode(int error) {
             return mapping.winsockCode;
     }
     return kWsaEInval;  // nothing the core reacts to
+}
+
+// The errno value a Winsock code stands for: the first one mapped to it.
+int ErrnoOf(int code) {
+    for (const ErrorMapping& mapping : kErrorMap) {
+        if (mapping.winsockCode == code)
+            return mapping.errnoValue;
+    }
+    return 0;
 }
 
 int FailErrno() {
@@ -451,6 +463,18 @@ int GetSocketType(SocketHandle s) {
 
 int LastSocketError() {
     return lastSocketError;
+}
+
+void SocketErrorText(int code, char* text, size_t size) {
+    if (text == nullptr || size == 0)
+        return;
+    const int value = ErrnoOf(code);
+    if (value == 0) {
+        std::snprintf(text, size, "error %d", code);
+        return;
+    }
+    char buffer[128];
+    std::snprintf(text, size, "%s", strerror_r(value, buffer, sizeof buffer));
 }
 
 uint32_t InetAddr(const char* text) {

@@ -2,6 +2,8 @@
 
 #include "platform/socket.h"
 
+#include "platform/file.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -131,6 +133,10 @@ int GetSocketType(SocketHandle s) {
 
 int LastSocketError() {
     return WSAGetLastError();
+}
+
+void SocketErrorText(int code, char* text, size_t size) {
+    FileErrorText(code, text, size);  // Winsock codes are system message numbers
 }
 
 uint32_t InetAddr(const char* text) {

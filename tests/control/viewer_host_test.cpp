@@ -1,8 +1,10 @@
 // fluxmere-viewer.exe with the real DLL against the device: the screenshot it saves is the
-// device's picture, and the device's tone reaches the sound output.
+// device's picture, and the device's tone reaches the sound output; its arguments and exit
+// statuses as a user meets them.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winver.h>
 
 #include <algorithm>
 #include <cmath>
@@ -94,6 +96,116 @@ TEST(ViewerHost, ScreenshotShowsTheDevicesPictureAndTheToneIsPlayed) {
     EXPECT_GE(played.size(), 192000u);
     EXPECT_TRUE(std::any_of(played.begin(), played.end(), [](uint8_t b) { return b != 0; }));
     EXPECT_TRUE(device.Stop());
+}
+
+struct ViewerRun {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string out, err;
+};
+
+// Runs the viewer with arguments; its standard output and error go to files of the test's folder.
+ViewerRun RunViewer(const std::string& folder, const std::string& arguments) {
+    ViewerRun run;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    const std::string outPath = WindowsPathOfUnixPath(folder + "/viewer.out");
+    const std::string errPath = WindowsPathOfUnixPath(folder + "/viewer.err");
+    HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    std::string command = "\"" + WindowsPathOfUnixPath(FLUXMERE_VIEWER_EXE) + "\" " + arguments;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0)
+            TerminateProcess(process.hProcess, 99);  // the test stops what it started
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &run.exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    const std::vector<uint8_t> outBytes = testing::ReadFileBytes(outPath);
+    const std::vector<uint8_t> errBytes = testing::ReadFileBytes(errPath);
+    // Text mode writes line ends as CR LF.
+    for (uint8_t byte : outBytes)
+        if (byte != '\r')
+            run.out += static_cast<char>(byte);
+    for (uint8_t byte : errBytes)
+        if (byte != '\r')
+            run.err += static_cast<char>(byte);
+    return run;
+}
+
+// "1.0.0.11": the version resource of the DLL.
+std::string DllVersion(const std::string& dll) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(dll.c_str(), &ignored);
+    std::vector<uint8_t> data(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (size == 0 || !GetFileVersionInfoA(dll.c_str(), 0, size, data.data()) ||
+        !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length))
+        return "(no version)";
+    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(info->dwFileVersionLS)) + "." +
+           std::to_string(LOWORD(info->dwFileVersionLS));
+}
+
+// Each row: the arguments, the exit status, a phrase of standard output or of standard error.
+TEST(ViewerHost, ArgumentsAndExitStatusTellWhatHappened) {
+    const char* folder = std::getenv("FLUXMERE_TEST_DIR");
+    if (folder == nullptr)
+        GTEST_SKIP() << "run under tests/wine/wine-run.sh";
+    const std::string device = LoopbackText(Suite::Player, 76);
+    const std::string nobody = LoopbackText(Suite::Player, 77);  // nothing listens there
+    DeviceProcess process;
+    ASSERT_TRUE(process.Start({"--address", device, "--no-http"})) << process.error();
+    const std::string dll = "--dll \"" + WindowsPathOfUnixPath(FLUXMERE_LIBRARY_DLL) + "\" ";
+    const std::string shot = WindowsPathOfUnixPath(std::string(folder) + "/shot");
+    struct Case {
+        std::string arguments;
+        DWORD status;
+        std::string out;  // a phrase of standard output ("" for none)
+        std::string err;  // a phrase of standard error ("" for an empty one)
+    };
+    const Case cases[] = {
+        {"--help", 0, "usage: fluxmere-viewer --url rtsp://HOST/PATH", ""},
+        {"--version", 0, "fluxmere-viewer " + DllVersion(FLUXMERE_LIBRARY_DLL) + "\n", ""},
+        {"--frobnicate", 2, "", "unknown flag --frobnicate"},
+        {dll + "--url http://" + device + "/live", 2, "", "needs the device's stream, rtsp://"},
+        {dll + "--url rtsp://" + device + ":8554/live", 2, "", "RTSP port is always 554"},
+        {dll + "--url rtsp://" + device + "/live --screenshot \"" + shot + ".jpg\"", 2, "",
+         "ending in .png or .bmp"},
+        {dll + "--url rtsp://" + nobody + "/live --seconds 2", 1, "",
+         "no picture from rtsp://" + nobody + "/live was shown"},
+        {dll + "--url rtsp://" + device + ":554/live --seconds 2 --screenshot \"" + shot + ".png\"",
+         0, "saved", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const ViewerRun run = RunViewer(folder, c.arguments);
+        EXPECT_EQ(c.status, run.exitCode) << run.out << run.err;
+        EXPECT_NE(std::string::npos, run.out.find(c.out)) << run.out;
+        if (c.err.empty())
+            EXPECT_EQ("", run.err);
+        else
+            EXPECT_NE(std::string::npos, run.err.find(c.err)) << run.err;
+    }
+    // Only the PNG that was asked for: no file under the refused name.
+    EXPECT_TRUE(testing::ReadFileBytes(shot + ".jpg").empty());
+    const std::vector<uint8_t> png = testing::ReadFileBytes(shot + ".png");
+    ASSERT_GE(png.size(), 8u);
+    EXPECT_EQ(0, std::memcmp(png.data(), "\x89PNG", 4));
+    EXPECT_TRUE(process.Stop());
 }
 
 }  // namespace

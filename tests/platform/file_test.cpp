@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <direct.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,6 +22,21 @@ protected:
     void TearDown() override {
         for (const char* name : {"platform_file_a.bin", "platform_file_b.bin"})
             std::remove(name);
+        RemoveFolder("platform_file_folder");
+    }
+    static void RemoveFolder(const char* name) {
+#ifdef _WIN32
+        _rmdir(name);
+#else
+        rmdir(name);
+#endif
+    }
+    static bool MakeFolder(const char* name) {
+#ifdef _WIN32
+        return _mkdir(name) == 0;
+#else
+        return mkdir(name, 0755) == 0;
+#endif
     }
 };
 
@@ -112,6 +134,98 @@ TEST_F(FileTest, PathsBeyondTheBufferAreRefused) {
     ASSERT_LE(path.size(), static_cast<size_t>(kMaxPath - 1));
     EXPECT_TRUE(file.CreateAlways(path.c_str()));
     EXPECT_TRUE(PathExists("platform_file_a.bin"));
+}
+
+std::string Contents(const char* path) {
+    File file;
+    char buffer[64] = {};
+    if (!file.OpenForRead(path))
+        return "(none)";
+    const int64_t n = file.Read(buffer, sizeof buffer);
+    return n < 0 ? "(unreadable)" : std::string(buffer, static_cast<size_t>(n));
+}
+
+void WriteText(const char* path, const char* text) {
+    File file;
+    ASSERT_TRUE(file.CreateAlways(path));
+    ASSERT_EQ(file.Write(text, static_cast<int64_t>(std::strlen(text))),
+              static_cast<int64_t>(std::strlen(text)));
+}
+
+TEST_F(FileTest, SameFileGoesByIdentityNotByName) {
+    WriteText("platform_file_a.bin", "a");
+    WriteText("platform_file_b.bin", "a");
+    EXPECT_TRUE(SameFile("platform_file_a.bin", "platform_file_a.bin"));
+    EXPECT_TRUE(SameFile("platform_file_a.bin", ".\\platform_file_a.bin"));
+    EXPECT_FALSE(SameFile("platform_file_a.bin", "platform_file_b.bin"))
+        << "equal bytes, two files";
+    EXPECT_FALSE(SameFile("platform_file_a.bin", "platform_file_missing.bin"));
+    EXPECT_FALSE(SameFile("platform_file_missing.bin", "platform_file_missing.bin"));
+#ifndef _WIN32
+    // A second name of the same file.
+    ASSERT_EQ(0, link("platform_file_a.bin", "platform_file_folder"));
+    EXPECT_TRUE(SameFile("platform_file_a.bin", "platform_file_folder"));
+    std::remove("platform_file_folder");
+#endif
+}
+
+TEST_F(FileTest, RenameReplacesAnExistingFileOnlyWhenAsked) {
+    WriteText("platform_file_a.bin", "new");
+    WriteText("platform_file_b.bin", "old");
+    EXPECT_FALSE(RenameFile("platform_file_a.bin", "platform_file_b.bin", false));
+    EXPECT_EQ(Contents("platform_file_a.bin"), "new");
+    EXPECT_EQ(Contents("platform_file_b.bin"), "old");
+
+    EXPECT_TRUE(RenameFile("platform_file_a.bin", "platform_file_b.bin", true));
+    EXPECT_FALSE(PathExists("platform_file_a.bin"));
+    EXPECT_EQ(Contents("platform_file_b.bin"), "new");
+
+    EXPECT_TRUE(RenameFile("platform_file_b.bin", "platform_file_a.bin", false));
+    EXPECT_EQ(Contents("platform_file_a.bin"), "new");
+    EXPECT_TRUE(RemoveFile("platform_file_a.bin"));
+    EXPECT_FALSE(PathExists("platform_file_a.bin"));
+    EXPECT_FALSE(RemoveFile("platform_file_a.bin"));
+}
+
+TEST_F(FileTest, CreateNewNeverOpensAnExistingName) {
+    WriteText("platform_file_a.bin", "keep");
+    File file;
+    EXPECT_FALSE(file.CreateNew("platform_file_a.bin"));
+    EXPECT_EQ(Contents("platform_file_a.bin"), "keep");
+    ASSERT_TRUE(MakeFolder("platform_file_folder"));
+    EXPECT_FALSE(file.CreateNew("platform_file_folder"));
+    EXPECT_TRUE(IsFolder("platform_file_folder"));
+    EXPECT_FALSE(IsFolder("platform_file_a.bin"));
+    EXPECT_FALSE(IsFolder("platform_file_missing"));
+    EXPECT_TRUE(IsRegularFile("platform_file_a.bin"));
+    EXPECT_FALSE(IsRegularFile("platform_file_folder"));
+    EXPECT_FALSE(IsRegularFile("platform_file_missing"));
+#ifdef _WIN32
+    EXPECT_FALSE(IsRegularFile("NUL"));
+#else
+    EXPECT_FALSE(IsRegularFile("/dev/null"));
+#endif
+
+    EXPECT_TRUE(file.CreateNew("platform_file_b.bin"));
+    EXPECT_EQ(file.Write("x", 1), 1);
+    file.Close();
+    EXPECT_EQ(FileSize("platform_file_a.bin"), 4);
+    EXPECT_EQ(FileSize("platform_file_b.bin"), 1);
+    EXPECT_EQ(FileSize("platform_file_folder"), -1);
+    EXPECT_EQ(FileSize("platform_file_missing"), -1);
+}
+
+// A failure is told in the system's own words, which name the reason.
+TEST_F(FileTest, FailuresCarryTheSystemsReason) {
+    File file;
+    ASSERT_FALSE(file.CreateAlways("platform_file_missing\\x.bin"));
+    char text[256] = {};
+    FileErrorText(LastFileError(), text, sizeof text);
+    const std::string words = text;
+    EXPECT_FALSE(words.empty());
+    EXPECT_EQ(words.find("error "), std::string::npos) << words;
+    EXPECT_NE(words.back(), '\n');
+    EXPECT_NE(words.back(), '.');
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "platform/sync.h"
 #include "platform/thread.h"
@@ -160,6 +161,10 @@ TEST(SocketTest, ConnectToPortWithoutListenerIsRefused) {
     SocketHandle s = CreateTcpSocket();
     EXPECT_FALSE(ConnectSocket(s, address, port));
     EXPECT_EQ(LastSocketError(), kWsaEConnRefused);
+    // Told in the system's words, not as a number.
+    char text[128];
+    SocketErrorText(LastSocketError(), text, sizeof text);
+    EXPECT_NE(std::string(text).find("refused"), std::string::npos) << text;
     CloseSocket(s);
     CloseSocket(bound);
 }

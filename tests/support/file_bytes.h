@@ -1,8 +1,11 @@
 #pragma once
-// Reading a whole file back in a test, the same way on every platform.
+// Reading a whole file or a folder's names back in a test, the same way on every platform.
+
+#include <dirent.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,20 @@ inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
     }
     std::fclose(file);
     return bytes;
+}
+
+// The names in a folder, without "." and ".."; empty when it cannot be read.
+inline std::set<std::string> FolderNames(const std::string& folder) {
+    std::set<std::string> names;
+    DIR* dir = opendir(folder.c_str());
+    while (dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.insert(name);
+    }
+    if (dir != nullptr)
+        closedir(dir);
+    return names;
 }
 
 }  // namespace fluxmere::testing

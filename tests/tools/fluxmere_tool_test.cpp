@@ -1,11 +1,20 @@
 // The fluxmere tool as a user runs it: its output, its files and its exit status.
 
+#include <fcntl.h>
 #include <png.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <memory>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,9 +40,91 @@ namespace {
 using testing::LoopbackText;
 using testing::Suite;
 
+extern "C" char** environ;
+
 struct ToolRun {
     int status = -1;
     std::string output;
+};
+
+// The tool as a process of its own, so that a test can stop it by its pid as Ctrl-C does.
+class ToolProcess {
+public:
+    ~ToolProcess() {
+        if (pid_ > 0) {  // a test that gave up: the tool must not outlive it
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (output_ >= 0)
+            close(output_);
+    }
+
+    // Runs `sh -c 'exec TOOL ARGUMENTS 2>&1'`: the shell becomes the tool, so pid_ is the tool's.
+    bool Start(const std::string& arguments) {
+        int pipeEnds[2];
+        if (pipe(pipeEnds) != 0)
+            return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+        posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+        posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+        const std::string command =
+            "exec " + std::string(FLUXMERE_TOOL) + " " + arguments + " 2>&1";
+        char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                        const_cast<char*>(command.c_str()), nullptr};
+        const int spawned = posix_spawn(&pid_, "/bin/sh", &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(pipeEnds[1]);
+        output_ = pipeEnds[0];
+        if (spawned != 0)
+            pid_ = 0;
+        return spawned == 0;
+    }
+
+    // Collects output until condition holds or the output ends, for at most timeoutMs.
+    bool WaitUntil(const std::function<bool(const std::string&)>& condition, uint64_t timeoutMs) {
+        const uint64_t end = platform::MonotonicMs() + timeoutMs;
+        while (!condition(run_.output)) {
+            if (platform::MonotonicMs() >= end || !ReadSome(50))
+                return condition(run_.output);
+        }
+        return true;
+    }
+
+    void Signal(int number) { kill(pid_, number); }
+
+    // The rest of the output and the exit status; the tool is killed after timeoutMs.
+    ToolRun Finish(uint64_t timeoutMs = 30000) {
+        WaitUntil([](const std::string&) { return false; }, timeoutMs);
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            run_.output += "\n(killed: the tool did not end in time)";
+        }
+        pid_ = 0;
+        run_.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return run_;
+    }
+
+private:
+    // False once the output has ended.
+    bool ReadSome(int waitMs) {
+        pollfd ready{output_, POLLIN, 0};
+        if (poll(&ready, 1, waitMs) <= 0)
+            return true;
+        char buffer[4096];
+        const ssize_t n = read(output_, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        run_.output.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+
+    pid_t pid_ = 0;
+    int output_ = -1;
+    ToolRun run_;
 };
 
 // Runs the tool with arguments (a shell command line) and captures its standard output, and its
@@ -195,12 +286,168 @@ TEST_F(ToolTest, FetchStoresTheClipByteForByte) {
               testing::ReadFileBytes(folder_ + "/clip07.kelo"));
 }
 
-TEST_F(ToolTest, FetchFromNoDeviceFails) {
-    // Nothing listens on this address.
-    const ToolRun run = RunTool("fetch 'http://" + LoopbackText(Suite::Tools, 4) +
-                                "/command.cgi?stream&kelo&x' --folder " + folder_);
-    EXPECT_EQ(1, run.status) << run.output;
-    EXPECT_NE(std::string::npos, run.output.find("Awaiting start")) << run.output;
+void WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+uint32_t Le32(const std::vector<uint8_t>& bytes, size_t at) {
+    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+           static_cast<uint32_t>(bytes[at + 3]) << 24;
+}
+
+// A finished WAV: both size fields match the file, and it holds some sound.
+void ExpectFinishedWav(const std::string& path) {
+    const std::vector<uint8_t> wav = testing::ReadFileBytes(path);
+    ASSERT_GT(wav.size(), 44u) << path;
+    EXPECT_EQ(0, std::string(wav.begin(), wav.begin() + 4).compare("RIFF"));
+    EXPECT_EQ(Le32(wav, 4), wav.size() - 8) << "RIFF size";
+    EXPECT_EQ(0, std::string(wav.begin() + 36, wav.begin() + 40).compare("data"));
+    EXPECT_EQ(Le32(wav, 40), wav.size() - 44) << "data size";
+}
+
+// The tool's error paths as a user meets them: each row is a command line, the exit status, a
+// phrase of what the tool says, and exactly the files the folder holds afterwards. Every row
+// starts from the same folder: a clip (clip.kelo) and a movie that is already there (taken.mov),
+// and neither may change unless the row says so. Rows with `stopWhen` are stopped as Ctrl-C does
+// once the condition holds.
+TEST_F(ToolTest, ErrorPathsSayWhatHappenedAndKeepTheUsersFiles) {
+    device::DeviceOptions options;
+    options.address = LoopbackText(Suite::Tools, 20);
+    options.clipName = "clip20";
+    options.clipBytes = 16 << 20;
+    options.clipSeed = 20;
+    options.bodyRate = 4 << 20;  // a few seconds: time to stop it on the way
+    device::Device device(options);
+    ASSERT_TRUE(device.Start()) << device.error();
+    device::DeviceOptions cutOptions;
+    cutOptions.address = LoopbackText(Suite::Tools, 21);
+    cutOptions.clipName = "clip21";
+    cutOptions.clipBytes = 4 << 20;
+    cutOptions.clipSeed = 21;
+    cutOptions.closeAfterBytes = 1536 << 10;
+    device::Device cutDevice(cutOptions);
+    ASSERT_TRUE(cutDevice.Start()) << cutDevice.error();
+    const std::string live = "rtsp://" + options.address + "/live";
+    const std::string nobody = LoopbackText(Suite::Tools, 22);  // nothing listens there
+    const std::string f = folder_ + "/";
+    const std::string exportUrl = "'http://" + options.address + "/command.cgi?stream&kelo&x'";
+    const std::vector<uint8_t> clip = device::GenerateClip("clip05", 1 << 20, 5);
+
+    const auto fileHasBytes = [&](const std::string& name, int64_t bytes) {
+        return [=](const std::string&) {
+            return static_cast<int64_t>(testing::ReadFileBytes(f + name).size()) >= bytes;
+        };
+    };
+    // Once the tool has printed text and then run for ms more (for sound to have been played).
+    const auto printedFor = [](const char* text, uint64_t ms) {
+        auto seen = std::make_shared<uint64_t>(0);
+        return [=](const std::string& output) {
+            if (*seen == 0 && output.find(text) != std::string::npos)
+                *seen = platform::MonotonicMs();
+            return *seen != 0 && platform::MonotonicMs() - *seen >= ms;
+        };
+    };
+    enum Extra { kNone, kCheckedFirst, kReplacesTaken };
+    struct Case {
+        std::string arguments;
+        int status;
+        std::string phrase;
+        std::string filesLeft = "";  // besides clip.kelo and taken.mov, by blanks
+        Extra extra = kNone;         // kCheckedFirst: refused before the device is contacted
+        std::function<bool(const std::string&)> stopWhen = nullptr;
+    };
+    const std::string missing = f + "missing";
+    const std::string noSuchFile = ": No such file or directory";
+    const std::string convert = "convert " + f + "clip.kelo ";
+    const std::string cutUrl = "'http://" + cutOptions.address + "/command.cgi?stream&kelo&x'";
+    const std::string nobodyUrl = "'http://" + nobody + "/command.cgi?stream&kelo&x'";
+    const Case cases[] = {
+        // Never lose a file.
+        {convert + f + "clip.kelo", 1, "the movie would replace the clip"},
+        {convert + f + "./clip.kelo --force", 1, "itself"},
+        {convert + f + "taken.mov", 1, f + "taken.mov already exists (--force replaces it)"},
+        {convert + f + "taken.mov --force", 0, "pictures", "", kReplacesTaken},
+        {convert + missing + "/x.mov", 1, "cannot create a file in " + missing + noSuchFile},
+        {"convert " + f + "gone.kelo " + f + "x.mov", 1,
+         "cannot read " + f + "gone.kelo" + noSuchFile},
+        // Output paths are checked before any work.
+        {"fetch " + exportUrl + " --folder " + missing, 1,
+         "cannot write into " + missing + noSuchFile, "", kCheckedFirst},
+        {"fetch " + exportUrl + " --folder " + f + "taken.mov", 1, "it is not a folder", "",
+         kCheckedFirst},
+        {"view " + live + " --snapshot " + missing + "/s.png", 1,
+         "--snapshot: cannot create a file in " + missing, "", kCheckedFirst},
+        {"view " + live + " --audio " + missing + "/a.wav", 1,
+         "--audio: cannot create a file in " + missing, "", kCheckedFirst},
+        {"view " + live + " --snapshot " + f + "s.jpg", 2, "ending in .png or .bmp, not '", "",
+         kCheckedFirst},
+        // An unreachable device, named with the system's reason.
+        {"view rtsp://" + nobody + "/live --seconds 5", 1,
+         "cannot connect to " + nobody + " port 554: Connection refused"},
+        {"fetch " + nobodyUrl + " --folder " + folder_, 1,
+         "cannot connect to " + nobody + " port 80: Connection refused"},
+        // A port in the URL: the fixed port is the device's own; any other is refused.
+        {"view rtsp://" + options.address + ":554/live --seconds 1 --default-device " + nobody, 0,
+         "Playing\n"},
+        {"view rtsp://" + options.address + ":8554/live", 2, "port is always 554"},
+        {"fetch 'http://" + options.address + ":8080/command.cgi?stream&kelo&x'", 2,
+         "port is always 80"},
+        // Numbers as the user wrote them; data that is no picture is no picture.
+        {"view " + live + " --seconds 1e9", 2, "from 0.1 to 86400, not '1e9'"},
+        {"decode " + f + "taken.mov --width 64 --height 48 --png " + f + "p.png", 1,
+         "is not a Motion-JPEG payload"},
+        // A download cut by the device or stopped by the user leaves no whole-looking clip.
+        {"fetch " + cutUrl + " --folder " + folder_, 1, "kept as " + f + "clip21.kelo.partial",
+         "clip21.kelo.partial"},
+        {"fetch " + exportUrl + " --folder " + folder_, 130, "interrupted", "clip20.kelo.partial",
+         kNone, fileHasBytes("clip20.kelo", 1 << 20)},
+        {"view " + live + " --snapshot " + f + "s.png --audio " + f + "a.wav", 130, "interrupted",
+         "s.png a.wav", kNone, printedFor("Playing\n", 1000)},
+        {"--version", 0, "fluxmere " FLUXMERE_VERSION "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        ASSERT_EQ(0, std::system(("rm -rf '" + folder_ + "'/*").c_str()));
+        WriteBytes(f + "clip.kelo", clip.data(), clip.size());
+        WriteBytes(f + "taken.mov", reinterpret_cast<const uint8_t*>("keep me"), 7);
+        const device::DeviceCounters before = device.Counters();
+        ToolProcess tool;
+        ASSERT_TRUE(tool.Start(c.arguments));
+        if (c.stopWhen) {
+            EXPECT_TRUE(tool.WaitUntil(c.stopWhen, 20000)) << "never ready to be stopped";
+            tool.Signal(SIGINT);
+        }
+        const ToolRun run = tool.Finish();
+        EXPECT_EQ(c.status, run.status) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find(c.phrase)) << run.output;
+        std::set<std::string> expected = {"clip.kelo", "taken.mov"};
+        std::istringstream names(c.filesLeft);
+        for (std::string name; names >> name;)
+            expected.insert(name);
+        EXPECT_EQ(expected, testing::FolderNames(folder_)) << run.output;
+        EXPECT_EQ(clip, testing::ReadFileBytes(f + "clip.kelo"));
+        const std::vector<uint8_t> taken = testing::ReadFileBytes(f + "taken.mov");
+        EXPECT_EQ(c.extra == kReplacesTaken, taken.size() != 7);
+        if (expected.count("a.wav") != 0)
+            ExpectFinishedWav(f + "a.wav");
+        // What a stopped or cut download kept is the clip's beginning, byte for byte.
+        for (const device::DeviceOptions* o : {&options, &cutOptions}) {
+            const std::string partial = o->clipName + ".kelo.partial";
+            if (expected.count(partial) == 0)
+                continue;
+            const std::vector<uint8_t> kept = testing::ReadFileBytes(f + partial);
+            const std::vector<uint8_t> whole =
+                device::GenerateClip(o->clipName, o->clipBytes, o->clipSeed);
+            ASSERT_GT(kept.size(), 0u);
+            ASSERT_LT(kept.size(), whole.size());
+            EXPECT_TRUE(std::equal(kept.begin(), kept.end(), whole.begin()));
+        }
+        if (c.extra == kCheckedFirst) {
+            EXPECT_EQ(before.rtspConnections, device.Counters().rtspConnections);
+            EXPECT_EQ(before.httpConnections, device.Counters().httpConnections);
+        }
+    }
 }
 
 TEST_F(ToolTest, DecodePlanesMatchTheDecoder) {
@@ -269,11 +516,6 @@ void CountClip(const std::vector<uint8_t>& clip, size_t length, int* pictures,
         else
             *soundFrames += payload / 4;
     }
-}
-
-void WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
 }
 
 TEST_F(ToolTest, ConvertMakesAMovieOfTheDevicesClip) {

@@ -82,6 +82,15 @@ TEST(ImageFile, BmpHoldsTopDownPaddedRows) {
 
 TEST(ImageFile, RefusesWhatItCannotWrite) {
     const std::vector<uint8_t> pixels(12);
+    // Only the formats it writes: a .jpg of PNG bytes would lie about its contents.
+    for (const char* name : {"x.jpg", "x.png.txt", "png", "x"}) {
+        EXPECT_EQ(tools::ImageFormatOf(name), tools::ImageFormat::Unknown) << name;
+        std::remove(TempPath(name).c_str());
+        EXPECT_FALSE(tools::WriteImageFile(TempPath(name), pixels.data(), 2, 2, 6)) << name;
+        EXPECT_TRUE(testing::ReadFileBytes(TempPath(name)).empty()) << name;
+    }
+    EXPECT_EQ(tools::ImageFormatOf("a.PNG"), tools::ImageFormat::Png);
+    EXPECT_EQ(tools::ImageFormatOf("a.Bmp"), tools::ImageFormat::Bmp);
     EXPECT_FALSE(tools::WriteImageFile(TempPath("x.png"), nullptr, 2, 2, 6));
     EXPECT_FALSE(tools::WriteImageFile(TempPath("x.png"), pixels.data(), 2, 2, 5));
     EXPECT_FALSE(tools::WriteImageFile("/nonexistent-folder/x.png", pixels.data(), 2, 2, 6));

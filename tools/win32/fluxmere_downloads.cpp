@@ -24,6 +24,7 @@
 #include "download/win32/download_ui_ids.h"
 #include "fluxmere_library.h"
 #include "tools/image_file.h"
+#include "tools/win32/window_picture.h"
 
 namespace {
 
@@ -54,7 +55,9 @@ bool ParseArguments(int argc, char** argv, Options* options) {
             return false;
         }
     }
-    return (argc % 2) == 1 && !options->url.empty() && options->seconds > 0;
+    return (argc % 2) == 1 && !options->url.empty() && options->seconds > 0 &&
+           (options->screenshot.empty() || fluxmere::tools::ImageFormatOf(options->screenshot) !=
+                                               fluxmere::tools::ImageFormat::Unknown);
 }
 
 // The download folder setting the module reads for every job.
@@ -110,38 +113,6 @@ bool RowReleased(HWND list, int row) {
     return item.lParam == 0;
 }
 
-// The window as it is on the screen, frame and caption included.
-bool SaveWindowPicture(HWND window, const std::string& path) {
-    RECT bounds;
-    GetWindowRect(window, &bounds);
-    const int width = bounds.right - bounds.left, height = bounds.bottom - bounds.top;
-    if (width <= 0 || height <= 0)
-        return false;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool saved = false;
-    if (bitmap != nullptr) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, screen, bounds.left, bounds.top, SRCCOPY);
-        GdiFlush();
-        saved = fluxmere::tools::WriteImageFile(path, static_cast<uint8_t*>(bits), width, height,
-                                                (width * 3 + 3) & ~3);
-        SelectObject(memory, old);
-        DeleteObject(bitmap);
-    }
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return saved;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -187,13 +158,13 @@ int main(int argc, char** argv) {
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Sleep(500);  // the window's thread paints
     if (!options.screenshot.empty()) {
-        if (SaveWindowPicture(window, options.screenshot)) {
-            std::printf("fluxmere-downloads: saved %s\n", options.screenshot.c_str());
-        } else {
-            std::fprintf(stderr, "fluxmere-downloads: cannot write %s\n",
-                         options.screenshot.c_str());
+        const std::string error = fluxmere::tools::SaveWindowPicture(
+            window, fluxmere::tools::WindowArea::Whole, options.screenshot);
+        if (!error.empty()) {
+            std::fprintf(stderr, "fluxmere-downloads: %s\n", error.c_str());
             return 1;
         }
+        std::printf("fluxmere-downloads: saved %s\n", options.screenshot.c_str());
     }
     CoUninitialize();
     return complete ? 0 : 1;

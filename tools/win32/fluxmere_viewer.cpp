@@ -3,27 +3,53 @@
 // container), drives it through its dispatch interface as a page would, and can save a picture
 // of the window when it ends.
 //
-//   fluxmere-viewer --url rtsp://HOST/live [--size 320x240] [--seconds N] [--screenshot F.png]
-//                   [--progid FluxmereLibrary.MediaPlayer | --dll FluxmereLibrary.dll]
-//
 // --dll makes the control straight from that DLL's class object, without the registry (the
 // same host then attaches it); otherwise the host creates it by its ProgID. Without --seconds it
-// runs until the window is closed. Exit status 0 on success, 1 when the control cannot be made
-// or driven, 2 for bad arguments.
+// runs until the window is closed or Ctrl-C. Exit status 0 when the device's picture was shown,
+// 1 when it never was or the control could not be made or driven, 2 for bad arguments.
 
 #include <windows.h>
+#include <mmsystem.h>
 #include <ole2.h>
 #include <oleauto.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "tools/cli_args.h"
+#include "tools/device_url.h"
 #include "tools/image_file.h"
+#include "tools/status_screen.h"
+#include "tools/win32/window_picture.h"
 
 namespace {
+
+using fluxmere::cli::Args;
+using fluxmere::cli::FlagSpec;
+
+const std::vector<FlagSpec> kFlags = {
+    {"url", true, "URL     the device's stream, rtsp://HOST/PATH (required)"},
+    {"size", true, "WxH     size of the picture (default 320x240)"},
+    {"seconds", true, "S       how long to watch (default: until the window is closed)"},
+    {"screenshot", true, "FILE    save the window at the end (FILE.png or FILE.bmp)"},
+    {"progid", true, "ID      the control's ProgID (default FluxmereLibrary.MediaPlayer)"},
+    {"dll", true, "FILE    make the control from this DLL, without the registry"},
+    {"version", false, "        print the version and end"},
+    {"help", false, "        show this help"},
+};
+
+constexpr char kUsage[] =
+    "fluxmere-viewer --url rtsp://HOST/PATH [--size WxH] [--seconds S]\n"
+    "                       [--screenshot FILE.png|FILE.bmp] [--progid ID | --dll FILE]";
+constexpr char kSummary[] =
+    "Shows the device's live picture in a window, through the registered viewer\n"
+    "control (or the one in --dll). Exit status 0 when the device's picture was\n"
+    "shown, 1 when it never was or the control failed, 2 for bad arguments.";
+
+constexpr uint16_t kRtspPort = 554;
+constexpr DWORD kPollMs = 20;
+constexpr DWORD kPictureCheckMs = 250;
 
 struct Options {
     std::string url;
@@ -39,13 +65,6 @@ struct Options {
 constexpr CLSID kMediaPlayerClass = {
     0xcf9a6aef, 0xdbee, 0x4db9, {0xa6, 0x7e, 0xd8, 0x78, 0x98, 0x2d, 0x7f, 0xdd}};
 
-void Usage() {
-    std::fprintf(stderr,
-                 "usage: fluxmere-viewer --url rtsp://HOST/PATH [--size WxH] [--seconds N]\n"
-                 "                       [--screenshot FILE.png|FILE.bmp]\n"
-                 "                       [--progid PROGID | --dll FluxmereLibrary.dll]\n");
-}
-
 std::wstring Widen(const std::string& text) {
     std::wstring wide(text.size(), L'\0');
     const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()),
@@ -54,35 +73,62 @@ std::wstring Widen(const std::string& text) {
     return wide;
 }
 
-bool ParseArguments(int argc, char** argv, Options* options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (i + 1 >= argc)
-            return false;
-        const char* value = argv[++i];
-        if (name == "--url") {
-            options->url = value;
-        } else if (name == "--size") {
-            if (std::sscanf(value, "%dx%d", &options->width, &options->height) != 2 ||
-                options->width <= 0 || options->height <= 0 || options->width > 1920 ||
-                options->height > 1088) {
-                return false;
-            }
-        } else if (name == "--seconds") {
-            options->seconds = std::atof(value);
-            if (options->seconds < 0)
-                return false;
-        } else if (name == "--screenshot") {
-            options->screenshot = value;
-        } else if (name == "--progid") {
-            options->progid = Widen(value);
-        } else if (name == "--dll") {
-            options->dll = value;
-        } else {
-            return false;
-        }
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "fluxmere-viewer: %s (see fluxmere-viewer --help)\n", message.c_str());
+    return 2;
+}
+
+// False with *status set when the program ends here (help, version or a usage error).
+bool ParseArguments(int argc, char** argv, Options* options, int* status) {
+    Args args;
+    if (!args.Parse(argc, argv, 1, kFlags)) {
+        *status = UsageError(args.error());
+        return false;
     }
-    return !options->url.empty();
+    *status = 0;
+    if (args.Has("help")) {
+        fluxmere::cli::PrintHelp(kUsage, kSummary, kFlags);
+        return false;
+    }
+    if (args.Has("version")) {
+        std::printf("fluxmere-viewer %s\n", FLUXMERE_VERSION);
+        return false;
+    }
+    if (!args.positional().empty()) {
+        *status = UsageError("unexpected argument '" + args.positional()[0] + "'");
+        return false;
+    }
+    options->url = args.Get("url");
+    std::string portError;
+    if (options->url.compare(0, 7, "rtsp://") != 0) {
+        *status = UsageError("--url needs the device's stream, rtsp://HOST/PATH, not '" +
+                             options->url + "'");
+        return false;
+    }
+    if (!fluxmere::cli::DropFixedPort(&options->url, kRtspPort, "RTSP", &portError)) {
+        *status = UsageError(portError);
+        return false;
+    }
+    if ((args.Has("size") && !args.GetSize("size", 1920, &options->width, &options->height)) ||
+        (args.Has("seconds") && !args.GetDouble("seconds", 0.1, 86400, &options->seconds))) {
+        *status = UsageError(args.error());
+        return false;
+    }
+    if (options->height > 1088) {
+        *status = UsageError("--size: the height may be at most 1088");
+        return false;
+    }
+    options->screenshot = args.Get("screenshot");
+    if (args.Has("screenshot") && fluxmere::tools::ImageFormatOf(options->screenshot) ==
+                                      fluxmere::tools::ImageFormat::Unknown) {
+        *status = UsageError("--screenshot needs a name ending in .png or .bmp, not '" +
+                             options->screenshot + "'");
+        return false;
+    }
+    if (args.Has("progid"))
+        options->progid = Widen(args.Get("progid"));
+    options->dll = args.Get("dll");
+    return true;
 }
 
 // The control's methods through IDispatch, as a page's script calls them.
@@ -114,36 +160,14 @@ HRESULT CallWithoutArguments(IDispatch* control, const wchar_t* method) {
                            nullptr, nullptr);
 }
 
-// The window's client area as it is on the screen, B, G, R rows top-down.
-bool SaveScreenshot(HWND window, const std::string& path) {
-    RECT client;
-    GetClientRect(window, &client);
-    const int width = client.right, height = client.bottom;
-    if (width <= 0 || height <= 0)
-        return false;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    HDC windowDC = GetDC(window);
-    HDC memoryDC = CreateCompatibleDC(windowDC);
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(memoryDC, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool saved = false;
-    if (bitmap != nullptr) {
-        HGDIOBJ old = SelectObject(memoryDC, bitmap);
-        BitBlt(memoryDC, 0, 0, width, height, windowDC, 0, 0, SRCCOPY);
-        GdiFlush();
-        saved = fluxmere::tools::WriteImageFile(path, static_cast<uint8_t*>(bits), width, height,
-                                                (width * 3 + 3) & ~3);
-        SelectObject(memoryDC, old);
-        DeleteObject(bitmap);
-    }
-    DeleteDC(memoryDC);
-    ReleaseDC(window, windowDC);
-    return saved;
+HWND g_frame = nullptr;  // for the console's Ctrl-C, which arrives on a thread of its own
+
+BOOL WINAPI OnConsoleStop(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    if (g_frame != nullptr)
+        PostMessageW(g_frame, WM_CLOSE, 0, 0);
+    return TRUE;
 }
 
 LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -154,8 +178,8 @@ LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wparam, LPARAM lpar
                 MoveWindow(host, 0, 0, LOWORD(lparam), HIWORD(lparam), TRUE);
             return 0;
         }
-        case WM_DESTROY:
-            PostQuitMessage(0);
+        case WM_CLOSE:
+            PostQuitMessage(0);  // the loop ends; the window goes after the screenshot
             return 0;
         default:
             return DefWindowProcW(window, message, wparam, lparam);
@@ -241,12 +265,74 @@ IUnknown* CreateFromDll(AtlLibrary& atl, const Options& options, HWND frame, HWN
     return unknown;
 }
 
-int Run(const Options& options) {
-    AtlLibrary atl;
-    if (!atl.ready()) {
-        std::fprintf(stderr, "fluxmere-viewer: the ActiveX host of atl.dll is not available\n");
-        return 1;
+// One viewer control in its host window, and what it has shown so far. A wall of several
+// devices is several panes in one frame.
+class ViewerPane {
+public:
+    ~ViewerPane() { Release(); }
+
+    // Lets go of the control (the host window keeps its own reference until it goes).
+    void Release() {
+        if (control_ != nullptr)
+            control_->Release();
+        if (unknown_ != nullptr)
+            unknown_->Release();
+        control_ = nullptr;
+        unknown_ = nullptr;
     }
+
+    bool Create(AtlLibrary& atl, const Options& options, HWND frame) {
+        width_ = options.width;
+        height_ = options.height;
+        unknown_ = options.dll.empty() ? CreateByProgID(atl, options, frame, &host_)
+                                       : CreateFromDll(atl, options, frame, &host_);
+        if (unknown_ == nullptr)
+            return false;
+        unknown_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&control_));
+        if (control_ == nullptr) {
+            std::fprintf(stderr, "fluxmere-viewer: the control has no dispatch interface\n");
+            return false;
+        }
+        return true;
+    }
+
+    bool Start(const std::string& url) {
+        const std::wstring rectangle =
+            L"0,0," + std::to_wstring(width_) + L"," + std::to_wstring(height_);
+        HRESULT hr = CallWithText(control_, L"SetRectangle", rectangle);
+        if (SUCCEEDED(hr))
+            hr = CallWithText(control_, L"SetURL", Widen(url));
+        if (FAILED(hr)) {
+            std::fprintf(stderr, "fluxmere-viewer: the control refused the call (0x%08lx)\n",
+                         static_cast<unsigned long>(hr));
+            return false;
+        }
+        return true;
+    }
+
+    // Looks at what the control draws now; once it has drawn anything but a status screen, the
+    // device's picture was shown.
+    void CheckShown() {
+        fluxmere::tools::BgrPicture picture;
+        if (!shown_ && fluxmere::tools::DrawControl(unknown_, width_, height_, &picture))
+            shown_ = !fluxmere::tools::IsStatusScreen(picture.pixels.data(), picture.width,
+                                                      picture.height, picture.stride);
+    }
+
+    void Stop() { CallWithoutArguments(control_, L"Stop"); }
+
+    HWND host() const { return host_; }
+    bool shown() const { return shown_; }
+
+private:
+    IUnknown* unknown_ = nullptr;
+    IDispatch* control_ = nullptr;
+    HWND host_ = nullptr;
+    int width_ = 0, height_ = 0;
+    bool shown_ = false;
+};
+
+HWND CreateFrame(const Options& options) {
     WNDCLASSW frameClass = {};
     frameClass.lpfnWndProc = FrameProc;
     frameClass.hInstance = GetModuleHandleW(nullptr);
@@ -261,69 +347,80 @@ int Run(const Options& options) {
     RECT outer{0, 0, options.width, options.height};
     AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
     const std::wstring title = L"Fluxmere viewer - " + Widen(options.url);
-    HWND frame = CreateWindowExW(0, L"FluxmereViewerFrame", title.c_str(),
-                                 WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
-                                 outer.right - outer.left, outer.bottom - outer.top, nullptr,
-                                 nullptr, GetModuleHandleW(nullptr), nullptr);
-    HWND host = nullptr;
-    IUnknown* unknown = options.dll.empty() ? CreateByProgID(atl, options, frame, &host)
-                                            : CreateFromDll(atl, options, frame, &host);
-    if (unknown == nullptr) {
-        DestroyWindow(frame);
-        return 1;
-    }
-    IDispatch* control = nullptr;
-    unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&control));
-    unknown->Release();
-    if (control == nullptr) {
-        std::fprintf(stderr, "fluxmere-viewer: the control has no dispatch interface\n");
-        DestroyWindow(frame);
-        return 1;
-    }
-    const std::wstring rectangle =
-        L"0,0," + std::to_wstring(options.width) + L"," + std::to_wstring(options.height);
-    HRESULT hr = CallWithText(control, L"SetRectangle", rectangle);
-    if (SUCCEEDED(hr))
-        hr = CallWithText(control, L"SetURL", Widen(options.url));
-    if (FAILED(hr)) {
-        std::fprintf(stderr, "fluxmere-viewer: the control refused the call (0x%08lx)\n",
-                     static_cast<unsigned long>(hr));
-        control->Release();
-        DestroyWindow(frame);
-        return 1;
-    }
+    return CreateWindowExW(0, L"FluxmereViewerFrame", title.c_str(),
+                           WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                           outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+}
 
+// Pumps messages until the time is up or the window is closed, looking at the picture now and
+// then.
+void Watch(const Options& options, ViewerPane& pane) {
     const DWORD start = GetTickCount();
     const DWORD limit = static_cast<DWORD>(options.seconds * 1000);
+    DWORD lastCheck = start;
     MSG msg;
-    bool running = true;
-    while (running) {
+    for (;;) {
         if (options.seconds > 0 && GetTickCount() - start >= limit)
-            break;
-        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT) == WAIT_FAILED)
-            break;
+            return;
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, kPollMs, QS_ALLINPUT) == WAIT_FAILED)
+            return;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                running = false;
-                break;
-            }
+            if (msg.message == WM_QUIT)
+                return;
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
+        if (GetTickCount() - lastCheck >= kPictureCheckMs) {
+            pane.CheckShown();
+            lastCheck = GetTickCount();
+        }
     }
+}
+
+int Run(const Options& options) {
+    AtlLibrary atl;
+    if (!atl.ready()) {
+        std::fprintf(stderr, "fluxmere-viewer: the ActiveX host of atl.dll is not available\n");
+        return 1;
+    }
+    // The sound library of a machine without a sound device may print its own complaints when
+    // the control opens the wave output; this is the one line that matters.
+    if (waveOutGetNumDevs() == 0)
+        std::fprintf(stderr, "fluxmere-viewer: no sound device: the picture plays without sound\n");
+    g_frame = CreateFrame(options);
+    SetConsoleCtrlHandler(OnConsoleStop, TRUE);
+    ViewerPane pane;
+    if (!pane.Create(atl, options, g_frame) || !pane.Start(options.url)) {
+        DestroyWindow(g_frame);
+        return 1;
+    }
+    Watch(options, pane);
+    pane.CheckShown();
+
     int status = 0;
-    if (running && !options.screenshot.empty()) {
-        if (SaveScreenshot(host, options.screenshot)) {
+    if (!options.screenshot.empty()) {
+        const std::string error = fluxmere::tools::SaveWindowPicture(
+            pane.host(), fluxmere::tools::WindowArea::Client, options.screenshot);
+        if (error.empty()) {
             std::printf("fluxmere-viewer: saved %s\n", options.screenshot.c_str());
         } else {
-            std::fprintf(stderr, "fluxmere-viewer: cannot write %s\n", options.screenshot.c_str());
+            std::fprintf(stderr, "fluxmere-viewer: %s\n", error.c_str());
             status = 1;
         }
     }
-    CallWithoutArguments(control, L"Stop");
-    control->Release();
-    if (running)
-        DestroyWindow(frame);
+    pane.Stop();
+    pane.Release();
+    SetConsoleCtrlHandler(OnConsoleStop, FALSE);
+    DestroyWindow(g_frame);
+    g_frame = nullptr;
+    if (!pane.shown()) {
+        std::fprintf(stderr,
+                     "fluxmere-viewer: no picture from %s was shown (the control showed only its "
+                     "status screen)\n",
+                     options.url.c_str());
+        return 1;
+    }
     return status;
 }
 
@@ -331,13 +428,12 @@ int Run(const Options& options) {
 
 int main(int argc, char** argv) {
     Options options;
-    if (!ParseArguments(argc, argv, &options)) {
-        Usage();
-        return 2;
-    }
+    int status = 0;
+    if (!ParseArguments(argc, argv, &options, &status))
+        return status;
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
         return 1;
-    const int status = Run(options);
+    status = Run(options);
     CoUninitialize();
     return status;
 }
