@@ -135,11 +135,18 @@ void CPlayerSession::InvalidateLastBounds() {
     host_->Invalidate(bounds.top == 0 && bounds.bottom == 0 ? nullptr : &bounds);
 }
 
-void CPlayerSession::SetLastBounds(const PlayerRect& bounds) {
+void CPlayerSession::NotePaint(const PlayerRect& bounds) {
     lastBounds_[0].store(bounds.left, std::memory_order_relaxed);
     lastBounds_[1].store(bounds.top, std::memory_order_relaxed);
     lastBounds_[2].store(bounds.right, std::memory_order_relaxed);
     lastBounds_[3].store(bounds.bottom, std::memory_order_relaxed);
+    // A job that has not started yet has transferred nothing, whatever the last job left.
+    const int32_t state = DownloadStateValue();
+    if (Status() == static_cast<int32_t>(PlayerStatus::Downloading) &&
+        (state == static_cast<int32_t>(DownloadState::Initializing) ||
+         state == static_cast<int32_t>(DownloadState::AwaitingStart))) {
+        downloadBytes_.store(0, std::memory_order_release);
+    }
 }
 
 PlayerRect CPlayerSession::LastBounds() const {

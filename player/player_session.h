@@ -93,6 +93,10 @@ public:
     // is no frame or its codec is not "mjpa" (nothing to paint). The picture stays valid until
     // the next call or SetRectangle; call from one painting thread.
     bool RenderFrame(RenderedPicture* picture);
+    // The control, at the start of every paint (before it reads anything for it): bounds become
+    // the last paint's bounds, which repaints and the Cancel button measure from; and a download
+    // panel that shows a job not yet started shows 0 bytes from then on.
+    void NotePaint(const PlayerRect& bounds);
 
     int32_t Status() const { return status_.load(std::memory_order_acquire); }
     int32_t SourceWidth() const { return renderer_.SourceWidth(); }
@@ -101,15 +105,13 @@ public:
     int32_t TargetHeight() const { return renderer_.TargetHeight(); }
     // Set by SetRectangle, cleared by this call (the painter whitens its bitmap once).
     bool ConsumeRectangleChanged() { return rectangleChanged_.exchange(false); }
-    // The painter records the bounds of every paint; SetStatus invalidates them.
-    void SetLastBounds(const PlayerRect& bounds);
+    // The bounds of the last paint (all 0 before the first); SetStatus invalidates them.
     PlayerRect LastBounds() const;
 
     // The download panel.
     int32_t DownloadStateValue() const { return downloadState_.load(std::memory_order_acquire); }
     int32_t DownloadCodecValue() const { return downloadCodec_.load(std::memory_order_acquire); }
     int64_t DownloadBytes() const { return downloadBytes_.load(std::memory_order_acquire); }
-    void ResetDownloadBytes() { downloadBytes_.store(0, std::memory_order_release); }
     bool HasDownloadJob() const;
     // The Cancel button: cancels the job the panel shows, if any.
     void CancelDownload();

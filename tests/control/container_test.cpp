@@ -151,13 +151,13 @@ TEST_P(InContainer, CancelButtonTakesTheMouse) {
     Pump(100);
     // Press inside and release outside: nothing; press and release inside: one cancel.
     Mouse(WM_LBUTTONDOWN, 70, 110);
-    EXPECT_TRUE(viewer_->control().Core().Painter().CancelPressed());
+    EXPECT_TRUE(viewer_->control().Core().CancelPressed());
     Mouse(WM_LBUTTONUP, 200, 110);
     EXPECT_EQ(job.cancels, 0);
     Mouse(WM_LBUTTONDOWN, 120, 120);  // the bottom-right edge counts
     Mouse(WM_LBUTTONUP, 20, 100);     // and so does the top-left
     EXPECT_EQ(job.cancels, 1);
-    EXPECT_FALSE(viewer_->control().Core().Painter().CancelPressed());
+    EXPECT_FALSE(viewer_->control().Core().CancelPressed());
     {
         platform::ScopedLock hold(RegistryLock());
         IDownloadJob* previous =
