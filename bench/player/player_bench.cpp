@@ -15,6 +15,8 @@
 #include "device/studio_ycbcr.h"
 #include "device/test_pattern.h"
 #include "platform/thread.h"
+#include "player/frame_handoff.h"
+#include "player/frame_renderer.h"
 #include "player/player_session.h"
 #include "player/software_audio_output.h"
 #include "tests/support/device_process.h"
@@ -52,19 +54,20 @@ std::vector<uint8_t> DeviceFrame(int width, int height) {
 void BM_RenderPath(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
-    const std::string target =
-        "0,0," + std::to_string(state.range(2)) + "," + std::to_string(state.range(3));
+    // What a session's RenderFrame does: the hand-off's copy into the renderer, then its render.
     CSoftwareAudioOutput audio;
-    CPlayerSession session(audio, nullptr);
-    session.PrepareForStreamForTesting(width, height, 3);
-    session.SetRectangle(target.c_str());
+    CAudioRing ring(audio);
+    FrameHandOff handOff(ring);
+    FrameRenderer renderer;
+    renderer.PrepareSource(width, height);
+    renderer.SetTarget(static_cast<int32_t>(state.range(2)), static_cast<int32_t>(state.range(3)));
+    handOff.PrepareForStream(3, renderer.PayloadCapacity());
     const std::vector<uint8_t> frame = DeviceFrame(width, height);
-    std::copy(frame.begin(), frame.end(), session.ReceiveBufferAForTesting());
-    session.DeliverFrameForTesting(session.ReceiveBufferAForTesting(),
-                                   static_cast<int32_t>(frame.size()));
+    std::copy(frame.begin(), frame.end(), handOff.FirstBuffer());
+    handOff.Deliver(handOff.FirstBuffer(), static_cast<int32_t>(frame.size()));
     RenderedPicture picture;
     for (auto _ : state) {
-        if (!session.RenderFrame(&picture))
+        if (!handOff.CopyNewestVideo(kCodecMjpa, renderer) || !renderer.Render(&picture))
             state.SkipWithError("nothing rendered");
         benchmark::DoNotOptimize(picture.pixels);
     }

@@ -15,10 +15,10 @@ void MousePosition(LPARAM lparam, int32_t* x, int32_t* y) {
 
 }  // namespace
 
-CViewerCore::CViewerCore() : threadId_(GetCurrentThreadId()) {
+CViewerCore::CViewerCore(const SessionTiming& timing) : threadId_(GetCurrentThreadId()) {
     IPlayerHost& host = *this;
     IRepaintTarget& target = *this;
-    session_ = std::make_unique<CPlayerSession>(audio_, &host);
+    session_ = std::make_unique<CPlayerSession>(audio_, &host, timing);
     painter_ = std::make_unique<CViewerPainter>();
     poster_ = std::make_unique<CRepaintPoster>(target);
 }

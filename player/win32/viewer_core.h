@@ -39,7 +39,7 @@ public:
     static constexpr DWORD kWindowStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
     static constexpr UINT kClassStyle = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
 
-    CViewerCore();
+    explicit CViewerCore(const SessionTiming& timing = SessionTiming());
     ~CViewerCore();  // stops the session first; then the drawing objects go
     CViewerCore(const CViewerCore&) = delete;
     CViewerCore& operator=(const CViewerCore&) = delete;

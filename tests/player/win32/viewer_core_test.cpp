@@ -244,7 +244,11 @@ TEST(ViewerCore, LivePictureInItsOwnWindowAndStopWhileFramesArePosted) {
         << device.error();
     Frame frame(720, 576);
     ASSERT_NE(frame.window(), nullptr);
-    CViewerCore core;
+    // Stop waits for the session's threads without limit, so that it can only return if those
+    // threads never wait for this one.
+    SessionTiming unlimited;
+    unlimited.stopGraceMs = INFINITE;
+    CViewerCore core(unlimited);
     ASSERT_TRUE(core.IsValid());
     HWND child = core.CreateChildWindow(frame.window(), RECT{0, 0, 720, 576});
     ASSERT_NE(child, nullptr);
@@ -269,9 +273,7 @@ TEST(ViewerCore, LivePictureInItsOwnWindowAndStopWhileFramesArePosted) {
     }
     EXPECT_GE(best, 40.0) << "the painted window is not the device's picture";
 
-    // Stop waits for the session's threads while this thread pumps nothing; with unlimited
-    // waits it could only return if those threads never wait for this one.
-    core.Session().SetStopWaitMsForTesting(INFINITE);
+    // Stop waits for the session's threads while this thread pumps nothing.
     core.Session().Stop();
     EXPECT_EQ(core.Session().Status(), static_cast<int32_t>(PlayerStatus::NotConnected));
     Pump(100);
