@@ -54,7 +54,7 @@ class Hosted {
 public:
     Hosted(AtlHost& atl, int width, int height) : window_(MakeHostWindow(width, height)) {
         viewer_ = new TestViewer;
-        result_ = atl.attach(viewer_, window_, &container_);
+        result_ = atl.attach(viewer_->unknown(), window_, &container_);
     }
     ~Hosted() {
         viewer_->control().Core().Session().Stop();

@@ -38,7 +38,7 @@ protected:
     void SetUp() override {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         viewer_ = new TestViewer;
-        ASSERT_EQ(container_.Embed(viewer_), S_OK);
+        ASSERT_EQ(container_.Embed(viewer_->unknown()), S_OK);
         ASSERT_EQ(container_.activatedWindowless(), GetParam());
     }
     void TearDown() override {

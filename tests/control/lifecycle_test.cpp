@@ -54,7 +54,7 @@ SIZE_T PrivateBytes() {
 // without a window manager, every top-level window Wine hides costs it a two-second wait.)
 void Cycle(TestContainer& container, const std::string& url) {
     TestViewer* viewer = new TestViewer;
-    ASSERT_EQ(container.Embed(viewer), S_OK);
+    ASSERT_EQ(container.Embed(viewer->unknown()), S_OK);
     CPlayerSession& session = viewer->control().Core().Session();
     session.SetURL(url.c_str());
     EXPECT_TRUE(
