@@ -57,7 +57,7 @@ public:
         result_ = atl.attach(viewer_->unknown(), window_, &container_);
     }
     ~Hosted() {
-        viewer_->control().Core().Session().Stop();
+        viewer_->Control().Core().Session().Stop();
         DestroyWindow(window_);  // the host lets go of the control
         if (container_ != nullptr)
             container_->Release();
@@ -66,8 +66,8 @@ public:
     }
     HRESULT result() const { return result_; }
     HWND window() const { return window_; }
-    COleControl& control() { return viewer_->control(); }
-    CPlayerSession& session() { return viewer_->control().Core().Session(); }
+    COleControl& control() { return viewer_->Control(); }
+    CPlayerSession& session() { return viewer_->Control().Core().Session(); }
 
 private:
     HWND window_;

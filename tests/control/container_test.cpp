@@ -46,7 +46,7 @@ protected:
         viewer_->Release();
         CoUninitialize();
     }
-    CPlayerSession& session() { return viewer_->control().Core().Session(); }
+    CPlayerSession& session() { return viewer_->Control().Core().Session(); }
 
     // The status screen ("Not connected" on the gradient) fills exactly the control's position;
     // the container shows around it.
@@ -98,7 +98,7 @@ protected:
     void Mouse(UINT message, int x, int y) {
         HWND target = container_.window();
         if (!GetParam()) {
-            ASSERT_EQ(viewer_->control().GetWindow(&target), S_OK);
+            ASSERT_EQ(viewer_->Control().GetWindow(&target), S_OK);
         } else {
             x += kPosition.left;
             y += kPosition.top;
@@ -113,11 +113,11 @@ protected:
 TEST_P(InContainer, ActivatesAsTheSiteAllows) {
     HWND own = nullptr;
     if (GetParam()) {
-        EXPECT_TRUE(viewer_->control().IsWindowless());
-        EXPECT_EQ(viewer_->control().GetWindow(&own), E_FAIL);
+        EXPECT_TRUE(viewer_->Control().IsWindowless());
+        EXPECT_EQ(viewer_->Control().GetWindow(&own), E_FAIL);
         return;
     }
-    ASSERT_EQ(viewer_->control().GetWindow(&own), S_OK);
+    ASSERT_EQ(viewer_->Control().GetWindow(&own), S_OK);
     EXPECT_EQ(GetParent(own), container_.window());
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(own, GWL_STYLE)) & 0xFFFF0000u, 0x56000000u);
     EXPECT_EQ(GetWindowLongA(own, GWL_EXSTYLE) & ~WS_EX_NOPARENTNOTIFY, 0);
@@ -138,14 +138,14 @@ TEST_P(InContainer, KeepsPaintingAfterDeactivationAndReactivation) {
     IOleInPlaceObject* inPlace = nullptr;
     viewer_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace));
     ASSERT_EQ(inPlace->InPlaceDeactivate(), S_OK);
-    EXPECT_FALSE(viewer_->control().IsInPlaceActive());
+    EXPECT_FALSE(viewer_->Control().IsInPlaceActive());
     inPlace->Release();
     IOleObject* object = nullptr;
     viewer_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object));
     ASSERT_EQ(object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, &container_, 0, container_.window(),
                              &kPosition),
               S_OK);
-    EXPECT_TRUE(viewer_->control().IsUIActive());
+    EXPECT_TRUE(viewer_->Control().IsUIActive());
     object->Release();
     ExpectScreenAtPosition();
 }
@@ -159,13 +159,13 @@ TEST_P(InContainer, CancelButtonTakesTheMouse) {
     Pump(100);
     // Press inside and release outside: nothing; press and release inside: one cancel.
     Mouse(WM_LBUTTONDOWN, 70, 110);
-    EXPECT_TRUE(viewer_->control().Core().CancelPressed());
+    EXPECT_TRUE(viewer_->Control().Core().CancelPressed());
     Mouse(WM_LBUTTONUP, 200, 110);
     EXPECT_EQ(job.cancels, 0);
     Mouse(WM_LBUTTONDOWN, 120, 120);  // the bottom-right edge counts
     Mouse(WM_LBUTTONUP, 20, 100);     // and so does the top-left
     EXPECT_EQ(job.cancels, 1);
-    EXPECT_FALSE(viewer_->control().Core().CancelPressed());
+    EXPECT_FALSE(viewer_->Control().Core().CancelPressed());
     {
         platform::ScopedLock hold(RegistryLock());
         IDownloadJob* previous =

@@ -55,7 +55,7 @@ SIZE_T PrivateBytes() {
 void Cycle(TestContainer& container, const std::string& url) {
     TestViewer* viewer = new TestViewer;
     ASSERT_EQ(container.Embed(viewer->unknown()), S_OK);
-    CPlayerSession& session = viewer->control().Core().Session();
+    CPlayerSession& session = viewer->Control().Core().Session();
     session.SetURL(url.c_str());
     EXPECT_TRUE(
         PumpUntil([&] { return session.Status() == static_cast<int32_t>(PlayerStatus::Playing); }));

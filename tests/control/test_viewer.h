@@ -39,25 +39,21 @@ public:
         return Inner()->Release();
     }
 
+    // The OLE control, as CMediaPlayer::Control (the interface table reaches it through this).
     COleControl& Control() { return control_; }
-    COleControl& control() { return control_; }
 
 protected:
-    com::InterfaceTable Interfaces() override;
+    // The control's rows, as CMediaPlayer lists them after its own.
+    com::InterfaceTable Interfaces() override {
+        static const com::InterfaceEntry kInterfaces[] = {FLUXMERE_OLE_CONTROL_ENTRIES(TestViewer)};
+        return com::MakeInterfaceTable(kInterfaces);
+    }
 
 private:
     ~TestViewer() override = default;
 
     COleControl control_;
 };
-
-inline const com::InterfaceEntry kTestViewerInterfaces[] = {
-    FLUXMERE_OLE_CONTROL_ENTRIES(TestViewer),
-};
-
-inline com::InterfaceTable TestViewer::Interfaces() {
-    return com::MakeInterfaceTable(kTestViewerInterfaces);
-}
 
 inline void Pump(DWORD ms) {
     const DWORD start = GetTickCount();
