@@ -61,15 +61,4 @@ bool SplitCombinedFrame(const uint8_t* chunk, size_t chunkSize, CKeloMediaFrame&
     return true;
 }
 
-bool ReadVideoBlock(const uint8_t* chunk, size_t chunkSize, CKeloMediaFrame& video,
-                    const uint8_t** payload, uint32_t* payloadSize) {
-    BlockSpan v{};
-    if (chunk == nullptr || !ReadBlock(chunk, chunkSize, 0, video, &v)) {
-        return false;
-    }
-    *payload = chunk + v.payloadOffset;
-    *payloadSize = v.payloadSize;
-    return true;
-}
-
 }  // namespace fluxmere

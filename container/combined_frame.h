@@ -29,10 +29,4 @@ struct CombinedFrameSpans {
 bool SplitCombinedFrame(const uint8_t* chunk, size_t chunkSize, CKeloMediaFrame& video,
                         CKeloMediaFrame& audio, CombinedFrameSpans* spans);
 
-// Only the video block, with the same checks: parses its header into `video` and gives its
-// payload. For a reader that needs the picture of a frame split before (the viewer's painter
-// keeps its own header record). False, leaving the outputs untouched, as SplitCombinedFrame.
-bool ReadVideoBlock(const uint8_t* chunk, size_t chunkSize, CKeloMediaFrame& video,
-                    const uint8_t** payload, uint32_t* payloadSize);
-
 }  // namespace fluxmere

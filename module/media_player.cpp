@@ -7,37 +7,12 @@ namespace fluxmere {
 
 namespace {
 
-// An interface of the control's OLE part.
-template <typename Interface>
-void* ControlCast(com::ComObject* object) {
-    return static_cast<Interface*>(&static_cast<CMediaPlayer*>(object)->Control());
-}
-
-#define FLUXMERE_CONTROL_ENTRY(iid, Interface) \
-    { &(iid), &ControlCast<Interface> }
-
-// QueryInterface searches this table in order.
+// QueryInterface searches this table in order: IMediaPlayer and its IDispatch, then the
+// control's interfaces.
 const com::InterfaceEntry kInterfaces[] = {
     FLUXMERE_INTERFACE_ENTRY(IID_IMediaPlayer, CMediaPlayer, IMediaPlayer),
     FLUXMERE_INTERFACE_ENTRY(IID_IDispatch, CMediaPlayer, IMediaPlayer),
-    FLUXMERE_CONTROL_ENTRY(IID_IViewObjectEx, IViewObjectEx),
-    FLUXMERE_CONTROL_ENTRY(IID_IViewObject2, IViewObjectEx),
-    FLUXMERE_CONTROL_ENTRY(IID_IViewObject, IViewObjectEx),
-    FLUXMERE_CONTROL_ENTRY(IID_IOleInPlaceObjectWindowless, IOleInPlaceObjectWindowless),
-    FLUXMERE_CONTROL_ENTRY(IID_IOleInPlaceObject, IOleInPlaceObjectWindowless),
-    FLUXMERE_CONTROL_ENTRY(IID_IOleWindow, IOleInPlaceObjectWindowless),
-    FLUXMERE_CONTROL_ENTRY(IID_IOleInPlaceActiveObject, IOleInPlaceActiveObject),
-    FLUXMERE_CONTROL_ENTRY(IID_IOleControl, IOleControl),
-    FLUXMERE_CONTROL_ENTRY(IID_IOleObject, IOleObject),
-    FLUXMERE_CONTROL_ENTRY(IID_IPersistStreamInit, IPersistStreamInit),
-    FLUXMERE_CONTROL_ENTRY(IID_IPersist, IPersistStreamInit),
-    FLUXMERE_CONTROL_ENTRY(IID_ISpecifyPropertyPages, ISpecifyPropertyPages),
-    FLUXMERE_CONTROL_ENTRY(IID_IQuickActivate, IQuickActivate),
-    FLUXMERE_CONTROL_ENTRY(IID_IPersistStorage, IPersistStorage),
-    FLUXMERE_CONTROL_ENTRY(IID_IDataObject, IDataObject),
-    FLUXMERE_CONTROL_ENTRY(IID_IProvideClassInfo, IProvideClassInfo2),
-    FLUXMERE_CONTROL_ENTRY(IID_IProvideClassInfo2, IProvideClassInfo2),
-    FLUXMERE_CONTROL_ENTRY(IID_IObjectSafety, IObjectSafety),
+    FLUXMERE_OLE_CONTROL_ENTRIES(CMediaPlayer),
 };
 
 }  // namespace

@@ -2,7 +2,7 @@
 // The render path of a viewer: a Motion-JPEG payload in, the picture the control paints out.
 // Decodes into planes, converts to colour and scales to the target size, leaving the picture in
 // the row layout of a 24-bit device-independent bitmap. The session feeds it the newest frame's
-// payload; the control's painter and the tool show what it renders.
+// payload from the frame hand-off; the control's painter and the tool show what it renders.
 //
 // Threads: one caller at a time (the session serialises the painter and reconfiguration with its
 // render lock). The sizes may be read from any thread.
@@ -16,6 +16,7 @@
 
 #include "decode/jpeg_decoder.h"
 #include "player/player_buffer.h"
+#include "player/video_payload_sink.h"
 
 namespace fluxmere {
 
@@ -23,8 +24,6 @@ constexpr int32_t kMaxPictureWidth = 1920;
 constexpr int32_t kMaxPictureHeight = 1088;
 constexpr int32_t kDefaultTargetWidth = 320;
 constexpr int32_t kDefaultTargetHeight = 240;
-// The smallest payload buffer (and receive buffer of the session): a 352 x 288 stream's frames.
-constexpr size_t kMinFrameBufferBytes = 290000;
 
 // The scaled picture: 3 bytes a pixel in B, G, R order, rows top-down, stride a multiple of 4
 // (the row layout of a 24-bit device-independent bitmap).
@@ -35,7 +34,7 @@ struct RenderedPicture {
     int32_t stride = 0;
 };
 
-class FrameRenderer {
+class FrameRenderer final : public IVideoPayloadSink {
 public:
     // Buffers for a 352 x 288 stream and the default 320 x 240 target.
     FrameRenderer();
@@ -59,7 +58,7 @@ public:
     // The largest payload TakePayload accepts.
     size_t PayloadCapacity() const { return payload_.capacity(); }
     // Copies a payload in for the next Render. False (nothing copied) when it does not fit.
-    bool TakePayload(const uint8_t* payload, size_t size);
+    bool TakePayload(const uint8_t* payload, size_t size) override;
     // Decodes the payload taken last, converts and scales it to the target size. False when no
     // source is prepared. The picture stays valid until the next Render or SetTarget.
     bool Render(RenderedPicture* picture);

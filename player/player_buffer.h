@@ -9,6 +9,9 @@
 
 namespace fluxmere {
 
+// The smallest receive buffer and payload buffer of a viewer: a 352 x 288 stream's frames.
+constexpr size_t kMinFrameBufferBytes = 290000;
+
 class PlayerBuffer {
 public:
     PlayerBuffer() = default;

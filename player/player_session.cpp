@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "container/combined_frame.h"
 #include "player/rectangle_text.h"
 #include "player/stream_url.h"
 #include "streaming/device_address.h"
@@ -18,10 +17,6 @@ constexpr uint32_t kClosingReplyMs = 2000;
 constexpr int kMediaReceiveBufferBytes = 1048576;
 constexpr uint32_t kMediaFirstTimeoutMs = 30000;
 constexpr uint32_t kMediaTimeoutMs = 2000;
-// Room for a block's length field and a media frame header with a parameter list.
-constexpr size_t kBlockHeaderBytes = 4 + 4096;
-// A chunk's size line (hex digits, CR LF) and the CR LF that ends the chunk before it.
-constexpr size_t kChunkFramingBytes = 32;
 // Stop gives a device this long to answer its TEARDOWN before it closes the connections, and
 // returns after at most kStopLimitMs whatever the device does.
 constexpr uint32_t kStopLimitMs = 1500;
@@ -37,11 +32,10 @@ void WaitUntil(platform::Event& event, uint64_t start, uint32_t limitMs) {
 
 }  // namespace
 
-CPlayerSession::CPlayerSession(IAudioOutput& audio, IPlayerHost* host)
-    : host_(host), audio_(audio) {
+CPlayerSession::CPlayerSession(IAudioOutput& audio, IPlayerHost* host, const SessionTiming& timing)
+    : host_(host), timing_(timing), audio_(audio) {
     RegistryLock();  // the first viewer of the process makes the process-wide lock
-    valid_ = audio_.IsValid() && renderer_.IsValid() && receiveA_.Reserve(kMinFrameBufferBytes) &&
-             receiveB_.Reserve(kMinFrameBufferBytes);
+    valid_ = audio_.IsValid() && handOff_.IsValid() && renderer_.IsValid();
 }
 
 CPlayerSession::~CPlayerSession() {
@@ -96,7 +90,7 @@ void CPlayerSession::Stop() {
     // A device that answers ends the session within the grace. One that does not answer, answers
     // a byte at a time or never took the connection must not hold the page's thread: closing
     // both connections wakes every read, send and connect of the session's two threads.
-    if (sessionDone_.Wait(stopGraceMs_) != platform::WaitResult::Signaled)
+    if (sessionDone_.Wait(timing_.stopGraceMs) != platform::WaitResult::Signaled)
         CloseConnections();
     WaitUntil(sessionDone_, start, kStopLimitMs);
     WaitUntil(receiverDone_, start, kStopLimitMs);
@@ -135,11 +129,18 @@ void CPlayerSession::InvalidateLastBounds() {
     host_->Invalidate(bounds.top == 0 && bounds.bottom == 0 ? nullptr : &bounds);
 }
 
-void CPlayerSession::SetLastBounds(const PlayerRect& bounds) {
+void CPlayerSession::NotePaint(const PlayerRect& bounds) {
     lastBounds_[0].store(bounds.left, std::memory_order_relaxed);
     lastBounds_[1].store(bounds.top, std::memory_order_relaxed);
     lastBounds_[2].store(bounds.right, std::memory_order_relaxed);
     lastBounds_[3].store(bounds.bottom, std::memory_order_relaxed);
+    // A job that has not started yet has transferred nothing, whatever the last job left.
+    const int32_t state = DownloadStateValue();
+    if (Status() == static_cast<int32_t>(PlayerStatus::Downloading) &&
+        (state == static_cast<int32_t>(DownloadState::Initializing) ||
+         state == static_cast<int32_t>(DownloadState::AwaitingStart))) {
+        downloadBytes_.store(0, std::memory_order_release);
+    }
 }
 
 PlayerRect CPlayerSession::LastBounds() const {
@@ -353,7 +354,7 @@ void CPlayerSession::RunReceiver() {
     CRTPReceiver& receiver = transport_.Receiver();
     receiver.SetCallback(&CPlayerSession::OnChunk, this);
     receiverReady_.Set();
-    receiver.SetBuffer(receiveA_.data(), ReceiveBufferBytes());
+    receiver.SetBuffer(handOff_.FirstBuffer(), handOff_.BufferBytes());
     receiver.Run(transport_.DataSocket());
     receiverReady_.Reset();
     receiverDone_.Set();
@@ -365,48 +366,29 @@ void CPlayerSession::RunReceiver() {
 
 uint8_t* CPlayerSession::OnChunk(uint8_t* data, int32_t size, void* context) {
     CPlayerSession* self = static_cast<CPlayerSession*>(context);
-    if (size != 0)
-        return self->DeliverFrame(data, size);
-    // Silence or a closed media connection: closing both connections ends the receive loop
-    // (its next read fails) and the session thread's wait.
-    self->CloseConnections();
-    return nullptr;
-}
-
-uint8_t* CPlayerSession::DeliverFrame(uint8_t* data, int32_t size) {
-    if (data == nullptr || size <= 0)
-        return nullptr;
-    handOffLock_.Wait(platform::kInfinite);
-    CombinedFrameSpans spans;
-    const bool usable =
-        SplitCombinedFrame(data, static_cast<size_t>(size), videoFrame_, audioFrame_, &spans) &&
-        spans.videoPayloadSize <= renderer_.PayloadCapacity();
-    if (!usable) {
-        // Dropped: the current frame, the audio and the status stay as they were.
-        handOffLock_.Release();
-        framesDropped_.fetch_add(1, std::memory_order_relaxed);
+    if (size == 0) {
+        // Silence or a closed media connection: closing both connections ends the receive loop
+        // (its next read fails) and the session thread's wait.
+        self->CloseConnections();
         return nullptr;
     }
-    currentFrame_ = data;
-    currentFrameSize_ = size;
-    audio_.QueueAudioBlock(audioFrame_, spans.audioPayload);
-    handOffLock_.Release();
-    framesDelivered_.fetch_add(1, std::memory_order_relaxed);
+    uint8_t* next = self->handOff_.Deliver(data, size);
+    if (next == nullptr)
+        return nullptr;  // dropped: the status stays as it was
     {
         // Frames that arrive while the session closes must not paint over "Not connected".
         platform::ScopedLock hold(RegistryLock());
-        if (!sessionClosing_)
-            SetStatus(PlayerStatus::Playing);
+        if (!self->sessionClosing_)
+            self->SetStatus(PlayerStatus::Playing);
     }
-    // The receiver reads on into the other buffer, so this frame stays put until the next
-    // delivered frame has become the current one.
-    return receiveA_.Contains(data) ? receiveB_.data() : receiveA_.data();
+    return next;
 }
 
 SessionCounters CPlayerSession::Counters() const {
     SessionCounters counters;
-    counters.framesDelivered = framesDelivered_.load(std::memory_order_relaxed);
-    counters.framesDropped = framesDropped_.load(std::memory_order_relaxed);
+    const HandOffCounters handOff = handOff_.Counters();
+    counters.framesDelivered = handOff.framesDelivered;
+    counters.framesDropped = handOff.framesDropped;
     counters.audioBlocksQueued = static_cast<int64_t>(audio_.BlocksQueued());
     counters.audioBlocksDropped = static_cast<int64_t>(audio_.BlocksDropped());
     return counters;
@@ -419,46 +401,19 @@ bool CPlayerSession::PrepareForStream(int32_t width, int32_t height, uint32_t ve
     if (width <= 0 || height <= 0 || width > kMaxPictureWidth || height > kMaxPictureHeight) {
         return false;
     }
-    const size_t payload = FrameRenderer::PayloadBytesFor(width, height);
-    const size_t chunk = kBlockHeaderBytes + payload + kBlockHeaderBytes + kAudioBufferBytes;
-    const size_t receive =
-        std::max(kMinFrameBufferBytes, chunk + kChunkFramingBytes + CRTPReceiver::kReadSize);
-
     platform::ScopedLock render(renderLock_);
-    handOffLock_.Wait(platform::kInfinite);
-    // The last session's frame belongs to another stream: nothing to paint until a new one.
-    currentFrame_ = nullptr;
-    currentFrameSize_ = 0;
-    videoFrame_.version = version;
-    audioFrame_.version = version;
-    paintFrame_.version = version;
-    const bool prepared = receiveA_.Reserve(receive) && receiveB_.Reserve(receive) &&
-                          renderer_.PrepareSource(width, height);
-    handOffLock_.Release();
-    return prepared;
+    const bool rendererReady = renderer_.PrepareSource(width, height);
+    // The hand-off refuses every frame the renderer could not take.
+    const bool handOffReady =
+        handOff_.PrepareForStream(version, rendererReady ? renderer_.PayloadCapacity() : 0);
+    return rendererReady && handOffReady;
 }
 
 bool CPlayerSession::RenderFrame(RenderedPicture* picture) {
     if (picture == nullptr)
         return false;
     platform::ScopedLock render(renderLock_);
-
-    // Hand-off: under the lock only the video block's header and the copy of its payload.
-    handOffLock_.Wait(platform::kInfinite);
-    bool taken = false;
-    if (currentFrame_ != nullptr) {
-        const uint8_t* payload = nullptr;
-        uint32_t payloadSize = 0;
-        taken = ReadVideoBlock(currentFrame_, static_cast<size_t>(currentFrameSize_), paintFrame_,
-                               &payload, &payloadSize) &&
-                paintFrame_.codecCode == kCodecMjpa && renderer_.TakePayload(payload, payloadSize);
-    }
-    handOffLock_.Release();
-    return taken && renderer_.Render(picture);
-}
-
-size_t CPlayerSession::ReceiveBufferBytes() const {
-    return std::min(receiveA_.capacity(), receiveB_.capacity());
+    return handOff_.CopyNewestVideo(kCodecMjpa, renderer_) && renderer_.Render(picture);
 }
 
 // ---------------------------------------------------------------------------------------------

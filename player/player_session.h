@@ -1,15 +1,15 @@
 #pragma once
-// The viewer's session with the device and the frame hand-off: everything of the viewer control
-// except its COM shell and its drawing. The Windows control and the command-line tool both drive
-// a CPlayerSession: SetURL / Stop / SetRectangle from the page's thread, RenderFrame from the
-// thread that paints (the render path itself is a FrameRenderer, frame_renderer.h), and the
-// panel fields for the status screens.
+// The viewer's session with the device: everything of the viewer control except its COM shell,
+// its drawing and the frame hand-off itself (frame_handoff.h). The Windows control and the
+// command-line tool both drive a CPlayerSession: SetURL / Stop / SetRectangle from the page's
+// thread, RenderFrame from the thread that paints (the render path itself is a FrameRenderer,
+// frame_renderer.h), and the status and panel fields for the status screens.
 //
 // Threads: SetURL starts the session thread (RTSP exchange, then it waits for the device's next
 // message); the session thread starts the receiver thread, which reads the media connection and
-// hands every combined frame over through DeliverFrame. handOffLock guards currentFrame between
-// the receiver and the painter; registryLock (player_registry.h) guards every status change. The
-// two are never held together.
+// passes every chunk to the frame hand-off, then shows "playing" for a frame it took. The
+// hand-off's lock guards the newest frame between the receiver and the painter; registryLock
+// (player_registry.h) guards every status change. The two are never held together.
 //
 // Sizes: pictures up to kMaxPictureWidth x kMaxPictureHeight, as source and as target. Buffers
 // grow when a session learns its stream's size and when SetRectangle changes the target, never
@@ -25,8 +25,8 @@
 #include "platform/sync.h"
 #include "platform/thread.h"
 #include "player/audio_output.h"
+#include "player/frame_handoff.h"
 #include "player/frame_renderer.h"
-#include "player/player_buffer.h"
 #include "player/player_registry.h"
 #include "player/player_status.h"
 #include "streaming/rtp_socket.h"
@@ -63,10 +63,18 @@ struct SessionCounters {
     int64_t audioBlocksDropped = 0;
 };
 
+// How long a session waits; the defaults are the product's.
+struct SessionTiming {
+    // Stop: how long the device may take to answer the TEARDOWN before both connections are
+    // closed (Stop returns within 1.5 s all the same).
+    uint32_t stopGraceMs = 500;
+};
+
 class CPlayerSession : public IDownloadPanel {
 public:
     // host may be null (no repaint requests). audio and host must outlive the session.
-    CPlayerSession(IAudioOutput& audio, IPlayerHost* host);
+    CPlayerSession(IAudioOutput& audio, IPlayerHost* host,
+                   const SessionTiming& timing = SessionTiming());
     virtual ~CPlayerSession();
     CPlayerSession(const CPlayerSession&) = delete;
     CPlayerSession& operator=(const CPlayerSession&) = delete;
@@ -88,11 +96,15 @@ public:
     void SetRectangle(const char* text);
 
     // --- Painting ---
-    // The video path: takes handOffLock only to copy the newest frame's video payload into the
-    // renderer, which then decodes, converts and scales it to the target size. False when there
-    // is no frame or its codec is not "mjpa" (nothing to paint). The picture stays valid until
-    // the next call or SetRectangle; call from one painting thread.
+    // The video path: the hand-off copies the newest frame's video payload into the renderer,
+    // which then decodes, converts and scales it to the target size. False when there is no
+    // frame or its codec is not "mjpa" (nothing to paint). The picture stays valid until the next
+    // call or SetRectangle; call from one painting thread.
     bool RenderFrame(RenderedPicture* picture);
+    // The control, at the start of every paint (before it reads anything for it): bounds become
+    // the last paint's bounds, which repaints and the Cancel button measure from; and a download
+    // panel that shows a job not yet started shows 0 bytes from then on.
+    void NotePaint(const PlayerRect& bounds);
 
     int32_t Status() const { return status_.load(std::memory_order_acquire); }
     int32_t SourceWidth() const { return renderer_.SourceWidth(); }
@@ -101,15 +113,13 @@ public:
     int32_t TargetHeight() const { return renderer_.TargetHeight(); }
     // Set by SetRectangle, cleared by this call (the painter whitens its bitmap once).
     bool ConsumeRectangleChanged() { return rectangleChanged_.exchange(false); }
-    // The painter records the bounds of every paint; SetStatus invalidates them.
-    void SetLastBounds(const PlayerRect& bounds);
+    // The bounds of the last paint (all 0 before the first); SetStatus invalidates them.
     PlayerRect LastBounds() const;
 
     // The download panel.
     int32_t DownloadStateValue() const { return downloadState_.load(std::memory_order_acquire); }
     int32_t DownloadCodecValue() const { return downloadCodec_.load(std::memory_order_acquire); }
     int64_t DownloadBytes() const { return downloadBytes_.load(std::memory_order_acquire); }
-    void ResetDownloadBytes() { downloadBytes_.store(0, std::memory_order_release); }
     bool HasDownloadJob() const;
     // The Cancel button: cancels the job the panel shows, if any.
     void CancelDownload();
@@ -120,36 +130,16 @@ public:
     IDownloadJob* OnDownloadState(DownloadState state, CodecKind codec, IDownloadJob* job) override;
     void OnDownloadProgress(int64_t bytes) override;
 
-    // --- For tests: the receiver's and the session thread's steps without a network ---
-    uint8_t* DeliverFrameForTesting(uint8_t* data, int32_t size) {
-        return DeliverFrame(data, size);
-    }
-    bool PrepareForStreamForTesting(int32_t width, int32_t height, uint32_t version) {
-        return PrepareForStream(width, height, version);
-    }
-    void SetStatusForTesting(PlayerStatus status) { SetStatus(status); }
-    uint8_t* ReceiveBufferAForTesting() const { return receiveA_.data(); }
-    uint8_t* ReceiveBufferBForTesting() const { return receiveB_.data(); }
-    size_t ReceiveBufferBytesForTesting() const { return ReceiveBufferBytes(); }
-    size_t PayloadCapacityForTesting() const { return renderer_.PayloadCapacity(); }
-    CAudioRing& AudioForTesting() { return audio_; }
-    // How long Stop waits for the device's answer before it closes the connections (500 ms).
-    void SetStopWaitMsForTesting(uint32_t ms) { stopGraceMs_ = ms; }
-
 private:
     // Called once per chunk on the receiver thread. size 0: the media connection timed out or
-    // closed; both connections are closed and the receive loop will end. Otherwise what
-    // DeliverFrame returns.
+    // closed; both connections are closed and the receive loop will end. Otherwise the chunk
+    // goes to the hand-off, and a frame it takes shows "playing"; returns what the hand-off
+    // returns.
     static uint8_t* OnChunk(uint8_t* data, int32_t size, void* context);
-    // Makes data the current frame and queues its audio block; returns the receive buffer the
-    // receiver reads next (the one not holding data). A frame whose blocks do not lie inside size
-    // or whose video payload does not fit the renderer is dropped: nullptr, nothing else changes.
-    uint8_t* DeliverFrame(uint8_t* data, int32_t size);
-    // Prepares the frame records, renderer and buffers for a stream of width x height with
-    // header version, when the session learns the stream. False when the size is unsupported or
-    // the buffers cannot grow.
+    // Prepares the renderer and the hand-off for a stream of width x height with header version,
+    // when the session learns the stream. False when the size is unsupported or the buffers
+    // cannot grow.
     bool PrepareForStream(int32_t width, int32_t height, uint32_t version);
-    size_t ReceiveBufferBytes() const;  // what every receive buffer holds
     // Takes registryLock (recursive: callers that hold it already may call it).
     void SetStatus(PlayerStatus status);
 
@@ -171,7 +161,9 @@ private:
     void JoinSessionThreads();
 
     IPlayerHost* const host_;
+    const SessionTiming timing_;
     CAudioRing audio_;
+    FrameHandOff handOff_{audio_};
     bool valid_ = false;
 
     std::atomic<int32_t> status_{static_cast<int32_t>(PlayerStatus::NotConnected)};
@@ -179,28 +171,15 @@ private:
     platform::Event receiverStarted_{true, false};
     platform::Event receiverReady_{true, false};
     platform::Event receiverDone_{true, true};
-    platform::Semaphore handOffLock_{1, 1};
 
-    // Guarded by handOffLock_.
-    uint8_t* currentFrame_ = nullptr;
-    std::atomic<int64_t> framesDelivered_{0};
-    std::atomic<int64_t> framesDropped_{0};
-    int32_t currentFrameSize_ = 0;
-    CKeloMediaFrame videoFrame_;
-    CKeloMediaFrame audioFrame_;
-
-    PlayerBuffer receiveA_;
-    PlayerBuffer receiveB_;
     uint8_t headerBuffer_[kHeaderBufferBytes] = {};
     int32_t headerLength_ = 0;
 
     // The painting side, guarded by renderLock_ (held for a whole paint; the session thread takes
-    // it to reconfigure for a new stream, SetRectangle to change the target). The renderer's
-    // payload capacity changes only under handOffLock_ as well, as the hand-off checks frames
-    // against it.
+    // it to reconfigure for a new stream, SetRectangle to change the target). The hand-off's
+    // payload limit is the renderer's payload capacity, set when both are prepared for a stream.
     platform::CriticalSection renderLock_;
     FrameRenderer renderer_;
-    CKeloMediaFrame paintFrame_;
     std::atomic<bool> rectangleChanged_{false};
     std::atomic<int32_t> lastBounds_[4] = {};
 
@@ -214,7 +193,6 @@ private:
     platform::Thread sessionThread_;
     platform::Thread receiverThread_;
     bool sessionStarted_ = false;  // page's thread only
-    uint32_t stopGraceMs_ = 500;
     CRTSPClient rtsp_;
     CRTPSocket transport_;
     CKelo kelo_;

@@ -18,6 +18,8 @@
 #include "device/studio_ycbcr.h"
 #include "device/test_pattern.h"
 #include "platform/thread.h"
+#include "player/frame_handoff.h"
+#include "player/frame_renderer.h"
 #include "player/player_session.h"
 #include "player/software_audio_output.h"
 #include "tests/support/device_process.h"
@@ -52,23 +54,26 @@ std::vector<uint8_t> DeviceFrame(int width, int height) {
     return frame;
 }
 
-// A session holding one frame of the device's test pattern at width x height, to be rendered
-// to the target size.
+// What a session's RenderFrame does, on one frame of the device's test pattern at width x
+// height: the hand-off's copy into the renderer, then its render to the target size.
 struct RenderSetting {
     CSoftwareAudioOutput audio;
-    CPlayerSession session{audio, nullptr};
+    CAudioRing ring{audio};
+    FrameHandOff handOff{ring};
+    FrameRenderer renderer;
     size_t frameBytes = 0;
 
     RenderSetting(int width, int height, int64_t toWidth, int64_t toHeight) {
-        const std::string target =
-            "0,0," + std::to_string(toWidth) + "," + std::to_string(toHeight);
-        session.PrepareForStreamForTesting(width, height, 3);
-        session.SetRectangle(target.c_str());
+        renderer.PrepareSource(width, height);
+        renderer.SetTarget(static_cast<int32_t>(toWidth), static_cast<int32_t>(toHeight));
+        handOff.PrepareForStream(3, renderer.PayloadCapacity());
         const std::vector<uint8_t> frame = DeviceFrame(width, height);
-        std::copy(frame.begin(), frame.end(), session.ReceiveBufferAForTesting());
-        session.DeliverFrameForTesting(session.ReceiveBufferAForTesting(),
-                                       static_cast<int32_t>(frame.size()));
+        std::copy(frame.begin(), frame.end(), handOff.FirstBuffer());
+        handOff.Deliver(handOff.FirstBuffer(), static_cast<int32_t>(frame.size()));
         frameBytes = frame.size();
+    }
+    bool Render(RenderedPicture* picture) {
+        return handOff.CopyNewestVideo(kCodecMjpa, renderer) && renderer.Render(picture);
     }
 };
 
@@ -77,7 +82,7 @@ void BM_RenderPath(benchmark::State& state) {
                           state.range(2), state.range(3));
     RenderedPicture picture;
     for (auto _ : state) {
-        if (!setting.session.RenderFrame(&picture))
+        if (!setting.Render(&picture))
             state.SkipWithError("nothing rendered");
         benchmark::DoNotOptimize(picture.pixels);
     }
@@ -93,7 +98,7 @@ double RenderMilliseconds(int width, int height, int toWidth, int toHeight) {
     std::vector<double> times;
     for (int i = 0; i < 200; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        setting.session.RenderFrame(&picture);
+        setting.Render(&picture);
         times.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count());

@@ -24,44 +24,6 @@ COleControl::~COleControl() {
     core_.reset();  // stops the session before the drawing objects go
 }
 
-HRESULT COleControl::QueryControlInterface(REFIID iid, void** object) {
-    if (object == nullptr)
-        return E_POINTER;
-    *object = nullptr;
-    IUnknown* found = nullptr;
-    if (iid == IID_IViewObjectEx || iid == IID_IViewObject2 || iid == IID_IViewObject) {
-        found = static_cast<IViewObjectEx*>(this);
-    } else if (iid == IID_IOleInPlaceObjectWindowless || iid == IID_IOleInPlaceObject ||
-               iid == IID_IOleWindow) {
-        found = static_cast<IOleInPlaceObjectWindowless*>(this);
-    } else if (iid == IID_IOleInPlaceActiveObject) {
-        found = static_cast<IOleInPlaceActiveObject*>(this);
-    } else if (iid == IID_IOleControl) {
-        found = static_cast<IOleControl*>(this);
-    } else if (iid == IID_IOleObject) {
-        found = static_cast<IOleObject*>(this);
-    } else if (iid == IID_IPersistStreamInit || iid == IID_IPersist) {
-        found = static_cast<IPersistStreamInit*>(this);
-    } else if (iid == IID_ISpecifyPropertyPages) {
-        found = static_cast<ISpecifyPropertyPages*>(this);
-    } else if (iid == IID_IQuickActivate) {
-        found = static_cast<IQuickActivate*>(this);
-    } else if (iid == IID_IPersistStorage) {
-        found = static_cast<IPersistStorage*>(this);
-    } else if (iid == IID_IDataObject) {
-        found = static_cast<IDataObject*>(this);
-    } else if (iid == IID_IProvideClassInfo || iid == IID_IProvideClassInfo2) {
-        found = static_cast<IProvideClassInfo2*>(this);
-    } else if (iid == IID_IObjectSafety) {
-        found = static_cast<IObjectSafety*>(this);
-    }
-    if (found == nullptr)
-        return E_NOINTERFACE;
-    found->AddRef();
-    *object = found;
-    return S_OK;
-}
-
 STDMETHODIMP COleControl::QueryInterface(REFIID iid, void** object) {
     return outer_->QueryInterface(iid, object);
 }

@@ -1,11 +1,8 @@
 #pragma once
 // The viewer's OLE control interfaces: everything a container needs to embed, activate (in its
-// own child window or windowless), draw, persist and query the viewer. The object that owns it
-// (the viewer's COM object) answers IUnknown, IMediaPlayer and IDispatch itself and asks
-// QueryInterface here for the rest, in this order: IViewObjectEx, IViewObject2, IViewObject,
-// IOleInPlaceObjectWindowless, IOleInPlaceObject, IOleWindow, IOleInPlaceActiveObject,
-// IOleControl, IOleObject, IPersistStreamInit, IPersist, ISpecifyPropertyPages, IQuickActivate,
-// IPersistStorage, IDataObject, IProvideClassInfo, IProvideClassInfo2, IObjectSafety.
+// own child window or windowless), draw, persist and query the viewer. The COM object that owns
+// it answers IUnknown and its own interfaces, and lists the control's interfaces in its one
+// interface table with FLUXMERE_OLE_CONTROL_ENTRIES (below), after its own.
 //
 // Every interface forwards IUnknown to the owner's controlling unknown (the outer object when
 // aggregated), so the viewer has one identity. All calls come on the control's thread.
@@ -19,6 +16,7 @@
 
 #include <memory>
 
+#include "module/com/com_object.h"
 #include "player/win32/viewer_core.h"
 
 namespace fluxmere {
@@ -61,8 +59,6 @@ public:
     using ContextMenu = void (*)(HWND owner, POINT screenPoint);
     void SetContextMenu(ContextMenu show) { contextMenu_ = show; }
     CViewerCore& Core() { return *core_; }
-    // The interfaces above, in the table's order; E_NOINTERFACE for others (IUnknown included).
-    HRESULT QueryControlInterface(REFIID iid, void** object);
 
     bool IsInPlaceActive() const { return inPlaceActive_; }
     bool IsWindowless() const { return windowless_; }
@@ -214,6 +210,38 @@ private:
     DWORD safetyEnabled_ = 0;
     int freezeCount_ = 0;
 };
+
+// An interface of the control of Object, a COM object that reaches its COleControl through
+// Control().
+template <typename Object, typename Interface>
+void* OleControlCast(com::ComObject* object) {
+    return static_cast<Interface*>(&static_cast<Object*>(object)->Control());
+}
+
+#define FLUXMERE_OLE_CONTROL_ENTRY(iid, Object, Interface) \
+    { &(iid), &::fluxmere::OleControlCast<Object, Interface> }
+
+// The control's rows of its owner's interface table, in the order QueryInterface searches them.
+#define FLUXMERE_OLE_CONTROL_ENTRIES(Object)                                                      \
+    FLUXMERE_OLE_CONTROL_ENTRY(IID_IViewObjectEx, Object, IViewObjectEx),                         \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IViewObject2, Object, IViewObjectEx),                      \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IViewObject, Object, IViewObjectEx),                       \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IOleInPlaceObjectWindowless, Object,                       \
+                                   IOleInPlaceObjectWindowless),                                  \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IOleInPlaceObject, Object, IOleInPlaceObjectWindowless),   \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IOleWindow, Object, IOleInPlaceObjectWindowless),          \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IOleInPlaceActiveObject, Object, IOleInPlaceActiveObject), \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IOleControl, Object, IOleControl),                         \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IOleObject, Object, IOleObject),                           \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IPersistStreamInit, Object, IPersistStreamInit),           \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IPersist, Object, IPersistStreamInit),                     \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_ISpecifyPropertyPages, Object, ISpecifyPropertyPages),     \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IQuickActivate, Object, IQuickActivate),                   \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IPersistStorage, Object, IPersistStorage),                 \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IDataObject, Object, IDataObject),                         \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IProvideClassInfo, Object, IProvideClassInfo2),            \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IProvideClassInfo2, Object, IProvideClassInfo2),           \
+        FLUXMERE_OLE_CONTROL_ENTRY(IID_IObjectSafety, Object, IObjectSafety)
 
 }  // namespace fluxmere
 

@@ -15,11 +15,11 @@ void MousePosition(LPARAM lparam, int32_t* x, int32_t* y) {
 
 }  // namespace
 
-CViewerCore::CViewerCore() : threadId_(GetCurrentThreadId()) {
+CViewerCore::CViewerCore(const SessionTiming& timing) : threadId_(GetCurrentThreadId()) {
     IPlayerHost& host = *this;
     IRepaintTarget& target = *this;
-    session_ = std::make_unique<CPlayerSession>(audio_, &host);
-    painter_ = std::make_unique<CViewerPainter>(*session_, host);
+    session_ = std::make_unique<CPlayerSession>(audio_, &host, timing);
+    painter_ = std::make_unique<CViewerPainter>();
     poster_ = std::make_unique<CRepaintPoster>(target);
 }
 
@@ -98,16 +98,33 @@ LRESULT CViewerCore::OnWindowMessage(UINT message, WPARAM wparam, LPARAM lparam)
     }
 }
 
+void CViewerCore::Draw(HDC dc, const RECT& bounds) {
+    session_->NotePaint(PlayerRect{bounds.left, bounds.top, bounds.right, bounds.bottom});
+    ViewerScreen screen;
+    screen.status = session_->Status();
+    screen.downloadState = session_->DownloadStateValue();
+    screen.downloadCodec = session_->DownloadCodecValue();
+    screen.downloadBytes = session_->DownloadBytes();
+    screen.cancelPressed = cancelPressed_;
+    RenderedPicture picture;
+    if (screen.status == static_cast<int32_t>(PlayerStatus::Playing) &&
+        session_->RenderFrame(&picture)) {
+        screen.picture = &picture;
+        screen.targetChanged = session_->ConsumeRectangleChanged();
+    }
+    painter_->Draw(dc, bounds, screen);
+}
+
 bool CViewerCore::HandleMouseMessage(UINT message, WPARAM, LPARAM lparam, LRESULT* result) {
     int32_t x = 0, y = 0;
     switch (message) {
         case WM_LBUTTONUP:
             MousePosition(lparam, &x, &y);
-            painter_->OnLButtonUp(x, y);
+            OnLButtonUp(x, y);
             break;
         case WM_LBUTTONDOWN:
             MousePosition(lparam, &x, &y);
-            painter_->OnLButtonDown(x, y);
+            OnLButtonDown(x, y);
             break;
         case WM_RBUTTONUP:
             if (menuHandler_ != nullptr)
@@ -118,6 +135,25 @@ bool CViewerCore::HandleMouseMessage(UINT message, WPARAM, LPARAM lparam, LRESUL
     }
     *result = 0;
     return true;
+}
+
+void CViewerCore::OnLButtonDown(int32_t x, int32_t y) {
+    cancelPressed_ = IsInsideCancelButton(session_->LastBounds(), x, y);
+    InvalidateCancelButton();
+}
+
+void CViewerCore::OnLButtonUp(int32_t x, int32_t y) {
+    if (!cancelPressed_)
+        return;  // no press inside the button before this release
+    cancelPressed_ = false;
+    InvalidateCancelButton();
+    if (IsInsideCancelButton(session_->LastBounds(), x, y))
+        session_->CancelDownload();
+}
+
+void CViewerCore::InvalidateCancelButton() {
+    const RECT button = CancelButtonRect(session_->LastBounds());
+    InvalidateHere(&button);
 }
 
 void CViewerCore::Invalidate(const PlayerRect* rect) {

@@ -1,7 +1,9 @@
 #pragma once
 // The viewer control without its COM shell: the session with the system's wave output, the
 // painter, the repaint poster, the control's own child window for windowed activation, and the
-// message handlers that the window and a windowless container's forwarded messages share.
+// message handlers that the window and a windowless container's forwarded messages share. It is
+// what passes between the session and the painter: at each paint it tells the session, then
+// reads from it what the painter draws; the Cancel button's clicks go to the session from here.
 // Windows only.
 //
 // Threads: made, used and destroyed on the control's thread (the page's thread), which pumps
@@ -37,7 +39,7 @@ public:
     static constexpr DWORD kWindowStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
     static constexpr UINT kClassStyle = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
 
-    CViewerCore();
+    explicit CViewerCore(const SessionTiming& timing = SessionTiming());
     ~CViewerCore();  // stops the session first; then the drawing objects go
     CViewerCore(const CViewerCore&) = delete;
     CViewerCore& operator=(const CViewerCore&) = delete;
@@ -54,19 +56,20 @@ public:
     // Windowless activation: where repaints go while there is no window (nullptr: nowhere).
     void SetContainerSurface(IContainerSurface* surface) { container_ = surface; }
 
-    // The paint, for the window's WM_PAINT and a container's IViewObject::Draw.
-    void Draw(HDC dc, const RECT& bounds) { painter_->Draw(dc, bounds); }
+    // The paint, for the window's WM_PAINT and a container's IViewObject::Draw: bounds go to the
+    // session first (NotePaint), then the painter draws what the session shows.
+    void Draw(HDC dc, const RECT& bounds);
     // The message map shared by the window and a windowless container's forwarded messages:
     // the left button (Cancel) and the right button (context menu). True when handled.
     bool HandleMouseMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT* result);
+    // The left button was pressed inside the Cancel button and not yet released.
+    bool CancelPressed() const { return cancelPressed_; }
 
     // Called on the right button's release; the default shows nothing.
     void SetContextMenuHandler(void (*handler)(void* context, HWND owner), void* context) {
         menuHandler_ = handler;
         menuContext_ = context;
     }
-
-    CViewerPainter& Painter() { return *painter_; }
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -78,6 +81,10 @@ private:
     // IRepaintTarget: the posted repaint, on the control's thread.
     void RepaintNow() override;
     void InvalidateHere(const RECT* rect);
+    // The Cancel button, in the coordinates of the last paint's bounds; it works in every status.
+    void OnLButtonDown(int32_t x, int32_t y);
+    void OnLButtonUp(int32_t x, int32_t y);
+    void InvalidateCancelButton();
 
     const DWORD threadId_;
     CWaveOutAudioOutput audio_;
@@ -86,6 +93,7 @@ private:
     std::unique_ptr<CRepaintPoster> poster_;
     HWND window_ = nullptr;
     IContainerSurface* container_ = nullptr;
+    bool cancelPressed_ = false;
     void (*menuHandler_)(void*, HWND) = nullptr;
     void* menuContext_ = nullptr;
 };

@@ -40,9 +40,6 @@ bool IsInsideCancelButton(const PlayerRect& bounds, int32_t x, int32_t y) {
     return x >= button.left && x <= button.right && y >= button.top && y <= button.bottom;
 }
 
-CViewerPainter::CViewerPainter(CPlayerSession& session, IPlayerHost& host)
-    : session_(session), host_(host) {}
-
 CViewerPainter::~CViewerPainter() {
     if (offscreenDC_ != nullptr) {
         SelectObject(offscreenDC_, originalBitmap_);
@@ -52,19 +49,17 @@ CViewerPainter::~CViewerPainter() {
         DeleteObject(offscreenBitmap_);
 }
 
-void CViewerPainter::Draw(HDC dc, const RECT& bounds) {
-    session_.SetLastBounds(PlayerRect{bounds.left, bounds.top, bounds.right, bounds.bottom});
-    const int32_t status = session_.Status();
-    if (status == static_cast<int32_t>(PlayerStatus::Playing)) {
-        DrawVideo(dc, bounds);
+void CViewerPainter::Draw(HDC dc, const RECT& bounds, const ViewerScreen& screen) {
+    if (screen.status == static_cast<int32_t>(PlayerStatus::Playing)) {
+        DrawVideo(dc, bounds, screen);
         return;
     }
     DrawBackground(dc, bounds);
-    if (status == static_cast<int32_t>(PlayerStatus::Downloading)) {
-        DrawDownloadPanel(dc, bounds);
+    if (screen.status == static_cast<int32_t>(PlayerStatus::Downloading)) {
+        DrawDownloadPanel(dc, bounds, screen);
         return;
     }
-    if (const char* text = StatusText(status)) {
+    if (const char* text = StatusText(screen.status)) {
         RECT rect = bounds;
         DrawTextA(dc, text, -1, &rect, 0);
     }
@@ -80,31 +75,26 @@ void CViewerPainter::DrawBackground(HDC dc, const RECT& bounds) {
     }
 }
 
-void CViewerPainter::DrawDownloadPanel(HDC dc, const RECT& bounds) {
+void CViewerPainter::DrawDownloadPanel(HDC dc, const RECT& bounds, const ViewerScreen& screen) {
     DrawLine(dc, "Downloading", bounds, 0);
 
     const PlayerRect panel{bounds.left, bounds.top, bounds.right, bounds.bottom};
     RECT button = CancelButtonRect(panel);
-    DrawFrameControl(dc, &button, DFC_BUTTON, DFCS_BUTTONPUSH | (cancelPressed_ ? DFCS_PUSHED : 0));
+    DrawFrameControl(dc, &button, DFC_BUTTON,
+                     DFCS_BUTTONPUSH | (screen.cancelPressed ? DFCS_PUSHED : 0));
     DrawTextA(dc, "Cancel", -1, &button, 0);
 
-    const int32_t state = session_.DownloadStateValue();
-    DrawLine(dc, DownloadStateText(state), bounds, 1);
-    // A job that has not started yet has transferred nothing, whatever the last job left.
-    if (state == static_cast<int32_t>(DownloadState::Initializing) ||
-        state == static_cast<int32_t>(DownloadState::AwaitingStart)) {
-        session_.ResetDownloadBytes();
-    }
-    DrawLine(dc, CodecKindText(session_.DownloadCodecValue()), bounds, 2);
+    DrawLine(dc, DownloadStateText(screen.downloadState), bounds, 1);
+    DrawLine(dc, CodecKindText(screen.downloadCodec), bounds, 2);
     char size[32];
-    FormatDownloadSize(session_.DownloadBytes(), size, sizeof size);
+    FormatDownloadSize(screen.downloadBytes, size, sizeof size);
     DrawLine(dc, size, bounds, 3);
 }
 
-void CViewerPainter::DrawVideo(HDC dc, const RECT& bounds) {
-    RenderedPicture picture;
-    if (!session_.RenderFrame(&picture))
+void CViewerPainter::DrawVideo(HDC dc, const RECT& bounds, const ViewerScreen& screen) {
+    if (screen.picture == nullptr)
         return;  // no frame, or not Motion-JPEG: keep the screen
+    const RenderedPicture& picture = *screen.picture;
 
     const int32_t boundsWidth = bounds.right - bounds.left;
     const int32_t boundsHeight = bounds.bottom - bounds.top;
@@ -116,7 +106,7 @@ void CViewerPainter::DrawVideo(HDC dc, const RECT& bounds) {
         return;
 
     // A new target size: what the old picture left outside the new one must not show.
-    if (session_.ConsumeRectangleChanged()) {
+    if (screen.targetChanged) {
         PatBlt(offscreenDC_, 0, 0, surfaceSize_.cx, surfaceSize_.cy, WHITENESS);
     }
 
@@ -163,26 +153,6 @@ bool CViewerPainter::PrepareSurface(HDC dc, int32_t width, int32_t height) {
     // A fresh bitmap holds nothing defined: start from white, as after a new target size.
     PatBlt(offscreenDC_, 0, 0, size.cx, size.cy, WHITENESS);
     return true;
-}
-
-void CViewerPainter::OnLButtonDown(int32_t x, int32_t y) {
-    cancelPressed_ = IsInsideCancelButton(session_.LastBounds(), x, y);
-    InvalidateCancelButton();
-}
-
-void CViewerPainter::OnLButtonUp(int32_t x, int32_t y) {
-    if (!cancelPressed_)
-        return;  // no press inside the button before this release
-    cancelPressed_ = false;
-    InvalidateCancelButton();
-    if (IsInsideCancelButton(session_.LastBounds(), x, y))
-        session_.CancelDownload();
-}
-
-void CViewerPainter::InvalidateCancelButton() {
-    const RECT button = CancelButtonRect(session_.LastBounds());
-    const PlayerRect rect{button.left, button.top, button.right, button.bottom};
-    host_.Invalidate(&rect);
 }
 
 }  // namespace fluxmere

@@ -1,11 +1,11 @@
 #pragma once
 // What the viewer control shows, drawn with GDI: the status screens on their grey gradient, the
-// download panel with its Cancel button, and the live picture. Also the Cancel button's mouse
-// handling, which shares the panel's geometry. Windows only.
+// download panel with its Cancel button, and the live picture. Windows only.
 //
-// Every call runs on the control's own thread (the page's thread). The picture comes from the
-// session's render path, which holds the hand-off lock only to copy the newest payload; the
-// painter adds the offscreen bitmap and the blit to the bounds.
+// The painter only draws what it is given: the control reads a ViewerScreen from its session
+// at the start of each paint (the picture comes from the session's render path) and hands it
+// over; the painter adds the offscreen bitmap and the blit to the bounds. Every call runs on the
+// control's own thread (the page's thread).
 
 #ifdef _WIN32
 
@@ -13,9 +13,26 @@
 
 #include <cstdint>
 
+#include "player/frame_renderer.h"
 #include "player/player_session.h"
+#include "player/player_status.h"
 
 namespace fluxmere {
+
+// What one paint shows.
+struct ViewerScreen {
+    int32_t status = static_cast<int32_t>(PlayerStatus::NotConnected);  // a PlayerStatus value
+    // The download panel's lines.
+    int32_t downloadState = 0;
+    int32_t downloadCodec = 0;
+    int64_t downloadBytes = 0;
+    bool cancelPressed = false;
+    // Status Playing: the newest frame rendered at the target size; nullptr when there is none to
+    // paint (the screen then keeps what it shows).
+    const RenderedPicture* picture = nullptr;
+    // The target size changed since the last picture: what the old one left must not show.
+    bool targetChanged = false;
+};
 
 // The background colour of band i of a status screen of height bands (palette-relative).
 COLORREF StatusBandColour(int32_t i, int32_t height);
@@ -27,37 +44,25 @@ bool IsInsideCancelButton(const PlayerRect& bounds, int32_t x, int32_t y);
 
 class CViewerPainter {
 public:
-    // host: where the Cancel button asks for its repaints (the control). Both must outlive this.
-    CViewerPainter(CPlayerSession& session, IPlayerHost& host);
+    CViewerPainter() = default;
     ~CViewerPainter();  // the memory context goes first, then its bitmap
     CViewerPainter(const CViewerPainter&) = delete;
     CViewerPainter& operator=(const CViewerPainter&) = delete;
 
-    // Paints into dc within bounds (in dc's coordinates) for the session's status. Never asks
-    // for a repaint itself.
-    void Draw(HDC dc, const RECT& bounds);
-
-    // The left button over the control, in the coordinates of the last paint's bounds. Work in
-    // every status.
-    void OnLButtonDown(int32_t x, int32_t y);
-    void OnLButtonUp(int32_t x, int32_t y);
-    bool CancelPressed() const { return cancelPressed_; }
+    // Paints screen into dc within bounds (in dc's coordinates). Never asks for a repaint.
+    void Draw(HDC dc, const RECT& bounds, const ViewerScreen& screen);
 
     // The offscreen bitmap's size (0 x 0 before the first video paint), for tests.
     SIZE SurfaceSize() const { return surfaceSize_; }
 
 private:
     void DrawBackground(HDC dc, const RECT& bounds);
-    void DrawDownloadPanel(HDC dc, const RECT& bounds);
-    void DrawVideo(HDC dc, const RECT& bounds);
+    void DrawDownloadPanel(HDC dc, const RECT& bounds, const ViewerScreen& screen);
+    void DrawVideo(HDC dc, const RECT& bounds, const ViewerScreen& screen);
     // Makes the bitmap and memory context on the first video paint and grows them when the
     // picture or the bounds outgrow them. False when GDI cannot make them.
     bool PrepareSurface(HDC dc, int32_t width, int32_t height);
-    void InvalidateCancelButton();
 
-    CPlayerSession& session_;
-    IPlayerHost& host_;
-    bool cancelPressed_ = false;
     HBITMAP offscreenBitmap_ = nullptr;
     HDC offscreenDC_ = nullptr;
     HGDIOBJ originalBitmap_ = nullptr;

@@ -54,10 +54,10 @@ class Hosted {
 public:
     Hosted(AtlHost& atl, int width, int height) : window_(MakeHostWindow(width, height)) {
         viewer_ = new TestViewer;
-        result_ = atl.attach(viewer_, window_, &container_);
+        result_ = atl.attach(viewer_->unknown(), window_, &container_);
     }
     ~Hosted() {
-        viewer_->control().Core().Session().Stop();
+        viewer_->Control().Core().Session().Stop();
         DestroyWindow(window_);  // the host lets go of the control
         if (container_ != nullptr)
             container_->Release();
@@ -66,8 +66,8 @@ public:
     }
     HRESULT result() const { return result_; }
     HWND window() const { return window_; }
-    COleControl& control() { return viewer_->control(); }
-    CPlayerSession& session() { return viewer_->control().Core().Session(); }
+    COleControl& control() { return viewer_->Control(); }
+    CPlayerSession& session() { return viewer_->Control().Core().Session(); }
 
 private:
     HWND window_;

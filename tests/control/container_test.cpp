@@ -3,13 +3,9 @@
 // both modes, and that deactivating and activating again keeps it painting.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <vector>
-
 #include "player/player_registry.h"
 #include "tests/control/test_container.h"
 #include "tests/control/test_viewer.h"
-#include "tests/player/frame_fixture.h"
 
 namespace fluxmere {
 namespace {
@@ -17,13 +13,16 @@ namespace {
 using testing::Capture;
 using testing::GdiCanvas;
 using testing::Pump;
+using testing::StatusBand;
 using testing::TestContainer;
 using testing::TestViewer;
 
 constexpr uint32_t kBackgroundRgb = 0x204060;
-constexpr uint32_t kRedRgb = 0xFD0004;  // the flat red frame as painted
-constexpr testing::FlatColour kRed{-64, -40, 128};
 const RECT kPosition{40, 30, 360, 270};
+constexpr int kHeight = 240;
+// Where the status screen's text may be, relative to the position: its first rows, on the left.
+constexpr int kTextRows = 20;
+constexpr int kTextColumns = 150;
 
 class CountingJob : public IDownloadJob {
 public:
@@ -39,7 +38,7 @@ protected:
     void SetUp() override {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         viewer_ = new TestViewer;
-        ASSERT_EQ(container_.Embed(viewer_), S_OK);
+        ASSERT_EQ(container_.Embed(viewer_->unknown()), S_OK);
         ASSERT_EQ(container_.activatedWindowless(), GetParam());
     }
     void TearDown() override {
@@ -47,39 +46,51 @@ protected:
         viewer_->Release();
         CoUninitialize();
     }
-    CPlayerSession& session() { return viewer_->control().Core().Session(); }
+    CPlayerSession& session() { return viewer_->Control().Core().Session(); }
 
-    void ShowFrame() {
-        ASSERT_TRUE(session().PrepareForStreamForTesting(352, 288, 3));
-        frame_ = testing::CombinedFrame(3, testing::FlatMjpaPayload(352, 288, kRed),
-                                        std::vector<uint8_t>(64));
-        uint8_t* at = session().ReceiveBufferAForTesting();
-        std::memcpy(at, frame_.data(), frame_.size());
-        ASSERT_NE(session().DeliverFrameForTesting(at, static_cast<int32_t>(frame_.size())),
-                  nullptr);
+    // The status screen ("Not connected" on the gradient) fills exactly the control's position;
+    // the container shows around it.
+    void ExpectScreenAtPosition() {
         Pump(100);
-    }
-
-    // The picture fills exactly the control's position; the container shows around it.
-    void ExpectPictureAtPosition() {
         GdiCanvas canvas(400, 300);
         Capture(container_.window(), canvas);
+        auto expected = [](int x, int y) {
+            const bool inside = x >= kPosition.left && x < kPosition.right && y >= kPosition.top &&
+                                y < kPosition.bottom;
+            return inside ? StatusBand(y - kPosition.top, kHeight) : kBackgroundRgb;
+        };
+        auto mayHoldText = [](int x, int y) {
+            return y >= kPosition.top && y < kPosition.top + kTextRows && x >= kPosition.left &&
+                   x < kPosition.left + kTextColumns;
+        };
         for (int y = 0; y < 300; y += 2) {
             for (int x = 0; x < 400; x += 2) {
-                const bool inside = x >= kPosition.left && x < kPosition.right &&
-                                    y >= kPosition.top && y < kPosition.bottom;
-                ASSERT_EQ(canvas.Pixel(x, y), inside ? kRedRgb : kBackgroundRgb) << x << "," << y;
+                if (!mayHoldText(x, y))
+                    ASSERT_EQ(canvas.Pixel(x, y), expected(x, y)) << x << "," << y;
             }
         }
         // The edges exactly.
         for (int y = kPosition.top - 1; y <= kPosition.bottom; ++y) {
             EXPECT_EQ(canvas.Pixel(kPosition.left - 1, y), kBackgroundRgb);
             EXPECT_EQ(canvas.Pixel(kPosition.right, y), kBackgroundRgb);
+            if (!mayHoldText(kPosition.left, y))
+                EXPECT_EQ(canvas.Pixel(kPosition.left, y), expected(kPosition.left, y)) << y;
+            EXPECT_EQ(canvas.Pixel(kPosition.right - 1, y), expected(kPosition.right - 1, y)) << y;
         }
         for (int x = kPosition.left; x < kPosition.right; ++x) {
-            ASSERT_EQ(canvas.Pixel(x, kPosition.top), kRedRgb);
-            ASSERT_EQ(canvas.Pixel(x, kPosition.bottom - 1), kRedRgb);
+            EXPECT_EQ(canvas.Pixel(x, kPosition.top - 1), kBackgroundRgb);
+            EXPECT_EQ(canvas.Pixel(x, kPosition.bottom), kBackgroundRgb);
+            if (!mayHoldText(x, kPosition.top))
+                ASSERT_EQ(canvas.Pixel(x, kPosition.top), StatusBand(0, kHeight)) << x;
+            ASSERT_EQ(canvas.Pixel(x, kPosition.bottom - 1), StatusBand(kHeight - 1, kHeight)) << x;
         }
+        // The text is there, at the position's top-left corner.
+        int textPixels = 0;
+        for (int y = kPosition.top; y < kPosition.top + kTextRows; ++y) {
+            for (int x = kPosition.left; x < kPosition.left + kTextColumns; ++x)
+                textPixels += canvas.Pixel(x, y) != expected(x, y) ? 1 : 0;
+        }
+        EXPECT_GT(textPixels, 20) << "no status text";
     }
 
     // A button message as the container's window receives it, at a point relative to the
@@ -87,7 +98,7 @@ protected:
     void Mouse(UINT message, int x, int y) {
         HWND target = container_.window();
         if (!GetParam()) {
-            ASSERT_EQ(viewer_->control().GetWindow(&target), S_OK);
+            ASSERT_EQ(viewer_->Control().GetWindow(&target), S_OK);
         } else {
             x += kPosition.left;
             y += kPosition.top;
@@ -97,17 +108,16 @@ protected:
 
     TestContainer container_{400, 300, kPosition, GetParam()};
     TestViewer* viewer_ = nullptr;
-    std::vector<uint8_t> frame_;
 };
 
 TEST_P(InContainer, ActivatesAsTheSiteAllows) {
     HWND own = nullptr;
     if (GetParam()) {
-        EXPECT_TRUE(viewer_->control().IsWindowless());
-        EXPECT_EQ(viewer_->control().GetWindow(&own), E_FAIL);
+        EXPECT_TRUE(viewer_->Control().IsWindowless());
+        EXPECT_EQ(viewer_->Control().GetWindow(&own), E_FAIL);
         return;
     }
-    ASSERT_EQ(viewer_->control().GetWindow(&own), S_OK);
+    ASSERT_EQ(viewer_->Control().GetWindow(&own), S_OK);
     EXPECT_EQ(GetParent(own), container_.window());
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(own, GWL_STYLE)) & 0xFFFF0000u, 0x56000000u);
     EXPECT_EQ(GetWindowLongA(own, GWL_EXSTYLE) & ~WS_EX_NOPARENTNOTIFY, 0);
@@ -120,26 +130,24 @@ TEST_P(InContainer, ActivatesAsTheSiteAllows) {
 }
 
 TEST_P(InContainer, PaintsExactlyItsPosition) {
-    ShowFrame();
-    ExpectPictureAtPosition();
+    ExpectScreenAtPosition();
 }
 
 TEST_P(InContainer, KeepsPaintingAfterDeactivationAndReactivation) {
-    ShowFrame();
+    ExpectScreenAtPosition();
     IOleInPlaceObject* inPlace = nullptr;
     viewer_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace));
     ASSERT_EQ(inPlace->InPlaceDeactivate(), S_OK);
-    EXPECT_FALSE(viewer_->control().IsInPlaceActive());
+    EXPECT_FALSE(viewer_->Control().IsInPlaceActive());
     inPlace->Release();
     IOleObject* object = nullptr;
     viewer_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object));
     ASSERT_EQ(object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, &container_, 0, container_.window(),
                              &kPosition),
               S_OK);
-    EXPECT_TRUE(viewer_->control().IsUIActive());
+    EXPECT_TRUE(viewer_->Control().IsUIActive());
     object->Release();
-    ShowFrame();
-    ExpectPictureAtPosition();
+    ExpectScreenAtPosition();
 }
 
 TEST_P(InContainer, CancelButtonTakesTheMouse) {
@@ -151,13 +159,13 @@ TEST_P(InContainer, CancelButtonTakesTheMouse) {
     Pump(100);
     // Press inside and release outside: nothing; press and release inside: one cancel.
     Mouse(WM_LBUTTONDOWN, 70, 110);
-    EXPECT_TRUE(viewer_->control().Core().Painter().CancelPressed());
+    EXPECT_TRUE(viewer_->Control().Core().CancelPressed());
     Mouse(WM_LBUTTONUP, 200, 110);
     EXPECT_EQ(job.cancels, 0);
     Mouse(WM_LBUTTONDOWN, 120, 120);  // the bottom-right edge counts
     Mouse(WM_LBUTTONUP, 20, 100);     // and so does the top-left
     EXPECT_EQ(job.cancels, 1);
-    EXPECT_FALSE(viewer_->control().Core().Painter().CancelPressed());
+    EXPECT_FALSE(viewer_->Control().Core().CancelPressed());
     {
         platform::ScopedLock hold(RegistryLock());
         IDownloadJob* previous =

@@ -54,8 +54,8 @@ SIZE_T PrivateBytes() {
 // without a window manager, every top-level window Wine hides costs it a two-second wait.)
 void Cycle(TestContainer& container, const std::string& url) {
     TestViewer* viewer = new TestViewer;
-    ASSERT_EQ(container.Embed(viewer), S_OK);
-    CPlayerSession& session = viewer->control().Core().Session();
+    ASSERT_EQ(container.Embed(viewer->unknown()), S_OK);
+    CPlayerSession& session = viewer->Control().Core().Session();
     session.SetURL(url.c_str());
     EXPECT_TRUE(
         PumpUntil([&] { return session.Status() == static_cast<int32_t>(PlayerStatus::Playing); }));

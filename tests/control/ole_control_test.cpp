@@ -53,10 +53,10 @@ TEST(OleControl, EveryInterfaceLeadsBackToTheOneControllingUnknown) {
     ComApartment com;
     TestViewer* viewer = new TestViewer;
     for (const IID* iid : kControlInterfaces) {
-        IUnknown* face = Query<IUnknown>(viewer, *iid);
+        IUnknown* face = Query<IUnknown>(viewer->unknown(), *iid);
         ASSERT_NE(face, nullptr);
         IUnknown* identity = Query<IUnknown>(face, IID_IUnknown);
-        EXPECT_EQ(identity, static_cast<IUnknown*>(viewer));
+        EXPECT_EQ(identity, viewer->unknown());
         // Every interface reaches every other one.
         for (const IID* other : kControlInterfaces) {
             IUnknown* again = Query<IUnknown>(face, *other);
@@ -86,7 +86,7 @@ public:
             AddRef();
             return S_OK;
         }
-        return inner->control().QueryControlInterface(iid, object);
+        return inner->QueryInterface(iid, object);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
     STDMETHODIMP_(ULONG) Release() override { return --refs; }
@@ -114,7 +114,7 @@ TEST(OleControl, AggregatedTheOuterObjectIsTheIdentity) {
 TEST(OleControl, SafetyOptionsFollowTheirRules) {
     ComApartment com;
     TestViewer* viewer = new TestViewer;
-    IObjectSafety* safety = Query<IObjectSafety>(viewer, IID_IObjectSafety);
+    IObjectSafety* safety = Query<IObjectSafety>(viewer->unknown(), IID_IObjectSafety);
     ASSERT_NE(safety, nullptr);
     DWORD supported = 9, enabled = 9;
     EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IPersistPropertyBag, &supported, &enabled),
@@ -152,7 +152,7 @@ TEST(OleControl, SafetyOptionsFollowTheirRules) {
 }
 
 SIZEL ExtentOf(TestViewer* viewer) {
-    IOleObject* object = Query<IOleObject>(viewer, IID_IOleObject);
+    IOleObject* object = Query<IOleObject>(viewer->unknown(), IID_IOleObject);
     SIZEL size{0, 0};
     object->GetExtent(DVASPECT_CONTENT, &size);
     object->Release();
@@ -164,13 +164,14 @@ TEST(OleControl, ExtentPersistsThroughStreamAndStorage) {
     TestViewer* saved = new TestViewer;
     EXPECT_EQ(ExtentOf(saved).cx, 5080);
     EXPECT_EQ(ExtentOf(saved).cy, 5080);
-    IOleObject* object = Query<IOleObject>(saved, IID_IOleObject);
+    IOleObject* object = Query<IOleObject>(saved->unknown(), IID_IOleObject);
     SIZEL size{12345, 678};
     ASSERT_EQ(object->SetExtent(DVASPECT_CONTENT, &size), S_OK);
     object->Release();
 
     // Through a stream.
-    IPersistStreamInit* persist = Query<IPersistStreamInit>(saved, IID_IPersistStreamInit);
+    IPersistStreamInit* persist =
+        Query<IPersistStreamInit>(saved->unknown(), IID_IPersistStreamInit);
     EXPECT_EQ(persist->IsDirty(), S_OK);
     IStream* stream = nullptr;
     ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
@@ -182,7 +183,8 @@ TEST(OleControl, ExtentPersistsThroughStreamAndStorage) {
     const ULONG bytes = stat.cbSize.LowPart;
 
     TestViewer* loaded = new TestViewer;
-    IPersistStreamInit* loader = Query<IPersistStreamInit>(loaded, IID_IPersistStreamInit);
+    IPersistStreamInit* loader =
+        Query<IPersistStreamInit>(loaded->unknown(), IID_IPersistStreamInit);
     const LARGE_INTEGER start{};
     stream->Seek(start, STREAM_SEEK_SET, nullptr);
     ASSERT_EQ(loader->Load(stream), S_OK);
@@ -191,7 +193,8 @@ TEST(OleControl, ExtentPersistsThroughStreamAndStorage) {
 
     // A truncated stream and a foreign one fail and change nothing.
     TestViewer* fresh = new TestViewer;
-    IPersistStreamInit* freshLoader = Query<IPersistStreamInit>(fresh, IID_IPersistStreamInit);
+    IPersistStreamInit* freshLoader =
+        Query<IPersistStreamInit>(fresh->unknown(), IID_IPersistStreamInit);
     for (ULONG keep = 0; keep < bytes; keep += 3) {
         IStream* shortStream = nullptr;
         CreateStreamOnHGlobal(nullptr, TRUE, &shortStream);
@@ -220,11 +223,11 @@ TEST(OleControl, ExtentPersistsThroughStreamAndStorage) {
                          STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DELETEONRELEASE,
                          0, &storage),
         S_OK);
-    IPersistStorage* storageSaver = Query<IPersistStorage>(saved, IID_IPersistStorage);
+    IPersistStorage* storageSaver = Query<IPersistStorage>(saved->unknown(), IID_IPersistStorage);
     ASSERT_EQ(storageSaver->Save(storage, FALSE), S_OK);
     EXPECT_EQ(storageSaver->SaveCompleted(nullptr), S_OK);
     storageSaver->Release();
-    IPersistStorage* storageLoader = Query<IPersistStorage>(fresh, IID_IPersistStorage);
+    IPersistStorage* storageLoader = Query<IPersistStorage>(fresh->unknown(), IID_IPersistStorage);
     IStorage* empty = nullptr;
     StgCreateDocfile(nullptr,
                      STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DELETEONRELEASE, 0,
@@ -249,7 +252,7 @@ TEST(OleControl, ExtentPersistsThroughStreamAndStorage) {
 TEST(OleControl, ViewIsOpaqueAndReportsItsExtent) {
     ComApartment com;
     TestViewer* viewer = new TestViewer;
-    IViewObjectEx* view = Query<IViewObjectEx>(viewer, IID_IViewObjectEx);
+    IViewObjectEx* view = Query<IViewObjectEx>(viewer->unknown(), IID_IViewObjectEx);
     DWORD status = 0;
     ASSERT_EQ(view->GetViewStatus(&status), S_OK);
     EXPECT_EQ(status, 3u);
@@ -267,14 +270,16 @@ TEST(OleControl, ViewIsOpaqueAndReportsItsExtent) {
     EXPECT_EQ(size.cy, 5080);
     view->Release();
 
-    ISpecifyPropertyPages* pages = Query<ISpecifyPropertyPages>(viewer, IID_ISpecifyPropertyPages);
+    ISpecifyPropertyPages* pages =
+        Query<ISpecifyPropertyPages>(viewer->unknown(), IID_ISpecifyPropertyPages);
     CAUUID list = {7, reinterpret_cast<GUID*>(1)};
     EXPECT_EQ(pages->GetPages(&list), S_OK);
     EXPECT_EQ(list.cElems, 0u);
     EXPECT_EQ(list.pElems, nullptr);
     pages->Release();
 
-    IProvideClassInfo2* info2 = Query<IProvideClassInfo2>(viewer, IID_IProvideClassInfo2);
+    IProvideClassInfo2* info2 =
+        Query<IProvideClassInfo2>(viewer->unknown(), IID_IProvideClassInfo2);
     GUID source;
     EXPECT_EQ(info2->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), E_FAIL) << "no events";
     EXPECT_EQ(source, GUID_NULL);

@@ -1,12 +1,13 @@
 #pragma once
-// What the control tests share: a stand-in for the viewer's COM object (it answers IUnknown and
-// hands every other interface to the OLE control), the messages of this thread, and the screen
-// read back into a canvas. Windows only.
+// What the control tests share: a stand-in for the viewer's COM object (a COM object of the
+// module's kind whose interface table is the control's rows, the product's own), the messages
+// of this thread, and the screen read back into a canvas. Windows only.
 
 #include <windows.h>
 
 #include <functional>
 
+#include "module/com/com_object.h"
 #include "module/control/ole_control.h"
 #include "tests/player/win32/gdi_canvas.h"
 
@@ -17,36 +18,40 @@ constexpr ControlIdentity kTestIdentity = {
     {0x5b0c9a61, 0x2e0b, 0x4c39, {0x9b, 0x8e, 0x6e, 0x3a, 0x1c, 0x2f, 0x7d, 0x01}},
     {0x5b0c9a62, 0x2e0b, 0x4c39, {0x9b, 0x8e, 0x6e, 0x3a, 0x1c, 0x2f, 0x7d, 0x01}}};
 
-class TestViewer : public IUnknown {
+class TestViewer final : public com::ComObject {
 public:
-    // outer: the aggregating object, or nullptr for a viewer of its own.
+    // outer: the aggregating object, or nullptr for a viewer of its own. Made with one reference
+    // on its own IUnknown, which Release drops.
     explicit TestViewer(IUnknown* outer = nullptr)
-        : control_(outer != nullptr ? outer : this, kTestIdentity) {}
-    virtual ~TestViewer() = default;
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr)
-            return E_POINTER;
-        if (iid == IID_IUnknown) {
-            *object = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return control_.QueryControlInterface(iid, object);
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0)
-            delete this;
-        return refs;
+        : ComObject(outer), control_(Controlling(), kTestIdentity) {
+        Inner()->AddRef();
     }
 
-    COleControl& control() { return control_; }
-    LONG refs() const { return refs_; }
+    // The viewer's own IUnknown: its identity when not aggregated.
+    IUnknown* unknown() { return Inner(); }
+    HRESULT QueryInterface(REFIID iid, void** object) {
+        return Inner()->QueryInterface(iid, object);
+    }
+    ULONG Release() { return Inner()->Release(); }
+    // The references on its own IUnknown.
+    ULONG refs() {
+        Inner()->AddRef();
+        return Inner()->Release();
+    }
+
+    // The OLE control, as CMediaPlayer::Control (the interface table reaches it through this).
+    COleControl& Control() { return control_; }
+
+protected:
+    // The control's rows, as CMediaPlayer lists them after its own.
+    com::InterfaceTable Interfaces() override {
+        static const com::InterfaceEntry kInterfaces[] = {FLUXMERE_OLE_CONTROL_ENTRIES(TestViewer)};
+        return com::MakeInterfaceTable(kInterfaces);
+    }
 
 private:
-    LONG refs_ = 1;
+    ~TestViewer() override = default;
+
     COleControl control_;
 };
 

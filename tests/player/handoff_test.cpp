@@ -1,13 +1,18 @@
-// The frame hand-off and the render path, without a network: frames are placed in the receive
-// buffers by hand and handed over as the receiver thread would.
+// The frame hand-off through its own interface: frames are placed in the receive buffers by hand
+// and delivered as the receiver thread would; what the painting side copies out is compared
+// byte for byte with the payload that went in.
+#include "player/frame_handoff.h"
+
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "container/combined_frame.h"
 #include "container/kelo_writer.h"
-#include "player/player_session.h"
+#include "player/frame_renderer.h"
 #include "player/software_audio_output.h"
 #include "tests/player/frame_fixture.h"
 
@@ -15,94 +20,97 @@ namespace fluxmere {
 namespace {
 
 using testing::CombinedFrame;
-using testing::FirstPixelOtherThan;
-using testing::FlatColour;
 using testing::FlatMjpaPayload;
-using testing::kBlue;
-using testing::kBlueBgr;
-using testing::kRed;
-using testing::kRedBgr;
 
-constexpr int kWidth = 352;
-constexpr int kHeight = 288;
 constexpr uint32_t kVersion = 3;
+constexpr FourCC kCodecH264{{'h', '2', '6', '4'}};
+
+// Keeps what the hand-off copies out; refuses payloads beyond its capacity.
+class RecordingSink : public IVideoPayloadSink {
+public:
+    bool TakePayload(const uint8_t* payload, size_t size) override {
+        ++calls;
+        if (size > capacity)
+            return false;
+        taken.assign(payload, payload + size);
+        return true;
+    }
+    size_t capacity = SIZE_MAX;
+    int calls = 0;
+    std::vector<uint8_t> taken;
+};
+
+// A payload whose every byte tells where it came from.
+std::vector<uint8_t> Payload(size_t size, uint8_t seed) {
+    std::vector<uint8_t> payload(size);
+    for (size_t i = 0; i < size; ++i)
+        payload[i] = static_cast<uint8_t>(seed + i * 7);
+    return payload;
+}
 
 class HandOff : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(session_.IsValid());
-        ASSERT_TRUE(session_.PrepareForStreamForTesting(kWidth, kHeight, kVersion));
+        ASSERT_TRUE(ring_.IsValid());
+        ASSERT_TRUE(handOff_.IsValid());
+        ASSERT_TRUE(handOff_.PrepareForStream(kVersion, kMinFrameBufferBytes));
     }
 
-    std::vector<uint8_t> Frame(FlatColour colour, size_t audioBytes = 192) {
-        std::vector<uint8_t> audio(audioBytes);
-        for (size_t i = 0; i < audio.size(); ++i)
-            audio[i] = static_cast<uint8_t>(i);
-        return CombinedFrame(kVersion, FlatMjpaPayload(kWidth, kHeight, colour), audio);
-    }
-
-    uint8_t* Place(uint8_t* buffer, size_t offset, const std::vector<uint8_t>& frame) {
+    static uint8_t* Place(uint8_t* buffer, size_t offset, const std::vector<uint8_t>& frame) {
         std::memcpy(buffer + offset, frame.data(), frame.size());
         return buffer + offset;
     }
-
-    // Every pixel of the rendered picture must be the same three bytes.
-    static void ExpectUniform(const RenderedPicture& picture, const uint8_t* bgr) {
-        EXPECT_EQ(
-            FirstPixelOtherThan(picture.pixels, picture.width, picture.height, picture.stride, bgr),
-            "");
+    uint8_t* Deliver(uint8_t* at, const std::vector<uint8_t>& frame, int32_t sizeDelta = 0) {
+        return handOff_.Deliver(Place(at, 0, frame),
+                                static_cast<int32_t>(frame.size()) + sizeDelta);
+    }
+    // The newest frame's video payload, as the painting side gets it.
+    std::vector<uint8_t> Newest(FourCC codec = kCodecMjpa) {
+        RecordingSink sink;
+        if (!handOff_.CopyNewestVideo(codec, sink))
+            return {};
+        return sink.taken;
     }
 
     CSoftwareAudioOutput audio_;
-    CPlayerSession session_{audio_, nullptr};
+    CAudioRing ring_{audio_};
+    FrameHandOff handOff_{ring_};
 };
 
-TEST_F(HandOff, BuffersAlternateAndTheNewestFrameIsRendered) {
-    uint8_t* a = session_.ReceiveBufferAForTesting();
-    uint8_t* b = session_.ReceiveBufferBForTesting();
-    const std::vector<uint8_t> red = Frame(kRed);
-    const std::vector<uint8_t> blue = Frame(kBlue);
+TEST_F(HandOff, BuffersAlternateAndTheNewestFrameIsCopiedOut) {
+    const std::vector<uint8_t> first = Payload(1000, 1), second = Payload(777, 2);
+    const std::vector<uint8_t> frameA = CombinedFrame(kVersion, first, {1, 2, 3, 4});
+    const std::vector<uint8_t> frameB = CombinedFrame(kVersion, second, {});
+    EXPECT_TRUE(Newest().empty()) << "no frame yet";
 
-    RenderedPicture picture;
-    EXPECT_FALSE(session_.RenderFrame(&picture)) << "no frame yet";
+    uint8_t* a = handOff_.FirstBuffer();
+    uint8_t* b = Deliver(a, frameA);
+    ASSERT_NE(b, nullptr);
+    EXPECT_NE(b, a);
+    EXPECT_EQ(Newest(), first);
+    EXPECT_EQ(Newest(), first) << "copying out leaves the frame in place";
 
-    uint8_t* frame = Place(a, 0, red);
-    EXPECT_EQ(session_.DeliverFrameForTesting(frame, static_cast<int32_t>(red.size())), b);
-    EXPECT_EQ(session_.Status(), static_cast<int32_t>(PlayerStatus::Playing));
-    ASSERT_TRUE(session_.RenderFrame(&picture));
-    EXPECT_EQ(picture.width, kDefaultTargetWidth);
-    EXPECT_EQ(picture.height, kDefaultTargetHeight);
-    ExpectUniform(picture, kRedBgr);
-    const std::vector<uint8_t> first(picture.pixels,
-                                     picture.pixels + picture.stride * picture.height);
-    ASSERT_TRUE(session_.RenderFrame(&picture));  // the same frame again, decoded anew
-    EXPECT_EQ(0, std::memcmp(first.data(), picture.pixels, first.size()));
+    // A frame anywhere in B sends the receiver back to A; the end of A still counts as A.
+    EXPECT_EQ(handOff_.Deliver(Place(b, 37, frameB), static_cast<int32_t>(frameB.size())), a);
+    EXPECT_EQ(Newest(), second);
+    const size_t last = handOff_.BufferBytes() - frameA.size();
+    EXPECT_EQ(handOff_.Deliver(Place(a, last, frameA), static_cast<int32_t>(frameA.size())), b);
+    EXPECT_EQ(Newest(), first);
 
-    frame = Place(b, 37, blue);  // a frame anywhere in B sends the receiver back to A
-    EXPECT_EQ(session_.DeliverFrameForTesting(frame, static_cast<int32_t>(blue.size())), a);
-    ASSERT_TRUE(session_.RenderFrame(&picture));
-    ExpectUniform(picture, kBlueBgr);
-
-    // The end of A still counts as A.
-    const size_t last = session_.ReceiveBufferBytesForTesting() - red.size();
-    frame = Place(a, last, red);
-    EXPECT_EQ(session_.DeliverFrameForTesting(frame, static_cast<int32_t>(red.size())), b);
-    ASSERT_TRUE(session_.RenderFrame(&picture));
-    ExpectUniform(picture, kRedBgr);
+    const HandOffCounters counters = handOff_.Counters();
+    EXPECT_EQ(counters.framesDelivered, 3);
+    EXPECT_EQ(counters.framesDropped, 0);
 }
 
 TEST_F(HandOff, BadFramesAreDroppedWithoutEffect) {
-    // An open ring, so that a delivered frame would queue its audio.
-    ASSERT_TRUE(session_.SetURL("not a url"));  // the session thread ends at once
-    session_.Stop();
-    session_.AudioForTesting().OpenAudio();
-    audio_.Hold(true);
-
-    uint8_t* a = session_.ReceiveBufferAForTesting();
-    const std::vector<uint8_t> good = Frame(kRed);
-    ASSERT_EQ(session_.DeliverFrameForTesting(Place(a, 0, good), static_cast<int32_t>(good.size())),
-              session_.ReceiveBufferBForTesting());
-    ASSERT_EQ(session_.AudioForTesting().NextSlot(), 1u);
+    ring_.OpenAudio();
+    audio_.Hold(true);  // a queued block stays queued: the ring's slot counts what was queued
+    uint8_t* a = handOff_.FirstBuffer();
+    const std::vector<uint8_t> goodPayload = Payload(500, 3);
+    const std::vector<uint8_t> good = CombinedFrame(kVersion, goodPayload, {9, 9, 9, 9});
+    uint8_t* b = Deliver(a, good);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(ring_.NextSlot(), 1u);
 
     CKeloMediaFrame video(kVersion), audio(kVersion);
     CombinedFrameSpans spans;
@@ -122,107 +130,108 @@ TEST_F(HandOff, BadFramesAreDroppedWithoutEffect) {
         {"chunk ends inside the audio payload", 0, 0, -1},
         {"chunk ends inside the video payload", 0, 0,
          -static_cast<int32_t>(good.size() - 4 - l1 - 1)},
+        {"empty chunk", 0, 0, -static_cast<int32_t>(good.size())},
     };
+    int64_t dropped = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<uint8_t> bad = good;
         if (c.value != 0)
             StoreBE32(bad.data() + c.offset, c.value);
-        session_.SetStatusForTesting(PlayerStatus::NotConnected);
-        uint8_t* frame = Place(session_.ReceiveBufferBForTesting(), 0, bad);
-        EXPECT_EQ(
-            session_.DeliverFrameForTesting(frame, static_cast<int32_t>(bad.size()) + c.sizeDelta),
-            nullptr);
-        EXPECT_EQ(session_.Status(), static_cast<int32_t>(PlayerStatus::NotConnected));
-        EXPECT_EQ(session_.AudioForTesting().NextSlot(), 1u);
+        EXPECT_EQ(Deliver(b, bad, c.sizeDelta), nullptr);
+        if (c.sizeDelta > -static_cast<int32_t>(good.size()))
+            ++dropped;  // an empty chunk is no frame at all
+        EXPECT_EQ(handOff_.Counters().framesDropped, dropped);
+        EXPECT_EQ(ring_.NextSlot(), 1u) << "audio of a dropped frame was queued";
+        EXPECT_EQ(Newest(), goodPayload);
     }
 
-    // A video payload larger than copyBuffer, in a chunk that holds it.
-    std::vector<uint8_t> huge = CombinedFrame(
-        kVersion, std::vector<uint8_t>(session_.PayloadCapacityForTesting() + 1, 0x11),
-        {1, 2, 3, 4});
-    EXPECT_EQ(session_.DeliverFrameForTesting(huge.data(), static_cast<int32_t>(huge.size())),
-              nullptr);
-    EXPECT_EQ(session_.AudioForTesting().NextSlot(), 1u);
-
-    // The good frame is still the one painted.
-    RenderedPicture picture;
-    ASSERT_TRUE(session_.RenderFrame(&picture));
-    ExpectUniform(picture, kRedBgr);
+    // Video payloads up to the limit pass; one byte more is dropped.
+    ASSERT_TRUE(handOff_.PrepareForStream(kVersion, 4000));
+    EXPECT_EQ(Deliver(a, CombinedFrame(kVersion, Payload(4001, 4), {1, 2, 3, 4})), nullptr);
+    EXPECT_EQ(ring_.NextSlot(), 1u);
+    EXPECT_NE(Deliver(a, CombinedFrame(kVersion, Payload(4000, 5), {1, 2, 3, 4})), nullptr);
+    EXPECT_EQ(ring_.NextSlot(), 2u);
+    EXPECT_EQ(Newest(), Payload(4000, 5));
     audio_.Hold(false);
-    session_.AudioForTesting().CloseAudio();
+    ring_.CloseAudio();
 }
 
-TEST_F(HandOff, OtherVideoCodecPaintsNothing) {
-    std::vector<uint8_t> frame =
-        CombinedFrame(kVersion, FlatMjpaPayload(kWidth, kHeight, kRed), {}, "h264");
-    uint8_t* a = session_.ReceiveBufferAForTesting();
-    ASSERT_NE(
-        session_.DeliverFrameForTesting(Place(a, 0, frame), static_cast<int32_t>(frame.size())),
-        nullptr);
+TEST_F(HandOff, OnlyTheAskedCodecIsCopiedAndTheSinkMayRefuse) {
+    const std::vector<uint8_t> payload = Payload(300, 6);
+    ASSERT_NE(Deliver(handOff_.FirstBuffer(), CombinedFrame(kVersion, payload, {}, "h264")),
+              nullptr);
+    RecordingSink sink;
+    EXPECT_FALSE(handOff_.CopyNewestVideo(kCodecMjpa, sink));
+    EXPECT_EQ(sink.calls, 0);
+    EXPECT_EQ(Newest(kCodecH264), payload);
+
+    sink.capacity = 299;
+    EXPECT_FALSE(handOff_.CopyNewestVideo(kCodecH264, sink));
+    EXPECT_EQ(sink.calls, 1);
+}
+
+TEST_F(HandOff, ANewStreamForgetsTheLastFrameAndSizesTheBuffers) {
+    ASSERT_NE(Deliver(handOff_.FirstBuffer(), CombinedFrame(kVersion, Payload(100, 7), {})),
+              nullptr);
+    // The buffers hold the largest frame a stream allows (video payload at the limit and a whole
+    // audio buffer), its framing and one read of the receiver behind it.
+    const size_t limit = FrameRenderer::PayloadBytesFor(1920, 1088);
+    ASSERT_TRUE(handOff_.PrepareForStream(2, limit));
+    EXPECT_TRUE(Newest().empty());
+    const std::vector<uint8_t> largest =
+        CombinedFrame(2, Payload(limit, 8), std::vector<uint8_t>(kAudioBufferBytes));
+    EXPECT_GE(handOff_.BufferBytes(), largest.size() + 32 + 65536);
+    // Headers are read in the stream's version.
+    EXPECT_NE(Deliver(handOff_.FirstBuffer(), largest), nullptr);
+    EXPECT_EQ(Newest(), Payload(limit, 8));
+}
+
+TEST_F(HandOff, APictureDeliveredIsThePictureRendered) {
+    // The path a session's RenderFrame takes: the hand-off copies into the renderer.
+    FrameRenderer renderer;
+    ASSERT_TRUE(renderer.PrepareSource(352, 288));
+    ASSERT_TRUE(handOff_.PrepareForStream(kVersion, renderer.PayloadCapacity()));
+    const std::vector<uint8_t> frame =
+        CombinedFrame(kVersion, FlatMjpaPayload(352, 288, testing::kRed), {});
+    ASSERT_NE(Deliver(handOff_.FirstBuffer(), frame), nullptr);
     RenderedPicture picture;
-    EXPECT_FALSE(session_.RenderFrame(&picture));
+    ASSERT_TRUE(handOff_.CopyNewestVideo(kCodecMjpa, renderer));
+    ASSERT_TRUE(renderer.Render(&picture));
+    EXPECT_EQ(testing::FirstPixelOtherThan(picture.pixels, picture.width, picture.height,
+                                           picture.stride, testing::kRedBgr),
+              "");
 }
 
-TEST_F(HandOff, TargetRectangle) {
-    const std::vector<uint8_t> red = Frame(kRed);
-    session_.DeliverFrameForTesting(Place(session_.ReceiveBufferAForTesting(), 0, red),
-                                    static_cast<int32_t>(red.size()));
-    struct Case {
-        const char* text;
-        int width;
-        int height;
-        bool changed;
-    };
-    const Case cases[] = {
-        {"10,20,330,260", 320, 240, true},
-        {"0, 0, 641, 479", 641, 479, true},  // rows of 1923 bytes are padded to 1924
-        {"0,0,640", 641, 479, false},
-        {"0 ,0,640,480", 641, 479, false},
-        {"5,5,5,100", 641, 479, false},     // zero width: ignored
-        {"0,0,-3,10", 641, 479, false},     // negative: ignored
-        {"0,0,1921,100", 641, 479, false},  // beyond the largest picture: refused
-        {"0,0,1920,1088", 1920, 1088, true},
-        {"0,0,1,1", 1, 1, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        session_.SetRectangle(c.text);
-        EXPECT_EQ(session_.TargetWidth(), c.width);
-        EXPECT_EQ(session_.TargetHeight(), c.height);
-        EXPECT_EQ(session_.ConsumeRectangleChanged(), c.changed);
-        RenderedPicture picture;
-        ASSERT_TRUE(session_.RenderFrame(&picture));
-        EXPECT_EQ(picture.width, c.width);
-        EXPECT_EQ(picture.height, c.height);
-        EXPECT_EQ(picture.stride % 4, 0);
-        EXPECT_GE(picture.stride, 3 * c.width);
-        ExpectUniform(picture, kRedBgr);
+TEST_F(HandOff, TheReceiverNeverWritesTheFramePaintedFrom) {
+    // The receiver writes each frame into the buffer the last delivery returned, while the
+    // painter copies the newest frame out; every copy must be one whole frame.
+    std::vector<std::vector<uint8_t>> frames;
+    for (uint8_t seed = 0; seed < 4; ++seed)
+        frames.push_back(CombinedFrame(kVersion, std::vector<uint8_t>(200000, seed), {}));
+    std::atomic<bool> receiving{true};
+    std::thread receiver([&] {
+        uint8_t* next = handOff_.FirstBuffer();
+        for (int i = 0; i < 1000 && next != nullptr; ++i)
+            next = Deliver(next, frames[i % frames.size()]);
+        receiving = false;
+    });
+    int torn = 0, copies = 0;
+    while (receiving.load()) {
+        const std::vector<uint8_t> copy = Newest();
+        if (copy.empty())
+            continue;
+        ++copies;
+        for (uint8_t byte : copy) {
+            if (byte != copy[0]) {
+                ++torn;
+                break;
+            }
+        }
     }
-}
-
-TEST_F(HandOff, StreamSizes) {
-    // Sizes the session learns from a stream header.
-    EXPECT_FALSE(session_.PrepareForStreamForTesting(0, 288, kVersion));
-    EXPECT_FALSE(session_.PrepareForStreamForTesting(1921, 1080, kVersion));
-    EXPECT_FALSE(session_.PrepareForStreamForTesting(352, 1089, kVersion));
-    const struct { int width, height; } sizes[] = {{720, 576}, {1920, 1080}, {100, 96}};
-    for (const auto& size : sizes) {
-        const int width = size.width, height = size.height;
-        SCOPED_TRACE(width);
-        ASSERT_TRUE(session_.PrepareForStreamForTesting(width, height, kVersion));
-        EXPECT_GE(session_.PayloadCapacityForTesting(),
-                  static_cast<size_t>((width + 15) / 16 * 16) * height * 2);
-        std::vector<uint8_t> frame = CombinedFrame(kVersion, FlatMjpaPayload(width, height, kRed),
-                                                   std::vector<uint8_t>(7680));
-        ASSERT_LE(frame.size(), session_.ReceiveBufferBytesForTesting());
-        session_.SetRectangle(width == 100 ? "0,0,100,96" : "0,0,320,240");
-        session_.DeliverFrameForTesting(Place(session_.ReceiveBufferAForTesting(), 0, frame),
-                                        static_cast<int32_t>(frame.size()));
-        RenderedPicture picture;
-        ASSERT_TRUE(session_.RenderFrame(&picture));
-        ExpectUniform(picture, kRedBgr);
-    }
+    receiver.join();
+    EXPECT_EQ(torn, 0) << "of " << copies << " copies";
+    EXPECT_EQ(handOff_.Counters().framesDelivered, 1000);
 }
 
 }  // namespace

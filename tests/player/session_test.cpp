@@ -34,10 +34,13 @@ using testing::WaitForStatus;
 
 // A viewer: the session with its software sound device and a status recorder.
 struct Viewer {
-    Viewer() { recorder.Attach(&session); }
+    explicit Viewer(const SessionTiming& timing = SessionTiming())
+        : session(audio, &recorder, timing) {
+        recorder.Attach(&session);
+    }
     CSoftwareAudioOutput audio;
     StatusRecorder recorder;
-    CPlayerSession session{audio, &recorder};
+    CPlayerSession session;
 };
 
 std::string Url(int index, const char* path = "live/main") {
@@ -73,7 +76,7 @@ TEST(PlayerSession, PlaysWhilePaintedAndStops) {
     EXPECT_EQ(viewer.recorder.Statuses(),
               (std::vector<int32_t>{S(PlayerStatus::Connecting), S(PlayerStatus::Playing),
                                     S(PlayerStatus::NotConnected)}));
-    EXPECT_FALSE(viewer.session.AudioForTesting().IsOpen());
+    EXPECT_FALSE(viewer.audio.IsOpen());
 #ifndef _WIN32
     const device::DeviceCounters counters = device.Native().Counters();
     EXPECT_EQ(counters.plays, 1);
@@ -353,7 +356,7 @@ TEST(PlayerSession, SecondSetUrlReplacesTheFirstSession) {
               (std::vector<int32_t>{S(PlayerStatus::Connecting), S(PlayerStatus::Playing),
                                     S(PlayerStatus::NotConnected), S(PlayerStatus::Connecting),
                                     S(PlayerStatus::Playing)}));
-    EXPECT_TRUE(viewer.session.AudioForTesting().IsOpen());
+    EXPECT_TRUE(viewer.audio.IsOpen());
 #ifndef _WIN32
     // The first session was torn down before the second one began.
     const std::vector<std::string> lines = device.Native().RtspRequestLines();
@@ -454,6 +457,27 @@ TEST(PlayerSession, HostileFramesAreDroppedOrDecodedPartially) {
     }
 }
 
+TEST(PlayerSession, DroppedFramesNeitherShowPlayingNorPaint) {
+    // Every frame's block lengths point past its chunk: frames keep arriving, none is taken.
+    const int index = 33;
+    TestDevice device;
+    ASSERT_TRUE(device.Start(LoopbackText(Suite::Player, index),
+                             {"--hostile", "bad-lengths", "--hostile-every", "1"}))
+        << device.error();
+    Viewer viewer;
+    ASSERT_TRUE(viewer.session.SetURL(Url(index).c_str()));
+    for (int i = 0; i < 2000 && viewer.session.Counters().framesDropped < 5; ++i)
+        platform::SleepMs(10);
+    EXPECT_GE(viewer.session.Counters().framesDropped, 5);
+    EXPECT_EQ(viewer.session.Counters().framesDelivered, 0);
+    EXPECT_EQ(viewer.session.Status(), S(PlayerStatus::Connecting));
+    RenderedPicture picture;
+    EXPECT_FALSE(viewer.session.RenderFrame(&picture));
+    viewer.session.Stop();
+    EXPECT_EQ(viewer.recorder.Statuses(),
+              (std::vector<int32_t>{S(PlayerStatus::Connecting), S(PlayerStatus::NotConnected)}));
+}
+
 TEST(PlayerSession, FailedMediaConnectEndsTheSessionThroughTheReceiversTeardown) {
     // Nothing listens on the announced media port: the receive loop ends at once, the receiver
     // thread sends TEARDOWN without reading, and the session thread (the only reader of the RTSP
@@ -483,8 +507,9 @@ TEST(PlayerSession, ExpiredStopWaitsDoNotFreeWhatThreadsUse) {
     ConnectionProbe silentDevice(LoopbackAddress(Suite::Player, index));
     ASSERT_TRUE(silentDevice.listening());
     {
-        Viewer viewer;
-        viewer.session.SetStopWaitMsForTesting(200);
+        SessionTiming timing;
+        timing.stopGraceMs = 200;
+        Viewer viewer(timing);
         ASSERT_TRUE(viewer.session.SetURL(Url(index).c_str()));
         platform::SleepMs(100);
         viewer.session.Stop();

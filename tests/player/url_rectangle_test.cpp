@@ -1,11 +1,13 @@
-// The URL grammar and the SetRectangle text, as tables.
+// The URL grammar and the SetRectangle text, as tables, and the target a session takes from it.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "platform/socket.h"
+#include "player/player_session.h"
 #include "player/rectangle_text.h"
+#include "player/software_audio_output.h"
 #include "player/stream_url.h"
 
 namespace fluxmere {
@@ -96,6 +98,37 @@ TEST(RectangleText, Table) {
     }
     TextRectangle rect;
     EXPECT_FALSE(ParseRectangleText(nullptr, &rect));
+}
+
+TEST(SessionTarget, FollowsTheRectangleWithinTheSupportedSizes) {
+    CSoftwareAudioOutput audio;
+    CPlayerSession session(audio, nullptr);
+    ASSERT_TRUE(session.IsValid());
+    EXPECT_EQ(session.TargetWidth(), 320);
+    EXPECT_EQ(session.TargetHeight(), 240);
+    EXPECT_FALSE(session.ConsumeRectangleChanged());
+    struct Case {
+        const char* text;
+        int width;
+        int height;
+        bool changed;
+    };
+    const Case cases[] = {
+        {"10,20,330,260", 320, 240, true},   {"0, 0, 641, 479", 641, 479, true},
+        {"0,0,640", 641, 479, false},        {"0 ,0,640,480", 641, 479, false},
+        {"5,5,5,100", 641, 479, false},     // zero width: ignored
+        {"0,0,-3,10", 641, 479, false},     // negative: ignored
+        {"0,0,1921,100", 641, 479, false},  // beyond the largest picture: refused
+        {"0,0,1920,1088", 1920, 1088, true}, {"0,0,1,1", 1, 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        session.SetRectangle(c.text);
+        EXPECT_EQ(session.TargetWidth(), c.width);
+        EXPECT_EQ(session.TargetHeight(), c.height);
+        EXPECT_EQ(session.ConsumeRectangleChanged(), c.changed);
+        EXPECT_FALSE(session.ConsumeRectangleChanged()) << "consumed once";
+    }
 }
 
 }  // namespace

@@ -1,12 +1,22 @@
 #pragma once
 // A memory drawing context over a 32-bit top-down DIB section, so that tests read back exactly
-// what GDI drew. Windows only.
+// what GDI drew; and the status screens' background as they define it. Windows only.
 
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace fluxmere::testing {
+
+// 0xRRGGBB of row i of a status screen's background of height rows, written out independently
+// of the painter: from (235, 238, 240) at the edges to (203, 206, 208) in the middle.
+inline uint32_t StatusBand(int i, int height) {
+    const int m = (2 * i * 255 + height) / (2 * height);  // i x 255 / height, halves up
+    const int d = m >= 128 ? (m - 128) / 4 : -((128 - m + 3) / 4);
+    const int c = 32 - std::abs(d);
+    return static_cast<uint32_t>(((235 - c) << 16) | ((238 - c) << 8) | (240 - c));
+}
 
 class GdiCanvas {
 public:

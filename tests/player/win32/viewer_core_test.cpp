@@ -1,6 +1,6 @@
 // The viewer without its COM shell, in a real window: the live picture read back from the screen,
-// repaints that worker threads request without ever waiting for the window's thread, and the
-// windowless path through a container surface.
+// repaints that worker threads request without ever waiting for the window's thread, the
+// windowless path through a container surface, and the Cancel button's mouse handling.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/test_pattern.h"
+#include "player/player_registry.h"
 #include "player/win32/viewer_core.h"
 #include "tests/player/session_fixture.h"
 #include "tests/player/win32/gdi_canvas.h"
@@ -21,6 +22,7 @@ namespace fluxmere {
 namespace {
 
 using testing::GdiCanvas;
+using testing::LoopbackAddress;
 using testing::LoopbackText;
 using testing::Suite;
 using testing::TestDevice;
@@ -57,9 +59,21 @@ public:
     void InvalidateInContainer(const RECT* rect) override {
         ++count;
         whole = rect == nullptr;
+        if (rect != nullptr)
+            last = *rect;
     }
     int count = 0;
     bool whole = false;
+    RECT last = {};
+};
+
+class CountingJob : public IDownloadJob {
+public:
+    void AddRef() override { ++refs; }
+    void Release() override { --refs; }
+    void Cancel() override { ++cancels; }
+    int refs = 0;
+    int cancels = 0;
 };
 
 // A top-level window for the control's child window.
@@ -109,17 +123,25 @@ TEST(ViewerCore, WorkerThreadsOnlyPostWhileTheWindowThreadIsBlocked) {
     RecordingSurface surface;
     core.SetContainerSurface(&surface);
 
-    // Worker threads change the status as the session, receiver and download threads do, each
-    // change asking for a repaint, while this thread pumps nothing and waits for them. A repaint
-    // request that waited for this thread would never return, and the wait below would fail.
+    // Worker threads notify the viewer of a download as download jobs do, through the registry,
+    // each notice asking for a repaint, while this thread pumps nothing and waits for them. A
+    // repaint request that waited for this thread would never return, and the wait below would
+    // fail.
+    const uint32_t address = LoopbackAddress(Suite::Player, 76);
+    PlayerRegistry& registry = PlayerRegistry::Process();
+    registry.Enter(address, &core.Session());
     HANDLE finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::atomic<int> running{4};
     std::vector<std::thread> workers;
     for (int t = 0; t < 4; ++t) {
-        workers.emplace_back([&core, &running, finished, t] {
+        workers.emplace_back([&registry, &running, address, finished, t] {
             for (int i = 0; i < 2000; ++i) {
-                core.Session().SetStatusForTesting((i + t) % 2 ? PlayerStatus::Connecting
-                                                               : PlayerStatus::CannotConnect);
+                if ((i + t) % 2) {
+                    registry.OnDownloadState(address, DownloadState::InProgress, CodecKind::DV,
+                                             nullptr);
+                } else {
+                    registry.OnDownloadProgress(address, i);
+                }
             }
             if (--running == 0)
                 SetEvent(finished);
@@ -138,10 +160,78 @@ TEST(ViewerCore, WorkerThreadsOnlyPostWhileTheWindowThreadIsBlocked) {
 
     // On this thread a repaint is asked for at once, for the bounds of the last paint.
     GdiCanvas canvas(200, 200);
-    core.Draw(canvas.dc(), RECT{0, 0, 200, 200});
-    core.Session().SetStatusForTesting(PlayerStatus::NotConnected);
+    core.Draw(canvas.dc(), RECT{0, 10, 200, 200});
+    registry.OnDownloadProgress(address, 1);
     EXPECT_EQ(surface.count, 2);
     EXPECT_FALSE(surface.whole);
+    const RECT painted{0, 10, 200, 200};
+    EXPECT_TRUE(EqualRect(&surface.last, &painted));
+    registry.RemoveViewer(&core.Session());
+}
+
+TEST(ViewerCore, CancelButtonEdgesAreInsideAndOnlyAPressAndReleaseInsideCancels) {
+    CViewerCore core;
+    ASSERT_TRUE(core.IsValid());
+    RecordingSurface surface;
+    core.SetContainerSurface(&surface);
+    CountingJob job;
+    {
+        platform::ScopedLock hold(RegistryLock());
+        core.Session().OnDownloadState(DownloadState::InProgress, CodecKind::DV, &job);
+    }
+    const RECT bounds{10, 30, 330, 270};
+    GdiCanvas released(340, 280), canvas(340, 280);
+    core.Draw(released.dc(), bounds);  // the bounds the button is measured from
+
+    struct Case {
+        int downX, downY, upX, upY;
+        bool pressed;  // after the press
+        bool cancels;
+    };
+    // The button spans x 30..130 and y 130..150, both edges inside.
+    const Case cases[] = {
+        {30, 130, 30, 130, true, true},    // top-left corner
+        {130, 150, 130, 150, true, true},  // bottom-right corner counts as inside
+        {80, 140, 131, 140, true, false},  // released just right of the button
+        {80, 140, 80, 151, true, false},   // released just below it
+        {29, 140, 80, 140, false, false},  // pressed just left of it
+        {80, 129, 80, 140, false, false},  // pressed just above it
+    };
+    const RECT button{30, 130, 130, 150};
+    auto mouse = [&core](UINT message, int x, int y) {
+        LRESULT result = 1;
+        EXPECT_TRUE(core.HandleMouseMessage(message, 0, MAKELPARAM(x, y), &result));
+        EXPECT_EQ(result, 0);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << c.downX << "," << c.downY << " -> " << c.upX << "," << c.upY);
+        const int cancels = job.cancels;
+        surface.count = 0;
+        mouse(WM_LBUTTONDOWN, c.downX, c.downY);
+        EXPECT_EQ(core.CancelPressed(), c.pressed);
+        EXPECT_EQ(surface.count, 1);
+        EXPECT_TRUE(EqualRect(&surface.last, &button));
+        if (c.pressed) {
+            core.Draw(canvas.dc(), bounds);
+            EXPECT_FALSE(canvas.SameArea(released, button)) << "not drawn pressed";
+        }
+        mouse(WM_LBUTTONUP, c.upX, c.upY);
+        EXPECT_FALSE(core.CancelPressed());
+        EXPECT_EQ(job.cancels - cancels, c.cancels ? 1 : 0);
+        EXPECT_EQ(surface.count, c.pressed ? 2 : 1);
+    }
+    // A release alone does nothing, inside or not.
+    mouse(WM_LBUTTONUP, 80, 140);
+    EXPECT_EQ(job.cancels, 2);
+    {
+        platform::ScopedLock hold(RegistryLock());
+        IDownloadJob* previous =
+            core.Session().OnDownloadState(DownloadState::Failed, CodecKind::DV, nullptr);
+        if (previous != nullptr)
+            previous->Release();
+    }
+    EXPECT_EQ(job.refs, 0);
 }
 
 TEST(ViewerCore, LivePictureInItsOwnWindowAndStopWhileFramesArePosted) {
@@ -154,7 +244,11 @@ TEST(ViewerCore, LivePictureInItsOwnWindowAndStopWhileFramesArePosted) {
         << device.error();
     Frame frame(720, 576);
     ASSERT_NE(frame.window(), nullptr);
-    CViewerCore core;
+    // Stop waits for the session's threads without limit, so that it can only return if those
+    // threads never wait for this one.
+    SessionTiming unlimited;
+    unlimited.stopGraceMs = INFINITE;
+    CViewerCore core(unlimited);
     ASSERT_TRUE(core.IsValid());
     HWND child = core.CreateChildWindow(frame.window(), RECT{0, 0, 720, 576});
     ASSERT_NE(child, nullptr);
@@ -179,9 +273,7 @@ TEST(ViewerCore, LivePictureInItsOwnWindowAndStopWhileFramesArePosted) {
     }
     EXPECT_GE(best, 40.0) << "the painted window is not the device's picture";
 
-    // Stop waits for the session's threads while this thread pumps nothing; with unlimited
-    // waits it could only return if those threads never wait for this one.
-    core.Session().SetStopWaitMsForTesting(INFINITE);
+    // Stop waits for the session's threads while this thread pumps nothing.
     core.Session().Stop();
     EXPECT_EQ(core.Session().Status(), static_cast<int32_t>(PlayerStatus::NotConnected));
     Pump(100);
