@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "download/body_tail.h"
 #include "download/file_naming.h"
 #include "download/response_header.h"
 #include "streaming/device_address.h"
@@ -339,32 +338,37 @@ bool CFluxmereDownload::CheckResponse(const ResponseHeader& header) {
 
 void CFluxmereDownload::ReceiveBody() {
     CRTPReceiver receiver;
-    receiver_ = &receiver;
     receiver.SetBuffer(chunkBufferA_, kChunkBufferSize);
     receiver.SetCallback(OnDownloadChunk, this);
-    receiver.SetStrictFraming(true);  // the body is stored byte for byte
+    receiver.SetRule(ChunkRule::Strict);  // the body is stored byte for byte
     const platform::SocketHandle socket = transferSocket_.load();
     const int32_t result = socket != platform::kInvalidSocket ? receiver.Run(socket) : 0;
+    // The device ends the body by closing the connection, at a chunk boundary; the terminating
+    // chunk has no effect of its own. A reset or a silence as long as the socket's time-out ends
+    // it too, but then only the terminating chunk shows that nothing is missing.
+    const ChunkNotice& end = receiver.LastNotice();
+    bodyWhole_ = end.BodyWhole();
+    if (end.cause != NoticeCause::None && !bodyWhole_) {
+        NoteFailure(end.cause == NoticeCause::PeerClosed       ? kReasonCut
+                    : end.cause == NoticeCause::ConnectionLost ? kReasonReset
+                                                               : kReasonSilent);
+    }
     if (result == CRTPReceiver::kBadFraming || result == CRTPReceiver::kChunkTooLarge) {
         NoteFailure(kReasonFraming);
     }
-    receiver_ = nullptr;
 }
 
 uint8_t* CFluxmereDownload::OnDownloadChunk(uint8_t* data, int32_t size, void* context) {
     auto* job = static_cast<CFluxmereDownload*>(context);
     if (size <= 0) {
-        job->OnBodyEnd(data);
+        // The body's end (the receiver handed its last chunks over before this notice), or a
+        // silence: either way the transfer is over, and closing the socket ends the receiver.
+        job->CloseTransferSocket();
         return nullptr;
     }
-    job->chunkReceived_ = true;
     job->StoreChunk(data, size);
     const bool inA = data >= job->chunkBufferA_ && data < job->chunkBufferA_ + kChunkBufferSize;
     return inA ? job->chunkBufferB_ : job->chunkBufferA_;
-}
-
-void CFluxmereDownload::StoreTailChunk(const uint8_t* data, int32_t size, void* context) {
-    static_cast<CFluxmereDownload*>(context)->StoreChunk(data, size);
 }
 
 void CFluxmereDownload::StoreChunk(const uint8_t* data, int32_t size) {
@@ -393,27 +397,6 @@ void CFluxmereDownload::StoreChunk(const uint8_t* data, int32_t size) {
             currentBlock_ = nullptr;
         }
     }
-}
-
-void CFluxmereDownload::OnBodyEnd(const uint8_t* buffer) {
-    // The device ends the body by closing the connection, at a chunk boundary; the terminating
-    // chunk has no effect of its own. A reset or a silence as long as the socket's time-out ends
-    // it too, but then only the terminating chunk shows that nothing is missing.
-    if (bodyEnded_ || receiver_ == nullptr)
-        return;
-    bodyEnded_ = true;
-    const bool closed =
-        receiver_->PeerClosed() && !platform::IsConnectionLost(receiver_->NoticeError());
-    const int32_t held = receiver_->HeldBytes();
-    const bool inBuffers = buffer == chunkBufferA_ || buffer == chunkBufferB_;
-    if (inBuffers && held >= 0 && held <= kChunkBufferSize) {
-        bodyWhole_ = ReadBodyTail(buffer, static_cast<size_t>(held), chunkReceived_, !closed,
-                                  StoreTailChunk, this);
-    }
-    if (!bodyWhole_) {
-        NoteFailure(closed ? kReasonCut : receiver_->PeerClosed() ? kReasonReset : kReasonSilent);
-    }
-    CloseTransferSocket();  // ends the receiver
 }
 
 void CFluxmereDownload::EndTransfer() {

@@ -30,8 +30,6 @@
 
 namespace fluxmere {
 
-class CRTPReceiver;
-
 class CFluxmereDownload : public IDownloadJob {
 public:
     static constexpr int32_t kChunkBufferSize = 524288;
@@ -91,7 +89,6 @@ private:
     static void FetchThreadEntry(void* context);
     static void WriterThreadEntry(void* context);
     static void TranscodeThreadEntry(void* context);
-    static void StoreTailChunk(const uint8_t* data, int32_t size, void* context);
 
     void RunFetch();
     void RunWriter();
@@ -103,7 +100,6 @@ private:
     void Fail(const char* reason);
     void ReceiveBody();
     void StoreChunk(const uint8_t* data, int32_t size);
-    void OnBodyEnd(const uint8_t* buffer);
     void EndTransfer();
     void AbortTransfer();
     void CloseTransferSocket();
@@ -141,10 +137,7 @@ private:
     std::atomic<bool> broken_{false};
 
     // Fetch thread only.
-    CRTPReceiver* receiver_ = nullptr;
-    bool bodyEnded_ = false;
     bool bodyWhole_ = false;
-    bool chunkReceived_ = false;
     CCompressedSample* currentBlock_ = nullptr;
 
     // Writer thread only (the file is also closed by the destructor if ever left open).

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "download/block_queue.h"
-#include "download/body_tail.h"
 #include "download/download_url.h"
 #include "download/file_naming.h"
 #include "download/response_header.h"
@@ -209,55 +208,6 @@ TEST(ResponseHeader, BaseNameIsTheQuotedFileNameWithoutItsExtension) {
             EXPECT_EQ(std::strlen(baseName), 259u);
         } else {
             EXPECT_STREQ(baseName, c.baseName);
-        }
-    }
-}
-
-void Collect(const uint8_t* data, int32_t size, void* context) {
-    static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(data), size);
-}
-
-// What is held when the transfer ends: whole when it ends at a chunk boundary (a close) or with
-// the terminating chunk (needed after a reset or a silence), cut anywhere else.
-TEST(BodyTail, TakesTheSmallLastChunksAndEndsAtAChunkBoundary) {
-    struct Case {
-        std::string held;
-        bool afterChunk;
-        bool wholeAtClose;       // terminating chunk not needed
-        bool wholeWithoutClose;  // terminating chunk needed
-        std::string data;
-    } cases[] = {
-        {"0\r\n\r\n", false, true, true, ""},  // empty body
-        {"\r\n0\r\n\r\n", true, true, true, ""},
-        {"\r\n0\r\n", true, true, true, ""},  // without the trailer's blank line
-        {"\r\n0;x\r\nTrailer: 1\r\n\r\n", true, true, true, ""},
-        {"1\r\nX\r\n0\r\n\r\n", false, true, true, "X"},  // a one-byte clip
-        {"\r\n3\r\nabc\r\n2;q\r\nde\r\n0\r\n\r\n", true, true, true, "abcde"},
-        {"\r\nA\r\n0123456789\r\n0\r\n\r\n", true, true, true, "0123456789"},
-        {"\r\n", true, true, false, ""},                 // closed right after a chunk
-        {"\r\n3\r\nabc\r\n", true, true, false, "abc"},  // closed between chunks
-        {"1\r\nX\r\n", false, true, false, "X"},
-        {"", false, false, false, ""},  // nothing at all
-        {"", true, false, false, ""},   // inside the CR LF after a chunk's data
-        {"\r", true, false, false, ""},
-        {"\r\n5\r\nabc", true, false, false, ""},               // inside a chunk's data
-        {"\r\n3\r\nabcX0\r\n\r\n", true, false, false, "abc"},  // data not followed by CR LF
-        {"\r\n1", true, false, false, ""},                      // inside a size line
-        {"\r\nz\r\n", true, false, false, ""},                  // not a size line
-        {"\r\n-3\r\nabc\r\n", true, false, false, ""},
-        {"\r\nFFFFFFFFFFFFFFFFFFFF\r\n", true, false, false, ""},
-    };
-    for (const Case& c : cases) {
-        for (const bool needTerminator : {false, true}) {
-            SCOPED_TRACE(::testing::PrintToString(c.held) + (needTerminator ? " needing" : ""));
-            std::string data;
-            const bool whole =
-                ReadBodyTail(reinterpret_cast<const uint8_t*>(c.held.data()), c.held.size(),
-                             c.afterChunk, needTerminator, Collect, &data);
-            EXPECT_EQ(whole, needTerminator ? c.wholeWithoutClose : c.wholeAtClose);
-            if (whole) {
-                EXPECT_EQ(data, c.data);
-            }
         }
     }
 }
