@@ -402,7 +402,7 @@ void CFluxmereDownload::StoreChunk(const uint8_t* data, int32_t size) {
 void CFluxmereDownload::EndTransfer() {
     CloseTransferSocket();
     if (currentBlock_ != nullptr) {
-        currentBlock_->lastBlock = -1;
+        currentBlock_->last = true;
         queue_->CommitBlock();
         currentBlock_ = nullptr;
     }
@@ -476,7 +476,7 @@ void CFluxmereDownload::StartTranscoding() {
 void CFluxmereDownload::WriteBlocks() {
     bool writing = true;
     for (int64_t index = 0;; ++index) {
-        CCompressedSample* block = queue_->TakeBlock(platform::kInfinite);
+        DownloadBlock* block = queue_->TakeBlock(platform::kInfinite);
         if (block == nullptr)
             break;
         if (links_.probe != nullptr)
@@ -500,7 +500,7 @@ void CFluxmereDownload::WriteBlocks() {
             }
             blocksWritten_.Release(1);
         }
-        const bool last = block->lastBlock != 0;
+        const bool last = block->last;
         queue_->ReturnBlock();
         if (last)
             break;

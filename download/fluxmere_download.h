@@ -138,7 +138,7 @@ private:
 
     // Fetch thread only.
     bool bodyWhole_ = false;
-    CCompressedSample* currentBlock_ = nullptr;
+    DownloadBlock* currentBlock_ = nullptr;
 
     // Writer thread only (the file is also closed by the destructor if ever left open).
     platform::File file_;

@@ -239,25 +239,25 @@ TEST(BlockQueue, HandsBlocksOverInOrderAndNeverRefillsOneBeingWritten) {
     BlockQueue queue(store.data());
     // Fill every block: the 25th must wait, even after one was taken, until it is returned.
     for (int i = 0; i < BlockQueue::kCapacity; ++i) {
-        CCompressedSample* block = queue.AcquireBlock(0);
+        DownloadBlock* block = queue.AcquireBlock(0);
         ASSERT_NE(block, nullptr) << i;
         block->data[0] = static_cast<uint8_t>(i);
         block->size = i + 1;
         queue.CommitBlock();
     }
     EXPECT_EQ(queue.AcquireBlock(0), nullptr);
-    CCompressedSample* first = queue.TakeBlock(0);
+    DownloadBlock* first = queue.TakeBlock(0);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->data[0], 0);
     EXPECT_EQ(queue.AcquireBlock(0), nullptr) << "the block being written was handed out again";
     queue.ReturnBlock();
-    CCompressedSample* again = queue.AcquireBlock(0);
+    DownloadBlock* again = queue.AcquireBlock(0);
     EXPECT_EQ(again, first);
     EXPECT_EQ(again->size, 0);
     queue.CommitBlock();
     queue.Finish();
     for (int i = 1; i <= BlockQueue::kCapacity; ++i) {
-        CCompressedSample* block = queue.TakeBlock(0);
+        DownloadBlock* block = queue.TakeBlock(0);
         ASSERT_NE(block, nullptr) << i;
         EXPECT_EQ(block->data[0], i < BlockQueue::kCapacity ? i : 0);
         queue.ReturnBlock();
@@ -267,7 +267,7 @@ TEST(BlockQueue, HandsBlocksOverInOrderAndNeverRefillsOneBeingWritten) {
 
 struct WaitingProducer {
     BlockQueue* queue;
-    CCompressedSample* result = reinterpret_cast<CCompressedSample*>(1);
+    DownloadBlock* result = reinterpret_cast<DownloadBlock*>(1);
     static void Run(void* context) {
         auto* self = static_cast<WaitingProducer*>(context);
         self->result = self->queue->AcquireBlock(platform::kInfinite);
