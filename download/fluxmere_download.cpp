@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "download/file_naming.h"
 #include "download/response_header.h"
@@ -14,46 +13,6 @@ namespace fluxmere {
 namespace {
 
 constexpr uint16_t kHttpPort = 80;
-
-// The job thread the calling code runs on, if any: a job destroyed on one of its own threads
-// cannot wait for that thread to end.
-thread_local const platform::Thread* tCurrentJobThread = nullptr;
-
-// Keeps the Thread object of a job destroyed on its own thread until the next such destruction,
-// which waits for that thread (by then it has left the job) and frees it; the last one is freed
-// when the process ends. At most one object is kept at a time.
-class RetiredThreadSlot {
-public:
-    ~RetiredThreadSlot() { delete retired_; }
-    void Retire(platform::Thread* thread) {
-        platform::Thread* previous;
-        {
-            platform::ScopedLock scoped(lock_);
-            previous = retired_;
-            retired_ = thread;
-        }
-        delete previous;
-    }
-
-private:
-    platform::CriticalSection lock_;
-    platform::Thread* retired_ = nullptr;
-};
-
-void RetireOwnThread(platform::Thread* thread) {
-    static RetiredThreadSlot slot;
-    slot.Retire(thread);
-}
-
-void DestroyJobThread(platform::Thread* thread) {
-    if (thread == nullptr)
-        return;
-    if (thread == tCurrentJobThread) {
-        RetireOwnThread(thread);
-    } else {
-        delete thread;  // the thread has dropped its reference: it is ending
-    }
-}
 
 class SocketByteSource : public IByteSource {
 public:
@@ -119,34 +78,24 @@ bool MayFollow(DownloadState from, DownloadState to) {
 
 CFluxmereDownload::CFluxmereDownload(const char* url, const char* folder, uint32_t options,
                                      const DownloadLinks& links)
-    : links_(links),
+    : endNotice_(links.probe),
+      links_(links),
       options_(options),
-      chunkBufferA_(new (std::nothrow) uint8_t[kChunkBufferSize]),
-      chunkBufferB_(new (std::nothrow) uint8_t[kChunkBufferSize]),
-      blockStore_(new (std::nothrow) uint8_t[BlockQueue::kStoreSize]),
-      queue_(blockStore_ != nullptr ? new (std::nothrow) BlockQueue(blockStore_) : nullptr),
       blocksWritten_(0, 8388608),
       fileDone_(true, false) {
     url_[0] = filePath_[0] = request_[0] = '\0';
     CopyText("Fluxmere", baseName_, sizeof(baseName_));
     PrepareFromUrl(url != nullptr ? url : "", folder != nullptr ? folder : "");
-    if (!StartThread(&fetchThread_, FetchThreadEntry))
+    if (!StartThread(fetchThread_, FetchThreadEntry))
         SetState(DownloadState::Failed);
 }
 
 CFluxmereDownload::~CFluxmereDownload() {
-    // Every thread has dropped its reference, so each has finished with the job.
-    DestroyJobThread(fetchThread_);
-    DestroyJobThread(writerThread_);
-    DestroyJobThread(transcodeThread_);
+    // Every thread has dropped its reference, so each has finished with the job. The members
+    // then go in reverse order: the threads (waited for), the buffers, and last the probe's
+    // notice.
     CloseTransferSocket();
     file_.Close();
-    delete queue_;
-    delete[] blockStore_;
-    delete[] chunkBufferB_;
-    delete[] chunkBufferA_;
-    if (links_.probe != nullptr)
-        links_.probe->OnJobDestroyed();
 }
 
 void CFluxmereDownload::AddRef() {
@@ -160,6 +109,18 @@ void CFluxmereDownload::Release() {
 
 void CFluxmereDownload::Cancel() {
     AbortTransfer();
+}
+
+FileProgress CFluxmereDownload::WaitForFile(uint32_t timeoutMs) {
+    // A block written wins over the close, so every block is told before it.
+    switch (platform::WaitForEither(blocksWritten_, fileDone_, timeoutMs)) {
+        case 0:
+            return FileProgress::BlockWritten;
+        case 1:
+            return FileProgress::Closed;
+        default:
+            return FileProgress::None;
+    }
 }
 
 void CFluxmereDownload::GetStatus(int64_t* bytesWritten, DownloadState* state, CodecKind* codec,
@@ -219,51 +180,49 @@ void CFluxmereDownload::PrepareFromUrl(const char* url, const char* folder) {
     url_[parts.commandOffset - 1] = '\0';  // the URL now ends with the host text
 }
 
-bool CFluxmereDownload::StartThread(platform::Thread** thread, platform::ThreadEntry entry) {
-    if (*thread == nullptr)
-        *thread = new (std::nothrow) platform::Thread;
+bool CFluxmereDownload::StartThread(JobThread& thread, platform::ThreadEntry entry) {
     AddRef();
     runningThreads_.fetch_add(1);
-    if (*thread != nullptr && (*thread)->Start(entry, this))
+    if (thread.Start(entry, this))
         return true;
     runningThreads_.fetch_sub(1);
     references_.fetch_sub(1);  // the caller still holds its own reference
     return false;
 }
 
+// A thread's last act: it may drop the job's last reference.
+void CFluxmereDownload::ThreadEnded() {
+    runningThreads_.fetch_sub(1);
+    Release();
+}
+
 void CFluxmereDownload::FetchThreadEntry(void* context) {
     auto* job = static_cast<CFluxmereDownload*>(context);
-    tCurrentJobThread = job->fetchThread_;
     job->RunFetch();
-    job->runningThreads_.fetch_sub(1);
-    job->Release();
+    job->ThreadEnded();
 }
 
 void CFluxmereDownload::WriterThreadEntry(void* context) {
     auto* job = static_cast<CFluxmereDownload*>(context);
-    tCurrentJobThread = job->writerThread_;
     job->RunWriter();
-    job->runningThreads_.fetch_sub(1);
-    job->Release();
+    job->ThreadEnded();
 }
 
 void CFluxmereDownload::TranscodeThreadEntry(void* context) {
     auto* job = static_cast<CFluxmereDownload*>(context);
-    tCurrentJobThread = job->transcodeThread_;
     job->links_.transcoder->RunTranscode(job);
-    job->runningThreads_.fetch_sub(1);
-    job->Release();
+    job->ThreadEnded();
 }
 
 void CFluxmereDownload::RunFetch() {
-    if (!textsFit_ || queue_ == nullptr || chunkBufferA_ == nullptr || chunkBufferB_ == nullptr) {
+    if (!textsFit_ || !buffers_.Ready()) {
         SetState(DownloadState::Failed);
         return;
     }
     SetState(DownloadState::AwaitingStart);
     if (!FetchResponseHeader())
         return;
-    if (!StartThread(&writerThread_, WriterThreadEntry)) {
+    if (!StartThread(writerThread_, WriterThreadEntry)) {
         CloseTransferSocket();
         SetState(DownloadState::Failed);
         return;
@@ -338,7 +297,7 @@ bool CFluxmereDownload::CheckResponse(const ResponseHeader& header) {
 
 void CFluxmereDownload::ReceiveBody() {
     CRTPReceiver receiver;
-    receiver.SetBuffer(chunkBufferA_, kChunkBufferSize);
+    receiver.SetBuffer(buffers_.FirstChunkBuffer(), JobBuffers::kChunkBufferSize);
     receiver.SetCallback(OnDownloadChunk, this);
     receiver.SetRule(ChunkRule::Strict);  // the body is stored byte for byte
     const platform::SocketHandle socket = transferSocket_.load();
@@ -367,19 +326,18 @@ uint8_t* CFluxmereDownload::OnDownloadChunk(uint8_t* data, int32_t size, void* c
         return nullptr;
     }
     job->StoreChunk(data, size);
-    const bool inA = data >= job->chunkBufferA_ && data < job->chunkBufferA_ + kChunkBufferSize;
-    return inA ? job->chunkBufferB_ : job->chunkBufferA_;
+    return job->buffers_.OtherChunkBuffer(data);
 }
 
 void CFluxmereDownload::StoreChunk(const uint8_t* data, int32_t size) {
     while (size > 0) {
         if (currentBlock_ == nullptr) {
-            currentBlock_ = queue_->AcquireBlock(0);
+            currentBlock_ = buffers_.Queue().AcquireBlock(0);
             if (currentBlock_ == nullptr && !aborted_.load()) {
                 // Every block waits for the disk: hold the network until the writer frees one.
                 if (links_.probe != nullptr)
                     links_.probe->OnQueueFull();
-                currentBlock_ = queue_->AcquireBlock(platform::kInfinite);
+                currentBlock_ = buffers_.Queue().AcquireBlock(platform::kInfinite);
             }
             if (currentBlock_ == nullptr)
                 return;  // cancelled while the queue is full
@@ -393,7 +351,7 @@ void CFluxmereDownload::StoreChunk(const uint8_t* data, int32_t size) {
         // A full block is committed only when more data comes, so the last block of the body is
         // still at hand when the end is seen.
         if (size > 0) {
-            queue_->CommitBlock();
+            buffers_.Queue().CommitBlock();
             currentBlock_ = nullptr;
         }
     }
@@ -403,16 +361,16 @@ void CFluxmereDownload::EndTransfer() {
     CloseTransferSocket();
     if (currentBlock_ != nullptr) {
         currentBlock_->last = true;
-        queue_->CommitBlock();
+        buffers_.Queue().CommitBlock();
         currentBlock_ = nullptr;
     }
     const bool whole = bodyWhole_ && !aborted_.load();
     if (!whole)
         broken_.store(true);
-    queue_->Finish();
+    buffers_.Queue().Finish();
     // The final state waits for the writer, so that it also means: the file is closed. A
     // transcoding thread may have set Complete by then; Transcoding does not replace it.
-    writerThread_->Join(platform::kInfinite);
+    writerThread_.Join(platform::kInfinite);
     if (!whole) {
         Fail(aborted_.load() ? "cancelled" : kReasonCut);
     } else {
@@ -422,8 +380,8 @@ void CFluxmereDownload::EndTransfer() {
 
 void CFluxmereDownload::AbortTransfer() {
     aborted_.store(true);
-    if (queue_ != nullptr)
-        queue_->Abort();
+    if (buffers_.Ready())
+        buffers_.Queue().Abort();
     CloseTransferSocket();
 }
 
@@ -448,8 +406,8 @@ void CFluxmereDownload::RunWriter() {
         }
         if (links_.jobList != nullptr)
             links_.jobList->AddJobRow(this);
-        while (queue_->TakeBlock(platform::kInfinite) != nullptr)
-            queue_->ReturnBlock();
+        while (buffers_.Queue().TakeBlock(platform::kInfinite) != nullptr)
+            buffers_.Queue().ReturnBlock();
         fileDone_.Set();
         return;
     }
@@ -468,7 +426,7 @@ void CFluxmereDownload::StartTranscoding() {
     // Without a transcoding engine, or without a thread for it, the job is one whose engine did
     // not start: the file is still stored whole.
     transcoding_ =
-        links_.transcoder != nullptr && StartThread(&transcodeThread_, TranscodeThreadEntry);
+        links_.transcoder != nullptr && StartThread(transcodeThread_, TranscodeThreadEntry);
     if (!transcoding_)
         SetState(DownloadState::TranscodingFailed);
 }
@@ -476,7 +434,7 @@ void CFluxmereDownload::StartTranscoding() {
 void CFluxmereDownload::WriteBlocks() {
     bool writing = true;
     for (int64_t index = 0;; ++index) {
-        DownloadBlock* block = queue_->TakeBlock(platform::kInfinite);
+        DownloadBlock* block = buffers_.Queue().TakeBlock(platform::kInfinite);
         if (block == nullptr)
             break;
         if (links_.probe != nullptr)
@@ -501,7 +459,7 @@ void CFluxmereDownload::WriteBlocks() {
             blocksWritten_.Release(1);
         }
         const bool last = block->last;
-        queue_->ReturnBlock();
+        buffers_.Queue().ReturnBlock();
         if (last)
             break;
     }

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "download/fluxmere_download.h"
+#include "download/transcode_options.h"
 #include "download/job_row_text.h"
 #include "download/win32/download_settings.h"
 #include "download/win32/download_ui_ids.h"
@@ -81,7 +81,7 @@ void CFluxmereDownloadDlg::Show() {
         SendMessageA(window_, kShowMessage, 0, 0);
 }
 
-void CFluxmereDownloadDlg::AddJobRow(CFluxmereDownload* job) {
+void CFluxmereDownloadDlg::AddJobRow(IListedJob* job) {
     if (window_ != nullptr)
         SendMessageA(window_, kAddJobRowMessage, 0, reinterpret_cast<LPARAM>(job));
 }
@@ -122,7 +122,7 @@ INT_PTR CFluxmereDownloadDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM 
             }
             return FALSE;
         case kAddJobRowMessage:
-            InsertJobRow(reinterpret_cast<CFluxmereDownload*>(lParam));
+            InsertJobRow(reinterpret_cast<IListedJob*>(lParam));
             return TRUE;
         case kShowMessage:
             ShowWindow(window_, SW_SHOW);
@@ -156,19 +156,21 @@ BOOL CFluxmereDownloadDlg::OnInitDialog() {
         EnableWindow(GetDlgItem(window_, IDC_TRANSCODE_MOV), FALSE);
         EnableWindow(GetDlgItem(window_, IDC_TRANSCODE_MXF), FALSE);
     }
-    CheckDlgButton(window_, IDC_TRANSCODE_MOV, (options & 1) != 0 ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(window_, IDC_TRANSCODE_MXF, (options & 2) != 0 ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(window_, IDC_TRANSCODE_MOV,
+                   (options & kTranscodeToMovie) != 0 ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(window_, IDC_TRANSCODE_MXF,
+                   (options & kTranscodeToMxf) != 0 ? BST_CHECKED : BST_UNCHECKED);
     SetTimer(window_, kRefreshTimerId, kRefreshMs, nullptr);
     return TRUE;
 }
 
-CFluxmereDownload* CFluxmereDownloadDlg::RowJob(int row) const {
+IListedJob* CFluxmereDownloadDlg::RowJob(int row) const {
     LVITEMA item = {};
     item.mask = LVIF_PARAM;
     item.iItem = row;
     if (!SendMessageA(jobList_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)))
         return nullptr;
-    return reinterpret_cast<CFluxmereDownload*>(item.lParam);
+    return reinterpret_cast<IListedJob*>(item.lParam);
 }
 
 void CFluxmereDownloadDlg::SetRowText(int row, int column, const char* text) {
@@ -178,7 +180,7 @@ void CFluxmereDownloadDlg::SetRowText(int row, int column, const char* text) {
     SendMessageA(jobList_, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
 }
 
-void CFluxmereDownloadDlg::InsertJobRow(CFluxmereDownload* job) {
+void CFluxmereDownloadDlg::InsertJobRow(IListedJob* job) {
     LVITEMA item = {};
     item.mask = LVIF_TEXT | LVIF_PARAM;
     item.iItem = 0;
@@ -194,7 +196,7 @@ void CFluxmereDownloadDlg::InsertJobRow(CFluxmereDownload* job) {
 void CFluxmereDownloadDlg::OnTimer() {
     const int count = static_cast<int>(SendMessageA(jobList_, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < count; ++row) {
-        CFluxmereDownload* job = RowJob(row);
+        IListedJob* job = RowJob(row);
         if (job == nullptr)
             continue;
         int64_t bytes = 0;
@@ -214,7 +216,7 @@ void CFluxmereDownloadDlg::OnTimer() {
     }
 }
 
-void CFluxmereDownloadDlg::ReleaseJobRow(int row, CFluxmereDownload* job) {
+void CFluxmereDownloadDlg::ReleaseJobRow(int row, IListedJob* job) {
     LVITEMA item = {};
     item.mask = LVIF_PARAM;
     item.iItem = row;
@@ -227,7 +229,7 @@ void CFluxmereDownloadDlg::OnDestroy() {
     KillTimer(window_, kRefreshTimerId);
     const int count = static_cast<int>(SendMessageA(jobList_, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < count; ++row) {
-        if (CFluxmereDownload* job = RowJob(row))
+        if (IListedJob* job = RowJob(row))
             ReleaseJobRow(row, job);
     }
     window_ = nullptr;
@@ -239,8 +241,9 @@ void CFluxmereDownloadDlg::OnTranscodeOption() {
     char folder[kFolderBufferSize];
     uint32_t options = 0;
     ReadDownloadSettings(folder, &options);
-    options = (IsDlgButtonChecked(window_, IDC_TRANSCODE_MOV) == BST_CHECKED ? 1u : 0u) |
-              (IsDlgButtonChecked(window_, IDC_TRANSCODE_MXF) == BST_CHECKED ? 2u : 0u);
+    options =
+        (IsDlgButtonChecked(window_, IDC_TRANSCODE_MOV) == BST_CHECKED ? kTranscodeToMovie : 0u) |
+        (IsDlgButtonChecked(window_, IDC_TRANSCODE_MXF) == BST_CHECKED ? kTranscodeToMxf : 0u);
     if (WriteDownloadSettings(folder, &options))
         SetDlgItemTextA(window_, IDC_DOWNLOAD_FOLDER, folder);
 }

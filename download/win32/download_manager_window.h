@@ -19,8 +19,6 @@
 
 namespace fluxmere {
 
-class CFluxmereDownload;
-
 class CFluxmereDownloadDlg : public IJobList {
 public:
     static constexpr UINT_PTR kRefreshTimerId = 1;
@@ -41,7 +39,7 @@ public:
     void Show();
     // Any thread: the row is at the top of the list when this returns. Does nothing when the
     // window does not exist.
-    void AddJobRow(CFluxmereDownload* job) override;
+    void AddJobRow(IListedJob* job) override;
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -52,9 +50,9 @@ private:
     void OnChangeFolder();
     void OnTranscodeOption();
     void OnDestroy();
-    void InsertJobRow(CFluxmereDownload* job);
-    void ReleaseJobRow(int row, CFluxmereDownload* job);
-    CFluxmereDownload* RowJob(int row) const;
+    void InsertJobRow(IListedJob* job);
+    void ReleaseJobRow(int row, IListedJob* job);
+    IListedJob* RowJob(int row) const;
     void SetRowText(int row, int column, const char* text);
 
     const bool transcodeAvailable_;

@@ -4,11 +4,13 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "download/block_queue.h"
 #include "download/download_url.h"
 #include "download/file_naming.h"
 #include "download/response_header.h"
+#include "download/transcode_options.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 #include "tests/download/job_fixture.h"
@@ -232,6 +234,27 @@ TEST(FileNaming, TakesTheFirstFreeNumberedNameAndFailsWhenThePathDoesNotFit) {
     folder.WriteFile(name, "x");
     EXPECT_FALSE(ChooseFreeFileName(dir.c_str(), longName.c_str(), name, path, sizeof path));
     EXPECT_STREQ(path, "");
+}
+
+TEST(TranscodeOptions, OutputsInTheirOrderAndAMovieForAnyOtherValue) {
+    using F = OutputFormat;
+    struct Case {
+        uint32_t options;
+        std::vector<F> outputs;
+    } cases[] = {
+        {0, {}},
+        {kTranscodeToMovie, {F::Movie}},
+        {kTranscodeToMxf, {F::Mxf}},
+        {kTranscodeToMovie | kTranscodeToMxf, {F::Movie, F::Mxf}},
+        {4, {F::Movie}},
+        {kTranscodeToMxf | 4, {F::Movie}},
+        {0xFFFFFFFF, {F::Movie}},
+    };
+    for (const Case& c : cases) {
+        OutputFormat outputs[kMaxTranscodeOutputs];
+        const int count = TranscodeOutputs(c.options, outputs);
+        EXPECT_EQ(std::vector<F>(outputs, outputs + count), c.outputs) << c.options;
+    }
 }
 
 TEST(BlockQueue, HandsBlocksOverInOrderAndNeverRefillsOneBeingWritten) {

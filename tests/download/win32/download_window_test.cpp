@@ -165,9 +165,8 @@ TEST_F(DownloadWindow, HideAndEscapeHideItAndShowingBringsItBackWithItsRows) {
 // Reports a transcoding time, then holds the job in Transcoding until the test lets it finish.
 class HeldTranscoder : public ITranscoder {
 public:
-    void RunTranscode(CFluxmereDownload* job) override {
+    void RunTranscode(ITranscodeSource* job) override {
         job->SetTranscodeTime(37230 * kSecond);
-        platform::WaitForEither(finish, job->FileDone(), platform::kInfinite);
         finish.Wait(platform::kInfinite);
         job->SetState(S::Complete);
     }
