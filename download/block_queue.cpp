@@ -11,15 +11,15 @@ BlockQueue::BlockQueue(uint8_t* store)
         blocks_[i].data = store + int64_t{i} * kBlockSize;
 }
 
-CCompressedSample* BlockQueue::AcquireBlock(uint32_t timeoutMs) {
+DownloadBlock* BlockQueue::AcquireBlock(uint32_t timeoutMs) {
     // A free block wins over the abort: data already received is kept while there is room;
     // only the wait for room ends.
     if (platform::WaitForEither(freeCount_, aborted_, timeoutMs) != 0)
         return nullptr;
     // Blocks are used and given back in ring order, so a free count means this slot is free.
-    CCompressedSample* block = &blocks_[writeCount_ % kCapacity];
+    DownloadBlock* block = &blocks_[writeCount_ % kCapacity];
     block->size = 0;
-    block->lastBlock = 0;
+    block->last = false;
     return block;
 }
 
@@ -36,7 +36,7 @@ void BlockQueue::Abort() {
     aborted_.Set();
 }
 
-CCompressedSample* BlockQueue::TakeBlock(uint32_t timeoutMs) {
+DownloadBlock* BlockQueue::TakeBlock(uint32_t timeoutMs) {
     // A committed block wins over the end, so every block is taken before the end is seen.
     if (platform::WaitForEither(filledCount_, finished_, timeoutMs) != 0)
         return nullptr;

@@ -6,15 +6,18 @@
 // that is still being written is never filled again. When all 24 are in use (the disk is slower
 // than the network) AcquireBlock waits; no byte is dropped and the order never changes.
 //
-// Each block's record is a CCompressedSample: data points at its kBlockSize bytes inside the
-// store, size counts the bytes filled, lastBlock marks the final block of the body.
-
 #include <cstdint>
 
-#include "decode/compressed_sample.h"
 #include "platform/sync.h"
 
 namespace fluxmere {
+
+// One block of a body on its way to the file.
+struct DownloadBlock {
+    uint8_t* data = nullptr;  // its BlockQueue::kBlockSize bytes inside the queue's store
+    int32_t size = 0;         // bytes filled
+    bool last = false;        // the final block of the body
+};
 
 class BlockQueue {
 public:
@@ -27,9 +30,9 @@ public:
     BlockQueue(const BlockQueue&) = delete;
     BlockQueue& operator=(const BlockQueue&) = delete;
 
-    // Producer: the next block to fill (size 0, lastBlock 0), waiting up to timeoutMs for one
+    // Producer: the next block to fill (size 0, not last), waiting up to timeoutMs for one
     // to be free. None on time-out, or when none is free once Abort was called.
-    CCompressedSample* AcquireBlock(uint32_t timeoutMs);
+    DownloadBlock* AcquireBlock(uint32_t timeoutMs);
     // Producer: hands the acquired block to the consumer.
     void CommitBlock();
     // Producer: no block will be committed any more.
@@ -39,12 +42,12 @@ public:
 
     // Consumer: the oldest committed block, waiting up to timeoutMs. None on time-out, or when
     // Finish was called and every committed block has been taken.
-    CCompressedSample* TakeBlock(uint32_t timeoutMs);
+    DownloadBlock* TakeBlock(uint32_t timeoutMs);
     // Consumer: the block taken last is written and may be filled again.
     void ReturnBlock();
 
 private:
-    CCompressedSample blocks_[kCapacity];
+    DownloadBlock blocks_[kCapacity];
     uint32_t writeCount_ = 0;  // blocks committed; touched by the producer only
     uint32_t readCount_ = 0;   // blocks taken; touched by the consumer only
     platform::Semaphore freeCount_;

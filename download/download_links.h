@@ -10,20 +10,64 @@
 
 namespace fluxmere {
 
-class CFluxmereDownload;
-
 // A transfer that receives nothing for this long ends as failed.
 constexpr uint32_t kTransferSilenceMs = 60000;
 
+// A job as the download manager window's list sees it: what a row shows, and a counted reference
+// for as long as the row holds the job.
+class IListedJob {
+public:
+    virtual void AddRef() = 0;
+    virtual void Release() = 0;
+    // The name of the job's file ("clip01.kelo"), final before the job is listed.
+    virtual const char* BaseName() const = 0;
+    // Each out-parameter may be null. Any thread, without a lock.
+    virtual void GetStatus(int64_t* bytesWritten, DownloadState* state, CodecKind* codec,
+                           int64_t* transcodeTime) const = 0;
+
+protected:
+    ~IListedJob() = default;
+};
+
 // The download manager window's list. Called on the job's writer thread once the file name is
 // chosen; returns when the row is in the list. A list that keeps the job takes its own reference
-// (AddRef) and later drops it with Release, never with delete.
+// (AddRef) and later drops it with Release.
 class IJobList {
 public:
-    virtual void AddJobRow(CFluxmereDownload* job) = 0;
+    virtual void AddJobRow(IListedJob* job) = 0;
 
 protected:
     ~IJobList() = default;
+};
+
+// What the writer has done with the file, as its transcoding thread waits for it.
+enum class FileProgress : int32_t {
+    BlockWritten,  // one more block is in the file (every block is told before the close)
+    Closed,        // the writer has closed the file: nothing more comes
+    None,          // nothing within the time given
+};
+
+// A job as its transcoding thread sees it: the file that grows behind the writer, the job's
+// codec and transcoding options, and the state and transcoding time it reports.
+class ITranscodeSource {
+public:
+    // The full path of the .kelo file.
+    virtual const char* FilePath() const = 0;
+    // TranscodeOptions bits (transcode_options.h), fixed while the thread reads them.
+    virtual uint32_t Options() const = 0;
+    // Clears option bits for a job the engine cannot be given.
+    virtual void ClearOptions(uint32_t bits) = 0;
+    virtual CodecKind Codec() const = 0;
+    virtual DownloadState State() const = 0;
+    // A change the job's course does not allow is refused (false).
+    virtual bool SetState(DownloadState state) = 0;
+    // The elapsed transcoding time, in 100 ns units, as the engine reports it.
+    virtual void SetTranscodeTime(int64_t time) = 0;
+    // Waits up to timeoutMs (platform::kInfinite: without limit) for the writer's next step.
+    virtual FileProgress WaitForFile(uint32_t timeoutMs) = 0;
+
+protected:
+    ~ITranscodeSource() = default;
 };
 
 // The transcoding hand-off: RunTranscode is the body of the job's transcoding thread, started by
@@ -31,7 +75,7 @@ protected:
 // reference for the thread until RunTranscode returns.
 class ITranscoder {
 public:
-    virtual void RunTranscode(CFluxmereDownload* job) = 0;
+    virtual void RunTranscode(ITranscodeSource* job) = 0;
 
 protected:
     ~ITranscoder() = default;

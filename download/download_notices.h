@@ -27,6 +27,15 @@ enum class CodecKind : int32_t {
     MPEG2I = 6,
 };
 
+// The codec's name, as the download manager window and the viewer's download panel show it;
+// nullptr for a value outside the enumeration.
+inline const char* CodecName(CodecKind codec) {
+    static const char* const kNames[] = {"Unknown", "DV",    "DVCPRO", "IMX30",
+                                         "IMX40",   "IMX50", "MPEG2-I"};
+    const auto index = static_cast<uint32_t>(codec);
+    return index < sizeof(kNames) / sizeof(kNames[0]) ? kNames[index] : nullptr;
+}
+
 // What a receiver of the notices keeps of a download job: a counted reference, so that the job
 // outlives a viewer's Cancel button, and the Cancel itself. The download job implements it.
 class IDownloadJob {

@@ -2,9 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 
-#include "download/body_tail.h"
 #include "download/file_naming.h"
 #include "download/response_header.h"
 #include "streaming/device_address.h"
@@ -15,46 +13,6 @@ namespace fluxmere {
 namespace {
 
 constexpr uint16_t kHttpPort = 80;
-
-// The job thread the calling code runs on, if any: a job destroyed on one of its own threads
-// cannot wait for that thread to end.
-thread_local const platform::Thread* tCurrentJobThread = nullptr;
-
-// Keeps the Thread object of a job destroyed on its own thread until the next such destruction,
-// which waits for that thread (by then it has left the job) and frees it; the last one is freed
-// when the process ends. At most one object is kept at a time.
-class RetiredThreadSlot {
-public:
-    ~RetiredThreadSlot() { delete retired_; }
-    void Retire(platform::Thread* thread) {
-        platform::Thread* previous;
-        {
-            platform::ScopedLock scoped(lock_);
-            previous = retired_;
-            retired_ = thread;
-        }
-        delete previous;
-    }
-
-private:
-    platform::CriticalSection lock_;
-    platform::Thread* retired_ = nullptr;
-};
-
-void RetireOwnThread(platform::Thread* thread) {
-    static RetiredThreadSlot slot;
-    slot.Retire(thread);
-}
-
-void DestroyJobThread(platform::Thread* thread) {
-    if (thread == nullptr)
-        return;
-    if (thread == tCurrentJobThread) {
-        RetireOwnThread(thread);
-    } else {
-        delete thread;  // the thread has dropped its reference: it is ending
-    }
-}
 
 class SocketByteSource : public IByteSource {
 public:
@@ -120,34 +78,24 @@ bool MayFollow(DownloadState from, DownloadState to) {
 
 CFluxmereDownload::CFluxmereDownload(const char* url, const char* folder, uint32_t options,
                                      const DownloadLinks& links)
-    : links_(links),
+    : endNotice_(links.probe),
+      links_(links),
       options_(options),
-      chunkBufferA_(new (std::nothrow) uint8_t[kChunkBufferSize]),
-      chunkBufferB_(new (std::nothrow) uint8_t[kChunkBufferSize]),
-      blockStore_(new (std::nothrow) uint8_t[BlockQueue::kStoreSize]),
-      queue_(blockStore_ != nullptr ? new (std::nothrow) BlockQueue(blockStore_) : nullptr),
       blocksWritten_(0, 8388608),
       fileDone_(true, false) {
     url_[0] = filePath_[0] = request_[0] = '\0';
     CopyText("Fluxmere", baseName_, sizeof(baseName_));
     PrepareFromUrl(url != nullptr ? url : "", folder != nullptr ? folder : "");
-    if (!StartThread(&fetchThread_, FetchThreadEntry))
+    if (!StartThread(fetchThread_, FetchThreadEntry))
         SetState(DownloadState::Failed);
 }
 
 CFluxmereDownload::~CFluxmereDownload() {
-    // Every thread has dropped its reference, so each has finished with the job.
-    DestroyJobThread(fetchThread_);
-    DestroyJobThread(writerThread_);
-    DestroyJobThread(transcodeThread_);
+    // Every thread has dropped its reference, so each has finished with the job. The members
+    // then go in reverse order: the threads (waited for), the buffers, and last the probe's
+    // notice.
     CloseTransferSocket();
     file_.Close();
-    delete queue_;
-    delete[] blockStore_;
-    delete[] chunkBufferB_;
-    delete[] chunkBufferA_;
-    if (links_.probe != nullptr)
-        links_.probe->OnJobDestroyed();
 }
 
 void CFluxmereDownload::AddRef() {
@@ -161,6 +109,18 @@ void CFluxmereDownload::Release() {
 
 void CFluxmereDownload::Cancel() {
     AbortTransfer();
+}
+
+FileProgress CFluxmereDownload::WaitForFile(uint32_t timeoutMs) {
+    // A block written wins over the close, so every block is told before it.
+    switch (platform::WaitForEither(blocksWritten_, fileDone_, timeoutMs)) {
+        case 0:
+            return FileProgress::BlockWritten;
+        case 1:
+            return FileProgress::Closed;
+        default:
+            return FileProgress::None;
+    }
 }
 
 void CFluxmereDownload::GetStatus(int64_t* bytesWritten, DownloadState* state, CodecKind* codec,
@@ -220,51 +180,49 @@ void CFluxmereDownload::PrepareFromUrl(const char* url, const char* folder) {
     url_[parts.commandOffset - 1] = '\0';  // the URL now ends with the host text
 }
 
-bool CFluxmereDownload::StartThread(platform::Thread** thread, platform::ThreadEntry entry) {
-    if (*thread == nullptr)
-        *thread = new (std::nothrow) platform::Thread;
+bool CFluxmereDownload::StartThread(JobThread& thread, platform::ThreadEntry entry) {
     AddRef();
     runningThreads_.fetch_add(1);
-    if (*thread != nullptr && (*thread)->Start(entry, this))
+    if (thread.Start(entry, this))
         return true;
     runningThreads_.fetch_sub(1);
     references_.fetch_sub(1);  // the caller still holds its own reference
     return false;
 }
 
+// A thread's last act: it may drop the job's last reference.
+void CFluxmereDownload::ThreadEnded() {
+    runningThreads_.fetch_sub(1);
+    Release();
+}
+
 void CFluxmereDownload::FetchThreadEntry(void* context) {
     auto* job = static_cast<CFluxmereDownload*>(context);
-    tCurrentJobThread = job->fetchThread_;
     job->RunFetch();
-    job->runningThreads_.fetch_sub(1);
-    job->Release();
+    job->ThreadEnded();
 }
 
 void CFluxmereDownload::WriterThreadEntry(void* context) {
     auto* job = static_cast<CFluxmereDownload*>(context);
-    tCurrentJobThread = job->writerThread_;
     job->RunWriter();
-    job->runningThreads_.fetch_sub(1);
-    job->Release();
+    job->ThreadEnded();
 }
 
 void CFluxmereDownload::TranscodeThreadEntry(void* context) {
     auto* job = static_cast<CFluxmereDownload*>(context);
-    tCurrentJobThread = job->transcodeThread_;
     job->links_.transcoder->RunTranscode(job);
-    job->runningThreads_.fetch_sub(1);
-    job->Release();
+    job->ThreadEnded();
 }
 
 void CFluxmereDownload::RunFetch() {
-    if (!textsFit_ || queue_ == nullptr || chunkBufferA_ == nullptr || chunkBufferB_ == nullptr) {
+    if (!textsFit_ || !buffers_.Ready()) {
         SetState(DownloadState::Failed);
         return;
     }
     SetState(DownloadState::AwaitingStart);
     if (!FetchResponseHeader())
         return;
-    if (!StartThread(&writerThread_, WriterThreadEntry)) {
+    if (!StartThread(writerThread_, WriterThreadEntry)) {
         CloseTransferSocket();
         SetState(DownloadState::Failed);
         return;
@@ -339,43 +297,47 @@ bool CFluxmereDownload::CheckResponse(const ResponseHeader& header) {
 
 void CFluxmereDownload::ReceiveBody() {
     CRTPReceiver receiver;
-    receiver_ = &receiver;
-    receiver.SetBuffer(chunkBufferA_, kChunkBufferSize);
+    receiver.SetBuffer(buffers_.FirstChunkBuffer(), JobBuffers::kChunkBufferSize);
     receiver.SetCallback(OnDownloadChunk, this);
-    receiver.SetStrictFraming(true);  // the body is stored byte for byte
+    receiver.SetRule(ChunkRule::Strict);  // the body is stored byte for byte
     const platform::SocketHandle socket = transferSocket_.load();
     const int32_t result = socket != platform::kInvalidSocket ? receiver.Run(socket) : 0;
+    // The device ends the body by closing the connection, at a chunk boundary; the terminating
+    // chunk has no effect of its own. A reset or a silence as long as the socket's time-out ends
+    // it too, but then only the terminating chunk shows that nothing is missing.
+    const ChunkNotice& end = receiver.LastNotice();
+    bodyWhole_ = end.BodyWhole();
+    if (end.cause != NoticeCause::None && !bodyWhole_) {
+        NoteFailure(end.cause == NoticeCause::PeerClosed       ? kReasonCut
+                    : end.cause == NoticeCause::ConnectionLost ? kReasonReset
+                                                               : kReasonSilent);
+    }
     if (result == CRTPReceiver::kBadFraming || result == CRTPReceiver::kChunkTooLarge) {
         NoteFailure(kReasonFraming);
     }
-    receiver_ = nullptr;
 }
 
 uint8_t* CFluxmereDownload::OnDownloadChunk(uint8_t* data, int32_t size, void* context) {
     auto* job = static_cast<CFluxmereDownload*>(context);
     if (size <= 0) {
-        job->OnBodyEnd(data);
+        // The body's end (the receiver handed its last chunks over before this notice), or a
+        // silence: either way the transfer is over, and closing the socket ends the receiver.
+        job->CloseTransferSocket();
         return nullptr;
     }
-    job->chunkReceived_ = true;
     job->StoreChunk(data, size);
-    const bool inA = data >= job->chunkBufferA_ && data < job->chunkBufferA_ + kChunkBufferSize;
-    return inA ? job->chunkBufferB_ : job->chunkBufferA_;
-}
-
-void CFluxmereDownload::StoreTailChunk(const uint8_t* data, int32_t size, void* context) {
-    static_cast<CFluxmereDownload*>(context)->StoreChunk(data, size);
+    return job->buffers_.OtherChunkBuffer(data);
 }
 
 void CFluxmereDownload::StoreChunk(const uint8_t* data, int32_t size) {
     while (size > 0) {
         if (currentBlock_ == nullptr) {
-            currentBlock_ = queue_->AcquireBlock(0);
+            currentBlock_ = buffers_.Queue().AcquireBlock(0);
             if (currentBlock_ == nullptr && !aborted_.load()) {
                 // Every block waits for the disk: hold the network until the writer frees one.
                 if (links_.probe != nullptr)
                     links_.probe->OnQueueFull();
-                currentBlock_ = queue_->AcquireBlock(platform::kInfinite);
+                currentBlock_ = buffers_.Queue().AcquireBlock(platform::kInfinite);
             }
             if (currentBlock_ == nullptr)
                 return;  // cancelled while the queue is full
@@ -389,47 +351,26 @@ void CFluxmereDownload::StoreChunk(const uint8_t* data, int32_t size) {
         // A full block is committed only when more data comes, so the last block of the body is
         // still at hand when the end is seen.
         if (size > 0) {
-            queue_->CommitBlock();
+            buffers_.Queue().CommitBlock();
             currentBlock_ = nullptr;
         }
     }
 }
 
-void CFluxmereDownload::OnBodyEnd(const uint8_t* buffer) {
-    // The device ends the body by closing the connection, at a chunk boundary; the terminating
-    // chunk has no effect of its own. A reset or a silence as long as the socket's time-out ends
-    // it too, but then only the terminating chunk shows that nothing is missing.
-    if (bodyEnded_ || receiver_ == nullptr)
-        return;
-    bodyEnded_ = true;
-    const bool closed =
-        receiver_->PeerClosed() && !platform::IsConnectionLost(receiver_->NoticeError());
-    const int32_t held = receiver_->HeldBytes();
-    const bool inBuffers = buffer == chunkBufferA_ || buffer == chunkBufferB_;
-    if (inBuffers && held >= 0 && held <= kChunkBufferSize) {
-        bodyWhole_ = ReadBodyTail(buffer, static_cast<size_t>(held), chunkReceived_, !closed,
-                                  StoreTailChunk, this);
-    }
-    if (!bodyWhole_) {
-        NoteFailure(closed ? kReasonCut : receiver_->PeerClosed() ? kReasonReset : kReasonSilent);
-    }
-    CloseTransferSocket();  // ends the receiver
-}
-
 void CFluxmereDownload::EndTransfer() {
     CloseTransferSocket();
     if (currentBlock_ != nullptr) {
-        currentBlock_->lastBlock = -1;
-        queue_->CommitBlock();
+        currentBlock_->last = true;
+        buffers_.Queue().CommitBlock();
         currentBlock_ = nullptr;
     }
     const bool whole = bodyWhole_ && !aborted_.load();
     if (!whole)
         broken_.store(true);
-    queue_->Finish();
+    buffers_.Queue().Finish();
     // The final state waits for the writer, so that it also means: the file is closed. A
     // transcoding thread may have set Complete by then; Transcoding does not replace it.
-    writerThread_->Join(platform::kInfinite);
+    writerThread_.Join(platform::kInfinite);
     if (!whole) {
         Fail(aborted_.load() ? "cancelled" : kReasonCut);
     } else {
@@ -439,8 +380,8 @@ void CFluxmereDownload::EndTransfer() {
 
 void CFluxmereDownload::AbortTransfer() {
     aborted_.store(true);
-    if (queue_ != nullptr)
-        queue_->Abort();
+    if (buffers_.Ready())
+        buffers_.Queue().Abort();
     CloseTransferSocket();
 }
 
@@ -465,8 +406,8 @@ void CFluxmereDownload::RunWriter() {
         }
         if (links_.jobList != nullptr)
             links_.jobList->AddJobRow(this);
-        while (queue_->TakeBlock(platform::kInfinite) != nullptr)
-            queue_->ReturnBlock();
+        while (buffers_.Queue().TakeBlock(platform::kInfinite) != nullptr)
+            buffers_.Queue().ReturnBlock();
         fileDone_.Set();
         return;
     }
@@ -485,7 +426,7 @@ void CFluxmereDownload::StartTranscoding() {
     // Without a transcoding engine, or without a thread for it, the job is one whose engine did
     // not start: the file is still stored whole.
     transcoding_ =
-        links_.transcoder != nullptr && StartThread(&transcodeThread_, TranscodeThreadEntry);
+        links_.transcoder != nullptr && StartThread(transcodeThread_, TranscodeThreadEntry);
     if (!transcoding_)
         SetState(DownloadState::TranscodingFailed);
 }
@@ -493,7 +434,7 @@ void CFluxmereDownload::StartTranscoding() {
 void CFluxmereDownload::WriteBlocks() {
     bool writing = true;
     for (int64_t index = 0;; ++index) {
-        CCompressedSample* block = queue_->TakeBlock(platform::kInfinite);
+        DownloadBlock* block = buffers_.Queue().TakeBlock(platform::kInfinite);
         if (block == nullptr)
             break;
         if (links_.probe != nullptr)
@@ -517,8 +458,8 @@ void CFluxmereDownload::WriteBlocks() {
             }
             blocksWritten_.Release(1);
         }
-        const bool last = block->lastBlock != 0;
-        queue_->ReturnBlock();
+        const bool last = block->last;
+        buffers_.Queue().ReturnBlock();
         if (last)
             break;
     }

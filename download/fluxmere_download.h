@@ -20,27 +20,28 @@
 
 #include "download/block_queue.h"
 #include "download/download_links.h"
+#include "download/download_notices.h"
 #include "download/download_url.h"
+#include "download/job_buffers.h"
+#include "download/job_thread.h"
 #include "download/response_header.h"
 #include "platform/file.h"
 #include "platform/socket.h"
 #include "platform/sync.h"
-#include "platform/thread.h"
-#include "download/download_notices.h"
 
 namespace fluxmere {
 
-class CRTPReceiver;
-
-class CFluxmereDownload : public IDownloadJob {
+// The job is seen through three narrow faces: the viewer's (IDownloadJob: keep it, cancel it), the
+// window's (IListedJob: its row) and its transcoding thread's (ITranscodeSource: the growing file).
+class CFluxmereDownload : public IDownloadJob, public IListedJob, public ITranscodeSource {
 public:
-    static constexpr int32_t kChunkBufferSize = 524288;
     static constexpr int kMaxAttempts = 30;
     static constexpr uint32_t kRetryPauseMs = 100;
     static constexpr int64_t kProgressStep = 1048576;
 
-    // url and folder are 8-bit texts; options are the transcoding outputs (0: none). Starts the
-    // fetch thread. Texts that do not fit the 260-byte buffers make the job fail on that thread.
+    // url and folder are 8-bit texts; options are the transcoding outputs (transcode_options.h;
+    // 0: none). Starts the fetch thread. Texts that do not fit the 260-byte buffers make the job
+    // fail on that thread.
     CFluxmereDownload(const char* url, const char* folder, uint32_t options,
                       const DownloadLinks& links = DownloadLinks());
     CFluxmereDownload(const CFluxmereDownload&) = delete;
@@ -54,7 +55,7 @@ public:
 
     // Each out-parameter may be null. Any thread, without a lock.
     void GetStatus(int64_t* bytesWritten, DownloadState* state, CodecKind* codec,
-                   int64_t* transcodeTime) const;
+                   int64_t* transcodeTime) const override;
 
     // True once none of the job's threads runs any more: its state is final, or it stays
     // AwaitingStart because the device could not be reached. A thread starts another before it
@@ -63,26 +64,25 @@ public:
 
     // Changes the state and reports it to the links' notices; a change the job's course does not
     // allow (a final state replaced, InProgress after the end) is refused. True when applied.
-    bool SetState(DownloadState state);
+    bool SetState(DownloadState state) override;
 
     // The chunk receiver's callback; context is the job.
     static uint8_t* OnDownloadChunk(uint8_t* data, int32_t size, void* context);
 
-    // For the window and the transcoding hand-off. Names are final from the writer's AddJobRow on.
-    const char* BaseName() const { return baseName_; }
-    const char* FilePath() const { return filePath_; }
+    // Names are final from the writer's AddJobRow on.
+    const char* BaseName() const override { return baseName_; }
+    const char* FilePath() const override { return filePath_; }
     uint32_t DeviceAddress() const { return deviceAddress_; }
-    uint32_t Options() const { return options_.load(); }
-    void SetOptions(uint32_t options) { options_.store(options); }
-    CodecKind Codec() const { return codec_; }  // fixed at construction
-    DownloadState State() const { return static_cast<DownloadState>(state_.load()); }
+    uint32_t Options() const override { return options_.load(); }
+    void ClearOptions(uint32_t bits) override { options_.fetch_and(~bits); }
+    CodecKind Codec() const override { return codec_; }  // fixed at construction
+    DownloadState State() const override { return static_cast<DownloadState>(state_.load()); }
     // Why a job failed, in a few words ("the device answered 404", "the body was cut"); null
     // while none is known. Set once, before the job's Failed.
     const char* FailureReason() const { return failureReason_.load(); }
-    void SetTranscodeTime(int64_t time) { transcodeTime_.store(time); }
-    // Released once per block written; set when the writer has closed the file.
-    platform::Semaphore& BlocksWritten() { return blocksWritten_; }
-    platform::Event& FileDone() { return fileDone_; }
+    void SetTranscodeTime(int64_t time) override { transcodeTime_.store(time); }
+    // The writer's next step, for the transcoding thread: a block written, or the file closed.
+    FileProgress WaitForFile(uint32_t timeoutMs) override;
 
 protected:
     virtual ~CFluxmereDownload();
@@ -91,24 +91,38 @@ private:
     static void FetchThreadEntry(void* context);
     static void WriterThreadEntry(void* context);
     static void TranscodeThreadEntry(void* context);
-    static void StoreTailChunk(const uint8_t* data, int32_t size, void* context);
 
     void RunFetch();
     void RunWriter();
     void PrepareFromUrl(const char* url, const char* folder);
     bool FetchResponseHeader();
-    bool StartThread(platform::Thread** thread, platform::ThreadEntry entry);
+    bool StartThread(JobThread& thread, platform::ThreadEntry entry);
+    void ThreadEnded();
     bool CheckResponse(const ResponseHeader& header);
     void NoteFailure(const char* reason);
     void Fail(const char* reason);
     void ReceiveBody();
     void StoreChunk(const uint8_t* data, int32_t size);
-    void OnBodyEnd(const uint8_t* buffer);
     void EndTransfer();
     void AbortTransfer();
     void CloseTransferSocket();
     void StartTranscoding();
     void WriteBlocks();
+
+    // Declared first, so that it goes last: the probe hears of the job's end only once its
+    // threads have been waited for (or retired) and its buffers freed.
+    class EndNotice {
+    public:
+        explicit EndNotice(IDownloadProbe* probe) : probe_(probe) {}
+        ~EndNotice() {
+            if (probe_ != nullptr)
+                probe_->OnJobDestroyed();
+        }
+
+    private:
+        IDownloadProbe* const probe_;
+    };
+    EndNotice endNotice_;
 
     std::atomic<int32_t> references_{1};
     std::atomic<int32_t> runningThreads_{0};
@@ -141,26 +155,23 @@ private:
     std::atomic<bool> broken_{false};
 
     // Fetch thread only.
-    CRTPReceiver* receiver_ = nullptr;
-    bool bodyEnded_ = false;
     bool bodyWhole_ = false;
-    bool chunkReceived_ = false;
-    CCompressedSample* currentBlock_ = nullptr;
+    DownloadBlock* currentBlock_ = nullptr;
 
     // Writer thread only (the file is also closed by the destructor if ever left open).
     platform::File file_;
     bool transcoding_ = false;
 
-    uint8_t* chunkBufferA_;
-    uint8_t* chunkBufferB_;
-    uint8_t* blockStore_;
-    BlockQueue* queue_;
+    JobBuffers buffers_;
+    // Writer to transcoding thread: released once per block written; set once the file is closed.
     platform::Semaphore blocksWritten_;
     platform::Event fileDone_;
 
-    platform::Thread* fetchThread_ = nullptr;
-    platform::Thread* writerThread_ = nullptr;
-    platform::Thread* transcodeThread_ = nullptr;
+    // Declared last, so that they go first: a thread that is not the calling one is waited for
+    // while the job's storage is still whole.
+    JobThread fetchThread_;
+    JobThread writerThread_;
+    JobThread transcodeThread_;
 };
 
 }  // namespace fluxmere

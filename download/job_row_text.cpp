@@ -17,13 +17,6 @@ const char* WindowStateText(DownloadState state) {
     return index < sizeof(texts) / sizeof(texts[0]) ? texts[index] : "";
 }
 
-const char* CodecText(CodecKind codec) {
-    static const char* const texts[] = {"Unknown", "DV",    "DVCPRO", "IMX30",
-                                        "IMX40",   "IMX50", "MPEG2-I"};
-    const auto index = static_cast<uint32_t>(codec);
-    return index < sizeof(texts) / sizeof(texts[0]) ? texts[index] : "";
-}
-
 }  // namespace
 
 void FormatJobRow(int64_t bytesWritten, DownloadState state, CodecKind codec, int64_t transcodeTime,
@@ -31,7 +24,8 @@ void FormatJobRow(int64_t bytesWritten, DownloadState state, CodecKind codec, in
     std::snprintf(texts->megabytes, sizeof(texts->megabytes), "%lld",
                   static_cast<long long>(bytesWritten / kMiB));
     std::snprintf(texts->state, sizeof(texts->state), "%s", WindowStateText(state));
-    std::snprintf(texts->codec, sizeof(texts->codec), "%s", CodecText(codec));
+    const char* codecName = CodecName(codec);
+    std::snprintf(texts->codec, sizeof(texts->codec), "%s", codecName != nullptr ? codecName : "");
     texts->transcodeTime[0] = '\0';
     if (transcodeTime != 0) {
         const long long seconds = transcodeTime / kTimeUnitsPerSecond;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "download/download_notices.h"
+
 namespace fluxmere {
 
 const char* StatusText(int32_t status) {
@@ -30,12 +32,7 @@ const char* DownloadStateText(int32_t state) {
 }
 
 const char* CodecKindText(int32_t codec) {
-    static const char* const kTexts[] = {"Unknown", "DV",    "DVCPRO", "IMX30",
-                                         "IMX40",   "IMX50", "MPEG2-I"};
-    if (codec < 0 || codec >= static_cast<int32_t>(sizeof kTexts / sizeof kTexts[0])) {
-        return nullptr;
-    }
-    return kTexts[codec];
+    return CodecName(static_cast<CodecKind>(codec));
 }
 
 void FormatDownloadSize(int64_t bytes, char* text, size_t size) {

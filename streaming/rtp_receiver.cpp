@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "streaming/chunk_framing.h"
-
 namespace fluxmere {
 
 namespace {
@@ -13,7 +11,8 @@ constexpr int64_t kReadAhead = 16384;
 
 }  // namespace
 
-CRTPReceiver::CRTPReceiver() : stopRequest_(0, 1), stopped_(0, 1) {}
+CRTPReceiver::CRTPReceiver(uint32_t stopPollMs)
+    : stopPollMs_(stopPollMs), stopRequest_(0, 1), stopped_(0, 1) {}
 
 CRTPReceiver::~CRTPReceiver() = default;
 
@@ -66,15 +65,14 @@ int32_t CRTPReceiver::RunOn(IChunkSource& source) {
 
     // Capacities beyond 2 GiB are not needed; clamping keeps the arithmetic in 64 bits simple.
     const int64_t capacity = capacity_ > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int64_t>(capacity_);
+    // A chunk leaves room for one more read behind it.
+    ChunkDecoder decoder(rule_,
+                         capacity > kReadSize ? static_cast<uint64_t>(capacity - kReadSize) : 0);
     uint8_t* buffer = buffer_;
     int64_t held = 0;
-    int64_t size = 0;
-    int64_t lineLength = 0;  // 0: the size line has not been read yet
-    int64_t lineScan = 0;    // where the search for the line's CR LF goes on
     bool skipRead = false;
-    bool afterChunk = false;  // a chunk was handed over: its CR LF comes next
     int32_t lastError = 0;
-    held_ = 0;
+    notice_ = ChunkNotice();
 
     for (;;) {
         if (!skipRead) {
@@ -87,8 +85,9 @@ int32_t CRTPReceiver::RunOn(IChunkSource& source) {
             // read past its end are moved after the hand-over, so keeping them few saves a copy
             // of up to 64 KiB per chunk. Enough is read ahead to pass the parse threshold.
             int32_t length = kReadSize;
-            if (lineLength != 0 && size > 0) {  // then the data is incomplete: wanted > 0
-                const int64_t wanted = lineLength + size - held + kReadAhead;
+            const int64_t pending = static_cast<int64_t>(decoder.PendingEnd());
+            if (pending > held) {
+                const int64_t wanted = pending - held + kReadAhead;
                 if (wanted < length)
                     length = static_cast<int32_t>(wanted);
             }
@@ -105,15 +104,27 @@ int32_t CRTPReceiver::RunOn(IChunkSource& source) {
                            : StopRequested()) {
                     break;
                 }
-                // A reset or aborted connection is gone like a closed one, and Winsock fails
-                // every later read on it the same way: without the notice the loop would spin.
-                peerClosed_ = got == 0 || platform::IsConnectionLost(error);
                 lastError = error;
-                noticeError_ = error;
                 if (ending)
                     break;
-                if (lastError == platform::kWsaETimedOut || peerClosed_) {
-                    held_ = static_cast<int32_t>(held);
+                // A reset or aborted connection is gone like a closed one, and Winsock fails
+                // every later read on it the same way: without the notice the loop would spin.
+                const NoticeCause cause = got == 0 ? NoticeCause::PeerClosed
+                                          : platform::IsConnectionLost(error)
+                                              ? NoticeCause::ConnectionLost
+                                          : error == platform::kWsaETimedOut ? NoticeCause::TimedOut
+                                                                             : NoticeCause::None;
+                if (cause != NoticeCause::None) {
+                    if (rule_ == ChunkRule::Strict) {
+                        // A body's last chunks may be too few bytes to pass the threshold.
+                        for (ChunkEvent event = decoder.Next(buffer, static_cast<size_t>(held));
+                             event.kind == ChunkEvent::Kind::Chunk;
+                             event = decoder.Next(buffer, static_cast<size_t>(held))) {
+                            HandOver(event, &buffer, &held);
+                        }
+                    }
+                    notice_.cause = cause;
+                    notice_.body = decoder.EndHere(buffer, static_cast<size_t>(held));
                     callback_(buffer, 0, context_);
                 }
             }
@@ -124,67 +135,38 @@ int32_t CRTPReceiver::RunOn(IChunkSource& source) {
             continue;
         }
         skipRead = false;
-        if (lineLength == 0) {
-            // The line starts after the CR LF that ends the previous chunk's data; strict
-            // framing insists on that CR LF.
-            const bool breakFirst = held >= 2 && buffer[0] == '\r' && buffer[1] == '\n';
-            if (strict_ && breakFirst != afterChunk) {
-                lastError = kBadFraming;
-                break;
-            }
-            const int64_t start = breakFirst ? 2 : 0;
-            int64_t end = lineScan > start ? lineScan : start;
-            while (end + 1 < held && !(buffer[end] == '\r' && buffer[end + 1] == '\n'))
-                ++end;
-            if (end + 1 >= held) {
-                lineScan = end;
-                continue;
-            }
-            // The live stream's lenient rule (chunk_framing.h): "1x" reads as 16; the strict
-            // one refuses it.
-            uint64_t value = 0;
-            const size_t lineBytes = static_cast<size_t>(end - start);
-            if (!strict_) {
-                value =
-                    LenientChunkSize(buffer + start, lineBytes, static_cast<uint64_t>(capacity));
-            } else if (!StrictChunkSize(buffer + start, lineBytes, static_cast<uint64_t>(capacity),
-                                        &value)) {
-                lastError = kBadFraming;
-                break;
-            }
-            lineLength = end + 2;
-            size = static_cast<int64_t>(value);
-            if (lineLength + size + kReadSize > capacity) {
-                lastError = kChunkTooLarge;
-                break;
-            }
+        const ChunkEvent event = decoder.Next(buffer, static_cast<size_t>(held));
+        if (event.kind == ChunkEvent::Kind::BadFraming) {
+            lastError = kBadFraming;
+            break;
         }
-        const int64_t rest = held - size - lineLength;
-        if (rest < 0 || size == 0)
+        if (event.kind == ChunkEvent::Kind::TooLarge) {
+            lastError = kChunkTooLarge;
+            break;
+        }
+        if (event.kind != ChunkEvent::Kind::Chunk)
             continue;
-
-        uint8_t* const chunk = buffer + lineLength;
-        held_ = static_cast<int32_t>(held);
-        uint8_t* const next = callback_(chunk, static_cast<int32_t>(size), context_);
-        if (next != nullptr)
-            buffer = next;
-        std::memmove(buffer, chunk + size, static_cast<size_t>(rest));
-        held = rest;
-        size = 0;
-        lineLength = 0;
-        lineScan = 0;
-        afterChunk = true;
+        HandOver(event, &buffer, &held);
         // More bytes than the threshold are parsed before anything more is read, so chunks
         // that arrived together are handed over together (and the last one of a stream is not
         // held back until the next read returns).
-        skipRead = rest > kParseThreshold;
+        skipRead = held > kParseThreshold;
     }
 
-    held_ = static_cast<int32_t>(held);
     stopped_.Release();
     stopRequest_.Drain();
     running_.store(false);
     return lastError;
+}
+
+void CRTPReceiver::HandOver(const ChunkEvent& event, uint8_t** buffer, int64_t* held) {
+    uint8_t* const chunk = *buffer + event.data;
+    uint8_t* const next = callback_(chunk, static_cast<int32_t>(event.size), context_);
+    if (next != nullptr)
+        *buffer = next;
+    const int64_t rest = *held - static_cast<int64_t>(event.end());
+    std::memmove(*buffer, chunk + event.size, static_cast<size_t>(rest));
+    *held = rest;
 }
 
 bool CRTPReceiver::Stop() {

@@ -9,6 +9,7 @@
 
 #include "platform/socket.h"
 #include "platform/sync.h"
+#include "streaming/chunk_decoder.h"
 
 namespace fluxmere {
 
@@ -30,16 +31,41 @@ protected:
     ~IChunkSource() = default;
 };
 
+// Why the receive loop gave a notice (a call with size 0).
+enum class NoticeCause : int32_t {
+    None,            // no notice yet in this run
+    TimedOut,        // a read timed out (the socket's receive time-out)
+    PeerClosed,      // the peer closed the connection in order
+    ConnectionLost,  // the connection was reset or aborted (10054, 10053)
+};
+
+// What the latest notice of a run reported.
+struct ChunkNotice {
+    NoticeCause cause = NoticeCause::None;
+    // Strict rule: how the body stood at the notice, once the chunks held were handed over.
+    BodyEnd body = BodyEnd::Cut;
+
+    // A whole body: it came to its terminating chunk, or the peer closed it in order right after
+    // a chunk (a device that ends its body by closing). A reset or a silence proves nothing.
+    bool BodyWhole() const {
+        return body == BodyEnd::Terminated ||
+               (body == BodyEnd::AtChunkBoundary && cause == NoticeCause::PeerClosed);
+    }
+};
+
+// The receive loop: I/O and stop polling. The framing is the chunk decoder's (chunk_decoder.h).
 class CRTPReceiver {
 public:
     // Run's result when a chunk (size line + data + one 64 KiB read) cannot fit the buffer, or
     // a size line does not end within it. Nothing of such a chunk is read into the buffer.
     static constexpr int32_t kChunkTooLarge = -2;
-    // Run's result when, with strict framing, a size line is not HTTP/1.1's or a chunk's data is
+    // Run's result when, with the strict rule, a size line is not HTTP/1.1's or a chunk's data is
     // not followed by CR LF. Nothing of it is handed over.
     static constexpr int32_t kBadFraming = -3;
+    // How long a short or failed read waits for a stop request.
+    static constexpr uint32_t kStopPollMs = 10;
 
-    CRTPReceiver();
+    explicit CRTPReceiver(uint32_t stopPollMs = kStopPollMs);
     virtual ~CRTPReceiver();
     CRTPReceiver(const CRTPReceiver&) = delete;
     CRTPReceiver& operator=(const CRTPReceiver&) = delete;
@@ -48,9 +74,11 @@ public:
     // Every buffer used by the receiver (this one and those the callback returns) holds
     // capacity bytes.
     void SetBuffer(uint8_t* buffer, size_t capacity);
-    // The size-line rule (chunk_framing.h): lenient by default (the live stream, where a wrong
-    // frame is only dropped); strict for a body that is stored byte for byte.
-    void SetStrictFraming(bool strict) { strict_ = strict; }
+    // The size-line rule (chunk_decoder.h): lenient by default (the live stream, where a wrong
+    // frame is only dropped); strict for a body that is stored byte for byte. Under the strict
+    // rule every notice first hands over the chunks the held bytes complete, however few they
+    // are, and LastNotice tells how the body stood.
+    void SetRule(ChunkRule rule) { rule_ = rule; }
 
     // The receive loop. -1 when it cannot start (no buffer or callback, not a stream socket);
     // otherwise, when it ends, the last read error (0 if none failed), kChunkTooLarge or
@@ -62,9 +90,9 @@ public:
     // Parsing starts once more than 128 bytes are held; after a chunk, the bytes left behind
     // are parsed before anything more is read when there are more than 128 of them, so chunks
     // that arrived together are handed over one after another without waiting for a read.
-    // A read that fails or returns 0 (the peer closed) waits up to 10 ms for a stop request,
-    // then a time-out or a close is reported as a notice (size 0); a reset or aborted connection
-    // (10054, 10053) is reported as the peer's close; the three ending errors only
+    // A read that fails or returns 0 (the peer closed) waits up to the stop poll for a stop
+    // request, then a time-out or a close is reported as a notice (size 0); a reset or aborted
+    // connection (10054, 10053) is reported as the peer's close; the three ending errors only
     // look for a stop request without waiting. The loop never ends by itself after a notice:
     // close the socket in the callback to end it (the next read reports 10038).
     int32_t Run(platform::SocketHandle socket);
@@ -75,20 +103,9 @@ public:
     // true when it did not, and also when no loop was running.
     bool Stop();
 
-    // For a callback that wants the tail a notice leaves behind (a last chunk that ends within
-    // the first 128 held bytes is never handed over, nor is anything after a chunk of size 0):
-    // inside the callback, the bytes held from the start of the current buffer (the notice's
-    // data), and whether the notice reports the peer's close (else a time-out). Only valid
-    // during the callback, on the thread that runs the loop. PeerClosed is also true for a
-    // connection that was reset or aborted.
-    int32_t HeldBytes() const { return held_; }
-    bool PeerClosed() const { return peerClosed_; }
-    // The error a notice reports: kWsaETimedOut for a time-out or a close, else the connection's
-    // loss (10054, 10053). Only valid during the callback, like the two above.
-    int32_t NoticeError() const { return noticeError_; }
-
-    // Fuzzer seam: how long a short or failed read waits for a stop request (10 ms).
-    void SetStopPollMsForTesting(uint32_t ms) { stopPollMs_ = ms; }
+    // The latest notice of the current or last run: set before its callback is called, kept
+    // after Run returns until the next run starts. On the thread that runs the loop.
+    const ChunkNotice& LastNotice() const { return notice_; }
 
     // Bytes every read may append: a chunk needs its size line, its data and this much room.
     static constexpr int32_t kReadSize = 65536;
@@ -97,17 +114,18 @@ private:
     // Parsing waits for more than this many held bytes.
     static constexpr int32_t kParseThreshold = 128;
 
-    bool StopRequested();  // waits up to 10 ms for a stop request
+    bool StopRequested();  // waits up to the stop poll for a stop request
+    // Hands the chunk of event over and moves the bytes after it to the start of the buffer the
+    // callback chose; *held becomes their count.
+    void HandOver(const ChunkEvent& event, uint8_t** buffer, int64_t* held);
 
     ChunkCallback callback_ = nullptr;
     void* context_ = nullptr;
     uint8_t* buffer_ = nullptr;
     size_t capacity_ = 0;
-    uint32_t stopPollMs_ = 10;
-    int32_t held_ = 0;
-    bool peerClosed_ = false;
-    int32_t noticeError_ = 0;
-    bool strict_ = false;
+    const uint32_t stopPollMs_;
+    ChunkRule rule_ = ChunkRule::Lenient;
+    ChunkNotice notice_;
     std::atomic<bool> running_{false};
     platform::Semaphore stopRequest_;
     platform::Semaphore stopped_;

@@ -41,16 +41,12 @@ HRESULT StartDeviceDownload(IMoniker* moniker, IBindCtx* bindContext, const Down
     if (command == nullptr || command == url)
         return E_FAIL;
 
-    ShowDownloadManager(false);
-    char folder[kFolderBufferSize];
-    uint32_t options = 0;
-    ReadDownloadSettings(folder, &options);
-    if (!IsTranscoderInstalled())
-        options = 0;
-
+    // One reading of the settings for the job, and for the window when this job makes it.
+    const DownloadSettings settings = CurrentDownloadSettings();
     DownloadLinks jobLinks = links;
-    jobLinks.jobList = DownloadManagerJobList();
-    auto* job = new (std::nothrow) CFluxmereDownload(url, folder, options, jobLinks);
+    jobLinks.jobList = DownloadManagerForJob(settings);
+    auto* job =
+        new (std::nothrow) CFluxmereDownload(url, settings.folder, settings.JobOptions(), jobLinks);
     if (job == nullptr)
         return E_OUTOFMEMORY;  // the browser downloads it itself
     // The job lives on its own references: its threads' and its row's.

@@ -108,4 +108,12 @@ bool IsTranscoderInstalled() {
     return true;
 }
 
+DownloadSettings CurrentDownloadSettings() {
+    DownloadSettings settings;
+    ReadDownloadSettings(settings.folder, &settings.options);
+    settings.transcodeEnabled = ReadTranscodeEnable() != 0;
+    settings.engineInstalled = IsTranscoderInstalled();
+    return settings;
+}
+
 }  // namespace fluxmere

@@ -27,4 +27,21 @@ uint32_t ReadTranscodeEnable();
 // True when the external transcoding engine's class has a ProgID registered.
 bool IsTranscoderInstalled();
 
+// Every setting a new job and the window go by, read together once: by the browser hook for each
+// job, and for the window from the same reading when that job is the one that makes it.
+struct DownloadSettings {
+    char folder[kFolderBufferSize] = {};
+    uint32_t options = 0;           // TranscodeOptions as stored
+    bool transcodeEnabled = false;  // TranscodeEnable is nonzero
+    bool engineInstalled = false;   // IsTranscoderInstalled
+
+    // A new job transcodes as stored, but never without an engine; TranscodeEnable is not asked.
+    uint32_t JobOptions() const { return engineInstalled ? options : 0; }
+    // The window offers its two check boxes only with an engine and TranscodeEnable.
+    bool TranscodeAvailable() const { return engineInstalled && transcodeEnabled; }
+};
+
+// Reads them all, as the functions above do (a missing folder is chosen and stored).
+DownloadSettings CurrentDownloadSettings();
+
 }  // namespace fluxmere

@@ -2,7 +2,6 @@
 
 #include <cwchar>
 
-#include "download/fluxmere_download.h"
 #include "download/win32/com_ref.h"
 #include "platform/file.h"
 #include "platform/win32/named_objects.h"
@@ -73,7 +72,7 @@ const wchar_t kContainerTemplate[] =
     L"type=\"boolean\">false      <timecode-visible name=\"Timecode Visible\" "
     L"type=\"boolean\">true</timecode-visible>    </timecode>  </codec></container>";
 
-IXMLDOMDocument* BuildJobDescription(CFluxmereDownload* job, OutputFormat format,
+IXMLDOMDocument* BuildJobDescription(ITranscodeSource* job, OutputFormat format,
                                      const wchar_t* readyName, const wchar_t* takenName,
                                      const wchar_t* mappingName) {
     Ref<IXMLDOMDocument> templateDocument;
@@ -113,7 +112,7 @@ IXMLDOMDocument* BuildJobDescription(CFluxmereDownload* job, OutputFormat format
             SetAttribute(codec.get(), L"uuid", kImxCodecUuid);
             break;
         default:
-            job->SetOptions(job->Options() & ~1u);
+            job->ClearOptions(kTranscodeToMovie);
             return nullptr;
     }
 

@@ -9,19 +9,18 @@
 
 #include <cstdint>
 
+#include "download/download_links.h"
+#include "download/transcode_options.h"
+
 namespace fluxmere {
-
-class CFluxmereDownload;
-
-enum class OutputFormat : int32_t { Movie = 1, Mxf = 2 };
 
 // The template of the "container" subtree, loaded unchanged.
 extern const wchar_t kContainerTemplate[];
 
 // Builds the description. The three names are GUID strings with braces. Returns the document
 // (the caller releases it), or nullptr for a codec the engine is not given (Unknown, MPEG2I),
-// after clearing bit 0 of the job's options, or when the DOM cannot be created.
-IXMLDOMDocument* BuildJobDescription(CFluxmereDownload* job, OutputFormat format,
+// after clearing the job's movie option, or when the DOM cannot be created.
+IXMLDOMDocument* BuildJobDescription(ITranscodeSource* job, OutputFormat format,
                                      const wchar_t* readyName, const wchar_t* takenName,
                                      const wchar_t* mappingName);
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "download/fluxmere_download.h"
+#include "download/transcode_options.h"
 #include "download/win32/com_ref.h"
 #include "download/win32/job_description.h"
 #include "platform/file.h"
@@ -13,7 +13,6 @@
 namespace fluxmere {
 namespace {
 
-constexpr int kMaxOutputs = 2;
 constexpr int kGuidTextSize = 39;  // 38 characters and the NUL
 constexpr LONG kStatusFinished = 1;
 
@@ -63,7 +62,7 @@ private:
 // One run of the transcoding thread for one job.
 class HandOffRun {
 public:
-    HandOffRun(CFluxmereDownload* job, IEngineFactory* factory, const HandOffTiming& timing)
+    HandOffRun(ITranscodeSource* job, IEngineFactory* factory, const HandOffTiming& timing)
         : job_(job), factory_(factory), timing_(timing) {}
 
     void Run();
@@ -76,11 +75,11 @@ private:
     bool Completion();
     void Failed() { job_->SetState(DownloadState::TranscodingFailed); }
 
-    CFluxmereDownload* job_;
+    ITranscodeSource* job_;
     IEngineFactory* factory_;
     HandOffTiming timing_;
     platform::File input_;
-    Output outputs_[kMaxOutputs];
+    Output outputs_[kMaxTranscodeOutputs];
     int count_ = 0;   // outputs the options ask for
     int active_ = 0;  // of those, the ones with a job description (finished from the start)
     wchar_t mappingName_[kGuidTextSize] = {};
@@ -92,14 +91,10 @@ private:
 
 bool HandOffRun::Prepare() {
     input_.OpenForRead(job_->FilePath());
-    const uint32_t options = job_->Options();
-    if (options == 2) {
-        outputs_[count_++].format = OutputFormat::Mxf;
-    } else {
-        outputs_[count_++].format = OutputFormat::Movie;
-        if (options == 3) {
-            outputs_[count_++].format = OutputFormat::Mxf;
-        }
+    OutputFormat formats[kMaxTranscodeOutputs];
+    count_ = TranscodeOutputs(job_->Options(), formats);
+    for (int i = 0; i < count_; ++i) {
+        outputs_[i].format = formats[i];
     }
     for (int i = 0; i < count_; ++i) {
         Output& o = outputs_[i];
@@ -173,9 +168,8 @@ bool HandOffRun::AwaitTaken(Output& output) {
 bool HandOffRun::Pass() {
     uint8_t* memory = static_cast<uint8_t*>(transfer_.data());
     uint32_t count = 0;
-    const int which =
-        platform::WaitForEither(job_->BlocksWritten(), job_->FileDone(), platform::kInfinite);
-    if (which < 0) {
+    const FileProgress progress = job_->WaitForFile(platform::kInfinite);
+    if (progress == FileProgress::None) {
         return false;
     }
     // Every unfinished engine takes the block in memory before it is replaced, and also before
@@ -186,7 +180,7 @@ bool HandOffRun::Pass() {
             return false;
         }
     }
-    if (which == 0) {
+    if (progress == FileProgress::BlockWritten) {
         const int64_t got = input_.Read(memory, transcode::kTransferBlockSize);
         count = got > 0 ? static_cast<uint32_t>(got) : 0;
     } else {
@@ -248,7 +242,8 @@ void HandOffRun::Run() {
     }
     if (active_ == 0) {
         // No output is left to make: the job ends as its download ends.
-        job_->FileDone().Wait(platform::kInfinite);
+        while (job_->WaitForFile(platform::kInfinite) == FileProgress::BlockWritten) {
+        }
         job_->SetState(DownloadState::Complete);
         return;
     }
@@ -286,7 +281,7 @@ void HandOffRun::Run() {
 CTranscodeHandOff::CTranscodeHandOff(IEngineFactory* factory, const HandOffTiming& timing)
     : factory_(factory != nullptr ? factory : &gDefaultFactory), timing_(timing) {}
 
-void CTranscodeHandOff::RunTranscode(CFluxmereDownload* job) {
+void CTranscodeHandOff::RunTranscode(ITranscodeSource* job) {
     ApartmentScope apartment;
     // The run's events, memory, file and engine references go before the apartment does.
     HandOffRun run(job, factory_, timing_);

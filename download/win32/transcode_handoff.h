@@ -37,7 +37,7 @@ public:
     explicit CTranscodeHandOff(IEngineFactory* factory = nullptr,
                                const HandOffTiming& timing = HandOffTiming());
 
-    void RunTranscode(CFluxmereDownload* job) override;
+    void RunTranscode(ITranscodeSource* job) override;
 
 private:
     IEngineFactory* factory_;

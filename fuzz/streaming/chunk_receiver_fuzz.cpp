@@ -58,8 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     run.a.reset(new uint8_t[run.capacity]);
     run.b.reset(new uint8_t[run.capacity]);
 
-    CRTPReceiver receiver;
-    receiver.SetStopPollMsForTesting(0);
+    CRTPReceiver receiver(0);  // no wait for a stop request that never comes
     receiver.SetBuffer(run.a.get(), run.capacity);
     receiver.SetCallback(OnChunk, &run);
     receiver.RunOn(source);

@@ -337,7 +337,9 @@ TEST_F(DownloadJob, CancelKeepsEveryByteReceivedClosesTheFileAndFails) {
     job->Cancel();
     ASSERT_TRUE(notices.WaitForFinalState());
     EXPECT_EQ(job->State(), S::Failed);
-    EXPECT_TRUE(job->FileDone().IsSet()) << "the writer closed the file";
+    while (job->WaitForFile(0) == FileProgress::BlockWritten) {
+    }
+    EXPECT_EQ(job->WaitForFile(0), FileProgress::Closed) << "the writer closed the file";
     int64_t written = 0;
     job->GetStatus(&written, nullptr, nullptr, nullptr);
     EXPECT_EQ(written, static_cast<int64_t>(clip.size()));
@@ -374,8 +376,8 @@ TEST_F(DownloadJob, CancelWhileTheClipIsNotReadyEndsTheRetriesAsFailed) {
 // Complete once the file is closed, then goes on using the job after every other holder let go.
 class FakeTranscoder : public ITranscoder {
 public:
-    void RunTranscode(CFluxmereDownload* job) override {
-        while (platform::WaitForEither(job->BlocksWritten(), job->FileDone(), 120000) == 0)
+    void RunTranscode(ITranscodeSource* job) override {
+        while (job->WaitForFile(120000) == FileProgress::BlockWritten)
             ++blocks;
         job->SetState(S::Complete);
         gate.Wait(120000);

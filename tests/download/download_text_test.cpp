@@ -4,12 +4,13 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "download/block_queue.h"
-#include "download/body_tail.h"
 #include "download/download_url.h"
 #include "download/file_naming.h"
 #include "download/response_header.h"
+#include "download/transcode_options.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 #include "tests/download/job_fixture.h"
@@ -213,55 +214,6 @@ TEST(ResponseHeader, BaseNameIsTheQuotedFileNameWithoutItsExtension) {
     }
 }
 
-void Collect(const uint8_t* data, int32_t size, void* context) {
-    static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(data), size);
-}
-
-// What is held when the transfer ends: whole when it ends at a chunk boundary (a close) or with
-// the terminating chunk (needed after a reset or a silence), cut anywhere else.
-TEST(BodyTail, TakesTheSmallLastChunksAndEndsAtAChunkBoundary) {
-    struct Case {
-        std::string held;
-        bool afterChunk;
-        bool wholeAtClose;       // terminating chunk not needed
-        bool wholeWithoutClose;  // terminating chunk needed
-        std::string data;
-    } cases[] = {
-        {"0\r\n\r\n", false, true, true, ""},  // empty body
-        {"\r\n0\r\n\r\n", true, true, true, ""},
-        {"\r\n0\r\n", true, true, true, ""},  // without the trailer's blank line
-        {"\r\n0;x\r\nTrailer: 1\r\n\r\n", true, true, true, ""},
-        {"1\r\nX\r\n0\r\n\r\n", false, true, true, "X"},  // a one-byte clip
-        {"\r\n3\r\nabc\r\n2;q\r\nde\r\n0\r\n\r\n", true, true, true, "abcde"},
-        {"\r\nA\r\n0123456789\r\n0\r\n\r\n", true, true, true, "0123456789"},
-        {"\r\n", true, true, false, ""},                 // closed right after a chunk
-        {"\r\n3\r\nabc\r\n", true, true, false, "abc"},  // closed between chunks
-        {"1\r\nX\r\n", false, true, false, "X"},
-        {"", false, false, false, ""},  // nothing at all
-        {"", true, false, false, ""},   // inside the CR LF after a chunk's data
-        {"\r", true, false, false, ""},
-        {"\r\n5\r\nabc", true, false, false, ""},               // inside a chunk's data
-        {"\r\n3\r\nabcX0\r\n\r\n", true, false, false, "abc"},  // data not followed by CR LF
-        {"\r\n1", true, false, false, ""},                      // inside a size line
-        {"\r\nz\r\n", true, false, false, ""},                  // not a size line
-        {"\r\n-3\r\nabc\r\n", true, false, false, ""},
-        {"\r\nFFFFFFFFFFFFFFFFFFFF\r\n", true, false, false, ""},
-    };
-    for (const Case& c : cases) {
-        for (const bool needTerminator : {false, true}) {
-            SCOPED_TRACE(::testing::PrintToString(c.held) + (needTerminator ? " needing" : ""));
-            std::string data;
-            const bool whole =
-                ReadBodyTail(reinterpret_cast<const uint8_t*>(c.held.data()), c.held.size(),
-                             c.afterChunk, needTerminator, Collect, &data);
-            EXPECT_EQ(whole, needTerminator ? c.wholeWithoutClose : c.wholeAtClose);
-            if (whole) {
-                EXPECT_EQ(data, c.data);
-            }
-        }
-    }
-}
-
 TEST(FileNaming, TakesTheFirstFreeNumberedNameAndFailsWhenThePathDoesNotFit) {
     testing::ScratchFolder folder("naming");
     const std::string dir = folder.path() + "\\";
@@ -284,30 +236,51 @@ TEST(FileNaming, TakesTheFirstFreeNumberedNameAndFailsWhenThePathDoesNotFit) {
     EXPECT_STREQ(path, "");
 }
 
+TEST(TranscodeOptions, OutputsInTheirOrderAndAMovieForAnyOtherValue) {
+    using F = OutputFormat;
+    struct Case {
+        uint32_t options;
+        std::vector<F> outputs;
+    } cases[] = {
+        {0, {}},
+        {kTranscodeToMovie, {F::Movie}},
+        {kTranscodeToMxf, {F::Mxf}},
+        {kTranscodeToMovie | kTranscodeToMxf, {F::Movie, F::Mxf}},
+        {4, {F::Movie}},
+        {kTranscodeToMxf | 4, {F::Movie}},
+        {0xFFFFFFFF, {F::Movie}},
+    };
+    for (const Case& c : cases) {
+        OutputFormat outputs[kMaxTranscodeOutputs];
+        const int count = TranscodeOutputs(c.options, outputs);
+        EXPECT_EQ(std::vector<F>(outputs, outputs + count), c.outputs) << c.options;
+    }
+}
+
 TEST(BlockQueue, HandsBlocksOverInOrderAndNeverRefillsOneBeingWritten) {
     std::vector<uint8_t> store(BlockQueue::kStoreSize);
     BlockQueue queue(store.data());
     // Fill every block: the 25th must wait, even after one was taken, until it is returned.
     for (int i = 0; i < BlockQueue::kCapacity; ++i) {
-        CCompressedSample* block = queue.AcquireBlock(0);
+        DownloadBlock* block = queue.AcquireBlock(0);
         ASSERT_NE(block, nullptr) << i;
         block->data[0] = static_cast<uint8_t>(i);
         block->size = i + 1;
         queue.CommitBlock();
     }
     EXPECT_EQ(queue.AcquireBlock(0), nullptr);
-    CCompressedSample* first = queue.TakeBlock(0);
+    DownloadBlock* first = queue.TakeBlock(0);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->data[0], 0);
     EXPECT_EQ(queue.AcquireBlock(0), nullptr) << "the block being written was handed out again";
     queue.ReturnBlock();
-    CCompressedSample* again = queue.AcquireBlock(0);
+    DownloadBlock* again = queue.AcquireBlock(0);
     EXPECT_EQ(again, first);
     EXPECT_EQ(again->size, 0);
     queue.CommitBlock();
     queue.Finish();
     for (int i = 1; i <= BlockQueue::kCapacity; ++i) {
-        CCompressedSample* block = queue.TakeBlock(0);
+        DownloadBlock* block = queue.TakeBlock(0);
         ASSERT_NE(block, nullptr) << i;
         EXPECT_EQ(block->data[0], i < BlockQueue::kCapacity ? i : 0);
         queue.ReturnBlock();
@@ -317,7 +290,7 @@ TEST(BlockQueue, HandsBlocksOverInOrderAndNeverRefillsOneBeingWritten) {
 
 struct WaitingProducer {
     BlockQueue* queue;
-    CCompressedSample* result = reinterpret_cast<CCompressedSample*>(1);
+    DownloadBlock* result = reinterpret_cast<DownloadBlock*>(1);
     static void Run(void* context) {
         auto* self = static_cast<WaitingProducer*>(context);
         self->result = self->queue->AcquireBlock(platform::kInfinite);

@@ -90,7 +90,7 @@ std::vector<uint32_t> TestProbe::Pauses() {
     return pauses_;
 }
 
-void RecordingJobList::AddJobRow(CFluxmereDownload* job) {
+void RecordingJobList::AddJobRow(IListedJob* job) {
     platform::ScopedLock lock(lock_);
     rows_.push_back(job->BaseName());
 }

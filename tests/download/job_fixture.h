@@ -56,7 +56,7 @@ private:
 
 class RecordingJobList : public IJobList {
 public:
-    void AddJobRow(CFluxmereDownload* job) override;
+    void AddJobRow(IListedJob* job) override;
     std::vector<std::string> Rows();  // each row's BaseName
 
 private:

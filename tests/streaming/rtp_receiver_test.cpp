@@ -58,12 +58,13 @@ public:
     static uint8_t* OnChunk(uint8_t* data, int32_t size, void* context) {
         auto* self = static_cast<ReceiverRun*>(context);
         if (size == 0) {
-            const bool closed = self->receiver.PeerClosed();
+            const bool closed = self->receiver.LastNotice().cause != NoticeCause::TimedOut;
             const char* mark = closed ? "C" : "T";
             if (self->log.empty() || self->log.back() != mark)
                 self->log.push_back(mark);
             if (closed) {
-                self->tail.assign(reinterpret_cast<char*>(data), self->receiver.HeldBytes());
+                self->tail.assign(reinterpret_cast<char*>(data), self->tailSize);
+                self->bodyWhole = self->receiver.LastNotice().BodyWhole();
                 platform::CloseSocket(self->socket_);
             } else {
                 self->gate.Notify();
@@ -95,7 +96,9 @@ public:
     std::vector<std::string> log;
     std::vector<std::string> chunks;
     std::vector<std::string> offsets;
+    size_t tailSize = 0;  // how many bytes of the buffer the close's notice keeps in tail
     std::string tail;
+    bool bodyWhole = false;  // as the close's notice tells
 
 private:
     size_t capacity_;
@@ -111,6 +114,7 @@ TEST(RtpReceiverTest, HandsOverOnlyBeyond128HeldBytes) {
     for (bool upper : {false, true}) {
         ReceiverRun run(1 + upper);
         const std::string chunk = Chunk(Pattern(26, 1), upper);
+        run.tailSize = chunk.size();
         run.peer.Send(chunk).ShutdownSend();
         EXPECT_EQ(run.Run(0), platform::kWsaENotSock);
         EXPECT_EQ(run.log, (Log{"C"}));
@@ -203,7 +207,7 @@ TEST(RtpReceiverTest, SizeLineReadings) {
     {
         SCOPED_TRACE("strict framing: extensions are skipped, a signed size ends the loop");
         ReceiverRun run(32);
-        run.receiver.SetStrictFraming(true);
+        run.receiver.SetRule(ChunkRule::Strict);
         run.expectPeerOk = false;
         run.peer
             .Send("100;q=1\r\n" + Pattern(256, 13) + "\r\n" + "C8 ;x\r\n" + Pattern(200, 14) +
@@ -215,12 +219,45 @@ TEST(RtpReceiverTest, SizeLineReadings) {
     {
         SCOPED_TRACE("strict framing: data must be followed by CR LF");
         ReceiverRun run(33);
-        run.receiver.SetStrictFraming(true);
+        run.receiver.SetRule(ChunkRule::Strict);
         run.expectPeerOk = false;
         run.peer.Send(Chunk(Pattern(200, 16)).substr(0, 204) + "XY" + Chunk(Pattern(200, 17)))
             .ShutdownSend();
         EXPECT_EQ(run.Run(0), CRTPReceiver::kBadFraming);
         EXPECT_EQ(run.log, (Log{"200"}));
+    }
+}
+
+// A body's last chunks can be fewer bytes than the parse threshold: under the strict rule the
+// close hands them over before its notice, which tells whether the body was whole.
+TEST(RtpReceiverTest, StrictRuleHandsOverTheBodysLastChunksAtTheClose) {
+    const std::string big = Pattern(200, 20), small = Pattern(26, 21);
+    struct Case {
+        const char* what;
+        ChunkRule rule;
+        std::string bytes;
+        Log log;
+        bool whole;
+    } cases[] = {
+        {"terminated", ChunkRule::Strict, Chunk(big) + Chunk(small) + "0\r\n\r\n",
+         Log{"200", "26", "C"}, true},
+        {"closed at a chunk boundary", ChunkRule::Strict, Chunk(big) + Chunk(small),
+         Log{"200", "26", "C"}, true},
+        {"cut inside the last chunk", ChunkRule::Strict, Chunk(big) + Chunk(small).substr(0, 20),
+         Log{"200", "C"}, false},
+        {"the live stream keeps them", ChunkRule::Lenient, Chunk(big) + Chunk(small),
+         Log{"200", "C"}, false},
+    };
+    int index = 35;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ReceiverRun run(index++);
+        run.receiver.SetRule(c.rule);
+        run.peer.Send(c.bytes).ShutdownSend();
+        EXPECT_EQ(run.Run(0), platform::kWsaENotSock);
+        EXPECT_EQ(run.log, c.log);
+        EXPECT_EQ(run.bodyWhole, c.whole);
+        EXPECT_EQ(run.chunks.back(), c.log.size() == 3 ? small : big);
     }
 }
 

@@ -54,6 +54,12 @@ bool RunUnixCommand(const std::string& commandLine, bool wait) {
                         &startup, &info)) {
         return false;
     }
+    // Wine starts a Unix program without a Windows process of its own: hProcess stays null and
+    // hThread is left as it happens to be, so closing it would close some other handle of ours
+    // that has that value (seen: a job thread's event, whose thread then waited forever).
+    if (info.hProcess == nullptr) {
+        return true;
+    }
     if (wait) {
         WaitForSingleObject(info.hProcess, 10000);
     }

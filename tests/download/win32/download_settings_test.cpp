@@ -138,6 +138,40 @@ TEST_F(DownloadSettings, TranscodeEnableIsZeroWhenAbsent) {
     EXPECT_EQ(ReadTranscodeEnable(), 1u);
 }
 
+// The hook reads every setting once per job; TranscodeEnable only decides the window's check
+// boxes, never the job's outputs.
+TEST_F(DownloadSettings, OneReadingGivesTheJobItsOptionsAndTheWindowItsCheckBoxes) {
+    char folder[kFolderBufferSize] = "E:\\video";
+    const uint32_t stored = 3;
+    ASSERT_TRUE(WriteDownloadSettings(folder, &stored));
+    fluxmere::DownloadSettings settings = CurrentDownloadSettings();
+    EXPECT_STREQ(settings.folder, "E:\\video");
+    EXPECT_EQ(settings.options, 3u);
+    EXPECT_FALSE(settings.transcodeEnabled);
+    EXPECT_EQ(settings.engineInstalled, IsTranscoderInstalled());
+    const DWORD one = 1;
+    Store("TranscodeEnable", REG_DWORD, &one, sizeof(one));
+    EXPECT_TRUE(CurrentDownloadSettings().transcodeEnabled);
+
+    struct Case {
+        bool engine;
+        bool enabled;
+        uint32_t jobOptions;
+        bool checkBoxes;
+    } cases[] = {
+        {true, true, 3, true},
+        {true, false, 3, false},  // the job still makes both outputs
+        {false, true, 0, false},
+        {false, false, 0, false},
+    };
+    for (const Case& c : cases) {
+        settings.engineInstalled = c.engine;
+        settings.transcodeEnabled = c.enabled;
+        EXPECT_EQ(settings.JobOptions(), c.jobOptions) << c.engine << c.enabled;
+        EXPECT_EQ(settings.TranscodeAvailable(), c.checkBoxes) << c.engine << c.enabled;
+    }
+}
+
 TEST(TranscoderEngine, CountsAsInstalledWhenItsClassHasAProgId) {
     const char key[] = "CLSID\\{9AAA4435-1994-4F7E-A4AB-0AA2A4CE0974}";
     HKEY existing = nullptr;

@@ -14,6 +14,7 @@
 
 #include "download/fluxmere_download.h"
 #include "download/win32/download_manager_window.h"
+#include "download/win32/download_window_thread.h"
 #include "download/win32/download_settings.h"
 #include "platform/socket.h"
 #include "tests/download/job_fixture.h"
@@ -57,8 +58,13 @@ protected:
         ASSERT_TRUE(user_.ok());
         ASSERT_TRUE(StoreSettings(folder_.path(), 0));
     }
+    // The window as a job makes it: from one reading of the stored settings, with the engine
+    // taken as installed and TranscodeEnable as set when transcodeAvailable.
     HWND Start(bool transcodeAvailable) {
-        EXPECT_TRUE(thread_.Start(transcodeAvailable, DownloadUiModule()));
+        DownloadSettings settings = CurrentDownloadSettings();
+        settings.engineInstalled = transcodeAvailable;
+        settings.transcodeEnabled = transcodeAvailable;
+        EXPECT_TRUE(thread_.Start(settings, DownloadUiModule()));
         return thread_.Dialog() != nullptr ? thread_.Dialog()->Window() : nullptr;
     }
     DownloadLinks Links() {
@@ -165,9 +171,8 @@ TEST_F(DownloadWindow, HideAndEscapeHideItAndShowingBringsItBackWithItsRows) {
 // Reports a transcoding time, then holds the job in Transcoding until the test lets it finish.
 class HeldTranscoder : public ITranscoder {
 public:
-    void RunTranscode(CFluxmereDownload* job) override {
+    void RunTranscode(ITranscodeSource* job) override {
         job->SetTranscodeTime(37230 * kSecond);
-        platform::WaitForEither(finish, job->FileDone(), platform::kInfinite);
         finish.Wait(platform::kInfinite);
         job->SetState(S::Complete);
     }
