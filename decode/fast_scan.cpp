@@ -135,10 +135,16 @@ void SetPrimitiveState(const uint8_t* next, uint32_t count, uint32_t partialBits
     *bitCount = static_cast<int32_t>(count % 8);
 }
 
-// The first 0xFF byte at or after from, or end.
-const uint8_t* NextFF(const uint8_t* from, const uint8_t* end) {
-    const void* found = std::memchr(from, 0xFF, static_cast<size_t>(end - from));
-    return found != nullptr ? static_cast<const uint8_t*>(found) : end;
+// The stop of a wide reader whose next byte is at from: one past the first 0xFF byte, and
+// short of the last 8 bytes, so that whole bytes up to stop (not included) hold no 0xFF and
+// may be loaded eight at a time; from itself when fewer than 8 bytes are left.
+const uint8_t* StopFor(const uint8_t* from, const uint8_t* end) {
+    if (end - from < 8) {
+        return from;
+    }
+    const uint8_t* const loadable = end - 7;
+    const void* found = std::memchr(from, 0xFF, static_cast<size_t>(loadable - from));
+    return found != nullptr ? static_cast<const uint8_t*>(found) + 1 : loadable;
 }
 
 }  // namespace
@@ -184,7 +190,7 @@ WideState RefillWideSlowly(WideState s, const uint8_t* end) {
         }
         s.stop = s.next;  // every later refill comes here again
     } else {
-        s.stop = NextFF(s.next, end);
+        s.stop = StopFor(s.next, end);
     }
     return s;
 }

@@ -217,7 +217,9 @@ struct WideState {
     const uint8_t* next;  // the first byte whose bits are not all unread
     uint64_t bits;        // the unread bits at the top; below them the bits that follow, or zeros
     uint32_t count;       // how many bits are unread
-    const uint8_t* stop;  // the first 0xFF byte at or after next, or the end of the data
+    // A top-up at once may take the bytes before stop: it is one past the first 0xFF byte at
+    // or after next, and leaves the last 7 bytes of the data out (the load reads 8).
+    const uint8_t* stop;
 };
 
 // The byte-by-byte refill, up to 56 unread bits or more. When a marker or the end of the data
@@ -232,7 +234,7 @@ FLUXMERE_ALWAYS_INLINE bool NextSymbol(WideState& s, const uint8_t* end, const H
                                        bool ac, uint32_t* found) {
     size_t index = static_cast<size_t>(s.bits >> (64 - kLookaheadBits));
     const uint32_t bytes = (63 - s.count) >> 3;
-    if (__builtin_expect(end - s.next >= 8 && s.next + bytes <= s.stop, 1)) {
+    if (__builtin_expect(s.next + bytes < s.stop, 1)) {
         s.bits |= LoadBigEndian(s.next) >> s.count;
         s.next += bytes;
         s.count |= 56;

@@ -181,8 +181,17 @@ FLUXMERE_ALWAYS_INLINE void TransformTwo(int16_t* blocks, uint8_t* first, uint8_
 
 }  // namespace
 
-bool CJPEGDecoder::DecodeMcuFast(fast::ReaderState& reader, const uint8_t* end, uint8_t* luma,
-                                 uint8_t* firstChroma, uint8_t* secondChroma) {
+// On 64-bit builds the MCU loop keeps the reader in registers across MCUs; a 32-bit build, with
+// eight registers, keeps the MCU a call of its own.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define FLUXMERE_MCU_INLINE inline __attribute__((always_inline))
+#else
+#define FLUXMERE_MCU_INLINE
+#endif
+
+FLUXMERE_MCU_INLINE bool CJPEGDecoder::DecodeMcuFast(fast::ReaderState& reader, const uint8_t* end,
+                                                     uint8_t* luma, uint8_t* firstChroma,
+                                                     uint8_t* secondChroma) {
     // Local copies keep the reader and the predictors in registers; they are stored back only
     // when the whole MCU decoded, so a failed MCU leaves everything as it was before it.
     fast::ReaderState s = reader;
