@@ -212,7 +212,7 @@ constexpr int kSymbolBits = kWordBits >= 64 ? 32 : 16;
 // takes its index from the bits as they were (a top-up at once leaves at least 56 bits, so 29
 // or more are unread after any code), so the top-up stays off the chain "look-up -> shift ->
 // look-up". Bytes are taken eight at a time up to the next 0xFF byte (stuffing or a marker) and
-// the last 8 bytes of the data; there the byte-by-byte refill takes over.
+// short of the last 7 bytes of the data; from there the byte-by-byte refill takes over.
 struct WideState {
     const uint8_t* next;  // the first byte whose bits are not all unread
     uint64_t bits;        // the unread bits at the top; below them the bits that follow, or zeros
