@@ -71,8 +71,8 @@ bool BuildHuffmanLookup(const uint8_t* bits, const uint8_t* values, bool ac,
     return true;
 }
 
-uint32_t LongCodeEntry(BitWord bits, const HuffmanLookup& lookup, bool ac) {
-    const int32_t code16 = static_cast<int32_t>(bits >> (kWordBits - 16));
+uint32_t LongCodeEntry(uint32_t next16, const HuffmanLookup& lookup, bool ac) {
+    const int32_t code16 = static_cast<int32_t>(next16);
     for (int length = kLookaheadBits + 1; length <= 16; ++length) {
         const int32_t code = code16 >> (16 - length);
         if (code <= lookup.maxCode[length]) {
@@ -112,11 +112,15 @@ BitState RefillSlowly(BitState s, const uint8_t* end) {
     return s;
 }
 
-void PrimitiveState(const BitState& state, const uint8_t* start, int32_t* bitPosition,
-                    uint32_t* bitBuffer, int32_t* bitCount) {
-    const uint8_t* at = state.next;
-    const int count = CountBits(state.bits);
-    for (int whole = count / 8; whole > 0; --whole) {
+namespace {
+
+// The primitives' state for a reader whose next byte is at next, with count bits unread, the
+// last count % 8 of them in partialBits.
+void SetPrimitiveState(const uint8_t* next, uint32_t count, uint32_t partialBits,
+                       const uint8_t* start, int32_t* bitPosition, uint32_t* bitBuffer,
+                       int32_t* bitCount) {
+    const uint8_t* at = next;
+    for (uint32_t whole = count / 8; whole > 0; --whole) {
         if (at - start >= 2 && at[-1] == 0x00 && at[-2] == 0xFF) {
             at -= 2;
             while (at > start && at[-1] == 0xFF) {
@@ -126,10 +130,77 @@ void PrimitiveState(const BitState& state, const uint8_t* start, int32_t* bitPos
             --at;
         }
     }
-    const int partial = count % 8;
     *bitPosition = static_cast<int32_t>(at - start) * 8;
-    *bitBuffer = partial == 0 ? 0u : static_cast<uint32_t>(state.bits >> (kWordBits - partial));
-    *bitCount = partial;
+    *bitBuffer = partialBits;
+    *bitCount = static_cast<int32_t>(count % 8);
+}
+
+// The stop of a wide reader whose next byte is at from: one past the first 0xFF byte, and
+// short of the last 8 bytes, so that whole bytes up to stop (not included) hold no 0xFF and
+// may be loaded eight at a time; from itself when fewer than 8 bytes are left.
+const uint8_t* StopFor(const uint8_t* from, const uint8_t* end) {
+    if (end - from < 8) {
+        return from;
+    }
+    const uint8_t* const loadable = end - 7;
+    const void* found = std::memchr(from, 0xFF, static_cast<size_t>(loadable - from));
+    return found != nullptr ? static_cast<const uint8_t*>(found) + 1 : loadable;
+}
+
+}  // namespace
+
+void PrimitiveState(const BitState& state, const uint8_t* start, int32_t* bitPosition,
+                    uint32_t* bitBuffer, int32_t* bitCount) {
+    const int count = CountBits(state.bits);
+    const int partial = count % 8;
+    SetPrimitiveState(
+        state.next, static_cast<uint32_t>(count),
+        partial == 0 ? 0u : static_cast<uint32_t>(state.bits >> (kWordBits - partial)), start,
+        bitPosition, bitBuffer, bitCount);
+}
+
+WideState RefillWideSlowly(WideState s, const uint8_t* end) {
+    // The bits below the unread ones may be those of bytes this refill reads differently.
+    s.bits = s.count == 0 ? 0 : s.bits & ~(~static_cast<uint64_t>(0) >> s.count);
+    bool stopped = false;
+    while (s.count < 56) {
+        if (s.next >= end) {
+            stopped = true;
+            break;
+        }
+        const uint8_t byte = *s.next;
+        const uint8_t* after = s.next + 1;
+        if (byte == 0xFF) {
+            while (after < end && *after == 0xFF) {
+                ++after;
+            }
+            if (after >= end || *after != 0) {
+                stopped = true;  // a marker or the end
+                break;
+            }
+            ++after;  // the stuffed zero
+        }
+        s.bits |= static_cast<uint64_t>(byte) << (56 - s.count);
+        s.count += 8;
+        s.next = after;
+    }
+    if (stopped) {
+        if (s.count < static_cast<uint32_t>(kSymbolBits)) {
+            return WideState{nullptr, 0, 0, nullptr};
+        }
+        s.stop = s.next;  // every later refill comes here again
+    } else {
+        s.stop = StopFor(s.next, end);
+    }
+    return s;
+}
+
+void PrimitiveState(const WideState& state, const uint8_t* start, int32_t* bitPosition,
+                    uint32_t* bitBuffer, int32_t* bitCount) {
+    const uint32_t partial = state.count % 8;
+    SetPrimitiveState(state.next, state.count,
+                      partial == 0 ? 0u : static_cast<uint32_t>(state.bits >> (64 - partial)),
+                      start, bitPosition, bitBuffer, bitCount);
 }
 
 }  // namespace fluxmere::fast

@@ -2,10 +2,10 @@
 // The picture decoder's fast path through the entropy-coded data: a whole-scan bit reader with a
 // word-sized buffer and decode tables that resolve most codes, with their run and value, in one
 // look-up. It decodes exactly what DecodeHuffmanBlock decodes, but only the common case: when it
-// meets a marker, the end of the data or a code that is no code of the table, it gives up, and
-// the caller decodes the MCU again (and the rest of the picture) through the primitives, from
-// the reader state that PrimitiveState reports. That makes every unusual input the primitives'
-// business, so both paths give the same planes and the same status for every input.
+// would need bits past a marker or the end of the data, or meets a code that is no code of the
+// table, it gives up, and the caller decodes the MCU again (and the rest of the picture) through
+// the primitives, from the reader state that PrimitiveState reports. That makes every unusual input
+// the primitives' business, so both paths give the same planes and the same status for every input.
 
 #include <cstddef>
 #include <cstdint>
@@ -189,9 +189,9 @@ FLUXMERE_ALWAYS_INLINE int32_t Receive(BitState& s, int n) {
 void PrimitiveState(const BitState& state, const uint8_t* start, int32_t* bitPosition,
                     uint32_t* bitBuffer, int32_t* bitCount);
 
-// The entry of a code longer than the look-up, found by its length; 0 when the bits are no
-// code of the table. Needs 16 bits available.
-uint32_t LongCodeEntry(BitWord bits, const HuffmanLookup& lookup, bool ac);
+// The entry of a code longer than the look-up, found by its length from the next 16 bits; 0 when
+// they start no code of the table.
+uint32_t LongCodeEntry(uint32_t next16, const HuffmanLookup& lookup, bool ac);
 
 // The entry of the next code, looked up or, for a longer code, found by its length; 0 when the
 // bits are no code of the table. Needs 16 bits available.
@@ -200,35 +200,139 @@ FLUXMERE_ALWAYS_INLINE uint32_t NextEntry(const BitState& s, const HuffmanLookup
     if (e != 0) {
         return e;
     }
-    return LongCodeEntry(s.bits, lookup, ac);
+    return LongCodeEntry(static_cast<uint32_t>(Peek(s, 16)), lookup, ac);
 }
 
 // Bits to have available before each code: the code and, on 64-bit words, its value bits too.
 constexpr int kSymbolBits = kWordBits >= 64 ? 32 : 16;
 
+// The reader of 64-bit builds. It tops the word up before every code, without a branch on how
+// many bits are left (that branch goes either way at random and mispredicts often): the top-up
+// depends only on the count, which is known before the code's look-up returns, and the look-up
+// takes its index from the bits as they were (a top-up at once leaves at least 56 bits, so 29
+// or more are unread after any code), so the top-up stays off the chain "look-up -> shift ->
+// look-up". Bytes are taken eight at a time up to the next 0xFF byte (stuffing or a marker) and
+// short of the last 7 bytes of the data; from there the byte-by-byte refill takes over.
+struct WideState {
+    const uint8_t* next;  // the first byte whose bits are not all unread
+    uint64_t bits;        // the unread bits at the top; below them the bits that follow, or zeros
+    uint32_t count;       // how many bits are unread
+    // A top-up at once may take the bytes before stop: it is one past the first 0xFF byte at
+    // or after next, and leaves the last 7 bytes of the data out (the load reads 8).
+    const uint8_t* stop;
+};
+
+// The byte-by-byte refill, up to 56 unread bits or more. When a marker or the end of the data
+// comes first with fewer than kSymbolBits bits unread, it returns a state whose next is null.
+// (The state goes in and out by value: passed by reference, it would have to live in memory.)
+WideState RefillWideSlowly(WideState s, const uint8_t* end);
+
+// The look-up of the next code and the top-up of the word, then the code consumed (and the
+// value with it when the entry holds it). False when the data ran out or the code is no code
+// of the table.
+FLUXMERE_ALWAYS_INLINE bool NextSymbol(WideState& s, const uint8_t* end, const HuffmanLookup& table,
+                                       bool ac, uint32_t* found) {
+    size_t index = static_cast<size_t>(s.bits >> (64 - kLookaheadBits));
+    const uint32_t bytes = (63 - s.count) >> 3;
+    if (__builtin_expect(s.next + bytes < s.stop, 1)) {
+        s.bits |= LoadBigEndian(s.next) >> s.count;
+        s.next += bytes;
+        s.count |= 56;
+    } else {
+        s = RefillWideSlowly(s, end);
+        if (s.next == nullptr) {
+            return false;
+        }
+        index = static_cast<size_t>(s.bits >> (64 - kLookaheadBits));
+    }
+    uint32_t e = table.lookahead[index];
+    if (e == 0) {
+        e = LongCodeEntry(static_cast<uint32_t>(s.bits >> 48), table, ac);
+        if (e == 0) {
+            return false;
+        }
+    }
+    s.bits <<= e & 63;
+    s.count -= e & 63;
+    *found = e;
+    return true;
+}
+
+FLUXMERE_ALWAYS_INLINE int32_t Receive(WideState& s, int n) {
+    const int32_t v = static_cast<int32_t>(s.bits >> (64 - n));
+    s.bits <<= n;
+    s.count -= static_cast<uint32_t>(n);
+    const int32_t topClear = ((v >> (n - 1)) & 1) ^ 1;
+    return v - (-topClear & ((1 << n) - 1));
+}
+
+// The same steps for the sentinel reader.
+FLUXMERE_ALWAYS_INLINE bool NextSymbol(BitState& s, const uint8_t* end, const HuffmanLookup& table,
+                                       bool ac, uint32_t* found) {
+    if (!Ensure(s, end, kSymbolBits)) {
+        return false;
+    }
+    const uint32_t e = NextEntry(s, table, ac);
+    if (e == 0) {
+        return false;
+    }
+    ConsumeEntry(s, e);
+    *found = e;
+    return true;
+}
+
+// Reads the value bits of a symbol whose entry does not hold its value.
+FLUXMERE_ALWAYS_INLINE bool ReceiveValue(BitState& s, const uint8_t* end, int size,
+                                         int32_t* value) {
+    if (kWordBits < 64 && !Ensure(s, end, size)) {
+        return false;
+    }
+    *value = Receive(s, size);
+    return true;
+}
+
+FLUXMERE_ALWAYS_INLINE bool ReceiveValue(WideState& s, const uint8_t*, int size, int32_t* value) {
+    *value = Receive(s, size);
+    return true;
+}
+
+// The state the primitives continue from (see the other PrimitiveState).
+void PrimitiveState(const WideState& state, const uint8_t* start, int32_t* bitPosition,
+                    uint32_t* bitBuffer, int32_t* bitCount);
+
+// The reader the decoder uses: the wide one where words have 64 bits.
+using ReaderState = std::conditional_t<kWordBits >= 64, WideState, BitState>;
+
+// A reader at the start of data, no bits read.
+template <typename State>
+State StartOf(const uint8_t* data);
+template <>
+inline BitState StartOf<BitState>(const uint8_t* data) {
+    return BitState{data, kSentinel};
+}
+template <>
+inline WideState StartOf<WideState>(const uint8_t* data) {
+    return WideState{data, 0, 0, data};  // the first refill is byte by byte
+}
+
 // One AC symbol of a block: its zero run and value stored at natural position k (zeros are
 // stored as well: sixteen zeros and the end of block store one, which keeps the loop to one
 // branch on the kind of symbol, a value still to read or not), k moved past it. *e is the
 // symbol's look-up entry. False when the block must be left to the primitives.
-FLUXMERE_ALWAYS_INLINE bool DecodeAcSymbol(BitState& reader, const uint8_t* end,
+template <typename State>
+FLUXMERE_ALWAYS_INLINE bool DecodeAcSymbol(State& reader, const uint8_t* end,
                                            const HuffmanLookup& ac, int16_t* block, int32_t& k,
                                            uint32_t* e) {
-    if (!Ensure(reader, end, kSymbolBits)) {
+    uint32_t found;
+    if (!NextSymbol(reader, end, ac, true, &found)) {
         return false;
     }
-    const uint32_t found = NextEntry(reader, ac, true);
-    if (found == 0) {
-        return false;
-    }
-    ConsumeEntry(reader, found);
     k += static_cast<int32_t>(entry::Advance(found));
     int32_t value = entry::Value(found);
     if ((found & entry::kSizeMask) != 0) {
-        const int size = static_cast<int>(entry::Size(found));
-        if (kWordBits < 64 && !Ensure(reader, end, size)) {
+        if (!ReceiveValue(reader, end, static_cast<int>(entry::Size(found)), &value)) {
             return false;
         }
-        value = Receive(reader, size);
     }
     block[kNaturalOrderBefore.at[k]] = static_cast<int16_t>(value);
     *e = found;
@@ -240,23 +344,19 @@ FLUXMERE_ALWAYS_INLINE bool DecodeAcSymbol(BitState& reader, const uint8_t* end,
 // ends it); true may also mean AC terms that are all zero (runs of sixteen zeros only). False
 // when the block must be left to the primitives (the block and predictor may then hold partial
 // results).
-FLUXMERE_ALWAYS_INLINE bool DecodeBlock(BitState& reader, const uint8_t* end,
-                                        const HuffmanLookup& dc, const HuffmanLookup& ac,
-                                        int16_t* predictor, int16_t* block, bool* hasAc) {
-    if (!Ensure(reader, end, kSymbolBits)) {
+template <typename State>
+FLUXMERE_ALWAYS_INLINE bool DecodeBlock(State& reader, const uint8_t* end, const HuffmanLookup& dc,
+                                        const HuffmanLookup& ac, int16_t* predictor, int16_t* block,
+                                        bool* hasAc) {
+    uint32_t e;
+    if (!NextSymbol(reader, end, dc, false, &e)) {
         return false;
     }
-    uint32_t e = NextEntry(reader, dc, false);
-    if (e == 0) {
-        return false;
-    }
-    ConsumeEntry(reader, e);
     int32_t difference = entry::Value(e);
     if (const int size = static_cast<int>(entry::Size(e))) {
-        if (kWordBits < 64 && !Ensure(reader, end, size)) {
+        if (!ReceiveValue(reader, end, size, &difference)) {
             return false;
         }
-        difference = Receive(reader, size);
     }
     *predictor = static_cast<int16_t>(static_cast<uint16_t>(*predictor + difference));
     block[0] = *predictor;

@@ -181,11 +181,20 @@ FLUXMERE_ALWAYS_INLINE void TransformTwo(int16_t* blocks, uint8_t* first, uint8_
 
 }  // namespace
 
-bool CJPEGDecoder::DecodeMcuFast(fast::BitState& reader, const uint8_t* end, uint8_t* luma,
-                                 uint8_t* firstChroma, uint8_t* secondChroma) {
+// On 64-bit builds the MCU loop keeps the reader in registers across MCUs; a 32-bit build, with
+// eight registers, keeps the MCU a call of its own.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define FLUXMERE_MCU_INLINE inline __attribute__((always_inline))
+#else
+#define FLUXMERE_MCU_INLINE
+#endif
+
+FLUXMERE_MCU_INLINE bool CJPEGDecoder::DecodeMcuFast(fast::ReaderState& reader, const uint8_t* end,
+                                                     uint8_t* luma, uint8_t* firstChroma,
+                                                     uint8_t* secondChroma) {
     // Local copies keep the reader and the predictors in registers; they are stored back only
     // when the whole MCU decoded, so a failed MCU leaves everything as it was before it.
-    fast::BitState s = reader;
+    fast::ReaderState s = reader;
     int16_t lumaPredictor = lumaPredictor_;
     int16_t chromaPredictorA = chromaPredictorA_;
     int16_t chromaPredictorB = chromaPredictorB_;
@@ -216,7 +225,7 @@ int32_t CJPEGDecoder::DecodeFast(int32_t mcuCount, int32_t mcuColumns, int32_t d
     // The fast path keeps the work area all zero between blocks.
     std::memset(coefficients_, 0, 256 * sizeof(int16_t));
     const uint8_t* end = source_ + dataSize;
-    fast::BitState reader{source_, fast::kSentinel};
+    fast::ReaderState reader = fast::StartOf<fast::ReaderState>(source_);
     int32_t mcu = 0;
     while (mcu < mcuCount) {  // one MCU row per round
         uint8_t* luma = LumaAt(mcu, mcuColumns);

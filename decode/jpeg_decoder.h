@@ -72,7 +72,7 @@ private:
     // Decodes MCUs from the first on, stopping before the first one the fast path leaves to the
     // primitives (the bit reader state is then set for them); returns that MCU's position.
     int32_t DecodeFast(int32_t mcuCount, int32_t mcuColumns, int32_t dataSize);
-    bool DecodeMcuFast(fast::BitState& reader, const uint8_t* end, uint8_t* luma,
+    bool DecodeMcuFast(fast::ReaderState& reader, const uint8_t* end, uint8_t* luma,
                        uint8_t* firstChroma, uint8_t* secondChroma);
     // Decodes MCUs from first on through the primitives; the first failing status, or 0.
     int32_t DecodePrimitives(int32_t first, int32_t mcuCount, int32_t mcuColumns, int32_t dataSize);

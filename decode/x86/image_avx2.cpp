@@ -1,6 +1,8 @@
-// AVX2 colour conversion: the SSE2 variant's arithmetic (the generic 16.16 sums, exactly) on
-// 32 pixels at a time, 16 in each 128-bit half, and the packed R, G, B bytes put together with
-// byte shuffles instead of one store per pixel.
+// AVX2 colour conversion: the generic 16.16 sums, exactly, for 32 pixels at a time, 16 in each
+// 128-bit half, and the packed R, G, B bytes put together with byte shuffles instead of one
+// store per pixel. Each 32-bit lane holds one pixel of every fourth (the luma bytes split by
+// shifts and masks), so the pixels of a lane share their chroma sample with no spreading: lanes
+// of pixels 4j and 4j + 1 take sample 2j, those of 4j + 2 and 4j + 3 sample 2j + 1.
 
 #include <immintrin.h>
 
@@ -20,44 +22,50 @@ inline __m256i Pair(int16_t a, int16_t b) {
         static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16 | static_cast<uint16_t>(a)));
 }
 
-// 76282 (y - 16) + 32768 from [y - 16, 2] pairs: 65536 (y - 16) is the pair shifted up by 16
-// (the 2 leaves the lane), the rest one multiply-add, 10746 (y - 16) + 2 x 16384.
-inline __m256i LumaTerm(__m256i pairs) {
-    return _mm256_add_epi32(_mm256_slli_epi32(pairs, 16),
-                            _mm256_madd_epi16(pairs, Pair(76282 - 65536, 16384)));
+// 76282 (y - 16) + 32768 for luma values y in 32-bit lanes.
+inline __m256i LumaTerm(__m256i y) {
+    return _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(kLumaScale)),
+                            _mm256_set1_epi32(32768 - 16 * kLumaScale));
 }
 
 struct ChromaTerms {
     __m256i red, green, blue;
 };
 
-// From [u, v] pairs: 104593 v, 25689 u + 53279 v, 132184 u.
+// From [u, v] pairs (u in the low 16 bits of each lane): 104593 v, 25689 u + 53279 v, 132184 u.
+// The factors too wide for a multiply-add are split into a power of two, taken from the pair by
+// a mask or a shift, and a 16-bit rest.
 inline ChromaTerms Chroma(__m256i uv) {
-    const __m256i u = _mm256_srai_epi32(_mm256_slli_epi32(uv, 16), 16);
-    const __m256i v = _mm256_srai_epi32(uv, 16);
+    const __m256i v65536 =
+        _mm256_and_si256(uv, _mm256_set1_epi32(static_cast<int32_t>(0xFFFF0000)));
     ChromaTerms t;
-    t.red =
-        _mm256_add_epi32(_mm256_slli_epi32(v, 17), _mm256_madd_epi16(uv, Pair(0, 104593 - 131072)));
-    t.green = _mm256_add_epi32(_mm256_slli_epi32(v, 16),
-                               _mm256_madd_epi16(uv, Pair(25689, 53279 - 65536)));
-    t.blue =
-        _mm256_add_epi32(_mm256_slli_epi32(u, 17), _mm256_madd_epi16(uv, Pair(132184 - 131072, 0)));
+    t.red = _mm256_add_epi32(_mm256_slli_epi32(v65536, 1),
+                             _mm256_madd_epi16(uv, Pair(0, kCrToRed - 131072)));
+    t.green = _mm256_add_epi32(v65536, _mm256_madd_epi16(uv, Pair(kCbToGreen, kCrToGreen - 65536)));
+    t.blue = _mm256_add_epi32(_mm256_slli_epi32(uv, 17),
+                              _mm256_madd_epi16(uv, Pair(kCbToBlue - 131072, 0)));
     return t;
 }
 
-// One channel of eight pixels per half (lumaLo: pixels 0..3, lumaHi: 4..7) as the high 16 bits
-// of their sums (every sum lies far inside 16 bits once divided by 65536), in the lane order
-// 0, 4, 1, 5, 2, 6, 3, 7: the order the interleaving masks follow.
-inline __m256i Channel(__m256i lumaLo, __m256i lumaHi, __m256i chroma, bool subtract) {
-    const __m256i lo = _mm256_unpacklo_epi32(chroma, chroma);
-    const __m256i hi = _mm256_unpackhi_epi32(chroma, chroma);
-    const __m256i a = subtract ? _mm256_sub_epi32(lumaLo, lo) : _mm256_add_epi32(lumaLo, lo);
-    const __m256i b = subtract ? _mm256_sub_epi32(lumaHi, hi) : _mm256_add_epi32(lumaHi, hi);
-    return _mm256_blend_epi16(_mm256_srli_epi32(a, 16), b, 0xAA);
+// One channel of the 32 pixels as bytes: (luma[p] +/- chroma) >> 16, clamped to 0..255, for
+// the four phases p (pixels 4j + p), in the byte order of kPixelByte.
+inline __m256i Channel(const __m256i luma[4], __m256i evenChroma, __m256i oddChroma,
+                       bool subtract) {
+    const auto sum = [subtract](__m256i l, __m256i c) {
+        return subtract ? _mm256_sub_epi32(l, c) : _mm256_add_epi32(l, c);
+    };
+    // The high 16 bits of two phases' sums side by side: every sum lies far inside 16 bits
+    // once divided by 65536, and the saturating pack clamps like the clamp table.
+    const __m256i pixels01 = _mm256_blend_epi16(_mm256_srli_epi32(sum(luma[0], evenChroma), 16),
+                                                sum(luma[1], evenChroma), 0xAA);
+    const __m256i pixels23 = _mm256_blend_epi16(_mm256_srli_epi32(sum(luma[2], oddChroma), 16),
+                                                sum(luma[3], oddChroma), 0xAA);
+    return _mm256_packus_epi16(pixels01, pixels23);
 }
 
-// Where Channel and the byte packing put pixel p (0..15) of a half.
-constexpr int kPixelByte[16] = {0, 2, 4, 6, 1, 3, 5, 7, 8, 10, 12, 14, 9, 11, 13, 15};
+// Where Channel puts pixel p (0..15) of a half: pixels 4j, 4j + 1 at bytes 2j, 2j + 1, pixels
+// 4j + 2, 4j + 3 at bytes 8 + 2j, 9 + 2j.
+constexpr int kPixelByte[16] = {0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15};
 
 // Shuffle masks that place pixel p of a channel at byte 3p + channel of the 48 packed bytes of
 // 16 pixels, for each third of them (and zero elsewhere).
@@ -93,33 +101,26 @@ inline void ConvertPixel(int32_t y, int32_t cb, int32_t cr, uint8_t* out) {
 template <int kRed>
 inline void Convert32(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out,
                       const InterleaveMasks& masks) {
-    const __m256i zero = _mm256_setzero_si256();
     const __m256i lumaBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
-    const __m256i y16 = _mm256_set1_epi16(16), twos = _mm256_set1_epi16(2);
+    const __m256i lowByte = _mm256_set1_epi32(0xFF);
+    const __m256i luma[4] = {LumaTerm(_mm256_and_si256(lumaBytes, lowByte)),
+                             LumaTerm(_mm256_and_si256(_mm256_srli_epi32(lumaBytes, 8), lowByte)),
+                             LumaTerm(_mm256_and_si256(_mm256_srli_epi32(lumaBytes, 16), lowByte)),
+                             LumaTerm(_mm256_srli_epi32(lumaBytes, 24))};
+    // Chroma samples 0..7 in the low half, 8..15 in the high one; the pairs of even samples
+    // and of odd ones.
     const __m256i c128 = _mm256_set1_epi16(128);
-    const __m256i luma0 = _mm256_sub_epi16(_mm256_unpacklo_epi8(lumaBytes, zero), y16);
-    const __m256i luma1 = _mm256_sub_epi16(_mm256_unpackhi_epi8(lumaBytes, zero), y16);
-    // Chroma samples 0..7 in the low half, 8..15 in the high one, as the pixels they serve.
     const __m256i u = _mm256_sub_epi16(
         _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb))), c128);
     const __m256i v = _mm256_sub_epi16(
         _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr))), c128);
-    const ChromaTerms c0 = Chroma(_mm256_unpacklo_epi16(u, v));
-    const ChromaTerms c1 = Chroma(_mm256_unpackhi_epi16(u, v));
+    const ChromaTerms even = Chroma(_mm256_blend_epi16(u, _mm256_slli_epi32(v, 16), 0xAA));
+    const ChromaTerms odd = Chroma(_mm256_blend_epi16(_mm256_srli_epi32(u, 16), v, 0xAA));
 
-    const __m256i l0 = LumaTerm(_mm256_unpacklo_epi16(luma0, twos));
-    const __m256i l1 = LumaTerm(_mm256_unpackhi_epi16(luma0, twos));
-    const __m256i l2 = LumaTerm(_mm256_unpacklo_epi16(luma1, twos));
-    const __m256i l3 = LumaTerm(_mm256_unpackhi_epi16(luma1, twos));
-
-    const __m256i red =
-        _mm256_packus_epi16(Channel(l0, l1, c0.red, false), Channel(l2, l3, c1.red, false));
-    const __m256i blue =
-        _mm256_packus_epi16(Channel(l0, l1, c0.blue, false), Channel(l2, l3, c1.blue, false));
-    const __m256i channels[3] = {
-        kRed == 0 ? red : blue,
-        _mm256_packus_epi16(Channel(l0, l1, c0.green, true), Channel(l2, l3, c1.green, true)),
-        kRed == 0 ? blue : red};
+    const __m256i red = Channel(luma, even.red, odd.red, false);
+    const __m256i blue = Channel(luma, even.blue, odd.blue, false);
+    const __m256i channels[3] = {kRed == 0 ? red : blue, Channel(luma, even.green, odd.green, true),
+                                 kRed == 0 ? blue : red};
     __m256i thirds[3];
     for (int third = 0; third < 3; ++third) {
         thirds[third] =
