@@ -190,8 +190,9 @@ TEST(PlayerSession, WaysASessionEnds) {
         }
         Viewer viewer;
         EXPECT_FALSE(viewer.session.IsSessionRunning());
+        // Whether it still runs right after SetURL is not asked: a session refused at once may
+        // have ended already.
         ASSERT_TRUE(viewer.session.SetURL(Url(c.index).c_str()));
-        EXPECT_TRUE(viewer.session.IsSessionRunning());
         std::vector<int32_t> statuses;
         for (int i = 0; i < 2000; ++i) {  // until the session has ended by itself
             statuses = viewer.recorder.Statuses();
