@@ -35,12 +35,14 @@ const char* DeviceUsage() {
            "  --http-port P          export port (default 80; 0 ephemeral); --no-http\n"
            "  --size WxH  --fps N  --no-audio  --stream-version V  --max-frames N\n"
            "  --zero-size            the description announces a picture size of 0 x 0\n"
+           "  --tone HZ              left tone, 1000 to 12000 in steps of 1000; right: half\n"
+           "  --bars-shift N         the colour bars start N places on (0 to 7)\n"
            "  --busy  --exclusive  --refuse-describe  --no-server-port  --event-after S\n"
            "  --no-cseq  --long-header  --endless-header\n"
            "  --silent-on METHOD[,METHOD]  never answer DESCRIBE, SETUP, PLAY or TEARDOWN\n"
            "  --reply-byte-ms MS     RTSP replies trickle out a byte every MS\n"
            "  --accept-nothing  --event-with-play\n"
-           "  --media-fault silence|close|stall|reset  --fault-after N  --stall-ms MS\n"
+           "  --media-fault silence|close|stall|reset|trickle  --fault-after N  --stall-ms MS\n"
            "  --odd-audio            audio blocks one byte longer than their sample frames\n"
            "  --hostile oversized-chunk|bad-lengths|huge-video|corrupt-jpeg  --hostile-every N\n"
            "  --clip-name NAME  --clip-bytes N  --clip-seed N  --not-ready N\n"
@@ -116,6 +118,11 @@ bool ParseDeviceArguments(int argc, const char* const* argv, ProgramOptions* opt
                  w <= 4096 && h <= 4096;
             d.width = w;
             d.height = h;
+        } else if (flag == "--tone") {
+            d.toneHz = static_cast<int>(integer(1000, 12000));
+            ok = ok && d.toneHz % 1000 == 0;
+        } else if (flag == "--bars-shift") {
+            d.barsShift = static_cast<int>(integer(0, 7));
         } else if (flag == "--fps") {
             d.fps = static_cast<int>(integer(1, 1000));
         } else if (flag == "--stream-version") {
@@ -128,11 +135,12 @@ bool ParseDeviceArguments(int argc, const char* const* argv, ProgramOptions* opt
             d.eventAfterMs = static_cast<int>(s * 1000);
         } else if (flag == "--media-fault") {
             const std::string v = value;
-            d.mediaFault = v == "silence" ? MediaFault::Silence
-                           : v == "close" ? MediaFault::Close
-                           : v == "stall" ? MediaFault::Stall
-                           : v == "reset" ? MediaFault::Reset
-                                          : MediaFault::None;
+            d.mediaFault = v == "silence"   ? MediaFault::Silence
+                           : v == "close"   ? MediaFault::Close
+                           : v == "stall"   ? MediaFault::Stall
+                           : v == "reset"   ? MediaFault::Reset
+                           : v == "trickle" ? MediaFault::Trickle
+                                            : MediaFault::None;
             ok = d.mediaFault != MediaFault::None;
         } else if (flag == "--fault-after") {
             d.mediaFramesBeforeFault = static_cast<int>(integer(0, 1 << 30));

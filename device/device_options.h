@@ -24,6 +24,8 @@ enum class MediaFault {
     Close,    // closes the connection
     Stall,    // sends nothing for `stallMs`, then goes on
     Reset,    // resets the connection (RST), as a device that reboots
+    Trickle,  // keeps the connection busy with a chunk that never ends: a byte every 500 ms, no
+              // frame (the receiver's time-out never fires, the last picture stays)
 };
 
 struct DeviceOptions {
@@ -42,6 +44,10 @@ struct DeviceOptions {
     uint32_t streamVersion = 3;  // version of the stream header and layout of the frame headers
     bool zeroSize = false;       // the description announces 0 x 0 (the pictures keep their size)
     int maxFrames = 0;           // frames per session, then the media connection closes; 0: endless
+    // What tells stand-ins apart: the tone on the left (a multiple of 1000 Hz; half of it on the
+    // right) and how many places on the colour bars start.
+    int toneHz = 1000;
+    int barsShift = 0;
 
     // RTSP behaviours.
     bool busy = false;            // SETUP answered 503

@@ -139,7 +139,7 @@ FrameBuilder::FrameBuilder(const DeviceOptions& options)
 }
 
 void FrameBuilder::Assemble(uint32_t index, uint32_t minimumVideoSize) {
-    RenderTestPattern(options_.width, options_.height, index, rgb_.data());
+    RenderTestPattern(options_.width, options_.height, index, rgb_.data(), options_.barsShift);
     RgbPicture rgb;
     rgb.pixels = rgb_.data();
     rgb.width = options_.width;
@@ -154,7 +154,7 @@ void FrameBuilder::Assemble(uint32_t index, uint32_t minimumVideoSize) {
     const uint32_t audioSize = options_.hasAudio ? static_cast<uint32_t>(audio_.size()) : 0;
     if (audioSize != 0) {
         RenderTone(uint64_t{index} * SampleFramesPerPicture(options_), audio_.data(),
-                   audio_.size() / 4);
+                   audio_.size() / 4, options_.toneHz);
     }
     CKeloMediaFrame video = FrameHeader(options_, true, index);
     CKeloMediaFrame audio = FrameHeader(options_, false, index);

@@ -122,6 +122,10 @@ private:
                     impl_->sockets.Abort(media_);
                     return;
                 }
+                if (o.mediaFault == MediaFault::Trickle) {
+                    Trickle(media);
+                    return;
+                }
                 if (end_.Wait(static_cast<uint32_t>(std::max(0, o.stallMs))) ==
                     platform::WaitResult::Signaled) {
                     return;
@@ -145,6 +149,19 @@ private:
                 return;
             }
             impl_->Count(&DeviceCounters::framesSent);
+        }
+    }
+
+    // The size line of a chunk of 8192 bytes, then one byte of it every 500 ms until the session
+    // ends: the media connection is never silent for long, yet no frame completes for an hour.
+    void Trickle(SocketHandle media) {
+        static const char kSizeLine[] = "2000\r\n";
+        if (!platform::SendAll(media, kSizeLine, static_cast<int>(sizeof kSizeLine - 1)))
+            return;
+        const char byte = 0;
+        while (end_.Wait(500) != platform::WaitResult::Signaled) {
+            if (!platform::SendAll(media, &byte, 1))
+                return;
         }
     }
 

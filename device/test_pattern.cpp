@@ -56,7 +56,12 @@ int MovingBarX(int width, uint32_t frameIndex) {
     return static_cast<int>((frameIndex * 4u) % static_cast<uint32_t>(span));
 }
 
-void RenderTestPattern(int width, int height, uint32_t frameIndex, uint8_t* rgb) {
+uint32_t BarColour(int index, int barsShift) {
+    const uint8_t* bar = kBars[static_cast<unsigned>(index + barsShift) % 8];
+    return (uint32_t{bar[0]} << 16) | (uint32_t{bar[1]} << 8) | bar[2];
+}
+
+void RenderTestPattern(int width, int height, uint32_t frameIndex, uint8_t* rgb, int barsShift) {
     if (width <= 0 || height <= 0) {
         return;
     }
@@ -64,7 +69,9 @@ void RenderTestPattern(int width, int height, uint32_t frameIndex, uint8_t* rgb)
     for (int i = 0; i < 8; ++i) {
         int x0 = width * i / 8;
         int x1 = width * (i + 1) / 8;
-        Fill(rgb, width, height, x0, 0, x1 - x0, barsHeight, kBars[i][0], kBars[i][1], kBars[i][2]);
+        const uint32_t colour = BarColour(i, barsShift);
+        Fill(rgb, width, height, x0, 0, x1 - x0, barsHeight, static_cast<uint8_t>(colour >> 16),
+             static_cast<uint8_t>(colour >> 8), static_cast<uint8_t>(colour));
     }
     // Grey ramp below the bars, with the moving bar on it.
     for (int x = 0; x < width; ++x) {
@@ -93,12 +100,14 @@ void RenderTestPattern(int width, int height, uint32_t frameIndex, uint8_t* rgb)
     }
 }
 
-void RenderTone(uint64_t firstSampleFrame, uint8_t* out, size_t sampleFrames) {
+void RenderTone(uint64_t firstSampleFrame, uint8_t* out, size_t sampleFrames, int toneHz) {
+    // 500 Hz is 96 samples a period: every multiple of it is the same table at a larger step.
+    const uint64_t rightStep = static_cast<uint64_t>(std::max(1, toneHz / 1000));
+    const uint64_t leftStep = 2 * rightStep;
     for (size_t i = 0; i < sampleFrames; ++i) {
-        const uint64_t s = firstSampleFrame + i;
-        // 1 kHz is 48 samples a period, 500 Hz 96: the same table at twice the step.
-        const uint16_t l = static_cast<uint16_t>(Sine96(static_cast<uint32_t>((2 * s) % 96)));
-        const uint16_t r = static_cast<uint16_t>(Sine96(static_cast<uint32_t>(s % 96)));
+        const uint64_t s = (firstSampleFrame + i) % 96;
+        const uint16_t l = static_cast<uint16_t>(Sine96(static_cast<uint32_t>(leftStep * s % 96)));
+        const uint16_t r = static_cast<uint16_t>(Sine96(static_cast<uint32_t>(rightStep * s % 96)));
         out[4 * i + 0] = static_cast<uint8_t>(l >> 8);
         out[4 * i + 1] = static_cast<uint8_t>(l);
         out[4 * i + 2] = static_cast<uint8_t>(r >> 8);

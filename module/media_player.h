@@ -1,7 +1,8 @@
 #pragma once
-// CMediaPlayer, the viewer control: IMediaPlayer (and its IDispatch) over the player session, and
-// the OLE control interfaces through which a container embeds, activates, draws and persists it
-// (module/control/ole_control.h). One interface table in media_player.cpp lists them all.
+// CMediaPlayer, the viewer control: IMediaPlayer (and its IDispatch) over the player session, the
+// OLE control interfaces through which a container embeds, activates, draws and persists it
+// (module/control/ole_control.h), and IViewerState for applications that host many viewers. One
+// interface table in media_player.cpp lists them all.
 
 #include <windows.h>
 
@@ -13,7 +14,8 @@
 namespace fluxmere {
 
 class CMediaPlayer : public com::ComObject,
-                     public com::DispatchImpl<IMediaPlayer, &IID_IMediaPlayer> {
+                     public com::DispatchImpl<IMediaPlayer, &IID_IMediaPlayer>,
+                     public IViewerState {
 public:
     explicit CMediaPlayer(IUnknown* outer);
     ~CMediaPlayer() override;
@@ -29,6 +31,14 @@ public:
     STDMETHODIMP SetURL(BSTR url) override;
     STDMETHODIMP Stop() override;
     STDMETHODIMP SetRectangle(BSTR rectangle) override;
+
+    // IViewerState
+    STDMETHODIMP GetStatus(LONG* status) override;
+    STDMETHODIMP IsSessionRunning(VARIANT_BOOL* running) override;
+    STDMETHODIMP GetPicturesPainted(LONG* count) override;
+    STDMETHODIMP GetFramesReceived(LONG* count) override;
+    STDMETHODIMP SetSoundOn(VARIANT_BOOL on) override;
+    STDMETHODIMP GetSoundOn(VARIANT_BOOL* on) override;
 
     // The OLE control interfaces (the interface table reaches them through this).
     COleControl& Control() { return control_; }

@@ -25,11 +25,14 @@ void CAudioRing::OpenAudio() {
     platform::ScopedLock hold(lock_);
     if (!IsValid())
         return;
-    if (open_) {
-        // The first device must give the buffers back before a second one prepares them.
-        output_.Close();
-        open_ = false;
-    }
+    wanted_ = true;
+    // The first device must give the buffers back before a second one prepares them.
+    CloseDevice();
+    if (soundOn_)
+        OpenDevice();
+}
+
+void CAudioRing::OpenDevice() {
     uint8_t* slots[kAudioSlots];
     for (int i = 0; i < kAudioSlots; ++i)
         slots[i] = buffers_ + i * kAudioBufferBytes;
@@ -67,10 +70,29 @@ void CAudioRing::QueueAudioBlock(const CKeloMediaFrame& header, const uint8_t* p
 
 void CAudioRing::CloseAudio() {
     platform::ScopedLock hold(lock_);
+    wanted_ = false;
+    CloseDevice();
+}
+
+void CAudioRing::CloseDevice() {
     if (!open_)
         return;
     output_.Close();  // resets first: no queued buffer is read after this
     open_ = false;
+}
+
+void CAudioRing::SetSoundOn(bool on) {
+    platform::ScopedLock hold(lock_);
+    soundOn_ = on;
+    if (!on)
+        CloseDevice();
+    else if (wanted_ && !open_ && IsValid())
+        OpenDevice();
+}
+
+bool CAudioRing::SoundOn() const {
+    platform::ScopedLock hold(lock_);
+    return soundOn_;
 }
 
 uint64_t CAudioRing::BlocksQueued() const {

@@ -42,6 +42,9 @@ public:
 // OpenAudio, QueueAudioBlock and CloseAudio over four 61440-byte buffers allocated once.
 // Queue runs on the receiver thread while Open and Close run on the page's thread; they are
 // serialised by a lock of the ring, so a block is never handed to a device that is being closed.
+// The sound can be switched off: the device is then closed (a muted viewer holds no output, and
+// several viewers of one process never play into one another), and opened again when the sound
+// comes back on while a session wants it.
 class CAudioRing {
 public:
     explicit CAudioRing(IAudioOutput& output);
@@ -52,7 +55,8 @@ public:
     // False when the buffers could not be allocated (the ring then drops every block).
     bool IsValid() const { return buffers_ != nullptr; }
 
-    // Opens the device with four free slots. A device that is already open is closed first.
+    // Opens the device with four free slots (only while the sound is on: otherwise when it is
+    // switched on). A device that is already open is closed first.
     void OpenAudio();
     // Hands one audio block to the device, never waiting for it: dropped when the ring is closed,
     // when the slot is still queued, when the codec is not "p16S" or when the payload is larger
@@ -62,6 +66,10 @@ public:
     void QueueAudioBlock(const CKeloMediaFrame& header, const uint8_t* payload);
     // Resets the device (so it reads no buffer any more) and closes it. Harmless when closed.
     void CloseAudio();
+    // On at construction. Off closes the device and drops every block from then on; on opens it
+    // again between an OpenAudio and its CloseAudio.
+    void SetSoundOn(bool on);
+    bool SoundOn() const;
 
     bool IsOpen() const;
     uint32_t NextSlot() const;
@@ -74,7 +82,12 @@ private:
     std::unique_ptr<uint8_t[]> storage_;
     uint8_t* buffers_ = nullptr;  // kAudioSlots x kAudioBufferBytes, 8-byte aligned
     mutable platform::CriticalSection lock_;
+    void OpenDevice();   // lock_ held
+    void CloseDevice();  // lock_ held
+
     bool open_ = false;
+    bool wanted_ = false;  // between OpenAudio and CloseAudio
+    bool soundOn_ = true;
     uint32_t waveIndex_ = 0;
     uint64_t blocksQueued_ = 0;
     uint64_t blocksDropped_ = 0;

@@ -107,6 +107,11 @@ public:
     void NotePaint(const PlayerRect& bounds);
 
     int32_t Status() const { return status_.load(std::memory_order_acquire); }
+    // From SetURL until the session's thread has ended (whatever it ended with).
+    bool IsSessionRunning() const { return !sessionDone_.IsSet(); }
+    // On at construction; off closes the sound output until it is switched on again.
+    void SetSoundOn(bool on) { audio_.SetSoundOn(on); }
+    bool SoundOn() const { return audio_.SoundOn(); }
     int32_t SourceWidth() const { return renderer_.SourceWidth(); }
     int32_t SourceHeight() const { return renderer_.SourceHeight(); }
     int32_t TargetWidth() const { return renderer_.TargetWidth(); }

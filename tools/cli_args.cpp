@@ -48,6 +48,7 @@ bool Args::Parse(int argc, char** argv, int first, const std::vector<FlagSpec>& 
             error_ = "--" + name + " needs a value";
             return false;
         }
+        repeated_[name].push_back(values_[name]);
     }
     return true;
 }
@@ -55,6 +56,11 @@ bool Args::Parse(int argc, char** argv, int first, const std::vector<FlagSpec>& 
 std::string Args::Get(const std::string& name, const std::string& fallback) const {
     auto it = values_.find(name);
     return it == values_.end() ? fallback : it->second;
+}
+
+std::vector<std::string> Args::GetAll(const std::string& name) const {
+    auto it = repeated_.find(name);
+    return it == repeated_.end() ? std::vector<std::string>() : it->second;
 }
 
 namespace {

@@ -21,7 +21,9 @@ public:
     bool Parse(int argc, char** argv, int first, const std::vector<FlagSpec>& specs);
 
     bool Has(const std::string& name) const { return values_.count(name) != 0; }
+    // A flag given more than once: Get gives its last value, GetAll every value in order.
     std::string Get(const std::string& name, const std::string& fallback = "") const;
+    std::vector<std::string> GetAll(const std::string& name) const;
     const std::vector<std::string>& positional() const { return positional_; }
     const std::string& error() const { return error_; }
     // Records a problem found by the caller; returns false.
@@ -38,6 +40,7 @@ public:
 
 private:
     std::map<std::string, std::string> values_;
+    std::map<std::string, std::vector<std::string>> repeated_;
     std::vector<std::string> positional_;
     std::string error_;
 };

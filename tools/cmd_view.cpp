@@ -1,7 +1,9 @@
 // fluxmere view: a viewer session from a terminal. Prints every status change with the viewer's
 // own texts, renders the newest frame the way the control paints it, and can keep the last
 // picture as PNG or BMP and the sound as WAV. Runs for --seconds, or until the session ends or
-// Ctrl-C stops it; either way the files are finished and the summary printed.
+// Ctrl-C stops it; either way the files are finished and the summary printed. With --reconnect a
+// session that ends or freezes is started again after a back-off (player/reconnect_policy.h),
+// until --seconds or Ctrl-C.
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include "platform/thread.h"
 #include "player/player_session.h"
 #include "player/player_status.h"
+#include "player/reconnect_policy.h"
 #include "player/software_audio_output.h"
 #include "player/stream_url.h"
 #include "tools/cli_args.h"
@@ -33,6 +36,8 @@ const std::vector<FlagSpec> kFlags = {
     {"size", true, "WxH     size of the rendered picture (default 320x240)"},
     {"snapshot", true, "FILE    write the last rendered picture (FILE.png or FILE.bmp)"},
     {"audio", true, "FILE    write the sound that was played as WAV (48000 Hz, 16-bit, stereo)"},
+    {"reconnect", false,
+     "        start again after a back-off whenever the session ends or freezes"},
     kDefaultDeviceFlag,
     {"help", false, "        show this help"},
 };
@@ -185,12 +190,15 @@ int RunView(int argc, char** argv) {
     const CommandSpec spec = {
         "view",
         "fluxmere view rtsp://HOST/PATH [--seconds S] [--size WxH] [--snapshot FILE.png] "
-        "[--audio FILE.wav]",
+        "[--audio FILE.wav] [--reconnect]",
         "Connects to the device's RTSP port 554, plays its stream and prints each\n"
         "status change, then a summary. Runs until --seconds have passed, the session\n"
-        "ends or Ctrl-C; the snapshot and the sound are then written whole. Exit\n"
-        "status 0 when the stream played, 1 when the device could not be reached, was\n"
-        "in use or a file could not be written, 2 for bad arguments, 130 after Ctrl-C.",
+        "ends or Ctrl-C; the snapshot and the sound are then written whole. With\n"
+        "--reconnect a session that ends, or whose picture stays for 3 s, is started\n"
+        "again after 1, 2, 4, 8, 16, then 30 s (1 s again after 30 s of good playing),\n"
+        "until --seconds or Ctrl-C. Exit status 0 when the stream played, 1 when the\n"
+        "device could not be reached, was in use or a file could not be written, 2 for\n"
+        "bad arguments, 130 after Ctrl-C.",
         kFlags};
     Args args;
     int exitStatus = 0;
@@ -250,7 +258,10 @@ int RunView(int argc, char** argv) {
     }
     const std::string rectangle = "0,0," + std::to_string(width) + "," + std::to_string(height);
     session.SetRectangle(rectangle.c_str());
-    session.SetURL(url.c_str());
+    const bool reconnect = args.Has("reconnect");
+    ReconnectPolicy policy;
+    if (!reconnect)
+        session.SetURL(url.c_str());
 
     KeptPicture kept;
     SessionLife life;
@@ -260,10 +271,26 @@ int RunView(int argc, char** argv) {
     for (;;) {
         PrintChanges(recorder, &life);
         lastStatus = session.Status();
-        if (life.played && !life.over)
+        if (reconnect) {
+            const CameraLook look{lastStatus, session.IsSessionRunning(),
+                                  static_cast<uint64_t>(session.Counters().framesDelivered)};
+            const uint64_t now = platform::MonotonicMs();
+            const CameraAction action = policy.Observe(now, look);
+            if (action == CameraAction::Start) {
+                session.SetURL(url.c_str());
+            } else if (action == CameraAction::Stop) {
+                session.Stop();
+                PrintChanges(recorder, &life);
+                std::printf("%s\n", DescribeCamera(policy, now).text);
+                std::fflush(stdout);
+            }
+        }
+        // Reconnecting, each session plays on its own: render while this one plays.
+        if (reconnect ? session.Status() == static_cast<int32_t>(PlayerStatus::Playing)
+                      : life.played && !life.over)
             kept.Take(session);
         const uint64_t elapsed = platform::MonotonicMs() - start;
-        if (life.over || elapsed >= limit)
+        if ((life.over && !reconnect) || elapsed >= limit)
             break;
         if (stop.Wait(
                 static_cast<uint32_t>(std::min<uint64_t>(kRenderIntervalMs, limit - elapsed))))
@@ -284,6 +311,8 @@ int RunView(int argc, char** argv) {
         static_cast<long long>(counters.framesDropped),
         static_cast<long long>(counters.audioBlocksQueued),
         static_cast<long long>(counters.audioBlocksDropped));
+    if (reconnect)
+        std::printf("sessions started again %u\n", policy.Restarts());
 
     int result = played ? 0 : 1;
     if (!played && !stop.received()) {

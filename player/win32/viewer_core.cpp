@@ -111,6 +111,7 @@ void CViewerCore::Draw(HDC dc, const RECT& bounds) {
         session_->RenderFrame(&picture)) {
         screen.picture = &picture;
         screen.targetChanged = session_->ConsumeRectangleChanged();
+        ++picturesPainted_;
     }
     painter_->Draw(dc, bounds, screen);
 }

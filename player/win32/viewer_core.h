@@ -64,6 +64,8 @@ public:
     bool HandleMouseMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT* result);
     // The left button was pressed inside the Cancel button and not yet released.
     bool CancelPressed() const { return cancelPressed_; }
+    // Paints that drew the device's picture (not a status screen), since construction.
+    int64_t PicturesPainted() const { return picturesPainted_; }
 
     // Called on the right button's release; the default shows nothing.
     void SetContextMenuHandler(void (*handler)(void* context, HWND owner), void* context) {
@@ -94,6 +96,7 @@ private:
     HWND window_ = nullptr;
     IContainerSurface* container_ = nullptr;
     bool cancelPressed_ = false;
+    int64_t picturesPainted_ = 0;
     void (*menuHandler_)(void*, HWND) = nullptr;
     void* menuContext_ = nullptr;
 };

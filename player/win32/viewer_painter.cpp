@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "player/player_status.h"
 
@@ -13,6 +14,30 @@ constexpr int32_t kSurfaceWidth = 720;
 constexpr int32_t kSurfaceHeight = 608;
 
 constexpr int32_t kLineStep = 20;  // panel lines: state, codec and size below "Downloading"
+
+// A rendered picture's B, G, R rows into 32-bit pixels (B, G, R, 0) of rows surfaceStride bytes
+// apart: four pixels from three 32-bit words at a time, the rest byte by byte. No byte past a
+// row's pixels is read. Windows runs little-endian.
+void CopyPictureTo32(const RenderedPicture& picture, uint8_t* surface, size_t surfaceStride) {
+    for (int32_t y = 0; y < picture.height; ++y) {
+        const uint8_t* source = picture.pixels + static_cast<size_t>(y) * picture.stride;
+        uint32_t* target =
+            reinterpret_cast<uint32_t*>(surface + static_cast<size_t>(y) * surfaceStride);
+        int32_t x = 0;
+        for (; x + 4 <= picture.width; x += 4, source += 12) {
+            uint32_t w0, w1, w2;
+            std::memcpy(&w0, source, 4);
+            std::memcpy(&w1, source + 4, 4);
+            std::memcpy(&w2, source + 8, 4);
+            target[x] = w0 & 0xFFFFFFu;
+            target[x + 1] = ((w0 >> 24) | (w1 << 8)) & 0xFFFFFFu;
+            target[x + 2] = ((w1 >> 16) | (w2 << 16)) & 0xFFFFFFu;
+            target[x + 3] = w2 >> 8;
+        }
+        for (; x < picture.width; ++x, source += 3)
+            target[x] = source[0] | (source[1] << 8) | (static_cast<uint32_t>(source[2]) << 16);
+    }
+}
 
 void DrawLine(HDC dc, const char* text, const RECT& bounds, int32_t line) {
     if (text == nullptr)
@@ -105,20 +130,11 @@ void CViewerPainter::DrawVideo(HDC dc, const RECT& bounds, const ViewerScreen& s
     if (!PrepareSurface(dc, width, height))
         return;
 
+    GdiFlush();  // GDI is done with the bitmap's memory before it is written here
     // A new target size: what the old picture left outside the new one must not show.
-    if (screen.targetChanged) {
-        PatBlt(offscreenDC_, 0, 0, surfaceSize_.cx, surfaceSize_.cy, WHITENESS);
-    }
-
-    BITMAPINFOHEADER& header = bitmapHeader_.bmiHeader;
-    header.biWidth = picture.width;
-    header.biHeight = -picture.height;  // rows top-down
-    header.biCompression = BI_RGB;
-    header.biSizeImage = static_cast<DWORD>(picture.stride) * static_cast<DWORD>(picture.height);
-    // Into the selected bitmap through its memory context: SetDIBits wants the bitmap unselected.
-    SetDIBitsToDevice(offscreenDC_, 0, 0, picture.width, picture.height, 0, 0, 0,
-                      static_cast<UINT>(picture.height), picture.pixels, &bitmapHeader_,
-                      DIB_RGB_COLORS);
+    if (screen.targetChanged)
+        Whiten();
+    CopyPictureTo32(picture, surfaceBits_, static_cast<size_t>(surfaceSize_.cx) * 4);
 
     BitBlt(dc, bounds.left, bounds.top, std::min<LONG>(boundsWidth, surfaceSize_.cx),
            std::min<LONG>(boundsHeight, surfaceSize_.cy), offscreenDC_, 0, 0, SRCCOPY);
@@ -130,9 +146,20 @@ bool CViewerPainter::PrepareSurface(HDC dc, int32_t width, int32_t height) {
     }
     const SIZE size{std::max({width, kSurfaceWidth, static_cast<int32_t>(surfaceSize_.cx)}),
                     std::max({height, kSurfaceHeight, static_cast<int32_t>(surfaceSize_.cy)})};
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, size.cx, size.cy);
-    if (bitmap == nullptr)
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = size.cx;
+    info.bmiHeader.biHeight = -size.cy;  // rows top-down, as the picture's
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap == nullptr || bits == nullptr) {
+        if (bitmap != nullptr)
+            DeleteObject(bitmap);
         return false;
+    }
     if (offscreenDC_ == nullptr) {
         offscreenDC_ = CreateCompatibleDC(dc);
         if (offscreenDC_ == nullptr) {
@@ -140,19 +167,21 @@ bool CViewerPainter::PrepareSurface(HDC dc, int32_t width, int32_t height) {
             return false;
         }
         originalBitmap_ = SelectObject(offscreenDC_, bitmap);
-        bitmapHeader_ = BITMAPINFO{};
-        bitmapHeader_.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        bitmapHeader_.bmiHeader.biPlanes = 1;
-        bitmapHeader_.bmiHeader.biBitCount = 24;
     } else {
         SelectObject(offscreenDC_, bitmap);
         DeleteObject(offscreenBitmap_);
     }
     offscreenBitmap_ = bitmap;
+    surfaceBits_ = static_cast<uint8_t*>(bits);
     surfaceSize_ = size;
     // A fresh bitmap holds nothing defined: start from white, as after a new target size.
-    PatBlt(offscreenDC_, 0, 0, size.cx, size.cy, WHITENESS);
+    Whiten();
     return true;
+}
+
+void CViewerPainter::Whiten() {
+    std::memset(surfaceBits_, 0xFF,
+                static_cast<size_t>(surfaceSize_.cx) * static_cast<size_t>(surfaceSize_.cy) * 4);
 }
 
 }  // namespace fluxmere

@@ -9,39 +9,22 @@
 #include "tests/control/test_viewer.h"
 
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include "tests/support/device_process.h"
 #include "tests/support/loopback.h"
+#include "tests/support/process_resources.h"
 
 namespace fluxmere {
 namespace {
 
 using testing::DeviceProcess;
+using testing::HandlesOfThisProcess;
 using testing::LoopbackText;
 using testing::PumpUntil;
 using testing::Suite;
 using testing::TestContainer;
 using testing::TestViewer;
-
-int ThreadsOfThisProcess() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId())
-            ++count;
-    }
-    CloseHandle(snapshot);
-    return count;
-}
-
-DWORD Handles() {
-    DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
-    return count;
-}
+using testing::ThreadsOfThisProcess;
 
 SIZE_T PrivateBytes() {
     PROCESS_MEMORY_COUNTERS_EX counters = {};
@@ -74,7 +57,7 @@ TEST(ControlLifeCycle, HundredViewersLeaveNothingBehind) {
     TestContainer container(320, 240, RECT{0, 0, 320, 240}, true);
     Cycle(container, url);  // the first one sets up what lives as long as the process
     const int threads = ThreadsOfThisProcess();
-    const DWORD handles = Handles();
+    const int handles = HandlesOfThisProcess();
     const SIZE_T memory = PrivateBytes();
     for (int i = 1; i < 100 && !HasFailure(); ++i)
         Cycle(container, url);
@@ -82,7 +65,7 @@ TEST(ControlLifeCycle, HundredViewersLeaveNothingBehind) {
     // a few seconds; a viewer's thread would stay.
     EXPECT_TRUE(PumpUntil([&] { return ThreadsOfThisProcess() <= threads; }, 5000))
         << ThreadsOfThisProcess() << " threads, " << threads << " after the first viewer";
-    EXPECT_LE(Handles(), handles + 8) << "handles grow";
+    EXPECT_LE(HandlesOfThisProcess(), handles + 8) << "handles grow";
     EXPECT_LT(PrivateBytes(), memory + 8 * 1024 * 1024) << "memory grows";
     RecordProperty("private_growth_kb", std::to_string((PrivateBytes() - memory) / 1024));
 

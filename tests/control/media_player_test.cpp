@@ -33,6 +33,7 @@ const IID* const kInterfaces[] = {
     &IID_IProvideClassInfo,
     &IID_IProvideClassInfo2,
     &IID_IObjectSafety,
+    &IID_IViewerState,  // ours, after the control's
 };
 
 class MediaPlayer : public ::testing::Test {
@@ -87,6 +88,31 @@ TEST_F(MediaPlayer, EveryInterfaceHasTheSameIdentity) {
     EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 3, 3), S_OK);
     safety->Release();
     EXPECT_EQ(player->Release(), 0u);
+}
+
+// What a host application reads and switches: a new viewer shows "Not connected", runs no
+// session, has painted nothing and plays sound; sound off stays off.
+TEST_F(MediaPlayer, ViewerStateOfANewViewer) {
+    IViewerState* state = nullptr;
+    ASSERT_EQ(factory_->CreateInstance(nullptr, IID_IViewerState, reinterpret_cast<void**>(&state)),
+              S_OK);
+    LONG value = -1;
+    VARIANT_BOOL flag = VARIANT_TRUE;
+    EXPECT_EQ(state->GetStatus(&value), S_OK);
+    EXPECT_EQ(value, 1);
+    EXPECT_EQ(state->IsSessionRunning(&flag), S_OK);
+    EXPECT_EQ(flag, VARIANT_FALSE);
+    EXPECT_EQ(state->GetPicturesPainted(&value), S_OK);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(state->GetFramesReceived(&value), S_OK);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(state->GetSoundOn(&flag), S_OK);
+    EXPECT_EQ(flag, VARIANT_TRUE);
+    EXPECT_EQ(state->SetSoundOn(VARIANT_FALSE), S_OK);
+    EXPECT_EQ(state->GetSoundOn(&flag), S_OK);
+    EXPECT_EQ(flag, VARIANT_FALSE);
+    EXPECT_EQ(state->GetStatus(nullptr), E_POINTER);
+    EXPECT_EQ(state->Release(), 0u);
 }
 
 // An outer object that keeps the inner unknown and hands out the inner's interfaces.

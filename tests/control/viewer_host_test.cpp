@@ -17,6 +17,8 @@
 #include "tests/support/file_bytes.h"
 #include "tests/support/loopback.h"
 #include "tests/support/wine_environment.h"
+#include "tests/control/viewer_process.h"
+#include "tools/camera_wall.h"
 
 namespace fluxmere {
 namespace {
@@ -80,7 +82,8 @@ TEST(ViewerHost, ScreenshotShowsTheDevicesPictureAndTheToneIsPlayed) {
     ASSERT_GE(bmp.size(), 54u);
     ASSERT_EQ(bmp[0], 'B');
     ASSERT_EQ(static_cast<int32_t>(Le32(&bmp[18])), 720);
-    ASSERT_EQ(static_cast<int32_t>(Le32(&bmp[22])), -576) << "rows top-down";
+    // The picture, and the camera's strip under it; rows top-down.
+    ASSERT_EQ(static_cast<int32_t>(Le32(&bmp[22])), -(576 + tools::kWallStripHeight));
     ASSERT_GE(bmp.size(), 54u + 720 * 3 * 576);
     std::vector<uint8_t> pattern(720 * 576 * 3);
     double best = 0;
@@ -103,44 +106,14 @@ struct ViewerRun {
     std::string out, err;
 };
 
-// Runs the viewer with arguments; its standard output and error go to files of the test's folder.
+// Runs the viewer with arguments until it ends (two minutes at most).
 ViewerRun RunViewer(const std::string& folder, const std::string& arguments) {
     ViewerRun run;
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    const std::string outPath = WindowsPathOfUnixPath(folder + "/viewer.out");
-    const std::string errPath = WindowsPathOfUnixPath(folder + "/viewer.err");
-    HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-    HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    std::string command = "\"" + WindowsPathOfUnixPath(FLUXMERE_VIEWER_EXE) + "\" " + arguments;
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                       &startup, &process)) {
-        if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0)
-            TerminateProcess(process.hProcess, 99);  // the test stops what it started
-        WaitForSingleObject(process.hProcess, INFINITE);
-        GetExitCodeProcess(process.hProcess, &run.exitCode);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    CloseHandle(out);
-    CloseHandle(err);
-    const std::vector<uint8_t> outBytes = testing::ReadFileBytes(outPath);
-    const std::vector<uint8_t> errBytes = testing::ReadFileBytes(errPath);
-    // Text mode writes line ends as CR LF.
-    for (uint8_t byte : outBytes)
-        if (byte != '\r')
-            run.out += static_cast<char>(byte);
-    for (uint8_t byte : errBytes)
-        if (byte != '\r')
-            run.err += static_cast<char>(byte);
+    testing::ViewerProcess viewer(folder);
+    if (viewer.Start(FLUXMERE_VIEWER_EXE, arguments))
+        run.exitCode = viewer.Wait(120000);
+    run.out = viewer.Out();
+    run.err = viewer.Err();
     return run;
 }
 
@@ -160,6 +133,14 @@ std::string DllVersion(const std::string& dll) {
            std::to_string(LOWORD(info->dwFileVersionLS));
 }
 
+bool WriteText(const std::string& path, const std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
+}
+
 // Each row: the arguments, the exit status, a phrase of standard output or of standard error.
 TEST(ViewerHost, ArgumentsAndExitStatusTellWhatHappened) {
     const char* folder = std::getenv("FLUXMERE_TEST_DIR");
@@ -171,6 +152,14 @@ TEST(ViewerHost, ArgumentsAndExitStatusTellWhatHappened) {
     ASSERT_TRUE(process.Start({"--address", device, "--no-http"})) << process.error();
     const std::string dll = "--dll \"" + WindowsPathOfUnixPath(FLUXMERE_LIBRARY_DLL) + "\" ";
     const std::string shot = WindowsPathOfUnixPath(std::string(folder) + "/shot");
+    // A list of cameras with a comment, and one with a device and one with too many.
+    const std::string list = WindowsPathOfUnixPath(std::string(folder) + "/cameras.txt");
+    const std::string tooMany = WindowsPathOfUnixPath(std::string(folder) + "/many.txt");
+    std::string seventeen;
+    for (int i = 0; i < 17; ++i)
+        seventeen += "rtsp://" + device + "/live\n";
+    ASSERT_TRUE(WriteText(list, "# the yard\r\nrtsp://" + device + "/live  # gate\r\n"));
+    ASSERT_TRUE(WriteText(tooMany, seventeen));
     struct Case {
         std::string arguments;
         DWORD status;
@@ -189,6 +178,12 @@ TEST(ViewerHost, ArgumentsAndExitStatusTellWhatHappened) {
          "no picture from rtsp://" + nobody + "/live was shown"},
         {dll + "--url rtsp://" + device + ":554/live --seconds 2 --screenshot \"" + shot + ".png\"",
          0, "saved", ""},
+        {dll + "--seconds 2", 2, "", "--url or --urls is required"},
+        {dll + "--urls \"" + list + ".missing\"", 2, "", "cannot read --urls"},
+        {dll + "--urls \"" + tooMany + "\"", 2, "", "at most 16 cameras, not 17"},
+        {dll + "--url rtsp://" + nobody + "/live --urls \"" + list + "\" --seconds 2", 1,
+         "cell 2 rtsp://" + device + "/live: playing",
+         "no picture from rtsp://" + nobody + "/live was shown"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments);

@@ -174,6 +174,64 @@ TEST(DeviceFrames, OddAudioBlocksAreTheToneAndOneMoreByte) {
     EXPECT_EQ(std::vector<uint8_t>(spans.audioPayload, spans.audioPayload + 7680), tone);
 }
 
+// Stand-ins told apart: a higher tone is the default one sped up, and shifted bars start further
+// along the same order; frames carry both.
+TEST(DeviceFrames, ToneAndBarsTellStandInsApart) {
+    std::vector<uint8_t> base(4 * 1920 * 4), higher(4 * 1920);
+    RenderTone(0, base.data(), 4 * 1920);
+    const auto left = [](const std::vector<uint8_t>& tone, size_t frame) {
+        return (tone[4 * frame] << 8) | tone[4 * frame + 1];
+    };
+    const auto right = [](const std::vector<uint8_t>& tone, size_t frame) {
+        return (tone[4 * frame + 2] << 8) | tone[4 * frame + 3];
+    };
+    for (int hz : {2000, 3000, 4000}) {
+        SCOPED_TRACE(hz);
+        const size_t factor = static_cast<size_t>(hz / 1000);
+        RenderTone(0, higher.data(), 1920, hz);
+        for (size_t i = 0; i < 1920; ++i) {
+            ASSERT_EQ(left(higher, i), left(base, factor * i)) << i;
+            ASSERT_EQ(right(higher, i), right(base, factor * i)) << i;
+        }
+    }
+
+    // Row 48 of 96 lies in the bars, below the frame number.
+    std::vector<uint8_t> plain(128 * 96 * 3), shifted(128 * 96 * 3);
+    RenderTestPattern(128, 96, 3, plain.data());
+    for (int shift : {1, 3, 7}) {
+        SCOPED_TRACE(shift);
+        RenderTestPattern(128, 96, 3, shifted.data(), shift);
+        for (int bar = 0; bar < 8; ++bar) {
+            const uint8_t* p = &shifted[(48 * 128 + bar * 16 + 8) * 3];
+            const uint8_t* q = &plain[(48 * 128 + (bar + shift) % 8 * 16 + 8) * 3];
+            EXPECT_EQ(std::vector<uint8_t>(p, p + 3), std::vector<uint8_t>(q, q + 3)) << bar;
+            EXPECT_EQ(BarColour(bar, shift), uint32_t(p[0] << 16 | p[1] << 8 | p[2])) << bar;
+        }
+    }
+
+    DeviceOptions o;
+    o.width = 128;
+    o.height = 96;
+    o.toneHz = 3000;
+    o.barsShift = 5;
+    const std::vector<uint8_t> frame = FrameBuilder(o).Build(2);
+    CKeloMediaFrame video(3), audio(3);
+    CombinedFrameSpans spans;
+    ASSERT_TRUE(SplitCombinedFrame(frame.data(), frame.size(), video, audio, &spans));
+    std::vector<uint8_t> tone(1920 * 4);
+    RenderTone(2 * 1920, tone.data(), 1920, 3000);
+    EXPECT_EQ(std::vector<uint8_t>(spans.audioPayload, spans.audioPayload + 7680), tone);
+    std::vector<uint8_t> jpeg, decoded;
+    int w = 0, h = 0;
+    ASSERT_TRUE(WrapMjpaPayload(spans.videoPayload, spans.videoPayloadSize, 128, 96, &jpeg));
+    ASSERT_TRUE(DecodeWithDjpeg(jpeg, &w, &h, &decoded));
+    RenderTestPattern(128, 96, 2, shifted.data(), 5);
+    RenderTestPattern(128, 96, 2, plain.data());
+    // The frame's picture is the shifted pattern, far from the plain one.
+    EXPECT_LT(MeanAbsoluteDifference(decoded, AsFullRangeDecoderShowsStudioRange(shifted)) * 10,
+              MeanAbsoluteDifference(decoded, AsFullRangeDecoderShowsStudioRange(plain)));
+}
+
 TEST(DeviceFrames, PicturesAreStudioRangeWithPairedChroma) {
     // Textbook studio-range values of black, white and the primaries.
     struct Case {
@@ -294,7 +352,11 @@ TEST(DeviceArguments, FlagsSetOptionsAndBadValuesAreRefused) {
                           "--content-length-body",
                           "--no-last-chunk",
                           "--reset-after-bytes",
-                          "777"};
+                          "777",
+                          "--tone",
+                          "3000",
+                          "--bars-shift",
+                          "7"};
     ProgramOptions p;
     std::string error;
     ASSERT_TRUE(ParseDeviceArguments(sizeof good / sizeof *good, good, &p, &error)) << error;
@@ -319,11 +381,14 @@ TEST(DeviceArguments, FlagsSetOptionsAndBadValuesAreRefused) {
     EXPECT_EQ(p.device.exportStatus, 404);
     EXPECT_TRUE(p.device.chunkExtensions && p.device.contentLengthBody && p.device.noLastChunk);
     EXPECT_EQ(p.device.resetAfterBytes, 777u);
+    EXPECT_EQ(p.device.toneHz, 3000);
+    EXPECT_EQ(p.device.barsShift, 7);
 
     const std::vector<std::vector<const char*>> bad = {
         {"d", "--size", "352"},        {"d", "--size", "0x288"},   {"d", "--fps", "0"},
         {"d", "--rtsp-port", "70000"}, {"d", "--hostile", "nice"}, {"d", "--clip-name", "a\"b"},
         {"d", "--for", "-1"},          {"d", "--unknown"},         {"d", "--clip-bytes"},
+        {"d", "--tone", "1500"},       {"d", "--tone", "13000"},   {"d", "--bars-shift", "8"},
     };
     for (const auto& args : bad) {
         SCOPED_TRACE(args[1]);

@@ -337,6 +337,23 @@ TEST(DeviceMedia, FaultsAndHostileFrames) {
         EXPECT_TRUE(s.media.SilentUntilTimeout());
     }
     {
+        SCOPED_TRACE("trickle after one frame");
+        DeviceOptions o = Fast();
+        o.mediaFault = MediaFault::Trickle;
+        o.mediaFramesBeforeFault = 1;
+        auto device = StartDevice(35, o);
+        Session s;
+        ASSERT_TRUE(s.Start(LoopbackText(Suite::Device, 35)));
+        EXPECT_EQ(s.NextFrame(), 0);
+        // A chunk announced, then bytes of it that keep coming, each well within a second.
+        platform::SetRecvTimeout(s.media.socket(), 1500);
+        std::string line, bytes;
+        ASSERT_TRUE(s.media.ReadLine(&line));
+        EXPECT_EQ(line, "2000");
+        EXPECT_TRUE(s.media.ReadExactly(3, &bytes));
+        EXPECT_EQ(s.Exchange("TEARDOWN"), 200);
+    }
+    {
         SCOPED_TRACE("oversized chunk every second frame");
         DeviceOptions o = Fast();
         o.hostileFrame = HostileFrame::OversizedChunk;

@@ -21,8 +21,10 @@ check "the type library is registered from the module file ($kind)" \
     test "$(wine_reg_value "HKCR\\TypeLib\\$libid\\1.0\\0\\$kind")" = "$module"
 check "the type library's help string" \
     test "$(wine_reg_value "HKCR\\TypeLib\\$libid\\1.0")" = "FluxmereLibrary 1.0 Type Library"
-for interface in '{06D8B842-2D54-4685-8DAF-C8688F839ECD}' '{F3E1CA0A-C872-460A-8CFC-4D2F3303F5E1}'; do
-    check "dual interface $interface marshalled by the type library" \
+# The two dual interfaces, and IViewerState of host applications.
+for interface in '{06D8B842-2D54-4685-8DAF-C8688F839ECD}' '{F3E1CA0A-C872-460A-8CFC-4D2F3303F5E1}' \
+    '{29CAB068-4826-428C-8243-D1005976F1B5}'; do
+    check "interface $interface marshalled by the type library" \
         test "$(wine_reg_value "HKCR\\Interface\\$interface\\ProxyStubClsid32")" = \
         '{00020424-0000-0000-C000-000000000046}'
 done
@@ -36,7 +38,7 @@ check "regsvr32 /u unregisters the module" wine_unregister "$dll"
 for key in "CLSID\\$player" "CLSID\\$manager" FluxmereLibrary.MediaPlayer.1 \
     FluxmereLibrary.MediaPlayer FluxmereLibrary.FluxmereDownloadManager.1 \
     FluxmereLibrary.FluxmereDownloadManager "TypeLib\\$libid" \
-    'Interface\{06D8B842-2D54-4685-8DAF-C8688F839ECD}'; do
+    'Interface\{06D8B842-2D54-4685-8DAF-C8688F839ECD}' 'Interface\{29CAB068-4826-428C-8243-D1005976F1B5}'; do
     check "unregistering removes $key" not wine_reg_has_key "HKCR\\$key"
 done
 check "unregistering keeps HKCR\\CLSID itself" wine_reg_has_key 'HKCR\CLSID'

@@ -89,9 +89,12 @@ TEST_F(TypeLibrary, TypesInOrder) {
          L"FluxmereDownloadManager Class", TYPEFLAG_FCANCREATE, 1},
         {TKIND_DISPATCH, &IID_IFluxmereDownloadManager, L"IFluxmereDownloadManager",
          L"IFluxmereDownloadManager Interface", TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE, 1},
+        // For applications that host viewers: after the four, so that their order stays.
+        {TKIND_INTERFACE, &IID_IViewerState, L"IViewerState", L"IViewerState Interface",
+         TYPEFLAG_FOLEAUTOMATION, 1},
     };
-    ASSERT_EQ(library_->GetTypeInfoCount(), 4u);
-    for (UINT i = 0; i < 4; ++i) {
+    ASSERT_EQ(library_->GetTypeInfoCount(), 5u);
+    for (UINT i = 0; i < 5; ++i) {
         SCOPED_TRACE(i);
         ITypeInfo* info = TypeAt(i);
         ASSERT_NE(info, nullptr);
@@ -172,6 +175,34 @@ TEST_F(TypeLibrary, DualInterfacesDeriveFromTheImportedIDispatch) {
         side->Release();
         info->Release();
     }
+}
+
+// The host applications' interface: IUnknown's three slots, then its six methods in order.
+TEST_F(TypeLibrary, ViewerStateMethods) {
+    const wchar_t* const names[] = {L"GetStatus",          L"IsSessionRunning",
+                                    L"GetPicturesPainted", L"GetFramesReceived",
+                                    L"SetSoundOn",         L"GetSoundOn"};
+    ITypeInfo* info = TypeAt(4);
+    ASSERT_NE(info, nullptr);
+    TYPEATTR* attributes = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
+    EXPECT_EQ(attributes->cFuncs, 6);
+    EXPECT_EQ(attributes->cbSizeVft, 9 * kPointerBytes);
+    info->ReleaseTypeAttr(attributes);
+    for (UINT i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        FUNCDESC* function = nullptr;
+        ASSERT_EQ(info->GetFuncDesc(i, &function), S_OK);
+        EXPECT_EQ(function->oVft, static_cast<SHORT>((3 + i) * kPointerBytes));
+        EXPECT_EQ(function->cParams, 1);
+        BSTR name = nullptr;
+        UINT count = 0;
+        ASSERT_EQ(info->GetNames(function->memid, &name, 1, &count), S_OK);
+        EXPECT_STREQ(name, names[i]);
+        SysFreeString(name);
+        info->ReleaseFuncDesc(function);
+    }
+    info->Release();
 }
 
 TEST_F(TypeLibrary, MediaPlayerMethods) {

@@ -163,6 +163,36 @@ TEST(AudioRing, ClosingWithQueuedBlocksResetsTheDevice) {
     EXPECT_EQ(device.BytesPlayed(), 0u);
 }
 
+// Sound off holds no device and plays nothing; on again, only while a session wants sound.
+TEST(AudioRing, SoundOffClosesTheDeviceAndOnOpensItWhileWanted) {
+    CSoftwareAudioOutput device;
+    CAudioRing ring(device);
+    ring.SetSoundOn(false);
+    ring.OpenAudio();
+    EXPECT_FALSE(device.IsOpen());
+    ring.QueueAudioBlock(AudioHeader(192), Block(1, 192).data());
+    EXPECT_EQ(ring.BlocksQueued() + ring.BlocksDropped(), 0u) << "muted blocks go nowhere";
+
+    ring.SetSoundOn(true);
+    EXPECT_TRUE(device.IsOpen());
+    ring.QueueAudioBlock(AudioHeader(192), Block(2, 192).data());
+    EXPECT_TRUE(WaitPlayed(device, 192));
+
+    device.Hold(true);
+    ring.QueueAudioBlock(AudioHeader(192), Block(3, 192).data());
+    ring.SetSoundOn(false);  // with a block queued: the device lets go of the buffer
+    EXPECT_FALSE(device.IsOpen());
+    EXPECT_FALSE(ring.SoundOn());
+    device.Hold(false);
+    EXPECT_EQ(ring.BlocksQueued(), 2u);
+
+    ring.CloseAudio();
+    ring.SetSoundOn(true);
+    EXPECT_FALSE(device.IsOpen()) << "no session wants sound";
+    ring.OpenAudio();
+    EXPECT_TRUE(device.IsOpen());
+}
+
 TEST(SoftwareAudioOutput, PlaysInRealTimeOrder) {
     // Not a timing assertion: only that every byte comes out once, in the order queued.
     CSoftwareAudioOutput device;

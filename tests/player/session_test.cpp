@@ -189,6 +189,9 @@ TEST(PlayerSession, WaysASessionEnds) {
                 << device.error();
         }
         Viewer viewer;
+        EXPECT_FALSE(viewer.session.IsSessionRunning());
+        // Whether it still runs right after SetURL is not asked: a session refused at once may
+        // have ended already.
         ASSERT_TRUE(viewer.session.SetURL(Url(c.index).c_str()));
         std::vector<int32_t> statuses;
         for (int i = 0; i < 2000; ++i) {  // until the session has ended by itself
@@ -200,6 +203,9 @@ TEST(PlayerSession, WaysASessionEnds) {
         ASSERT_GE(statuses.size(), 2u);
         EXPECT_EQ(statuses.front(), S(PlayerStatus::Connecting));
         EXPECT_EQ(statuses.back(), S(c.status));
+        for (int i = 0; i < 1000 && viewer.session.IsSessionRunning(); ++i)
+            platform::SleepMs(10);
+        EXPECT_FALSE(viewer.session.IsSessionRunning()) << "its thread has ended";
 #ifndef _WIN32
         if (c.deviceRuns) {
             const device::DeviceCounters counters = device.Native().Counters();

@@ -232,6 +232,73 @@ TEST_F(ToolTest, ViewSeesASessionShorterThanAPoll) {
     }
 }
 
+// With --reconnect the view brings the stream back by itself: after the session ended, after
+// the picture froze (frames stop, the connection stays), and after the device went away and came
+// back on its address. The three watch side by side.
+TEST_F(ToolTest, ViewReconnectsAfterAnEndAFreezeAndAMissingDevice) {
+    struct Case {
+        const char* what;
+        int index;
+        int maxFrames;
+        bool trickle;
+        const char* line;  // what the tool says when it stops the session
+    };
+    const Case cases[] = {
+        {"session ends", 30, 20, false, "not connected, reconnecting in 1 s\n"},
+        {"picture freezes", 31, 0, true, "frozen, reconnecting in 1 s\n"},
+        {"device goes away", 32, 0, false, "not connected, reconnecting in 1 s\n"},
+    };
+    std::vector<std::unique_ptr<device::Device>> devices;
+    std::vector<std::unique_ptr<ToolProcess>> tools;
+    for (const Case& c : cases) {
+        device::DeviceOptions options;
+        options.address = LoopbackText(Suite::Tools, c.index);
+        options.maxFrames = c.maxFrames;
+        if (c.trickle) {
+            options.mediaFault = device::MediaFault::Trickle;
+            options.mediaFramesBeforeFault = 20;
+        }
+        devices.push_back(std::make_unique<device::Device>(options));
+        ASSERT_TRUE(devices.back()->Start()) << devices.back()->error();
+        tools.push_back(std::make_unique<ToolProcess>());
+        ASSERT_TRUE(tools.back()->Start("view rtsp://" + options.address +
+                                        "/live --reconnect --seconds 30"));
+    }
+    const auto playingAfter = [](const std::string& line) {
+        return [line](const std::string& output) {
+            const size_t at = output.find(line);
+            return at != std::string::npos && output.find("Playing\n", at) != std::string::npos;
+        };
+    };
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(cases[i].what);
+        if (cases[i].index == 32) {
+            ASSERT_TRUE(tools[i]->WaitUntil(
+                [](const std::string& output) {
+                    return output.find("Playing\n") != std::string::npos;
+                },
+                20000));
+            devices[i]->Stop();
+            ASSERT_TRUE(tools[i]->WaitUntil(
+                [&](const std::string& output) {
+                    return output.find(cases[i].line) != std::string::npos;
+                },
+                20000));
+            device::DeviceOptions options = devices[i]->options();
+            devices[i] = std::make_unique<device::Device>(options);
+            ASSERT_TRUE(devices[i]->Start()) << devices[i]->error();
+        }
+        EXPECT_TRUE(tools[i]->WaitUntil(playingAfter(cases[i].line), 25000));
+    }
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(cases[i].what);
+        tools[i]->Signal(SIGINT);
+        const ToolRun run = tools[i]->Finish();
+        EXPECT_EQ(130, run.status) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find("sessions started again ")) << run.output;
+    }
+}
+
 // Whatever the device does, the view ends within its --seconds and 2 s more.
 TEST_F(ToolTest, ViewEndsInTimeWithHostileDevices) {
     struct Case {

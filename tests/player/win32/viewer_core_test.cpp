@@ -255,11 +255,14 @@ TEST(ViewerCore, LivePictureInItsOwnWindowAndStopWhileFramesArePosted) {
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE)) & 0xFFFF0000u, 0x56000000u);
 
     core.Session().SetRectangle("0,0,720,576");
+    UpdateWindow(child);
+    EXPECT_EQ(core.PicturesPainted(), 0) << "a status screen is no picture";
     ASSERT_TRUE(core.Session().SetURL(Url(index).c_str()));
     ASSERT_TRUE(PumpUntil(
         [&] { return core.Session().Status() == static_cast<int32_t>(PlayerStatus::Playing); }));
     Pump(500);  // the last frame's repaint
     UpdateWindow(child);
+    EXPECT_GE(core.PicturesPainted(), 1);
 
     GdiCanvas canvas(720, 576);
     HDC windowDC = GetDC(child);
