@@ -119,7 +119,7 @@ EngineCaller::~EngineCaller() {
     End();
 }
 
-bool EngineCaller::Start(IEngineFactory* factory, uint32_t limitMs) {
+bool EngineCaller::Start(IEngineFactory* factory, uint32_t createLimitMs, uint32_t callLimitMs) {
     if (shared_ != nullptr || factory == nullptr)
         return false;
     auto* shared = new (std::nothrow) Shared;
@@ -128,7 +128,7 @@ bool EngineCaller::Start(IEngineFactory* factory, uint32_t limitMs) {
     shared->request = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     shared->done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     shared->ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    shared->limitMs = limitMs;
+    shared->limitMs = callLimitMs;
     shared->factory = factory;
     if (shared->request == nullptr || shared->done == nullptr || shared->ended == nullptr ||
         !platform::StartDetachedThread(Run, shared)) {
@@ -136,7 +136,7 @@ bool EngineCaller::Start(IEngineFactory* factory, uint32_t limitMs) {
         return false;
     }
     shared_ = shared;
-    if (WaitForSingleObject(shared->done, limitMs) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(shared->done, createLimitMs) != WAIT_OBJECT_0) {
         shared->abandoned.store(true);
         return false;
     }

@@ -35,9 +35,10 @@ public:
     EngineCaller(const EngineCaller&) = delete;
     EngineCaller& operator=(const EngineCaller&) = delete;
 
-    // Starts the thread, which makes the engine with factory; every call then has limitMs. False
-    // when there is no thread or no engine, or the engine was not made within the limit.
-    bool Start(IEngineFactory* factory, uint32_t limitMs);
+    // Starts the thread, which makes the engine with factory within createLimitMs; every call
+    // then has callLimitMs. False when there is no thread or no engine, or the engine was not
+    // made in time.
+    bool Start(IEngineFactory* factory, uint32_t createLimitMs, uint32_t callLimitMs);
 
     // The engine's operations. *result is the engine's result when the outcome is Returned.
     CallOutcome SubmitJob(BSTR text, HRESULT* result);

@@ -143,7 +143,7 @@ bool HandOffRun::Prepare() {
 void HandOffRun::StartEngines() {
     for (int i = 0; i < count_; ++i) {
         if (outputs_[i].text != nullptr &&
-            !outputs_[i].engine.Start(factory_, timing_.callLimitMs)) {
+            !outputs_[i].engine.Start(factory_, timing_.createLimitMs, timing_.callLimitMs)) {
             Fail(outputs_[i]);
         }
     }

@@ -37,6 +37,8 @@ struct HandOffTiming {
     // An engine call that has not returned by then hangs: a local call answers in milliseconds,
     // and the job must end within 10 s of an engine that hangs.
     uint32_t callLimitMs = 5000;
+    // Making an engine starts its process first: a cold start on a busy machine takes seconds.
+    uint32_t createLimitMs = 30000;
     // After the end mark the engine has taken every block and only closes its output: one that
     // has not reported it finished within this time makes no more progress.
     uint32_t finishLimitMs = 30000;
