@@ -22,6 +22,7 @@
 #include "download/win32/download_ui_ids.h"
 #include "fluxmere_library.h"
 #include "tests/control/test_container.h"
+#include "tests/control/test_viewer.h"
 #include "tests/download/win32/window_probe.h"
 
 namespace {
@@ -30,27 +31,8 @@ namespace {
 const IID kIID_IDownloadManager = {
     0x988934A4, 0x064B, 0x11D3, {0xBB, 0x80, 0x00, 0x10, 0x4B, 0x35, 0xE7, 0xF9}};
 
-void Pump(DWORD ms) {
-    const ULONGLONG end = GetTickCount64() + ms;
-    do {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        Sleep(5);
-    } while (GetTickCount64() < end);
-}
-
-bool PumpUntil(const std::function<bool()>& done, DWORD limitMs) {
-    const ULONGLONG end = GetTickCount64() + limitMs;
-    while (!done()) {
-        if (GetTickCount64() > end)
-            return false;
-        Pump(20);
-    }
-    return true;
-}
+using fluxmere::testing::Pump;
+using fluxmere::testing::PumpUntil;
 
 // From a second thread: waits for the popup menu of `thread` and types the item's mnemonic.
 struct MenuKey {
