@@ -184,8 +184,11 @@ movie_through_installed_module() {
     [[ $ok == 1 && $options == 0x1 ]] || return 1
     grep -q '^row=clip01.kelo|Complete|DVCPRO|' <<<"$output" || return 1
     [[ -s "$folder/clip01.kelo" && -s "$folder/clip01.kelo.mov" ]] || return 1
-    ffprobe -v error -show_entries stream=codec_type -of csv=p=0 "$folder/clip01.kelo.mov" |
-        grep -qx video
+    local streams
+    streams=$(ffprobe -v error -show_entries stream=codec_type -of csv=p=0 \
+        "$folder/clip01.kelo.mov" 2>&1)
+    echo "    ffprobe of clip01.kelo.mov ($(stat -c %s "$folder/clip01.kelo.mov") bytes): $(xargs <<<"$streams")"
+    grep -qx video <<<"$streams"
 }
 
 # On Windows the installer's own registration runs as the system account, whose HKCU is not the
