@@ -24,6 +24,10 @@ public:
     // Each out-parameter may be null. Any thread, without a lock.
     virtual void GetStatus(int64_t* bytesWritten, DownloadState* state, CodecKind* codec,
                            int64_t* transcodeTime) const = 0;
+    // The transcoding outputs that failed (TranscodeOptions bits); 0 while none has.
+    virtual uint32_t FailedOutputs() const = 0;
+    // True once none of the job's threads runs any more: its state will not change again.
+    virtual bool HasEnded() const = 0;
 
 protected:
     ~IListedJob() = default;
@@ -63,6 +67,8 @@ public:
     virtual bool SetState(DownloadState state) = 0;
     // The elapsed transcoding time, in 100 ns units, as the engine reports it.
     virtual void SetTranscodeTime(int64_t time) = 0;
+    // These outputs (TranscodeOptions bits) failed; told before TranscodingFailed is set.
+    virtual void NoteFailedOutputs(uint32_t bits) = 0;
     // Waits up to timeoutMs (platform::kInfinite: without limit) for the writer's next step.
     virtual FileProgress WaitForFile(uint32_t timeoutMs) = 0;
 

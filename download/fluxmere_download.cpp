@@ -427,8 +427,10 @@ void CFluxmereDownload::StartTranscoding() {
     // not start: the file is still stored whole.
     transcoding_ =
         links_.transcoder != nullptr && StartThread(transcodeThread_, TranscodeThreadEntry);
-    if (!transcoding_)
+    if (!transcoding_) {
+        NoteFailedOutputs(options_.load());
         SetState(DownloadState::TranscodingFailed);
+    }
 }
 
 void CFluxmereDownload::WriteBlocks() {

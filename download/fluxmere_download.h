@@ -60,7 +60,7 @@ public:
     // True once none of the job's threads runs any more: its state is final, or it stays
     // AwaitingStart because the device could not be reached. A thread starts another before it
     // ends, so the count never passes through zero early.
-    bool HasEnded() const { return runningThreads_.load() == 0; }
+    bool HasEnded() const override { return runningThreads_.load() == 0; }
 
     // Changes the state and reports it to the links' notices; a change the job's course does not
     // allow (a final state replaced, InProgress after the end) is refused. True when applied.
@@ -81,6 +81,8 @@ public:
     // while none is known. Set once, before the job's Failed.
     const char* FailureReason() const { return failureReason_.load(); }
     void SetTranscodeTime(int64_t time) override { transcodeTime_.store(time); }
+    void NoteFailedOutputs(uint32_t bits) override { failedOutputs_.fetch_or(bits); }
+    uint32_t FailedOutputs() const override { return failedOutputs_.load(); }
     // The writer's next step, for the transcoding thread: a block written, or the file closed.
     FileProgress WaitForFile(uint32_t timeoutMs) override;
 
@@ -145,6 +147,7 @@ private:
     std::atomic<int64_t> bytesWritten_{0};
     int64_t bytesReported_ = 0;
     std::atomic<int64_t> transcodeTime_{0};
+    std::atomic<uint32_t> failedOutputs_{0};
     std::atomic<const char*> failureReason_{nullptr};
 
     // Serialises state changes with their notices, so the viewer sees them in order.

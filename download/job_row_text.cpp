@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "download/transcode_options.h"
+
 namespace fluxmere {
 
 namespace {
@@ -20,7 +22,7 @@ const char* WindowStateText(DownloadState state) {
 }  // namespace
 
 void FormatJobRow(int64_t bytesWritten, DownloadState state, CodecKind codec, int64_t transcodeTime,
-                  JobRowTexts* texts) {
+                  JobRowTexts* texts, const JobRowEnd& end) {
     std::snprintf(texts->megabytes, sizeof(texts->megabytes), "%lld",
                   static_cast<long long>(bytesWritten / kMiB));
     std::snprintf(texts->state, sizeof(texts->state), "%s", WindowStateText(state));
@@ -32,10 +34,24 @@ void FormatJobRow(int64_t bytesWritten, DownloadState state, CodecKind codec, in
         std::snprintf(texts->transcodeTime, sizeof(texts->transcodeTime), "%02lld:%02lld:%02lld",
                       seconds / 3600, (seconds / 60) % 60, seconds % 60);
     }
+    if (state == DownloadState::TranscodingFailed && end.threadsEnded) {
+        // A clip that was cut or cancelled would have ended Failed: this one is whole.
+        std::snprintf(texts->state, sizeof(texts->state), "%s",
+                      WindowStateText(DownloadState::Complete));
+        const bool movie = (end.failedOutputs & kTranscodeToMovie) != 0;
+        const bool mxf = (end.failedOutputs & kTranscodeToMxf) != 0;
+        std::snprintf(texts->transcodeTime, sizeof(texts->transcodeTime), "%s%s%s%s%s",
+                      WindowStateText(DownloadState::TranscodingFailed), movie || mxf ? " (" : "",
+                      movie ? ".mov" : "", movie && mxf ? ", " : "",
+                      mxf     ? ".mxf)"
+                      : movie ? ")"
+                              : "");
+    }
 }
 
-bool JobRowEnded(DownloadState state) {
-    return state == DownloadState::Failed || state == DownloadState::Complete;
+bool JobRowEnded(DownloadState state, bool threadsEnded) {
+    return state == DownloadState::Failed || state == DownloadState::Complete ||
+           (state == DownloadState::TranscodingFailed && threadsEnded);
 }
 
 }  // namespace fluxmere

@@ -17,13 +17,16 @@ public:
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    // CreateFileA(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS).
+    // CreateFileA(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    // CREATE_ALWAYS): the user may delete or move the file while it is written.
     bool CreateAlways(const char* path);
-    // CreateFileA(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_NEW): fails when
-    // anything exists at path, so two writers never share a file.
+    // CreateFileA(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    // CREATE_NEW): fails when anything exists at path, so two writers never share a file. The
+    // user may delete or move the file while it is written.
     bool CreateNew(const char* path);
-    // CreateFileA(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING): works while
-    // another handle still writes the file.
+    // CreateFileA(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    // OPEN_EXISTING): works while another handle still writes the file, and lets the user delete
+    // or move it meanwhile.
     bool OpenForRead(const char* path);
 
     bool IsOpen() const { return handle_ != kNoHandle; }

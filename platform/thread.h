@@ -40,7 +40,14 @@ private:
     State* state_;
 };
 
-// Threads started through Thread whose entry function has not returned yet, in this module (the
+// Starts entry(context) on a thread that nobody waits for: it ends on its own when entry
+// returns. For work that may have to be abandoned (a call into another process that never
+// returns): until then the thread counts in RunningThreadCount and keeps the module that holds
+// its code loaded. False when no thread could be started.
+bool StartDetachedThread(ThreadEntry entry, void* context);
+
+// Threads started through Thread (or StartDetachedThread) whose entry function has not returned
+// yet, in this module (the
 // program, or the DLL that links the platform layer). The component server may be unloaded only
 // while it is 0.
 int RunningThreadCount();

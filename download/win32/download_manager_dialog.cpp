@@ -179,10 +179,14 @@ void CFluxmereDownloadDlg::OnTimer() {
         int64_t transcodeTime = 0;
         DownloadState state = DownloadState::Initializing;
         CodecKind codec = CodecKind::Unknown;
+        // Read before the status: a job whose threads have ended shows its final state.
+        JobRowEnd end;
+        end.threadsEnded = job->HasEnded();
         job->GetStatus(&bytes, &state, &codec, &transcodeTime);
+        end.failedOutputs = job->FailedOutputs();
         JobRowTexts texts;
-        FormatJobRow(bytes, state, codec, transcodeTime, &texts);
-        if (JobRowEnded(state))
+        FormatJobRow(bytes, state, codec, transcodeTime, &texts, end);
+        if (JobRowEnded(state, end.threadsEnded))
             ReleaseJobRow(row, job);
         SetRowText(row, kMegabytes, texts.megabytes);
         SetRowText(row, kState, texts.state);

@@ -133,11 +133,10 @@ IXMLDOMDocument* BuildJobDescription(ITranscodeSource* job, OutputFormat format,
     if (!CreateElement(document.get(), L"file", &file)) {
         return nullptr;
     }
-    wchar_t path[platform::kMaxPath + 4];
-    if (!platform::AnsiToWide(job->FilePath(), path, platform::kMaxPath)) {
-        path[0] = L'\0';
+    wchar_t path[kOutputPathSize];
+    if (!OutputFilePath(job, format, path)) {
+        std::wcscpy(path, format == OutputFormat::Mxf ? L".mxf" : L".mov");
     }
-    std::wcscat(path, format == OutputFormat::Mxf ? L".mxf" : L".mov");
     SetAttribute(file.get(), L"path", path);
     SetAttribute(file.get(), L"version", L"duplicate");
 
@@ -149,6 +148,15 @@ IXMLDOMDocument* BuildJobDescription(ITranscodeSource* job, OutputFormat format,
     Append(output.get(), file.get());
     Append(file.get(), container.get());
     return document.detach();
+}
+
+bool OutputFilePath(ITranscodeSource* job, OutputFormat format, wchar_t (&path)[kOutputPathSize]) {
+    if (!platform::AnsiToWide(job->FilePath(), path, platform::kMaxPath)) {
+        path[0] = L'\0';
+        return false;
+    }
+    std::wcscat(path, format == OutputFormat::Mxf ? L".mxf" : L".mov");
+    return true;
 }
 
 BSTR JobDescriptionText(IXMLDOMDocument* document) {

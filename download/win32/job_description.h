@@ -11,6 +11,7 @@
 
 #include "download/download_links.h"
 #include "download/transcode_options.h"
+#include "platform/file.h"
 
 namespace fluxmere {
 
@@ -23,6 +24,10 @@ extern const wchar_t kContainerTemplate[];
 IXMLDOMDocument* BuildJobDescription(ITranscodeSource* job, OutputFormat format,
                                      const wchar_t* readyName, const wchar_t* takenName,
                                      const wchar_t* mappingName);
+
+// The output's file: the .kelo path with ".mov" or ".mxf". False when the path does not convert.
+constexpr int kOutputPathSize = platform::kMaxPath + 4;
+bool OutputFilePath(ITranscodeSource* job, OutputFormat format, wchar_t (&path)[kOutputPathSize]);
 
 // The serialisation of the document element (its xml property), without an XML declaration;
 // the caller frees it. nullptr when there is none.

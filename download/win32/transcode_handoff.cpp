@@ -5,6 +5,7 @@
 
 #include "download/transcode_options.h"
 #include "download/win32/com_ref.h"
+#include "download/win32/engine_caller.h"
 #include "download/win32/job_description.h"
 #include "platform/file.h"
 #include "platform/win32/named_objects.h"
@@ -39,10 +40,13 @@ struct Output {
     platform::NamedEvent dataReady;
     platform::NamedEvent dataTaken;
     BSTR text = nullptr;
-    Ref<ITranscodingJob> engine;
+    EngineCaller engine;
+    bool started = false;   // the engine accepted the job: it writes the output file
     bool finished = false;  // also for an output without a description: nothing to wait for
+    bool failed = false;
 
     ~Output() { SysFreeString(text); }
+    bool Waiting() const { return !finished && !failed; }
 };
 
 // COM for the thread as a single-threaded apartment, for as long as the thread runs.
@@ -59,6 +63,10 @@ private:
     bool initialised_;
 };
 
+uint32_t OptionBit(OutputFormat format) {
+    return format == OutputFormat::Mxf ? kTranscodeToMxf : kTranscodeToMovie;
+}
+
 // One run of the transcoding thread for one job.
 class HandOffRun {
 public:
@@ -69,10 +77,14 @@ public:
 
 private:
     bool Prepare();
-    bool CreateEngines();
+    void StartEngines();
     bool Pass();
+    void Submit(Output& output);
     bool AwaitTaken(Output& output);
-    bool Completion();
+    void Completion();
+    void Finished(Output& output);
+    void Fail(Output& output);
+    bool AnyWaiting() const;
     void Failed() { job_->SetState(DownloadState::TranscodingFailed); }
 
     ITranscodeSource* job_;
@@ -87,10 +99,15 @@ private:
     platform::SharedMemory transfer_;
     bool reading_ = true;
     bool firstPass_ = true;
+    bool submitting_ = true;  // a declined output stops the submission of those after it
+    uint64_t endMarkMs_ = 0;
 };
 
 bool HandOffRun::Prepare() {
-    input_.OpenForRead(job_->FilePath());
+    // Without the file there is nothing to hand over: reading nothing would send an early end.
+    if (!input_.OpenForRead(job_->FilePath())) {
+        return false;
+    }
     OutputFormat formats[kMaxTranscodeOutputs];
     count_ = TranscodeOutputs(job_->Options(), formats);
     for (int i = 0; i < count_; ++i) {
@@ -122,21 +139,56 @@ bool HandOffRun::Prepare() {
     return true;
 }
 
-bool HandOffRun::CreateEngines() {
+// An engine that cannot be made, or not in time, fails its output only.
+void HandOffRun::StartEngines() {
     for (int i = 0; i < count_; ++i) {
         if (outputs_[i].text != nullptr &&
-            (FAILED(factory_->CreateEngine(outputs_[i].engine.out())) ||
-             outputs_[i].engine.get() == nullptr)) {
-            return false;
+            !outputs_[i].engine.Start(factory_, timing_.createLimitMs, timing_.callLimitMs)) {
+            Fail(outputs_[i]);
         }
     }
-    return true;
+}
+
+// The output takes nothing more. Its engine goes at once; a file it started and did not finish
+// goes with it. The job learns which output failed, and ends "Transcoding Failed".
+void HandOffRun::Fail(Output& output) {
+    if (output.failed) {
+        return;
+    }
+    output.failed = true;
+    if (output.started && !output.finished) {
+        wchar_t path[kOutputPathSize];
+        if (OutputFilePath(job_, output.format, path)) {
+            output.engine.RemoveOutputAtEnd(path);
+        }
+    }
+    output.engine.End();
+    job_->NoteFailedOutputs(OptionBit(output.format));
+    Failed();
+}
+
+// The engine reported the output finished: its file is whole.
+void HandOffRun::Finished(Output& output) {
+    output.finished = true;
+    HRESULT result = S_OK;
+    if (output.engine.FinishJob(&result) != CallOutcome::Returned) {
+        Fail(output);
+    }
+}
+
+bool HandOffRun::AnyWaiting() const {
+    for (int i = 0; i < count_; ++i) {
+        if (outputs_[i].Waiting()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Waits until the engine of `output` has taken the block in memory. While it waits it asks the
-// engine, every checkMs, whether it still works: a failed call (the engine died or failed its
-// job) or no block taken within stallLimitMs is a failure. An engine that reports its output
-// finished is no longer waited for.
+// engine, every checkMs, whether it still works: a failed or overrunning call (the engine died,
+// failed its job or hangs) or no block taken within stallLimitMs is a failure. An engine that
+// reports its output finished is no longer waited for.
 bool HandOffRun::AwaitTaken(Output& output) {
     const uint64_t start = GetTickCount64();
     for (;;) {
@@ -149,12 +201,13 @@ bool HandOffRun::AwaitTaken(Output& output) {
             return false;
         }
         LONG status = 0;
-        if (FAILED(output.engine->QueryStatus(0, &status))) {
+        HRESULT result = S_OK;
+        if (output.engine.QueryStatus(&status, &result) != CallOutcome::Returned ||
+            FAILED(result)) {
             return false;
         }
         if (status == kStatusFinished) {
-            output.engine->FinishJob();
-            output.finished = true;
+            Finished(output);
             return true;
         }
         if (GetTickCount64() - start >= timing_.stallLimitMs) {
@@ -163,8 +216,29 @@ bool HandOffRun::AwaitTaken(Output& output) {
     }
 }
 
-// One block (or the end mark) into the shared memory and to every output. False when the job
-// is to end as failed.
+// The job description to the engine and the start of its job, on the first pass.
+void HandOffRun::Submit(Output& output) {
+    if (!submitting_) {
+        Fail(output);
+        return;
+    }
+    HRESULT result = S_OK;
+    if (output.engine.SubmitJob(output.text, &result) != CallOutcome::Returned) {
+        submitting_ = false;
+        Fail(output);
+        return;
+    }
+    const CallOutcome started = output.engine.StartJob(&result);
+    // An engine that hangs inside StartJob may have begun its output.
+    output.started = started == CallOutcome::Overran || result == S_OK;
+    if (started != CallOutcome::Returned || result != S_OK) {
+        submitting_ = false;
+        Fail(output);
+    }
+}
+
+// One block (or the end mark) into the shared memory and to every output that still takes
+// blocks. False when nothing more is to be handed over.
 bool HandOffRun::Pass() {
     uint8_t* memory = static_cast<uint8_t*>(transfer_.data());
     uint32_t count = 0;
@@ -176,21 +250,23 @@ bool HandOffRun::Pass() {
     // the end mark replaces its count: an engine still busy with the last block would otherwise
     // read the end too early and lose that block.
     for (int i = 0; i < count_; ++i) {
-        if (!outputs_[i].finished && !AwaitTaken(outputs_[i])) {
-            return false;
+        if (outputs_[i].Waiting() && !AwaitTaken(outputs_[i])) {
+            Fail(outputs_[i]);
         }
+    }
+    if (!AnyWaiting()) {
+        return false;
     }
     if (progress == FileProgress::BlockWritten) {
         const int64_t got = input_.Read(memory, transcode::kTransferBlockSize);
         count = got > 0 ? static_cast<uint32_t>(got) : 0;
     } else {
-        job_->SetState(DownloadState::Complete);
         reading_ = false;
     }
     transcode::StoreTransferCount(memory, count);
     for (int i = 0; i < count_; ++i) {
         Output& o = outputs_[i];
-        if (o.text == nullptr) {
+        if (o.text == nullptr || o.failed) {
             continue;
         }
         if (!reading_) {
@@ -198,41 +274,44 @@ bool HandOffRun::Pass() {
         }
         o.dataReady.Set();
         if (firstPass_) {
-            o.engine->SubmitJob(o.text, 0);
-            if (o.engine->StartJob() != S_OK) {
-                firstPass_ = false;
-                return false;
-            }
+            Submit(o);
         }
     }
+    if (!reading_) {
+        endMarkMs_ = GetTickCount64();
+    }
     firstPass_ = false;
-    return job_->State() != DownloadState::TranscodingFailed;
+    return true;
 }
 
-// Elapsed time from the first output, then each output's status. False when an engine failed.
-bool HandOffRun::Completion() {
+// Elapsed time from the first output, then each output's status; after the end mark, an output
+// not finished within finishLimitMs fails.
+void HandOffRun::Completion() {
     Output& first = outputs_[0].text != nullptr ? outputs_[0] : outputs_[1];
-    if (!first.finished) {
+    HRESULT result = S_OK;
+    if (first.Waiting()) {
         hyper elapsed = 0;
-        if (SUCCEEDED(first.engine->QueryElapsed(&elapsed))) {
+        const CallOutcome outcome = first.engine.QueryElapsed(&elapsed, &result);
+        if (outcome != CallOutcome::Returned) {
+            Fail(first);
+        } else if (SUCCEEDED(result)) {
             job_->SetTranscodeTime(elapsed);
         }
     }
     for (int i = 0; i < count_; ++i) {
         Output& o = outputs_[i];
-        if (o.finished) {
+        if (!o.Waiting()) {
             continue;
         }
         LONG status = 0;
-        if (FAILED(o.engine->QueryStatus(0, &status))) {
-            return false;
-        }
-        if (status == kStatusFinished) {
-            o.engine->FinishJob();
-            o.finished = true;
+        if (o.engine.QueryStatus(&status, &result) != CallOutcome::Returned || FAILED(result)) {
+            Fail(o);
+        } else if (status == kStatusFinished) {
+            Finished(o);
+        } else if (!reading_ && GetTickCount64() - endMarkMs_ >= timing_.finishLimitMs) {
+            Fail(o);
         }
     }
-    return true;
 }
 
 void HandOffRun::Run() {
@@ -247,32 +326,26 @@ void HandOffRun::Run() {
         job_->SetState(DownloadState::Complete);
         return;
     }
-    if (!CreateEngines()) {
-        Failed();
-        return;
-    }
+    StartEngines();
     for (int i = 0; i < count_; ++i) {
         outputs_[i].dataTaken.Set();  // the first block may go in at once
     }
-    for (;;) {
+    while (AnyWaiting()) {
         if (reading_ && !Pass()) {
-            Failed();
             return;
         }
-        if (!Completion()) {
-            Failed();
-            return;
-        }
-        bool allFinished = true;
-        for (int i = 0; i < count_; ++i) {
-            allFinished = allFinished && outputs_[i].finished;
-        }
-        if (allFinished) {
-            return;
-        }
-        if (!reading_) {
+        Completion();
+        if (!reading_ && AnyWaiting()) {
             platform::SleepMs(timing_.pollMs);
         }
+    }
+    // Complete only once every output is whole: a failure after the end mark is still told.
+    bool anyFailed = false;
+    for (int i = 0; i < count_; ++i) {
+        anyFailed = anyFailed || outputs_[i].failed;
+    }
+    if (!reading_ && !anyFailed) {
+        job_->SetState(DownloadState::Complete);
     }
 }
 

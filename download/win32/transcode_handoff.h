@@ -4,10 +4,14 @@
 // say) through a named shared memory and two named events per output, and reports the outcome in
 // the job's state.
 //
-// An engine that cannot be created, whose calls fail (it died or failed its job), or that stops
-// taking blocks ends the job as "Transcoding Failed" within a few seconds; the .kelo file is not
-// touched. Every event, the shared memory and every engine reference are released when the thread
-// ends.
+// Every call into an engine is bounded (an engine lives on a caller thread of its own, see
+// engine_caller.h), and so is every wait for one: an engine that cannot be created, whose calls
+// fail or hang, that stops taking blocks, or that does not report its output finished after the
+// end of the file fails its output. A failed output ends the job as "Transcoding Failed" (the job
+// learns which outputs failed) while the others go on to their end; an output that an engine
+// started and did not finish is removed, never left without its header. The .kelo file is only
+// read. Every event, the shared memory and every engine reference are released when the thread
+// ends (an engine that hangs, once its call returns).
 
 #include <cstdint>
 
@@ -30,6 +34,14 @@ struct HandOffTiming {
     uint32_t checkMs = 250;        // how often a wait for an engine asks whether it still works
     uint32_t stallLimitMs = 5000;  // an engine that takes no block for this long has failed
     uint32_t pollMs = 20;          // between status queries once the file is complete
+    // An engine call that has not returned by then hangs: a local call answers in milliseconds,
+    // and the job must end within 10 s of an engine that hangs.
+    uint32_t callLimitMs = 5000;
+    // Making an engine starts its process first: a cold start on a busy machine takes seconds.
+    uint32_t createLimitMs = 30000;
+    // After the end mark the engine has taken every block and only closes its output: one that
+    // has not reported it finished within this time makes no more progress.
+    uint32_t finishLimitMs = 30000;
 };
 
 class CTranscodeHandOff final : public ITranscoder {

@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <atomic>
+#include <new>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -149,6 +150,40 @@ bool Thread::IsRunning() const {
     const bool running = state_->started && !state_->finished;
     pthread_mutex_unlock(&state_->mutex);
     return running;
+}
+
+namespace {
+
+struct DetachedStart {
+    ThreadEntry entry;
+    void* context;
+};
+
+void* RunDetached(void* argument) {
+    const DetachedStart start = *static_cast<DetachedStart*>(argument);
+    delete static_cast<DetachedStart*>(argument);
+    start.entry(start.context);
+    runningThreads.fetch_sub(1, std::memory_order_acq_rel);
+    return nullptr;
+}
+
+}  // namespace
+
+bool StartDetachedThread(ThreadEntry entry, void* context) {
+    if (entry == nullptr)
+        return false;
+    auto* start = new (std::nothrow) DetachedStart{entry, context};
+    if (start == nullptr)
+        return false;
+    runningThreads.fetch_add(1, std::memory_order_acq_rel);
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, RunDetached, start) != 0) {
+        runningThreads.fetch_sub(1, std::memory_order_acq_rel);
+        delete start;
+        return false;
+    }
+    pthread_detach(thread);
+    return true;
 }
 
 int RunningThreadCount() {

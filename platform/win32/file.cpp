@@ -18,6 +18,9 @@ HANDLE Native(intptr_t handle) {
 // Largest single ReadFile/WriteFile request; the calls take a DWORD.
 constexpr int64_t kChunk = 1 << 30;
 
+// A download's file stays deletable and movable by the user while it is written or read.
+constexpr DWORD kShareAllowingDelete = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 }  // namespace
 
 File::~File() {
@@ -28,8 +31,8 @@ bool File::CreateAlways(const char* path) {
     Close();
     if (path == nullptr)
         return false;
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, kShareAllowingDelete, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     handle_ = reinterpret_cast<intptr_t>(h);
@@ -40,8 +43,8 @@ bool File::CreateNew(const char* path) {
     Close();
     if (path == nullptr)
         return false;
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, kShareAllowingDelete, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     handle_ = reinterpret_cast<intptr_t>(h);
@@ -52,8 +55,8 @@ bool File::OpenForRead(const char* path) {
     Close();
     if (path == nullptr)
         return false;
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(path, GENERIC_READ, kShareAllowingDelete, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     handle_ = reinterpret_cast<intptr_t>(h);

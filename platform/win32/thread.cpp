@@ -5,6 +5,8 @@
 #include <process.h>
 #include <windows.h>
 
+#include <new>
+
 namespace fluxmere::platform {
 
 namespace {
@@ -124,6 +126,46 @@ bool Thread::Join(uint32_t timeoutMs) {
 bool Thread::IsRunning() const {
     return CurrentHandle(state_) != nullptr &&
            WaitForSingleObject(state_->ended, 0) != WAIT_OBJECT_0;
+}
+
+namespace {
+
+struct DetachedStart {
+    ThreadEntry entry;
+    void* context;
+    HMODULE pin;
+};
+
+unsigned __stdcall RunDetached(void* argument) {
+    const DetachedStart start = *static_cast<DetachedStart*>(argument);
+    delete static_cast<DetachedStart*>(argument);
+    start.entry(start.context);
+    InterlockedDecrement(&runningThreads);
+    if (start.pin != nullptr)
+        FreeLibraryAndExitThread(start.pin, 0);
+    return 0;
+}
+
+}  // namespace
+
+bool StartDetachedThread(ThreadEntry entry, void* context) {
+    if (entry == nullptr)
+        return false;
+    auto* start = new (std::nothrow) DetachedStart{entry, context, PinOwnModule()};
+    if (start == nullptr)
+        return false;
+    HMODULE pin = start->pin;
+    InterlockedIncrement(&runningThreads);
+    const uintptr_t thread = _beginthreadex(nullptr, 0, RunDetached, start, 0, nullptr);
+    if (thread == 0) {
+        InterlockedDecrement(&runningThreads);
+        delete start;
+        if (pin != nullptr)
+            FreeLibrary(pin);
+        return false;
+    }
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
+    return true;
 }
 
 int RunningThreadCount() {

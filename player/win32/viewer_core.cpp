@@ -25,10 +25,10 @@ CViewerCore::CViewerCore(const SessionTiming& timing) : threadId_(GetCurrentThre
 
 CViewerCore::~CViewerCore() {
     DestroyChildWindow();
-    painter_.reset();
     // Joins the session's threads; until they have ended they may still post repaints, so the
-    // poster goes last.
+    // poster goes last. The painter outlives the session, as the session may still be painted.
     session_.reset();
+    painter_.reset();
     poster_.reset();
 }
 

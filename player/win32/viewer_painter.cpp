@@ -136,8 +136,19 @@ void CViewerPainter::DrawVideo(HDC dc, const RECT& bounds, const ViewerScreen& s
         Whiten();
     CopyPictureTo32(picture, surfaceBits_, static_cast<size_t>(surfaceSize_.cx) * 4);
 
-    BitBlt(dc, bounds.left, bounds.top, std::min<LONG>(boundsWidth, surfaceSize_.cx),
-           std::min<LONG>(boundsHeight, surfaceSize_.cy), offscreenDC_, 0, 0, SRCCOPY);
+    const LONG blitWidth = std::min<LONG>(boundsWidth, surfaceSize_.cx);
+    const LONG blitHeight = std::min<LONG>(boundsHeight, surfaceSize_.cy);
+    BitBlt(dc, bounds.left, bounds.top, blitWidth, blitHeight, offscreenDC_, 0, 0, SRCCOPY);
+    // Bounds beyond the largest picture: the control is opaque, so the rest is the white
+    // background, never what was there before.
+    if (blitWidth < boundsWidth) {
+        PatBlt(dc, bounds.left + blitWidth, bounds.top, boundsWidth - blitWidth, boundsHeight,
+               WHITENESS);
+    }
+    if (blitHeight < boundsHeight) {
+        PatBlt(dc, bounds.left, bounds.top + blitHeight, blitWidth, boundsHeight - blitHeight,
+               WHITENESS);
+    }
 }
 
 bool CViewerPainter::PrepareSurface(HDC dc, int32_t width, int32_t height) {

@@ -47,6 +47,41 @@ TEST(JobRowText, ShowsWholeMegabytesStateCodecAndTranscodingTime) {
     }
 }
 
+TEST(JobRowText, AJobEndedInTranscodingFailedShowsItsWholeClipAndTheFailedOutputs) {
+    struct Case {
+        S state;
+        bool threadsEnded;
+        uint32_t failed;  // TranscodeOptions bits
+        const char* stateText;
+        const char* transcodeText;
+        bool released;
+    } cases[] = {
+        // Still running: the download goes on, the state says what failed so far.
+        {S::TranscodingFailed, false, 2, "Transcoding Failed", "00:00:07", false},
+        {S::TranscodingFailed, true, 1, "Complete", "Transcoding Failed (.mov)", true},
+        {S::TranscodingFailed, true, 2, "Complete", "Transcoding Failed (.mxf)", true},
+        {S::TranscodingFailed, true, 3, "Complete", "Transcoding Failed (.mov, .mxf)", true},
+        {S::TranscodingFailed, true, 0, "Complete", "Transcoding Failed", true},
+        // Other states keep their texts once ended.
+        {S::Failed, true, 1, "Failed", "00:00:07", true},
+        {S::Complete, true, 0, "Complete", "00:00:07", true},
+        {S::Transcoding, false, 0, "Transcoding", "00:00:07", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.transcodeText);
+        JobRowTexts texts;
+        JobRowEnd end;
+        end.threadsEnded = c.threadsEnded;
+        end.failedOutputs = c.failed;
+        FormatJobRow(2 * kMiB, c.state, CodecKind::DVCPRO, 7 * kSecond, &texts, end);
+        EXPECT_STREQ(texts.megabytes, "2");
+        EXPECT_STREQ(texts.state, c.stateText);
+        EXPECT_STREQ(texts.codec, "DVCPRO");
+        EXPECT_STREQ(texts.transcodeTime, c.transcodeText);
+        EXPECT_EQ(JobRowEnded(c.state, c.threadsEnded), c.released);
+    }
+}
+
 TEST(JobRowText, ValuesOutsideTheirRangeGiveEmptyTexts) {
     JobRowTexts texts;
     FormatJobRow(0, static_cast<S>(7), static_cast<CodecKind>(-1), 0, &texts);

@@ -8,12 +8,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "download/fluxmere_download.h"
+#include "download/win32/download_manager_window.h"
+#include "download/win32/download_settings.h"
+#include "download/win32/download_window_thread.h"
 #include "download/win32/job_description.h"
 #include "download/win32/transcode_handoff.h"
 #include "engine/job_request.h"
@@ -23,6 +30,7 @@
 #include "tests/download/job_fixture.h"
 #include "tests/download/notice_log.h"
 #include "tests/download/scripted_http.h"
+#include "tests/download/win32/window_probe.h"
 #include "tests/support/loopback.h"
 
 namespace fluxmere::testing {
@@ -58,11 +66,24 @@ std::string WithoutIndentation(const std::string& text) {
     return out;
 }
 
-// An engine object in this process: takes the blocks as the real engine does and records them.
+// The call an engine hangs in, until the test lets it return.
+enum class Hang { None, Submit, Start, Status, Elapsed, Finish };
+
+// An engine object in this process: takes the blocks as the real engine does, records them and
+// writes them to its output file, which gets its trailer only at the end of the clip.
 class FakeEngine final : public ITranscodingJob {
 public:
-    enum class Mode { Works, DeclinesStart, DiesAfterFirstBlock, StallsAfterFirstBlock };
-    explicit FakeEngine(Mode mode) : mode_(mode) {}
+    enum class Mode {
+        Works,
+        DeclinesStart,
+        DiesAfterFirstBlock,
+        StallsAfterFirstBlock,
+        NeverFinishes,  // takes every block and the end, and never reports finished
+    };
+    static constexpr char kTrailer[] = "WHOLE";
+
+    explicit FakeEngine(Mode mode, Hang hang = Hang::None, platform::Event* release = nullptr)
+        : mode_(mode), hang_(hang), release_(release) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ITranscodingJob)) {
@@ -93,6 +114,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetJobCount(LONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE QueryStatus(LONG, LONG* status) override {
+        HangIn(Hang::Status);
         if (dead_.load())
             return RPC_E_DISCONNECTED;
         *status = finished_.load() ? 1 : 2;
@@ -100,6 +122,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE QueryProgress(LONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE QueryElapsed(hyper* elapsed) override {
+        HangIn(Hang::Elapsed);
         if (dead_.load())
             return RPC_E_DISCONNECTED;
         *elapsed = 10000;
@@ -108,19 +131,25 @@ public:
     HRESULT STDMETHODCALLTYPE QueryError(BSTR*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE ValidateJob(BSTR, LONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SubmitJob(BSTR description, LONG reserved) override {
+        HangIn(Hang::Submit);
         text = description;
         submittedReserved = reserved;
+        if (submitted != nullptr)
+            submitted->store(true);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE PauseJob() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE StartJob() override {
         if (mode_ == Mode::DeclinesStart || !engine::ParseJobRequest(text.c_str(), &request))
             return E_NOTIMPL;
-        return worker_.Start(WorkerEntry, this) ? S_OK : E_FAIL;
+        const HRESULT started = worker_.Start(WorkerEntry, this) ? S_OK : E_FAIL;
+        HangIn(Hang::Start);  // after the output was begun
+        return started;
     }
     HRESULT STDMETHODCALLTYPE CancelJob() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE FinishJob() override {
         ++finishCalls;
+        HangIn(Hang::Finish);
         return S_OK;
     }
 
@@ -132,12 +161,21 @@ public:
     std::string bytes;             // every byte taken
     uint64_t endPauseMs = 0;       // from taking the last block to seeing the end mark
     std::atomic<int> finishCalls{0};
+    std::atomic<uint64_t> hungAtMs{0};       // when the engine began to hang; 0: it did not
+    std::atomic<bool>* submitted = nullptr;  // set once a job was submitted
 
 private:
+    void HangIn(Hang call) {
+        if (hang_ != call || hungAtMs.load() != 0)
+            return;  // each call hangs once
+        hungAtMs.store(GetTickCount64());
+        release_->Wait(platform::kInfinite);
+    }
     static void WorkerEntry(void* context) { static_cast<FakeEngine*>(context)->Work(); }
     void Work() {
         engine::PipeReader pipe;
-        if (!pipe.Open(request))
+        platform::File output;
+        if (!pipe.Open(request) || !output.CreateAlways(Narrow(request.outputPath).c_str()))
             return;
         uint64_t lastTaken = GetTickCount64();
         while (!stop_.load()) {
@@ -149,11 +187,17 @@ private:
             counts.push_back(count);
             if (next != engine::PipeReader::Next::Block) {
                 endPauseMs = GetTickCount64() - lastTaken;
+                if (mode_ == Mode::NeverFinishes)
+                    continue;
+                output.Write(kTrailer, sizeof(kTrailer) - 1);
+                output.Close();
                 finished_.store(true);
                 return;
             }
             bytes.append(reinterpret_cast<const char*>(data), count);
-            if (mode_ != Mode::Works && counts.size() == 1) {
+            output.Write(data, count);
+            if ((mode_ == Mode::DiesAfterFirstBlock || mode_ == Mode::StallsAfterFirstBlock) &&
+                counts.size() == 1) {
                 dead_.store(mode_ == Mode::DiesAfterFirstBlock);
                 return;  // takes nothing more
             }
@@ -163,16 +207,21 @@ private:
     }
 
     Mode mode_;
+    Hang hang_;
+    platform::Event* release_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> finished_{false};
     std::atomic<bool> dead_{false};
     platform::Thread worker_;
 };
 
-// Hands out fake engines (or fails to make one) and keeps a reference to each.
+// Hands out fake engines (or fails to make one) and keeps a reference to each. The engines
+// behave as modes says in the order they are made; the last mode holds for the rest.
 class FakeFactory final : public IEngineFactory {
 public:
-    FakeFactory(FakeEngine::Mode mode, bool fails = false) : mode_(mode), fails_(fails) {}
+    FakeFactory(FakeEngine::Mode mode, bool fails = false) : modes_{mode}, fails_(fails) {}
+    FakeFactory(std::vector<FakeEngine::Mode> modes, Hang hang, platform::Event* release)
+        : modes_(std::move(modes)), hang_(hang), release_(release) {}
     ~FakeFactory() {
         for (FakeEngine* e : engines)
             e->Release();
@@ -180,17 +229,22 @@ public:
     HRESULT CreateEngine(ITranscodingJob** engine) override {
         if (fails_)
             return REGDB_E_CLASSNOTREG;
-        FakeEngine* e = new FakeEngine(mode_);
+        const FakeEngine::Mode mode = modes_[std::min(engines.size(), modes_.size() - 1)];
+        FakeEngine* e = new FakeEngine(mode, hang_, release_);
+        e->submitted = &submitted;
         engines.push_back(e);
         e->AddRef();
         *engine = e;
         return S_OK;
     }
     std::vector<FakeEngine*> engines;
+    std::atomic<bool> submitted{false};
 
 private:
-    FakeEngine::Mode mode_;
-    bool fails_;
+    std::vector<FakeEngine::Mode> modes_;
+    bool fails_ = false;
+    Hang hang_ = Hang::None;
+    platform::Event* release_ = nullptr;
 };
 
 class TranscodeHandOff : public ::testing::Test {
@@ -360,6 +414,231 @@ TEST_F(TranscodeHandOff, FailuresEndInTranscodingFailedQuicklyWithTheFileWhole) 
         for (FakeEngine* e : factory.engines)
             EXPECT_EQ(e->references.load(), 1u);
     }
+}
+
+// What is left at an output's path: nothing, the engine's whole file, or a broken one.
+enum class Left { Nothing, Whole, Broken };
+Left OutputLeft(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return Left::Nothing;
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string trailer = FakeEngine::kTrailer;
+    return bytes.size() >= trailer.size() &&
+                   bytes.compare(bytes.size() - trailer.size(), trailer.size(), trailer) == 0
+               ? Left::Whole
+               : Left::Broken;
+}
+
+// Each failure of an engine, with the job listed in the real window: the job ends "Transcoding
+// Failed" within the time the limits allow, the .kelo stays whole, each output is whole or absent,
+// the row says that the clip is whole and which output failed, the window releases the job
+// (without waiting for an engine that hangs), and once the hang ends no thread is left.
+TEST_F(TranscodeHandOff, EngineFailuresEndTheJobInBoundedTimeAndReleaseIt) {
+    using M = FakeEngine::Mode;
+    struct Case {
+        const char* name;
+        int index;
+        uint32_t options;
+        std::vector<M> modes;  // per engine, in order
+        Hang hang;
+        std::vector<Left> left;  // per output: .mov, then .mxf
+        const char* transcodeText;
+    };
+    const Case cases[] = {
+        {"second output declined",
+         70,
+         3,
+         {M::Works, M::DeclinesStart},
+         Hang::None,
+         {Left::Whole, Left::Nothing},
+         "Transcoding Failed (.mxf)"},
+        {"never finished",
+         71,
+         1,
+         {M::NeverFinishes},
+         Hang::None,
+         {Left::Nothing},
+         "Transcoding Failed (.mov)"},
+        {"hangs in SubmitJob",
+         72,
+         1,
+         {M::Works},
+         Hang::Submit,
+         {Left::Nothing},
+         "Transcoding Failed (.mov)"},
+        {"hangs in StartJob",
+         73,
+         1,
+         {M::Works},
+         Hang::Start,
+         {Left::Nothing},
+         "Transcoding Failed (.mov)"},
+        {"hangs in QueryStatus",
+         74,
+         1,
+         {M::Works},
+         Hang::Status,
+         {Left::Nothing},
+         "Transcoding Failed (.mov)"},
+        {"hangs in QueryElapsed",
+         75,
+         1,
+         {M::Works},
+         Hang::Elapsed,
+         {Left::Nothing},
+         "Transcoding Failed (.mov)"},
+        {"hangs in FinishJob",
+         76,
+         1,
+         {M::Works},
+         Hang::Finish,
+         {Left::Whole},
+         "Transcoding Failed (.mov)"},
+        {"both outputs hang",
+         77,
+         3,
+         {M::Works},
+         Hang::Status,
+         {Left::Nothing, Left::Nothing},
+         "Transcoding Failed (.mov, .mxf)"},
+    };
+    HandOffTiming timing;
+    timing.endPauseMs = 100;
+    timing.checkMs = 50;
+    timing.stallLimitMs = 1000;
+    timing.callLimitMs = 1000;
+    timing.finishLimitMs = 1000;
+    // The longest path to the failure: one overrun per output, or the finish limit after the
+    // last end pause.
+    constexpr uint64_t kBoundMs = 2 * 1000 + 2 * 100 + 1000 + 2000;
+    const std::string clip = PatternClip(3 * 524288 + 99);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        notices_.Clear();
+        ScratchFolder folder("handoff_bounded");
+        DownloadSettings settings;
+        std::snprintf(settings.folder, sizeof(settings.folder), "%s", folder.path().c_str());
+        DownloadWindowThread window;
+        ASSERT_TRUE(window.Start(settings, DownloadUiModule()));
+        platform::Event release(true, false);
+        FakeFactory factory(c.modes, c.hang, &release);
+        ScriptedHttpServer server(
+            {{ReadyHeader("clip01.kelo"), ChunkedBody(clip, {65536}), false}});
+        ASSERT_TRUE(server.Start(Address(c.index)));
+        const int threadsBefore = platform::RunningThreadCount();
+        CTranscodeHandOff handOff(&factory, timing);
+        DownloadLinks links;
+        links.jobList = window.Dialog();
+        links.notices = &notices_;
+        links.transcoder = &handOff;
+        TestProbe probe;
+        const uint64_t start = GetTickCount64();
+        // Released by the window only: its row drops the job once its threads have ended.
+        ASSERT_TRUE(RunJobToEnd(ExportUrl(Host(c.index), "DVCPRO&queue=1"), folder.path(),
+                                c.options, links, probe));
+        const std::vector<S> states = notices_.States();
+        ASSERT_FALSE(states.empty());
+        EXPECT_EQ(states.back(), S::TranscodingFailed);
+        EXPECT_EQ(std::count(states.begin(), states.end(), S::Complete), 0);
+        EXPECT_TRUE(folder.ReadFile("clip01.kelo") == clip);
+        if (c.hang != Hang::None) {
+            ASSERT_FALSE(factory.engines.empty());
+            const uint64_t hungAt = factory.engines[0]->hungAtMs.load();
+            ASSERT_NE(hungAt, 0u);
+            EXPECT_LT(GetTickCount64() - hungAt, kBoundMs) << "the job waited for the hang";
+        } else {
+            EXPECT_LT(GetTickCount64() - start, kBoundMs + 30000);
+        }
+        const HWND dialog = window.Dialog()->Window();
+        EXPECT_EQ(CellText(dialog, 0, 0), "clip01.kelo");
+        EXPECT_EQ(CellText(dialog, 0, 2), "Complete") << "the clip is whole";
+        EXPECT_EQ(CellText(dialog, 0, 4), c.transcodeText);
+        EXPECT_EQ(RowData(dialog, 0), 0);
+
+        // The hang ends: its thread lets go of the engine and of any broken output, and ends.
+        release.Set();
+        EXPECT_TRUE(WaitFor([&] { return platform::RunningThreadCount() <= threadsBefore; }));
+        EXPECT_TRUE(WaitFor([&] {
+            for (FakeEngine* e : factory.engines) {
+                if (e->references.load() != 1)
+                    return false;
+            }
+            return true;
+        })) << "every engine released";
+        const char* endings[] = {".kelo.mov", ".kelo.mxf"};
+        for (size_t i = 0; i < c.left.size(); ++i) {
+            const std::string path = folder.path() + "\\clip01" + endings[i];
+            EXPECT_TRUE(WaitFor([&] { return OutputLeft(path) == c.left[i]; }, 5000)) << path;
+        }
+        window.Stop();
+    }
+}
+
+// The .kelo opened for the hand-off is checked: a file that cannot be opened fails the
+// transcoding at once, without an engine and without waiting for the download.
+TEST(TranscodeHandOffSource, AFileThatCannotBeOpenedFailsAtOnce) {
+    struct MissingFile final : ITranscodeSource {
+        const char* FilePath() const override { return "C:\\no such folder\\gone.kelo"; }
+        uint32_t Options() const override { return 1; }
+        void ClearOptions(uint32_t) override {}
+        CodecKind Codec() const override { return CodecKind::DV; }
+        DownloadState State() const override { return state; }
+        bool SetState(DownloadState s) override {
+            state = s;
+            return true;
+        }
+        void SetTranscodeTime(int64_t) override {}
+        void NoteFailedOutputs(uint32_t) override {}
+        FileProgress WaitForFile(uint32_t) override {
+            ++waits;
+            return FileProgress::Closed;
+        }
+        DownloadState state = DownloadState::InProgress;
+        int waits = 0;
+    } source;
+    FakeFactory factory(FakeEngine::Mode::Works);
+    CTranscodeHandOff handOff(&factory);
+    handOff.RunTranscode(&source);
+    EXPECT_EQ(source.state, S::TranscodingFailed);
+    EXPECT_EQ(source.waits, 0);
+    EXPECT_TRUE(factory.engines.empty());
+}
+
+// While the file is written and read for the hand-off, the user may move it (or delete it).
+TEST_F(TranscodeHandOff, TheClipCanBeMovedWhileItIsDownloadedAndHandedOver) {
+    const std::string clip = PatternClip(4 * 524288);
+    ScratchFolder folder("handoff_move");
+    struct MovingProbe : TestProbe {
+        std::string from, to;
+        FakeFactory* factory = nullptr;
+        bool moved = false;
+        DWORD error = 0;
+        void BeforeBlockWrite(int64_t index) override {
+            // From the second block on the hand-off holds the file open (it gave the first).
+            if (index == 2) {
+                WaitFor([&] { return factory->submitted.load(); });
+                moved = MoveFileA(from.c_str(), to.c_str()) != FALSE;
+                error = GetLastError();
+            }
+            TestProbe::BeforeBlockWrite(index);
+        }
+    } probe;
+    FakeFactory factory(FakeEngine::Mode::Works);
+    probe.factory = &factory;
+    probe.from = folder.path() + "\\clip01.kelo";
+    probe.to = folder.path() + "\\moved.kelo";
+    ScriptedHttpServer server({{ReadyHeader("clip01.kelo"), ChunkedBody(clip, {65536}), false}});
+    ASSERT_TRUE(server.Start(Address(78)));
+    CTranscodeHandOff handOff(&factory);
+    DownloadLinks links;
+    links.notices = &notices_;
+    links.transcoder = &handOff;
+    ASSERT_TRUE(RunJobToEnd(ExportUrl(Host(78), "DV&queue=1"), folder.path(), 1, links, probe));
+    EXPECT_TRUE(probe.moved) << probe.error;
+    EXPECT_TRUE(folder.ReadFile("moved.kelo") == clip);
+    ASSERT_EQ(factory.engines.size(), 1u);
+    EXPECT_TRUE(factory.engines[0]->bytes == clip);
 }
 
 TEST_F(TranscodeHandOff, CodecWithoutADescriptionSubmitsNothing) {

@@ -3,10 +3,11 @@
 # user (TranscodeEnable, and the download manager window's two check boxes); installing again and
 # upgrading from an older build keep one installation; msiexec /x /qn takes all of it away again,
 # switch included, and leaves the browser's download switch and the user's download folder and
-# options alone. /RegServer and /UnregServer of a hand installation do the same with the switch.
+# options alone. In between, a user of the installed module gets a movie of a clip: the window
+# shown from the viewer's context menu, "Transcode to Quicktime Movie" ticked, a clip downloaded. /RegServer and /UnregServer of a hand installation do the same with the switch.
 # Run by `wine-run.sh --script`.
 # $1 this Windows tree, $2 its installer as an older build, $3 that build's version, $4 the tree's
-# DLL, $5 its engine program, $6 transcode_switch_probe.exe.
+# DLL, $5 its engine program, $6 transcode_switch_probe.exe, $7 transcode_download_probe.exe.
 set -uo pipefail
 source "$FLUXMERE_WINE_TOOLS/registry.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/../module/registered_keys.sh"
@@ -18,6 +19,7 @@ previous_version=$3
 dll=$4
 engine=$5
 probe=$6
+download_probe=$7
 version=$(sed -n 's/^version=//p' "$tree/packaging/release.txt")
 release=$FLUXMERE_TEST_DIR/release
 signer=$FLUXMERE_TEST_DIR/signer
@@ -148,6 +150,47 @@ transcoding_offered() { [[ "$(window_offers "$@" | tail -n1)" == "movie=enabled 
 transcoding_withheld() { [[ "$(window_offers "$@" | tail -n1)" == "movie=disabled mxf=disabled" ]]; }
 transcode_enable() { wine_reg_value "$settings" TranscodeEnable; }
 
+# The user's way to a movie of a clip with the installed module: the viewer watches the device
+# stand-in, its context menu shows the download manager window, "Transcode to Quicktime Movie" is
+# ticked there, and the browser hands the clip's export to the download manager. The folder holds
+# the clip and a movie that ffprobe reads. The user's settings are put back afterwards.
+movie_through_installed_module() {
+    local octet=20 shift=${FLUXMERE_LOOPBACK_SHIFT:-0} address ready=$FLUXMERE_TEST_DIR/clip.ready
+    local folder=$FLUXMERE_TEST_DIR/clips output options ok=1
+    [[ $kind == win32 ]] && octet=21
+    ((shift > 0 && octet + shift <= 255)) && octet=$((octet + shift))
+    address=127.$octet.11.3
+    rm -rf "$folder" && mkdir -p "$folder"
+    wine_session_exec reg add "$settings" /v DownloadFolder /d "$(wine_windows_path "$folder")" /f \
+        >/dev/null 2>&1
+    wine_session_exec reg add "$settings" /v TranscodeOptions /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    "$FLUXMERE_DEVICE_BIN" --address "$address" --max-frames 25 --clip-name clip01 \
+        --clip-bytes 3145728 --for 180 --ready-file "$ready" >"$FLUXMERE_TEST_DIR/clip-device.log" 2>&1 &
+    local device=$!
+    for _ in $(seq 100); do [[ -s "$ready" ]] && break; sleep 0.1; done
+    # Wine's store of running local servers may still name an engine that an earlier test of the
+    # session killed: a fresh store, as the engine's own test makes.
+    wine_session_exec net stop rpcss </dev/null >/dev/null 2>&1
+    wine_session_exec net start rpcss </dev/null >/dev/null 2>&1
+    output=$(wine_session_exec "$download_probe" "rtsp://$address/live" \
+        "http://$address/command.cgi?stream&kelo&codec=DVCPRO" </dev/null | tr -d '\r') || ok=0
+    kill "$device" 2>/dev/null
+    wait "$device" 2>/dev/null
+    options=$(wine_reg_value "$settings" TranscodeOptions)
+    wine_session_exec reg add "$settings" /v DownloadFolder /d 'C:\clips' /f >/dev/null 2>&1
+    wine_session_exec reg add "$settings" /v TranscodeOptions /t REG_DWORD /d 3 /f >/dev/null 2>&1
+    sed 's/^/    /' <<<"$output"
+    echo "    stored options after the tick: $options; folder: $(ls "$folder" | xargs)"
+    [[ $ok == 1 && $options == 0x1 ]] || return 1
+    grep -q '^row=clip01.kelo|Complete|DVCPRO|' <<<"$output" || return 1
+    [[ -s "$folder/clip01.kelo" && -s "$folder/clip01.kelo.mov" ]] || return 1
+    local streams
+    streams=$(ffprobe -v error -show_entries stream=codec_type -of csv=p=0 \
+        "$folder/clip01.kelo.mov" 2>&1)
+    echo "    ffprobe of clip01.kelo.mov ($(stat -c %s "$folder/clip01.kelo.mov") bytes): $(xargs <<<"$streams")"
+    grep -qx video <<<"$streams"
+}
+
 # On Windows the installer's own registration runs as the system account, whose HKCU is not the
 # user's: the switch must come from the installer's registry table (root 1, HKCU), which Windows
 # Installer writes in the installing user's hive.
@@ -187,6 +230,8 @@ else
     echo "FAILED: no device stand-in at '${FLUXMERE_DEVICE_BIN:-}' (built by the tree's default target)"
     check_failures=$((check_failures + 1))
 fi
+check "from the viewer's menu, with the movie ticked, a clip becomes a movie ffprobe reads" \
+    movie_through_installed_module
 check "installing again succeeds" msiexec /i "$msi"
 check "installing again keeps one installation" installed_as "$version"
 check "msiexec /x removes it" msiexec /x "$msi"

@@ -94,6 +94,20 @@ TEST(ThreadTest, RunningThreadCountCoversEveryThreadUntilItsEntryReturns) {
     EXPECT_EQ(RunningThreadCount(), before);
 }
 
+TEST(ThreadTest, ADetachedThreadCountsUntilItsEntryReturnsAndNeedsNoJoin) {
+    const int before = RunningThreadCount();
+    auto* gate = new Gate;  // kept (leaked) should the thread never end
+    ASSERT_TRUE(StartDetachedThread(WaitAtGate, gate));
+    ASSERT_EQ(gate->entered.Wait(kPromptMs), WaitResult::Signaled);
+    EXPECT_EQ(RunningThreadCount(), before + 1);
+    gate->release.Set();
+    const uint64_t deadline = MonotonicMs() + kPromptMs;
+    while (RunningThreadCount() != before && MonotonicMs() < deadline)
+        SleepMs(5);
+    ASSERT_EQ(RunningThreadCount(), before);
+    delete gate;  // the entry has returned: nothing uses it any more
+}
+
 TEST(ClockTest, SleepAdvancesTheMonotonicClock) {
     const uint64_t start = MonotonicMs();
     SleepMs(60);

@@ -230,6 +230,27 @@ TEST_F(VideoPainter, TargetsOfAnyWidthAndLargerThanTheBitmapPaintWhole) {
     EXPECT_GE(painter_.SurfaceSize().cy, 768);
 }
 
+TEST_F(VideoPainter, BoundsBeyondTheLargestPictureAreWhiteAroundIt) {
+    // The control reports itself opaque: what lies beyond the 1920 x 1088 bitmap is painted too.
+    GdiCanvas canvas(1940, 1110);
+    const RECT bounds{4, 3, 4 + 1930, 3 + 1100};
+    PaintPicture(canvas, bounds, Picture(1920, 1088, kRedRgb), true);
+    for (int y = 0; y < canvas.height(); y += 7) {
+        for (int x = 0; x < canvas.width(); x += 7) {
+            const bool inside =
+                x >= bounds.left && x < bounds.right && y >= bounds.top && y < bounds.bottom;
+            const bool picture = x < bounds.left + 1920 && y < bounds.top + 1088;
+            const uint32_t expected = !inside ? kMarker : picture ? kRedRgb : 0xFFFFFFu;
+            ASSERT_EQ(canvas.Pixel(x, y), expected) << x << "," << y;
+        }
+    }
+    // The edges themselves.
+    EXPECT_EQ(canvas.Pixel(bounds.right - 1, bounds.bottom - 1), 0xFFFFFFu);
+    EXPECT_EQ(canvas.Pixel(bounds.left + 1919, bounds.top + 1087), kRedRgb);
+    EXPECT_EQ(canvas.Pixel(bounds.left + 1920, bounds.top), 0xFFFFFFu);
+    EXPECT_EQ(canvas.Pixel(bounds.left, bounds.top + 1088), 0xFFFFFFu);
+}
+
 TEST_F(VideoPainter, ANewTargetSizeWhitensWhatTheOldPictureLeft) {
     GdiCanvas canvas(320, 240);
     const RECT bounds{0, 0, 320, 240};
