@@ -223,6 +223,7 @@ TEST_F(ToolTest, ViewSeesASessionShorterThanAPoll) {
     ASSERT_TRUE(device.Start()) << device.error();
     const std::string png = folder_ + "/short.png";
     for (int attempt = 0; attempt < 3; ++attempt) {
+        std::remove(png.c_str());  // each attempt shows its own picture, not an earlier one's
         const ToolRun run =
             RunTool("view rtsp://" + options.address + "/live --seconds 3 --snapshot " + png);
         EXPECT_EQ(0, run.status) << run.output;
