@@ -37,7 +37,7 @@ for key in "CLSID\\$player" "CLSID\\$manager" FluxmereLibrary.MediaPlayer.1 \
     FluxmereLibrary.MediaPlayer FluxmereLibrary.FluxmereDownloadManager.1 \
     FluxmereLibrary.FluxmereDownloadManager "TypeLib\\$libid" \
     'Interface\{06D8B842-2D54-4685-8DAF-C8688F839ECD}'; do
-    check "unregistering removes $key" not wine_reg_has_key "HKCR\\$key"
+    check "unregistering removes $key" wine_reg_absent "HKCR\\$key"
 done
 check "unregistering keeps HKCR\\CLSID itself" wine_reg_has_key 'HKCR\CLSID'
 
