@@ -12,8 +12,6 @@
 //                                gives it the device program and a scratch folder)
 
 #include <windows.h>
-#include <psapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,6 +29,7 @@
 #include "tests/support/device_process.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/loopback.h"
+#include "tests/support/win32/process_resources.h"
 #include "tests/support/wine_environment.h"
 
 namespace fluxmere::testing {
@@ -47,74 +46,23 @@ constexpr const char* kClipName = "soakclip";
 constexpr uint64_t kClipBytes = 3 * 1048576;
 constexpr uint32_t kClipSeed = 3;
 
-int ThreadCount() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
-    CloseHandle(snapshot);
-    return count;
-}
-
-// Handles of this process. Wine's GetProcessHandleCount gives 0; the system's handle table, which
-// Wine's server does fill, tells the same on Windows and under Wine.
-DWORD HandleCount() {
-    struct Entry {
-        ULONG ownerPid;
-        BYTE objectType, flags;
-        USHORT value;
-        PVOID object;
-        ULONG access;
-    };
-    using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-    static const Query query = reinterpret_cast<Query>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation"));
-    DWORD count = 0;
-    if (query == nullptr || !GetProcessHandleCount(GetCurrentProcess(), &count) || count != 0)
-        return count;
-    constexpr ULONG kSystemHandleInformation = 16;
-    std::vector<uint8_t> buffer(1 << 20);
-    ULONG needed = 0;
-    LONG status;
-    while ((status = query(kSystemHandleInformation, buffer.data(),
-                           static_cast<ULONG>(buffer.size()), &needed)) ==
-               static_cast<LONG>(0xC0000004) &&  // STATUS_INFO_LENGTH_MISMATCH
-           buffer.size() < (64u << 20))
-        buffer.resize(std::max<size_t>(buffer.size() * 2, needed));
-    if (status != 0)
-        return 0;
-    const ULONG entries = *reinterpret_cast<ULONG*>(buffer.data());
-    const Entry* entry = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
-    for (ULONG i = 0; i < entries; ++i)
-        count += entry[i].ownerPid == GetCurrentProcessId() ? 1 : 0;
-    return count;
-}
-
-// Private bytes in MiB. Wine reports a PrivateUsage of 0 but fills the working set from the
-// Unix process's resident memory; there that (RSS) is the measure.
-double PrivateMiB() {
-    PROCESS_MEMORY_COUNTERS_EX memory = {};
-    K32GetProcessMemoryInfo(GetCurrentProcess(),
-                            reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
-    return (memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.WorkingSetSize) / 1048576.0;
-}
-
 struct Sample {
     double minute = 0;
     double privateMiB = 0;
     DWORD handles = 0, gdi = 0, user = 0;
+    long harnessHandles = 0;
     int threads = 0;
     long long pictures = 0, downloads = 0, faults = 0, errors = 0;
 };
 
-Sample TakeSample(double minute, long long pictures, long long downloads, long long faults,
-                  long long errors) {
+// harness: the handles Wine holds for the device programs started so far (not counted).
+Sample TakeSample(double minute, long harness, long long pictures, long long downloads,
+                  long long faults, long long errors) {
     Sample s;
     s.minute = minute;
     s.privateMiB = PrivateMiB();
-    s.handles = HandleCount();
+    s.handles = static_cast<DWORD>(static_cast<long>(HandleCount()) - harness);
+    s.harnessHandles = harness;
     // GDI and USER objects: Wine's GetGuiResources gives 0 (Windows counts them).
     s.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     s.user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
@@ -154,6 +102,7 @@ private:
         return "rtsp://" + LoopbackText(Suite::Soak, 1 + device) + "/live";
     }
     bool StartDevice(int device, const std::vector<std::string>& fault = {});
+    void StopDevice(int device);
     void MakeViewer(Slot& slot);
     void DestroyViewer(Slot& slot);
     // Pumps messages until every control plays, setting the URL again of one whose session
@@ -181,6 +130,7 @@ private:
     NoRows rows_;
     std::vector<uint8_t> clip_;
     long long downloadsDone_ = 0, faults_ = 0, errors_ = 0, jobNumber_ = 0;
+    long harnessHandles_ = 0;  // held by Wine for the device programs started and stopped
 };
 
 void Soak::Error(const std::string& what) {
@@ -198,11 +148,22 @@ bool Soak::StartDevice(int device, const std::vector<std::string>& fault) {
                                           "--for",
                                           std::to_string(static_cast<int>(minutes_ * 60) + 900)};
     arguments.insert(arguments.end(), fault.begin(), fault.end());
-    if (!devices_[device].Start(arguments)) {
+    const DWORD before = HandleCount();
+    const bool started = devices_[device].Start(arguments);
+    harnessHandles_ += static_cast<long>(HandleCount()) - static_cast<long>(before);
+    if (!started) {
         Error("device " + std::to_string(device) + ": " + devices_[device].error());
         return false;
     }
     return true;
+}
+
+// Wine keeps a handle in this process for every Unix program started through CreateProcessA
+// (the device, and the kill that stops it); those are the harness's, not the control's.
+void Soak::StopDevice(int device) {
+    const DWORD before = HandleCount();
+    devices_[device].Stop();
+    harnessHandles_ += static_cast<long>(HandleCount()) - static_cast<long>(before);
 }
 
 void Soak::MakeViewer(Slot& slot) {
@@ -257,18 +218,18 @@ void Soak::Fault(int index) {
     const int device = (index / 6) % kDevices;
     switch (index % 6) {
         case 0:  // a device restarts
-            devices_[device].Stop();
+            StopDevice(device);
             Pump(500);
             StartDevice(device);
             AllPlayAgain("a device restarted");
             break;
         case 1:    // a device stops sending, then comes back
         case 2: {  // a device resets its connections, then comes back
-            devices_[device].Stop();
+            StopDevice(device);
             StartDevice(device, {"--media-fault", index % 6 == 1 ? "stall" : "reset",
                                  "--fault-after", "50"});
             Pump(8000);
-            devices_[device].Stop();
+            StopDevice(device);
             StartDevice(device);
             AllPlayAgain(index % 6 == 1 ? "a device stopped sending" : "a reset");
             break;
@@ -336,10 +297,10 @@ void Soak::TendDownloads(bool startNew) {
 }
 
 void Soak::WriteSample(std::FILE* csv, const Sample& s) {
-    std::fprintf(csv, "%.2f,%.3f,%lu,%lu,%lu,%d,%lld,%lld,%lld,%lld\n", s.minute, s.privateMiB,
+    std::fprintf(csv, "%.2f,%.3f,%lu,%lu,%lu,%d,%lld,%lld,%lld,%lld,%ld\n", s.minute, s.privateMiB,
                  static_cast<unsigned long>(s.handles), static_cast<unsigned long>(s.gdi),
                  static_cast<unsigned long>(s.user), s.threads, s.pictures, s.downloads, s.faults,
-                 s.errors);
+                 s.errors, s.harnessHandles);
     std::fflush(csv);
     std::printf(
         "soak: minute %.1f: private %.1f MiB, handles %lu, GDI %lu, USER %lu, threads %d, "
@@ -360,7 +321,7 @@ int Soak::Run() {
     }
     std::fprintf(csv,
                  "minute,private_mib,handles,gdi_objects,user_objects,threads,pictures,"
-                 "downloads_completed,faults_survived,errors\n");
+                 "downloads_completed,faults_survived,errors,harness_handles\n");
 
     for (int d = 0; d < kDevices; ++d)
         StartDevice(d);
@@ -388,7 +349,8 @@ int Soak::Run() {
     for (int fault = 0;;) {
         const DWORD elapsed = GetTickCount() - start;
         if (elapsed >= nextSample) {
-            last = TakeSample(elapsed / 60000.0, Pictures(), downloadsDone_, faults_, errors_);
+            last = TakeSample(elapsed / 60000.0, harnessHandles_, Pictures(), downloadsDone_,
+                              faults_, errors_);
             WriteSample(csv, last);
             if (!haveFirst && elapsed >= warmUpMs) {
                 first = last;
@@ -418,8 +380,8 @@ int Soak::Run() {
         if (d.job != nullptr)
             Error("a download did not end");
     }
-    last = TakeSample((GetTickCount() - start) / 60000.0, Pictures(), downloadsDone_, faults_,
-                      errors_);
+    last = TakeSample((GetTickCount() - start) / 60000.0, harnessHandles_, Pictures(),
+                      downloadsDone_, faults_, errors_);
     WriteSample(csv, last);
     if (!haveFirst)
         first = last;
