@@ -55,7 +55,8 @@ struct Sample {
     long long pictures = 0, downloads = 0, faults = 0, errors = 0;
 };
 
-// harness: the handles Wine holds for the device programs started so far (not counted).
+// harness: the Unix programs started so far (the devices and the kills that stop them): Wine
+// keeps a handle of this process for each (tests/support/device_process.h), not counted here.
 Sample TakeSample(double minute, long harness, long long pictures, long long downloads,
                   long long faults, long long errors) {
     Sample s;
@@ -102,7 +103,6 @@ private:
         return "rtsp://" + LoopbackText(Suite::Soak, 1 + device) + "/live";
     }
     bool StartDevice(int device, const std::vector<std::string>& fault = {});
-    void StopDevice(int device);
     void MakeViewer(Slot& slot);
     void DestroyViewer(Slot& slot);
     // Pumps messages until every control plays, setting the URL again of one whose session
@@ -130,7 +130,6 @@ private:
     NoRows rows_;
     std::vector<uint8_t> clip_;
     long long downloadsDone_ = 0, faults_ = 0, errors_ = 0, jobNumber_ = 0;
-    long harnessHandles_ = 0;  // held by Wine for the device programs started and stopped
 };
 
 void Soak::Error(const std::string& what) {
@@ -148,22 +147,11 @@ bool Soak::StartDevice(int device, const std::vector<std::string>& fault) {
                                           "--for",
                                           std::to_string(static_cast<int>(minutes_ * 60) + 900)};
     arguments.insert(arguments.end(), fault.begin(), fault.end());
-    const DWORD before = HandleCount();
-    const bool started = devices_[device].Start(arguments);
-    harnessHandles_ += static_cast<long>(HandleCount()) - static_cast<long>(before);
-    if (!started) {
+    if (!devices_[device].Start(arguments)) {
         Error("device " + std::to_string(device) + ": " + devices_[device].error());
         return false;
     }
     return true;
-}
-
-// Wine keeps a handle in this process for every Unix program started through CreateProcessA
-// (the device, and the kill that stops it); those are the harness's, not the control's.
-void Soak::StopDevice(int device) {
-    const DWORD before = HandleCount();
-    devices_[device].Stop();
-    harnessHandles_ += static_cast<long>(HandleCount()) - static_cast<long>(before);
 }
 
 void Soak::MakeViewer(Slot& slot) {
@@ -218,18 +206,18 @@ void Soak::Fault(int index) {
     const int device = (index / 6) % kDevices;
     switch (index % 6) {
         case 0:  // a device restarts
-            StopDevice(device);
+            devices_[device].Stop();
             Pump(500);
             StartDevice(device);
             AllPlayAgain("a device restarted");
             break;
         case 1:    // a device stops sending, then comes back
         case 2: {  // a device resets its connections, then comes back
-            StopDevice(device);
+            devices_[device].Stop();
             StartDevice(device, {"--media-fault", index % 6 == 1 ? "stall" : "reset",
                                  "--fault-after", "50"});
             Pump(8000);
-            StopDevice(device);
+            devices_[device].Stop();
             StartDevice(device);
             AllPlayAgain(index % 6 == 1 ? "a device stopped sending" : "a reset");
             break;
@@ -349,8 +337,8 @@ int Soak::Run() {
     for (int fault = 0;;) {
         const DWORD elapsed = GetTickCount() - start;
         if (elapsed >= nextSample) {
-            last = TakeSample(elapsed / 60000.0, harnessHandles_, Pictures(), downloadsDone_,
-                              faults_, errors_);
+            last = TakeSample(elapsed / 60000.0, DeviceProcess::UnixProgramsStarted(), Pictures(),
+                              downloadsDone_, faults_, errors_);
             WriteSample(csv, last);
             if (!haveFirst && elapsed >= warmUpMs) {
                 first = last;
@@ -382,8 +370,9 @@ int Soak::Run() {
     }
     // The growth compares two samples taken while everything ran; this one, at rest, only
     // goes to the CSV (and carries the final counts).
-    const Sample atRest = TakeSample((GetTickCount() - start) / 60000.0, harnessHandles_,
-                                     Pictures(), downloadsDone_, faults_, errors_);
+    const Sample atRest =
+        TakeSample((GetTickCount() - start) / 60000.0, DeviceProcess::UnixProgramsStarted(),
+                   Pictures(), downloadsDone_, faults_, errors_);
     WriteSample(csv, atRest);
     if (!haveFirst)
         first = last;
