@@ -12,6 +12,13 @@
 # Windows build only: a bash script run inside the test's Wine session (wine-run.sh --script);
 # it may source tests/wine/registry.sh. Named wine.<name>.
 #
+#   fluxmere_add_instruction_set_objects_test(NAME name OBJECTS objects...)
+#
+# x86 builds, native and Windows alike: fails when an object built for a wider instruction set
+# (sse2/avx2 in its file name) holds code the linker may share with other objects (a weak symbol
+# in ELF, a COMDAT code section in COFF). Label "objects": the Windows trees run these without
+# Wine, so the i686 DLL's objects are checked even where its Wine tests cannot run.
+#
 # Target fluxmere_threaded_tests builds every THREADED test (the ThreadSanitizer tree builds only
 # these).
 
@@ -92,4 +99,17 @@ function(fluxmere_add_wine_script_test)
   add_test(NAME wine.${T_NAME} COMMAND ${FLUXMERE_WINE_RUN} --script ${script} ${T_ARGS})
   set_tests_properties(wine.${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS wine)
   fluxmere_wine_test_environment(wine.${T_NAME})
+endfunction()
+
+function(fluxmere_add_instruction_set_objects_test)
+  cmake_parse_arguments(T "" "NAME" "OBJECTS" ${ARGN})
+  if(NOT CMAKE_NM OR NOT CMAKE_OBJDUMP OR
+     NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|i[3-6]86)$")
+    return()
+  endif()
+  add_test(NAME ${T_NAME}
+           COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DOBJDUMP=${CMAKE_OBJDUMP}
+                   "-DOBJECTS=${T_OBJECTS}"
+                   -P ${PROJECT_SOURCE_DIR}/cmake/check_instruction_set_objects.cmake)
+  set_tests_properties(${T_NAME} PROPERTIES LABELS objects)
 endfunction()

@@ -113,6 +113,22 @@ private:
     bool reset_ = false;
 };
 
+// A reset discards what the receiver's system holds unread (Wine then even reports an orderly
+// close), so a reset right after the send could end the body at the last whole chunk. The cut
+// chunk's bytes are let reach the receiver first: the send queue drains (the peer acknowledged
+// them, bounded by kResetDrainMs), then the receiver gets kResetPauseMs to read them.
+void LetTheCutChunkArrive(Device::Impl* impl, SocketHandle s) {
+    constexpr uint32_t kResetDrainMs = 2000;
+    constexpr uint32_t kResetPauseMs = 300;
+    const uint64_t start = platform::MonotonicMs();
+    while (platform::UnsentBytes(s) > 0 && platform::MonotonicMs() - start < kResetDrainMs) {
+        if (impl->stopping.Wait(5) == platform::WaitResult::Signaled) {
+            return;
+        }
+    }
+    impl->stopping.Wait(kResetPauseMs);
+}
+
 bool SendText(SocketHandle s, const std::string& text) {
     return platform::SendAll(s, text.data(), static_cast<int>(text.size()));
 }
@@ -175,6 +191,7 @@ bool Serve(Device::Impl* impl, SocketHandle& s) {
     ClipSender sender(impl, s);
     const bool complete = sender.SendBody();
     if (sender.reset()) {
+        LetTheCutChunkArrive(impl, s);
         impl->sockets.Abort(s);
     }
     return complete;

@@ -66,6 +66,8 @@ bool CloseSocket(SocketHandle s);
 bool AbortSocket(SocketHandle s);
 // shutdown(SD_BOTH): wakes a blocked reader without releasing the handle.
 bool ShutdownSocket(SocketHandle s);
+// Bytes sent but not yet acknowledged by the peer; -1 where the system does not tell (Windows).
+int UnsentBytes(SocketHandle s);
 
 bool SetRecvTimeout(SocketHandle s, uint32_t ms);   // SO_RCVTIMEO; 0 = no time-out
 bool SetRecvBufferSize(SocketHandle s, int bytes);  // SO_RCVBUF

@@ -17,9 +17,6 @@ constexpr uint32_t kClosingReplyMs = 2000;
 constexpr int kMediaReceiveBufferBytes = 1048576;
 constexpr uint32_t kMediaFirstTimeoutMs = 30000;
 constexpr uint32_t kMediaTimeoutMs = 2000;
-// Stop gives a device this long to answer its TEARDOWN before it closes the connections, and
-// returns after at most kStopLimitMs whatever the device does.
-constexpr uint32_t kStopLimitMs = 1500;
 // What a stream announcing a width or height of 0 has: the decoder's 320 x 240.
 constexpr uint32_t kZeroSizeWidth = 320;
 constexpr uint32_t kZeroSizeHeight = 240;

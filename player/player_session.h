@@ -63,10 +63,14 @@ struct SessionCounters {
     int64_t audioBlocksDropped = 0;
 };
 
+// Stop (and so SetURL and destruction) returns after at most this long whatever the device
+// does: the session's threads get it to end once their connections are closed.
+constexpr uint32_t kStopLimitMs = 1500;
+
 // How long a session waits; the defaults are the product's.
 struct SessionTiming {
     // Stop: how long the device may take to answer the TEARDOWN before both connections are
-    // closed (Stop returns within 1.5 s all the same).
+    // closed (Stop returns within kStopLimitMs all the same).
     uint32_t stopGraceMs = 500;
 };
 

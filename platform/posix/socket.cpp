@@ -10,8 +10,10 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
+#include <linux/sockios.h>
 #include <netinet/tcp.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -425,6 +427,14 @@ bool ShutdownSocket(SocketHandle s) {
     if (!socket.valid())
         return Fail(kWsaENotSock), false;
     return Check(shutdown(socket.fd(), SHUT_RDWR));
+}
+
+int UnsentBytes(SocketHandle s) {
+    PinnedSocket socket(s);
+    int bytes = 0;
+    if (!socket.valid() || ioctl(socket.fd(), SIOCOUTQ, &bytes) != 0)
+        return -1;
+    return bytes;
 }
 
 bool SetRecvTimeout(SocketHandle s, uint32_t ms) {

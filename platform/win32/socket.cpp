@@ -106,6 +106,10 @@ bool ShutdownSocket(SocketHandle s) {
     return shutdown(Native(s), SD_BOTH) == 0;
 }
 
+int UnsentBytes(SocketHandle) {
+    return -1;  // Winsock does not tell
+}
+
 bool SetRecvTimeout(SocketHandle s, uint32_t ms) {
     const DWORD value = ms;
     return setsockopt(Native(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value),

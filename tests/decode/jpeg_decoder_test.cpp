@@ -64,7 +64,7 @@ struct Fixture {
     }
 
     void Decode(const std::vector<uint8_t>& bytes) {
-        payload.reset(new uint8_t[bytes.size() + 1]);  // + 1: never empty; size excludes it
+        payload.reset(new uint8_t[bytes.size()]);  // no spare byte: a read past the end is seen
         if (!bytes.empty()) {
             std::memcpy(payload.get(), bytes.data(), bytes.size());
         }
@@ -270,14 +270,21 @@ TEST(JpegDecoder, RefusesPicturesItCannotHoldAndDecodesNothingThen) {
 }
 
 // Random bytes, truncations and bit flips of valid payloads: the decoder must stay inside the
-// payload and the planes whatever it meets (checked by ASan/UBSan on exactly sized buffers).
+// payload and the planes whatever it meets (checked by ASan/UBSan on exactly sized buffers),
+// leave the lines below its last whole MCU row alone, and carry nothing over: the valid payload
+// decoded after each damaged one gives the same planes as at first.
 TEST(JpegDecoder, BoundedRandomPayloadsStayInBounds) {
     std::mt19937 random(2026);
     const int32_t sizes[][2] = {{16, 8}, {100, 20}, {48, 16}};
     for (const auto& size : sizes) {
+        SCOPED_TRACE(::testing::Message() << size[0] << "x" << size[1]);
         Fixture f(size[0], size[1]);
         const std::vector<uint8_t> valid = RandomPicture(size[0], size[1], random());
-        for (int round = 0; round < 150; ++round) {
+        f.Decode(valid);
+        ASSERT_EQ(f.decoder.LastDecodeStatus(), StatusOk);
+        const Planes first = f.planes;
+        const int32_t decodedLines = size[1] / 8 * 8;
+        for (int round = 0; round < 150 && !HasFailure(); ++round) {
             std::vector<uint8_t> bytes;
             switch (round % 3) {
                 case 0:  // random bytes, rich in 0xFF and 0x00
@@ -298,6 +305,18 @@ TEST(JpegDecoder, BoundedRandomPayloadsStayInBounds) {
                     break;
             }
             f.Decode(bytes);
+            const int32_t w16 = f.planes.w16;
+            EXPECT_TRUE(
+                RegionIs(f.planes.luma, w16, 0, decodedLines, w16, size[1] - decodedLines, 0x33))
+                << "round " << round;
+            EXPECT_TRUE(RegionIs(f.planes.cb, w16 / 2, 0, decodedLines, w16 / 2,
+                                 size[1] - decodedLines, 0x33))
+                << "round " << round;
+            f.Decode(valid);
+            EXPECT_EQ(f.decoder.LastDecodeStatus(), StatusOk) << "round " << round;
+            EXPECT_TRUE(f.planes.luma == first.luma && f.planes.cb == first.cb &&
+                        f.planes.cr == first.cr)
+                << "round " << round;
         }
     }
 }

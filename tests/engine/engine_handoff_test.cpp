@@ -188,7 +188,10 @@ TEST_F(EngineHandOff, KilledEngineFailsTheJobWithinSecondsAndTheClipStaysWhole) 
             return !log.empty() && log.back().isState && log.back().state == S::TranscodingFailed;
         },
         30000));
-    EXPECT_LT(GetTickCount64() - killedAt, 6000u);
+    // Found by a failed call, or at the latest by the stall limit; the rest is room for a loaded
+    // machine.
+    const HandOffTiming timing;
+    EXPECT_LT(GetTickCount64() - killedAt, timing.stallLimitMs + timing.checkMs + 5000u);
     // The download goes on to its end and stores the whole clip.
     for (int i = 0; i < 600 && !job->HasEnded(); ++i)
         Sleep(50);

@@ -66,6 +66,6 @@ imx     clip01.kelo.mxf      mxf     mpeg2video  [0][0][0][0]   608
 EOF
 
 check "/UnregServer removes the engine" wine_session_exec "$engine" /UnregServer </dev/null
-check "the class is gone" not wine_reg_has_key "$class"
+check "the class is gone" wine_reg_absent "$class"
 
 check_summary

@@ -13,6 +13,6 @@ wine_session_exec reg add "$key" /v Folder /t REG_SZ /d 'C:\a folder\x' /f >/dev
 check "a written value reads back, spaces and all" test "$(wine_reg_value "$key" Folder)" = 'C:\a folder\x'
 check "the key exists" wine_reg_has_key "$key"
 wine_session_exec reg delete "$key" /f >/dev/null 2>&1
-check "a deleted key is gone" not wine_reg_has_key "$key"
+check "a deleted key is gone" wine_reg_absent "$key"
 
 check_summary

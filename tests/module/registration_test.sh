@@ -39,7 +39,7 @@ for key in "CLSID\\$player" "CLSID\\$manager" FluxmereLibrary.MediaPlayer.1 \
     FluxmereLibrary.MediaPlayer FluxmereLibrary.FluxmereDownloadManager.1 \
     FluxmereLibrary.FluxmereDownloadManager "TypeLib\\$libid" \
     'Interface\{06D8B842-2D54-4685-8DAF-C8688F839ECD}' 'Interface\{29CAB068-4826-428C-8243-D1005976F1B5}'; do
-    check "unregistering removes $key" not wine_reg_has_key "HKCR\\$key"
+    check "unregistering removes $key" wine_reg_absent "HKCR\\$key"
 done
 check "unregistering keeps HKCR\\CLSID itself" wine_reg_has_key 'HKCR\CLSID'
 

@@ -86,7 +86,7 @@ registered_as_installed() {
 nothing_left() {
     local key
     [[ ! -e "$unix_folder" && -z "$(installed_versions)" && -z "$(viewer_shortcut)" ]] || return 1
-    reg_absent "$settings" TranscodeEnable || { echo "    left behind: TranscodeEnable"; return 1; }
+    wine_reg_absent "$settings" TranscodeEnable || { echo "    left behind: TranscodeEnable"; return 1; }
     if [[ -n "$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name FluxmereLibrary)" ]]; then
         echo "    left behind: the Start menu folder"
         return 1
@@ -97,7 +97,7 @@ nothing_left() {
         'Interface\{06D8B842-2D54-4685-8DAF-C8688F839ECD}' "${engine_class#HKCR\\}" \
         FluxmereEngine.TranscodingEngine.1 'HKLM\Software\Vandelor'; do
         [[ $key == HKLM* ]] || key="HKCR\\$key"
-        if ! reg_absent "$key"; then
+        if ! wine_reg_absent "$key"; then
             echo "    left behind: $key"
             return 1
         fi
@@ -254,8 +254,8 @@ check "/RegServer registers the engine by hand" wine_session_exec "$engine" /Reg
 check "... and sets TranscodeEnable to 1" test "$(transcode_enable)" = 0x1
 check "... so the tree's module offers both transcoding outputs" transcoding_offered "$dll"
 check "/UnregServer removes it" wine_session_exec "$engine" /UnregServer </dev/null
-check "... TranscodeEnable with it" reg_absent "$settings" TranscodeEnable
-check "... and the engine's class" reg_absent "$engine_class"
+check "... TranscodeEnable with it" wine_reg_absent "$settings" TranscodeEnable
+check "... and the engine's class" wine_reg_absent "$engine_class"
 check "... but the download switch and the user's settings stay" kept_settings
 check "... and the tree's module offers no transcoding again" transcoding_withheld "$dll"
 

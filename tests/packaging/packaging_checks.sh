@@ -7,9 +7,6 @@
 #                                     trusted root
 #   inf_value INF SECTION NAME        value NAME of the INF's SECTION (INF names are case-insensitive
 #                                     and its lines end in CRLF)
-#   reg_absent KEY [NAME]             true only when reg says the key (or its value NAME) does not
-#                                     exist; any other failure of reg or Wine is no proof of absence
-#                                     and says what happened
 
 require_tools() {
     local tool missing=0
@@ -42,19 +39,4 @@ inf_value() {
     tr -d '\r' <"$1" | awk -F= -v section="[${2,,}]" -v name="${3,,}" '
         /^\[/ { current = tolower($0); next }
         current == section && tolower($1) == name { print $2; exit }'
-}
-
-reg_absent() {
-    local key=$1 out status=0
-    if [[ $# -ge 2 ]]; then
-        out=$(wine_session_exec reg query "$key" /v "$2" </dev/null 2>&1) || status=$?
-    else
-        out=$(wine_session_exec reg query "$key" </dev/null 2>&1) || status=$?
-    fi
-    [[ $status == 0 ]] && return 1
-    if [[ $status == 1 ]] && grep -q "Unable to find the specified registry \(key\|value\)" <<<"$out"; then
-        return 0
-    fi
-    echo "    reg query $key ${2:-} failed (status $status) without saying it is absent: $(tr -d '\r' <<<"$out" | xargs)"
-    return 1
 }

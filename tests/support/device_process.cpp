@@ -1,5 +1,6 @@
 #include "tests/support/device_process.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +39,8 @@ int NextReadyIndex() {
     return ++index;
 }
 
+std::atomic<long> unixProgramsStarted{0};
+
 #ifdef _WIN32
 int OwnId() {
     return static_cast<int>(GetCurrentProcessId());
@@ -54,6 +57,7 @@ bool RunUnixCommand(const std::string& commandLine, bool wait) {
                         &startup, &info)) {
         return false;
     }
+    ++unixProgramsStarted;
     // Wine starts a Unix program without a Windows process of its own: hProcess stays null and
     // hThread is left as it happens to be, so closing it would close some other handle of ours
     // that has that value (seen: a job thread's event, whose thread then waited forever).
@@ -129,6 +133,10 @@ long long DeviceProcess::Counter(const std::string& name) {
     return at == std::string::npos ? -1 : std::atoll(text.c_str() + at + name.size() + 2);
 }
 
+long DeviceProcess::UnixProgramsStarted() {
+    return unixProgramsStarted.load();
+}
+
 bool DeviceProcess::Start(const std::vector<std::string>& arguments, uint32_t timeoutMs) {
     error_.clear();
     if (running()) {
@@ -188,6 +196,7 @@ bool DeviceProcess::Start(const std::vector<std::string>& arguments, uint32_t ti
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     pid_t child = 0;
     const int failed = posix_spawn(&child, binary, &actions, nullptr, argv.data(), environ);
+    ++unixProgramsStarted;
     posix_spawn_file_actions_destroy(&actions);
     if (failed != 0) {
         error_ = "posix_spawn failed for " + std::string(binary);

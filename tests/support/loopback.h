@@ -23,6 +23,7 @@ enum class Suite : int {
     Decode = 9,
     Module = 10,
     Packaging = 11,  // tests/packaging/installer_test.sh computes its address itself
+    Soak = 12,       // the soak (tests/soak/), a benchmark beside the tests
 };
 
 // Dotted text of the address, e.g. "127.10.5.3".

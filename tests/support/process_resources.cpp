@@ -1,8 +1,7 @@
 #include "tests/support/process_resources.h"
 
 #ifdef _WIN32
-#include <windows.h>
-#include <tlhelp32.h>
+#include "tests/support/win32/process_resources.h"
 #else
 #include <dirent.h>
 #endif
@@ -11,24 +10,13 @@ namespace fluxmere::testing {
 
 #ifdef _WIN32
 
+// The counts that also work under Wine, where GetProcessHandleCount gives 0.
 int ThreadsOfThisProcess() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return -1;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId())
-            ++count;
-    }
-    CloseHandle(snapshot);
-    return count;
+    return ThreadCount();
 }
 
 int HandlesOfThisProcess() {
-    DWORD count = 0;
-    return GetProcessHandleCount(GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
+    return static_cast<int>(HandleCount());
 }
 
 #else

@@ -3,11 +3,14 @@
 // that the default sound device writes to, and a scratch folder. Both arrive as Unix paths;
 // Wine shows the Unix root as drive Z:.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "tests/support/file_bytes.h"
 
@@ -34,6 +37,30 @@ inline std::string WindowsPathFromEnvironment(const char* name) {
 inline std::vector<uint8_t> ReadAudioCapture() {
     const std::string path = WindowsPathFromEnvironment("FLUXMERE_AUDIO_CAPTURE");
     return path.empty() ? std::vector<uint8_t>() : ReadFileBytes(path);
+}
+
+// What a capture must be after `played` went out and the output was closed: those bytes first,
+// unchanged, then only whole sample frames of silence. Wine's sound driver keeps its device fed
+// with silence until the close, and under load the close comes whole periods later.
+inline ::testing::AssertionResult PlayedThenSilence(const std::vector<uint8_t>& captured,
+                                                    const std::vector<uint8_t>& played,
+                                                    size_t frameBytes) {
+    if (captured.size() < played.size())
+        return ::testing::AssertionFailure()
+               << captured.size() << " bytes captured, " << played.size() << " played";
+    const auto differs = std::mismatch(played.begin(), played.end(), captured.begin());
+    if (differs.first != played.end())
+        return ::testing::AssertionFailure()
+               << "byte " << (differs.first - played.begin()) << " differs from what was played";
+    const size_t extra = captured.size() - played.size();
+    if (extra % frameBytes != 0)
+        return ::testing::AssertionFailure() << extra << " bytes after it: no whole frames";
+    const auto sound = std::find_if(captured.begin() + static_cast<std::ptrdiff_t>(played.size()),
+                                    captured.end(), [](uint8_t b) { return b != 0; });
+    if (sound != captured.end())
+        return ::testing::AssertionFailure()
+               << "byte " << (sound - captured.begin()) << " after what was played is not silence";
+    return ::testing::AssertionSuccess() << extra << " bytes of silence after it";
 }
 
 }  // namespace fluxmere::testing

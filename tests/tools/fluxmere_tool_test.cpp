@@ -32,6 +32,7 @@
 #include "device/mjpa_encoder.h"
 #include "device/test_pattern.h"
 #include "platform/thread.h"
+#include "player/player_session.h"
 #include "tests/support/loopback.h"
 
 namespace fluxmere {
@@ -222,6 +223,7 @@ TEST_F(ToolTest, ViewSeesASessionShorterThanAPoll) {
     ASSERT_TRUE(device.Start()) << device.error();
     const std::string png = folder_ + "/short.png";
     for (int attempt = 0; attempt < 3; ++attempt) {
+        std::remove(png.c_str());  // each attempt shows its own picture, not an earlier one's
         const ToolRun run =
             RunTool("view rtsp://" + options.address + "/live --seconds 3 --snapshot " + png);
         EXPECT_EQ(0, run.status) << run.output;
@@ -299,7 +301,8 @@ TEST_F(ToolTest, ViewReconnectsAfterAnEndAFreezeAndAMissingDevice) {
     }
 }
 
-// Whatever the device does, the view ends within its --seconds and 2 s more.
+// Whatever the device does, the view ends within its --seconds and the session's stop limit
+// (kStopLimitMs), with room for starting the tool and its sanitizer on a loaded machine.
 TEST_F(ToolTest, ViewEndsInTimeWithHostileDevices) {
     struct Case {
         const char* what;
@@ -321,7 +324,7 @@ TEST_F(ToolTest, ViewEndsInTimeWithHostileDevices) {
         ASSERT_TRUE(device.Start()) << device.error();
         const uint64_t start = platform::MonotonicMs();
         const ToolRun run = RunTool("view rtsp://" + options.address + "/live --seconds 1");
-        EXPECT_LT(platform::MonotonicMs() - start, 3000u) << run.output;
+        EXPECT_LT(platform::MonotonicMs() - start, 1000u + kStopLimitMs + 4000u) << run.output;
     }
 }
 

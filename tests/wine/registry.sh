@@ -7,6 +7,9 @@
 #   wine_reg_query KEY [ARGS]   prints `reg query KEY ARGS` (e.g. /s, /v NAME, /ve); exit code of reg
 #   wine_reg_value KEY [NAME]   prints just the data of value NAME (the default value without NAME)
 #   wine_reg_has_key KEY        true when KEY exists
+#   wine_reg_absent KEY [NAME]  true only when reg says the key (or its value NAME) does not exist;
+#                               any other failure of reg or Wine is no proof of absence and says
+#                               what happened (so never write `not wine_reg_has_key`)
 #   check WHAT COMMAND...       runs COMMAND, prints "ok: WHAT" or "FAILED: WHAT" and counts failures
 #   not COMMAND...              true when COMMAND fails
 #   check_summary               prints the failure count; true when there was none
@@ -52,6 +55,21 @@ wine_reg_value() {
 
 wine_reg_has_key() {
     wine_reg_query "$1" >/dev/null
+}
+
+wine_reg_absent() {
+    local key=$1 out status=0
+    if [[ $# -ge 2 ]]; then
+        out=$(wine_session_exec reg query "$key" /v "$2" </dev/null 2>&1) || status=$?
+    else
+        out=$(wine_session_exec reg query "$key" </dev/null 2>&1) || status=$?
+    fi
+    [[ $status == 0 ]] && return 1
+    if [[ $status == 1 ]] && grep -q "Unable to find the specified registry \(key\|value\)" <<<"$out"; then
+        return 0
+    fi
+    echo "    reg query $key ${2:-} failed (status $status) without saying it is absent: $(tr -d '\r' <<<"$out" | xargs)"
+    return 1
 }
 
 check_failures=0
