@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "transcode/big_endian_appender.h"
+
 namespace fluxmere::transcode {
 namespace {
 
@@ -181,27 +183,10 @@ constexpr int kTrackCount = 3;  // timecode, picture, sound
 
 // Builds KLV bytes in a vector: big-endian numbers, labels, and sets whose length is filled in
 // when they are closed (always in four BER bytes, so that sizes never depend on values).
-class KlvBuilder {
+class KlvBuilder : public BigEndianAppender {
 public:
-    explicit KlvBuilder(std::vector<uint8_t>* out) : out_(out) {}
+    using BigEndianAppender::BigEndianAppender;
 
-    void U8(uint8_t v) { out_->push_back(v); }
-    void U16(uint16_t v) {
-        U8(static_cast<uint8_t>(v >> 8));
-        U8(static_cast<uint8_t>(v));
-    }
-    void U32(uint32_t v) {
-        U16(static_cast<uint16_t>(v >> 16));
-        U16(static_cast<uint16_t>(v));
-    }
-    void U64(uint64_t v) {
-        U32(static_cast<uint32_t>(v >> 32));
-        U32(static_cast<uint32_t>(v));
-    }
-    void Bytes(const void* data, size_t n) {
-        const uint8_t* b = static_cast<const uint8_t*>(data);
-        out_->insert(out_->end(), b, b + n);
-    }
     void Ber4(uint32_t length) {
         U8(0x83);
         U8(static_cast<uint8_t>(length >> 16));
@@ -210,7 +195,7 @@ public:
     // A key and a length to be filled in by Close.
     void Open(const uint8_t* key) {
         Bytes(key, 16);
-        open_[depth_++] = out_->size();
+        PushStart(out_->size());
         Ber4(0);
     }
     void OpenSet(SetKind kind) {
@@ -219,7 +204,7 @@ public:
         Open(key);
     }
     void Close() {
-        const size_t at = open_[--depth_];
+        const size_t at = PopStart();
         const uint32_t length = static_cast<uint32_t>(out_->size() - at - 4);
         (*out_)[at + 1] = static_cast<uint8_t>(length >> 16);
         (*out_)[at + 2] = static_cast<uint8_t>(length >> 8);
@@ -278,14 +263,9 @@ public:
         if (pad != 0) {
             Bytes(kFill, 16);
             Ber4(static_cast<uint32_t>(pad - 20));
-            out_->insert(out_->end(), pad - 20, 0);
+            Zeros(pad - 20);
         }
     }
-
-private:
-    std::vector<uint8_t>* out_;
-    size_t open_[8] = {};
-    int depth_ = 0;
 };
 
 uint64_t FillAfter(uint64_t bytes, uint32_t kag) {

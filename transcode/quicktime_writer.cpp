@@ -2,23 +2,25 @@
 
 #include <cstring>
 
+#include "transcode/big_endian_appender.h"
+
 namespace fluxmere::transcode {
 namespace {
 
 constexpr uint32_t kMovieTimeScale = 1000;  // the movie header counts milliseconds
 
 // Builds nested atoms in a byte vector; each atom's size is filled in when it is closed.
-class AtomWriter {
+class AtomWriter : public BigEndianAppender {
 public:
-    explicit AtomWriter(std::vector<uint8_t>* out) : out_(out) {}
+    using BigEndianAppender::BigEndianAppender;
 
     void Open(const char type[4]) {
-        open_[depth_++] = out_->size();
+        PushStart(out_->size());
         U32(0);
         Bytes(type, 4);
     }
     void Close() {
-        const size_t start = open_[--depth_];
+        const size_t start = PopStart();
         const uint32_t size = static_cast<uint32_t>(out_->size() - start);
         for (int i = 0; i < 4; ++i) {
             (*out_)[start + i] = static_cast<uint8_t>(size >> (24 - 8 * i));
@@ -27,24 +29,6 @@ public:
     // Version and flags of a "full" atom.
     void FullHeader(uint8_t version, uint32_t flags) { U32(uint32_t{version} << 24 | flags); }
 
-    void U8(uint8_t v) { out_->push_back(v); }
-    void U16(uint16_t v) {
-        U8(static_cast<uint8_t>(v >> 8));
-        U8(static_cast<uint8_t>(v));
-    }
-    void U32(uint32_t v) {
-        U16(static_cast<uint16_t>(v >> 16));
-        U16(static_cast<uint16_t>(v));
-    }
-    void U64(uint64_t v) {
-        U32(static_cast<uint32_t>(v >> 32));
-        U32(static_cast<uint32_t>(v));
-    }
-    void Bytes(const void* data, size_t n) {
-        const uint8_t* b = static_cast<const uint8_t*>(data);
-        out_->insert(out_->end(), b, b + n);
-    }
-    void Zeros(size_t n) { out_->insert(out_->end(), n, 0); }
     // A Pascal string (length byte, then the text) in a field of `field` bytes, or unpadded.
     void PascalString(const char* text, size_t field = 0) {
         const size_t n = std::strlen(text);
@@ -60,11 +44,6 @@ public:
             U32(v);
         }
     }
-
-private:
-    std::vector<uint8_t>* out_;
-    size_t open_[16] = {};
-    int depth_ = 0;
 };
 
 uint32_t Clamp32(uint64_t v) {
