@@ -23,6 +23,7 @@
 #include "player/player_status.h"
 #include "player/win32/viewer_painter.h"
 #include "platform/socket.h"
+#include "tests/control/library_classes.h"
 #include "tests/control/test_container.h"
 #include "tests/control/test_viewer.h"
 #include "tests/download/job_fixture.h"
@@ -119,11 +120,7 @@ TEST(ViewerWithDownloadManager, ThePanelFollowsTheRealJobAndItsCancelEndsTheTran
     ScratchFolder folder("viewer_download");
     ASSERT_TRUE(StoreSettings(folder.path(), 0));
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    HMODULE module = LoadLibraryA(FLUXMERE_LIBRARY_DLL);  // stays loaded
-    ASSERT_NE(module, nullptr);
-    using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-    auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    const GetClassObjectFn getClassObject = LibraryClassObjects();
     ASSERT_NE(getClassObject, nullptr);
 
     // The device: a short live stream for the viewer, then a slow clip export.

@@ -14,6 +14,7 @@
 #include "download/win32/viewer_context_menu.h"
 #include "fluxmere_library.h"
 #include "platform/thread.h"
+#include "tests/control/library_classes.h"
 #include "tests/control/test_container.h"
 #include "tests/control/test_viewer.h"
 #include "tests/download/win32/registry_sandbox.h"
@@ -102,11 +103,7 @@ TEST(ViewerMenu, RightClickOnTheViewerOpensTheMenuOfItsOwnerAndSwitchesTheBrowse
         user(HKEY_CURRENT_USER);
     ASSERT_TRUE(machine.ok() && classes.ok() && user.ok());
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    HMODULE module = LoadLibraryA(FLUXMERE_LIBRARY_DLL);  // stays loaded
-    ASSERT_NE(module, nullptr);
-    using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-    auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    const GetClassObjectFn getClassObject = LibraryClassObjects();
     ASSERT_NE(getClassObject, nullptr);
     IClassFactory* factory = nullptr;
     ASSERT_EQ(
