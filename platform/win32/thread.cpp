@@ -176,8 +176,19 @@ void SleepMs(uint32_t ms) {
     Sleep(ms);
 }
 
+// The performance counter, not GetTickCount64: the tick count moves in steps of about
+// 16 ms (under Wine, whenever the server refreshes it), so short intervals measured
+// with it read up to two steps short.
 uint64_t MonotonicMs() {
-    return GetTickCount64();
+    static const uint64_t frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return static_cast<uint64_t>(f.QuadPart);
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const uint64_t ticks = static_cast<uint64_t>(now.QuadPart);
+    return ticks / frequency * 1000 + ticks % frequency * 1000 / frequency;
 }
 
 }  // namespace fluxmere::platform

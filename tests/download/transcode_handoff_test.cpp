@@ -26,6 +26,7 @@
 #include "engine/job_request.h"
 #include "engine/pipe_reader.h"
 #include "platform/socket.h"
+#include "platform/thread.h"
 #include "platform/win32/named_objects.h"
 #include "tests/download/job_fixture.h"
 #include "tests/download/notice_log.h"
@@ -177,7 +178,7 @@ private:
         platform::File output;
         if (!pipe.Open(request) || !output.CreateAlways(Narrow(request.outputPath).c_str()))
             return;
-        uint64_t lastTaken = GetTickCount64();
+        uint64_t lastTaken = platform::MonotonicMs();
         while (!stop_.load()) {
             const uint8_t* data = nullptr;
             uint32_t count = 0;
@@ -186,7 +187,7 @@ private:
                 continue;
             counts.push_back(count);
             if (next != engine::PipeReader::Next::Block) {
-                endPauseMs = GetTickCount64() - lastTaken;
+                endPauseMs = platform::MonotonicMs() - lastTaken;
                 if (mode_ == Mode::NeverFinishes)
                     continue;
                 output.Write(kTrailer, sizeof(kTrailer) - 1);
@@ -201,7 +202,7 @@ private:
                 dead_.store(mode_ == Mode::DiesAfterFirstBlock);
                 return;  // takes nothing more
             }
-            lastTaken = GetTickCount64();
+            lastTaken = platform::MonotonicMs();
             pipe.Taken();
         }
     }
