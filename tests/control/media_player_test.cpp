@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "fluxmere_library.h"
+#include "tests/support/library_classes.h"
 
 namespace fluxmere {
 namespace {
@@ -40,11 +41,7 @@ class MediaPlayer : public ::testing::Test {
 protected:
     void SetUp() override {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        module_ = LoadLibraryA(FLUXMERE_LIBRARY_DLL);
-        ASSERT_NE(module_, nullptr);
-        using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-        auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-            reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+        const testing::GetClassObjectFn getClassObject = testing::LibraryClassObjects();
         ASSERT_NE(getClassObject, nullptr);
         ASSERT_EQ(getClassObject(CLSID_MediaPlayer, IID_IClassFactory,
                                  reinterpret_cast<void**>(&factory_)),
@@ -56,7 +53,6 @@ protected:
         CoUninitialize();
     }
     IClassFactory* factory_ = nullptr;
-    HMODULE module_ = nullptr;  // stays loaded: the module decides when it may go
 };
 
 TEST_F(MediaPlayer, EveryInterfaceHasTheSameIdentity) {

@@ -23,7 +23,7 @@
 #include "player/player_status.h"
 #include "player/win32/viewer_painter.h"
 #include "platform/socket.h"
-#include "tests/control/library_classes.h"
+#include "tests/support/library_classes.h"
 #include "tests/control/test_container.h"
 #include "tests/control/test_viewer.h"
 #include "tests/download/job_fixture.h"

@@ -14,7 +14,7 @@
 #include "download/win32/viewer_context_menu.h"
 #include "fluxmere_library.h"
 #include "platform/thread.h"
-#include "tests/control/library_classes.h"
+#include "tests/support/library_classes.h"
 #include "tests/control/test_container.h"
 #include "tests/control/test_viewer.h"
 #include "tests/download/win32/registry_sandbox.h"

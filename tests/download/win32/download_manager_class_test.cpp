@@ -19,6 +19,7 @@
 #include "tests/download/job_fixture.h"
 #include "tests/download/win32/registry_sandbox.h"
 #include "tests/download/win32/window_probe.h"
+#include "tests/support/library_classes.h"
 #include "tests/support/device_process.h"
 #include "tests/support/loopback.h"
 
@@ -36,10 +37,7 @@ protected:
         ASSERT_TRUE(user_.ok());
         ASSERT_TRUE(StoreSettings(folder_.path(), 0));
 
-        module_ = LoadLibraryA("FluxmereLibrary.dll");
-        ASSERT_NE(module_, nullptr);
-        auto getClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-            reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+        const GetClassObjectFn getClassObject = LibraryClassObjects();
         ASSERT_NE(getClassObject, nullptr);
         IClassFactory* factory = nullptr;
         ASSERT_EQ(getClassObject(CLSID_FluxmereDownloadManager, IID_IClassFactory,
@@ -74,7 +72,6 @@ protected:
 
     RegistrySandbox user_{HKEY_CURRENT_USER};
     ScratchFolder folder_{"class"};
-    HMODULE module_ = nullptr;
     IUnknown* object_ = nullptr;
     IDownloadManager* manager_ = nullptr;
 };
