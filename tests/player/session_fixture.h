@@ -99,8 +99,13 @@ private:
 };
 
 // Polls until the session shows status (bounded, so a broken session fails instead of hanging).
-bool WaitForStatus(const CPlayerSession& session, PlayerStatus status, uint32_t limitMs = 20000);
-bool WaitForRecorded(const StatusRecorder& recorder, size_t count, uint32_t limitMs = 20000);
+// The limit only matters when something is broken, so it is generous: a device stand-in built
+// with sanitizers encodes a 1920 x 1080 picture in seconds on a loaded machine.
+constexpr uint32_t kStatusLimitMs = 60000;
+bool WaitForStatus(const CPlayerSession& session, PlayerStatus status,
+                   uint32_t limitMs = kStatusLimitMs);
+bool WaitForRecorded(const StatusRecorder& recorder, size_t count,
+                     uint32_t limitMs = kStatusLimitMs);
 
 // Peak signal-to-noise ratio of a B, G, R picture against packed R, G, B pixels of the same size.
 double PsnrBgrAgainstRgb(const RenderedPicture& picture, const uint8_t* rgb);
