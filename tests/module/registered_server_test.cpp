@@ -49,35 +49,30 @@ struct ScriptCase {
     int address;  // index of the test's loopback address
     const char* name;
     const char* extension;
-    const char* text;  // %s: the ProgID, then %s: the stream's address
+    const char* text;  // %s: the ProgID, the stream's address, the file that says "stop now"
     const char* progid;
 };
 
-// Wine's script host has no WScript.Sleep (it fails with "not implemented"); the scripts then
-// wait on the clock instead.
+// The scripts play until the test has seen pictures sent and the tone played, and says so by
+// creating a file: a fixed play time would fail whenever a loaded machine connects slowly. Wine's
+// script host has no WScript.Sleep (it fails with "not implemented"), so they poll.
 const char kVBScript[] =
     "Set player = CreateObject(\"%s\")\r\n"
+    "Set files = CreateObject(\"Scripting.FileSystemObject\")\r\n"
     "player.SetRectangle \"0,0,352,288\"\r\n"
     "player.SetURL \"rtsp://%s/live\"\r\n"
-    "On Error Resume Next\r\n"
-    "WScript.Sleep 2500\r\n"
-    "If Err.Number <> 0 Then\r\n"
-    "    started = Timer\r\n"
-    "    Do While Timer - started < 2.5 And Timer >= started\r\n"
-    "    Loop\r\n"
-    "End If\r\n"
-    "On Error GoTo 0\r\n"
+    "started = Timer\r\n"
+    "Do While Not files.FileExists(\"%s\") And Timer - started < 90 And Timer >= started\r\n"
+    "Loop\r\n"
     "player.Stop\r\n";
 
 const char kJScript[] =
     "var player = new ActiveXObject(\"%s\");\r\n"
+    "var files = new ActiveXObject(\"Scripting.FileSystemObject\");\r\n"
     "player.SetRectangle(\"0,0,352,288\");\r\n"
     "player.SetURL(\"rtsp://%s/live\");\r\n"
-    "try {\r\n"
-    "    WScript.Sleep(2500);\r\n"
-    "} catch (e) {\r\n"
-    "    for (var until = new Date().getTime() + 2500; new Date().getTime() < until;) {}\r\n"
-    "}\r\n"
+    "for (var until = new Date().getTime() + 90000;\r\n"
+    "     !files.FileExists(\"%s\") && new Date().getTime() < until;) {}\r\n"
     "player.Stop();\r\n";
 
 const ScriptCase kScripts[] = {
@@ -86,34 +81,49 @@ const ScriptCase kScripts[] = {
     {3, "VBScriptVersionedProgID", "vbs", kVBScript, "FluxmereLibrary.MediaPlayer.1"},
 };
 
-// Runs `command` and waits up to timeoutMs; its standard output and error go to outputPath.
-// The exit code, or -1 when it could not start or did not end.
-int RunProcess(std::string command, const std::string& outputPath, DWORD timeoutMs) {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        CloseHandle(output);
-        return -1;
+// A command run with its standard output and error in a file; stopped by its own handle if it
+// is still running when the test ends.
+class ClientProcess {
+public:
+    ~ClientProcess() {
+        if (process_.hProcess == nullptr)
+            return;
+        if (WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0)
+            TerminateProcess(process_.hProcess, 1);
+        WaitForSingleObject(process_.hProcess, INFINITE);
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
     }
-    CloseHandle(output);
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process.hProcess, &code);
-    else
-        TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return static_cast<int>(code);
-}
+
+    bool Start(std::string command, const std::string& outputPath) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        const bool started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0,
+                                            nullptr, nullptr, &startup, &process_) != FALSE;
+        CloseHandle(output);
+        return started;
+    }
+
+    bool Ended() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0; }
+
+    // The exit code, or -1 when it did not end within timeoutMs.
+    int Wait(DWORD timeoutMs) const {
+        DWORD code = static_cast<DWORD>(-1);
+        if (WaitForSingleObject(process_.hProcess, timeoutMs) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process_.hProcess, &code);
+        return static_cast<int>(code);
+    }
+
+private:
+    PROCESS_INFORMATION process_ = {};
+};
 
 // The device's tone as the wave output plays it (16-bit little-endian), long enough to hold
 // any captured stretch of `frames` sample frames: the tone repeats every 96 sample frames.
@@ -157,8 +167,16 @@ TEST_P(ScriptClients, DriveAViewerSessionByProgID) {
     DeviceProcess device;
     ASSERT_TRUE(device.Start({"--address", address, "--no-http"})) << device.error();
 
+    // The capture of an earlier case must not pass for this one's.
+    DeleteFileA(WindowsPathFromEnvironment("FLUXMERE_AUDIO_CAPTURE").c_str());
+    const std::string stopFile = folder + "\\client.stop";
+    DeleteFileA(stopFile.c_str());
+    // Forward slashes: the path goes into script strings, where a backslash escapes.
+    std::string stopInScript = stopFile;
+    std::replace(stopInScript.begin(), stopInScript.end(), '\\', '/');
     char text[2048];
-    std::snprintf(text, sizeof text, GetParam().text, GetParam().progid, address.c_str());
+    std::snprintf(text, sizeof text, GetParam().text, GetParam().progid, address.c_str(),
+                  stopInScript.c_str());
     const std::string script = folder + "\\client." + GetParam().extension;
     const std::string output = folder + "\\client.out";
     FILE* file = std::fopen(script.c_str(), "wb");
@@ -166,7 +184,17 @@ TEST_P(ScriptClients, DriveAViewerSessionByProgID) {
     std::fputs(text, file);
     std::fclose(file);
 
-    const int code = RunProcess("cscript.exe //nologo \"" + script + "\"", output, 60000);
+    ClientProcess client;
+    ASSERT_TRUE(client.Start("cscript.exe //nologo \"" + script + "\"", output));
+    // Until pictures went out and the tone was played, or the client gave up by itself.
+    const ULONGLONG deadline = GetTickCount64() + 90000;
+    while (!client.Ended() && GetTickCount64() < deadline &&
+           !(device.Counter("framesSent") >= 10 && HoldsTheTone(ReadAudioCapture())))
+        Sleep(100);
+    FILE* stop = std::fopen(stopFile.c_str(), "wb");
+    ASSERT_NE(stop, nullptr);
+    std::fclose(stop);
+    const int code = client.Wait(30000);
     const std::vector<uint8_t> printed = ReadFileBytes(output);
     EXPECT_EQ(code, 0) << std::string(printed.begin(), printed.end());
     const std::vector<uint8_t> captured = ReadAudioCapture();
