@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "device/device_internal.h"
+#include "device/media_frames.h"
 
 namespace fluxmere::device {
 
@@ -252,6 +253,9 @@ bool Device::Start() {
         error_ = "not a dotted IPv4 address: " + options_.address;
         impl_.reset();
         return false;
+    }
+    if (options_.serveRtsp) {
+        impl_->scriptedFrames = BuildScriptedFrames(options_);
     }
     bool ok = (!options_.serveRtsp ||
                Listen(impl_.get(), options_.rtspPort, &impl_->rtspListener, &rtspPort_, &error_)) &&

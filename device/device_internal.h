@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "device/device.h"
 #include "platform/socket.h"
@@ -71,6 +72,8 @@ struct Device::Impl {
     void LogHttp(const std::string& requestLine);
 
     DeviceOptions options;
+    // Frames of a short scripted run, built before the device is ready (media_frames.h).
+    std::vector<std::vector<uint8_t>> scriptedFrames;
     uint32_t address = 0;
     std::string addressText;
     platform::Event stopping{true, false};

@@ -237,4 +237,19 @@ const std::vector<uint8_t>& FrameBuilder::Build(uint32_t index) {
     return frame_;
 }
 
+std::vector<std::vector<uint8_t>> BuildScriptedFrames(const DeviceOptions& options) {
+    const int count =
+        options.mediaFault != MediaFault::None ? options.mediaFramesBeforeFault : options.maxFrames;
+    const int fps = std::max(1, options.fps);
+    std::vector<std::vector<uint8_t>> frames;
+    if (count <= 0 || count > fps) {
+        return frames;
+    }
+    FrameBuilder builder(options);
+    for (int i = 0; i < count; ++i) {
+        frames.push_back(builder.Build(static_cast<uint32_t>(i)));
+    }
+    return frames;
+}
+
 }  // namespace fluxmere::device

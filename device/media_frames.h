@@ -52,4 +52,10 @@ private:
     std::vector<uint8_t> frame_;
 };
 
+// The frames of a short scripted run (a media fault, or the end of a session, within the first
+// second), built before the device reports ready; empty for an open-ended stream. A sanitizer
+// build on a loaded machine can take seconds to encode a large picture, and a gap that long
+// between frames would read as the silence that ends a viewer's session.
+std::vector<std::vector<uint8_t>> BuildScriptedFrames(const DeviceOptions& options);
+
 }  // namespace fluxmere::device

@@ -138,7 +138,8 @@ private:
                 end_.Wait(static_cast<uint32_t>(due - now)) == platform::WaitResult::Signaled) {
                 return;
             }
-            const std::vector<uint8_t>& frame = builder.Build(i);
+            const std::vector<uint8_t>& frame =
+                i < impl_->scriptedFrames.size() ? impl_->scriptedFrames[i] : builder.Build(i);
             char line[16];
             int lineLength = std::snprintf(line, sizeof line, "%zx\r\n", frame.size());
             chunk.assign(line, line + lineLength);

@@ -312,6 +312,38 @@ TEST(DeviceFrames, HostileFramesAreTheFaultsTheyClaim) {
     EXPECT_EQ(hostile, (std::vector<uint32_t>{2, 5, 8}));
 }
 
+// A short scripted run is built ahead, frame for frame what the stream would have built.
+TEST(DeviceFrames, ScriptedRunsAreBuiltAheadAsTheStreamWouldBuildThem) {
+    DeviceOptions o;
+    o.width = 64;
+    o.height = 32;
+    o.hostileFrame = HostileFrame::CorruptJpeg;
+    o.hostileEvery = 2;
+    const struct {
+        MediaFault fault;
+        int beforeFault;
+        int maxFrames;
+        size_t built;
+    } cases[] = {
+        {MediaFault::Silence, 3, 0, 3},  // a fault within the first second
+        {MediaFault::None, 0, 4, 4},     // a session of four frames
+        {MediaFault::Close, 25, 0, 25},  // one second at 25 fps
+        {MediaFault::Close, 26, 0, 0},   // longer: built as it streams
+        {MediaFault::None, 0, 0, 0},     // open-ended
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.beforeFault + 100 * c.maxFrames);
+        o.mediaFault = c.fault;
+        o.mediaFramesBeforeFault = c.beforeFault;
+        o.maxFrames = c.maxFrames;
+        const std::vector<std::vector<uint8_t>> frames = BuildScriptedFrames(o);
+        ASSERT_EQ(frames.size(), c.built);
+        FrameBuilder builder(o);
+        for (uint32_t i = 0; i < frames.size(); ++i)
+            EXPECT_TRUE(frames[i] == builder.Build(i)) << "frame " << i;
+    }
+}
+
 TEST(DeviceArguments, FlagsSetOptionsAndBadValuesAreRefused) {
     const char* good[] = {"fluxmere-device",
                           "--address",

@@ -122,7 +122,9 @@ TEST_P(PlayerPicture, NewestFrameMatchesTheDevicePicture) {
     viewer.session.SetRectangle(
         ("0,0," + std::to_string(c.width) + "," + std::to_string(c.height)).c_str());
     ASSERT_TRUE(viewer.session.SetURL(Url(c.index).c_str()));
-    ASSERT_TRUE(WaitForRecorded(viewer.recorder, 3));  // Connecting, Playing, Not connected
+    // Connecting, Playing, Not connected
+    ASSERT_TRUE(WaitForRecorded(viewer.recorder, 3))
+        << ::testing::PrintToString(viewer.recorder.Statuses());
     EXPECT_EQ(viewer.recorder.Statuses(),
               (std::vector<int32_t>{S(PlayerStatus::Connecting), S(PlayerStatus::Playing),
                                     S(PlayerStatus::NotConnected)}));
