@@ -18,6 +18,8 @@
 namespace fluxmere {
 
 // One look at a camera's session.
+// Take sessionRunning before status: a session sets its last status before its thread ends, so
+// a look taken in that order never pairs an ended session with the status it started from.
 struct CameraLook {
     int32_t status = static_cast<int32_t>(PlayerStatus::NotConnected);  // a PlayerStatus value
     bool sessionRunning = false;  // the session's thread has not ended yet

@@ -270,9 +270,10 @@ int RunView(int argc, char** argv) {
     int32_t lastStatus = session.Status();
     for (;;) {
         PrintChanges(recorder, &life);
+        const bool running = session.IsSessionRunning();  // before the status: see CameraLook
         lastStatus = session.Status();
         if (reconnect) {
-            const CameraLook look{lastStatus, session.IsSessionRunning(),
+            const CameraLook look{lastStatus, running,
                                   static_cast<uint64_t>(session.Counters().framesDelivered)};
             const uint64_t now = platform::MonotonicMs();
             const CameraAction action = policy.Observe(now, look);

@@ -27,12 +27,16 @@ using testing::ThreadsOfThisProcess;
 struct Camera {
     Camera() : session(audio, nullptr) {}
 
+    CameraLook Look() const {
+        const bool running = session.IsSessionRunning();  // first: see CameraLook
+        return CameraLook{session.Status(), running,
+                          static_cast<uint64_t>(session.Counters().framesDelivered)};
+    }
+
     // Looks until the policy asks for action, and does it; polls the session meanwhile.
     CameraAction Step() {
         for (int polls = 0; polls < 20000; ++polls) {
-            const CameraLook look{session.Status(), session.IsSessionRunning(),
-                                  static_cast<uint64_t>(session.Counters().framesDelivered)};
-            const CameraAction action = policy.Observe(now, look);
+            const CameraAction action = policy.Observe(now, Look());
             if (action == CameraAction::Start) {
                 session.SetURL(url.c_str());
                 return action;
@@ -80,8 +84,7 @@ TEST(ReconnectSession, FiftyAttemptsAtAMissingDeviceLeaveNothingBehindThenItPlay
     ASSERT_TRUE(device.Start(LoopbackText(Suite::Player, index), {})) << device.error();
     ASSERT_EQ(camera.Step(), CameraAction::Start);
     for (int i = 0; i < 2000 && camera.policy.State() != CameraState::Playing; ++i) {
-        camera.policy.Observe(
-            camera.now, CameraLook{camera.session.Status(), camera.session.IsSessionRunning(), 0});
+        camera.policy.Observe(camera.now, camera.Look());
         platform::SleepMs(10);
     }
     EXPECT_EQ(camera.policy.State(), CameraState::Playing);

@@ -177,8 +177,8 @@ bool CameraCell::Tick(uint64_t nowMs) {
     }
     LONG status = 1, frames = 0, painted = 0;
     VARIANT_BOOL running = VARIANT_FALSE;
+    state_->IsSessionRunning(&running);  // before the status: see CameraLook
     state_->GetStatus(&status);
-    state_->IsSessionRunning(&running);
     state_->GetFramesReceived(&frames);
     state_->GetPicturesPainted(&painted);
     if (painted != 0)
