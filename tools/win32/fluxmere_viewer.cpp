@@ -67,8 +67,7 @@ constexpr char kSummary[] =
     "control failed, 2 for bad arguments.";
 
 constexpr uint16_t kRtspPort = 554;
-constexpr DWORD kPollMs = 20;
-constexpr DWORD kTickMs = 200;
+constexpr uint64_t kTickMs = 200;
 constexpr uint64_t kBatchMs = 10;  // what a new picture may wait for its batch
 
 // The frame's commands (its accelerators, or WM_COMMAND from outside).
@@ -499,9 +498,14 @@ void Watch(const Options& options, Wall& wall) {
         if (took) {
             if (now - batchStart < kBatchMs)
                 Sleep(static_cast<DWORD>(kBatchMs - (now - batchStart)));
-        } else if (MsgWaitForMultipleObjects(0, nullptr, FALSE, kPollMs, QS_ALLINPUT) ==
-                   WAIT_FAILED) {
-            break;
+        } else {
+            // Idle: until a message comes, the cells' next look or the end.
+            uint64_t wait = kTickMs - (now - lastTick);
+            if (options.seconds > 0 && limit - (now - start) < wait)
+                wait = limit - (now - start);
+            if (MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(wait),
+                                          QS_ALLINPUT) == WAIT_FAILED)
+                break;
         }
         batchStart = GetTickCount64();
         took = false;
