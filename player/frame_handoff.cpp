@@ -17,15 +17,13 @@ constexpr size_t kChunkFramingBytes = 32;
 // The hand-off lock for one scope (a semaphore of count one, so that no thread owns it).
 class HandOffLock {
 public:
-    explicit HandOffLock(platform::Semaphore& lock) : lock_(lock) {
-        lock_.Wait(platform::kInfinite);
-    }
+    explicit HandOffLock(platform::LightweightSemaphore& lock) : lock_(lock) { lock_.Wait(); }
     ~HandOffLock() { lock_.Release(); }
     HandOffLock(const HandOffLock&) = delete;
     HandOffLock& operator=(const HandOffLock&) = delete;
 
 private:
-    platform::Semaphore& lock_;
+    platform::LightweightSemaphore& lock_;
 };
 
 }  // namespace

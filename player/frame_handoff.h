@@ -27,7 +27,7 @@
 #include <cstdint>
 
 #include "container/kelo.h"
-#include "platform/sync.h"
+#include "platform/lightweight_semaphore.h"
 #include "player/audio_output.h"
 #include "player/player_buffer.h"
 #include "player/video_payload_sink.h"
@@ -75,7 +75,9 @@ public:
 private:
     CAudioRing& audio_;
     bool valid_ = false;
-    platform::Semaphore lock_{1, 1};
+    // Count one; taken twice a picture, so the uncontended take and release never enter the
+    // kernel. Room for far more sleepers than the three threads that take it.
+    platform::LightweightSemaphore lock_{1, 64};
     PlayerBuffer bufferA_;
     PlayerBuffer bufferB_;
 

@@ -11,6 +11,8 @@
 #
 # It prints "wall CPU ...: fluxmere-viewer A%, native B%, ratio R" lines (percent of one core;
 # "native" is the sum over its processes), and what wineserver and Xvfb spent beside the viewer.
+# The session's screen holds the whole 4 x 4 wall, so the viewer's cells are 352x288 too and
+# neither side scales the pictures.
 set -uo pipefail
 
 win=$(cd "$1" && pwd)

@@ -373,6 +373,36 @@ void COleControl::InvalidateInContainer(const RECT* rect) {
         InvalidateRect(containerWindow_, rect ? rect : &position_, FALSE);
 }
 
+// A windowless control's DC for drawing at once: the site's, where it gives one (it clips to
+// what of the control shows); else the container window's, clipped to the control's position,
+// while that window is visible.
+HDC COleControl::GetDrawingDC(RECT* bounds) {
+    *bounds = position_;
+    HDC dc = nullptr;
+    if (windowlessSite_ != nullptr && SUCCEEDED(windowlessSite_->GetDC(&position_, 0, &dc)) &&
+        dc != nullptr) {
+        drawingDCFromSite_ = true;
+        return dc;
+    }
+    if (containerWindow_ == nullptr || !IsWindowVisible(containerWindow_))
+        return nullptr;
+    dc = ::GetDC(containerWindow_);
+    if (dc == nullptr)
+        return nullptr;
+    drawingDCFromSite_ = false;
+    IntersectClipRect(dc, position_.left, position_.top, position_.right, position_.bottom);
+    return dc;
+}
+
+void COleControl::ReleaseDrawingDC(HDC dc) {
+    if (drawingDCFromSite_ && windowlessSite_ != nullptr) {
+        windowlessSite_->ReleaseDC(dc);
+    } else {
+        ::ReleaseDC(containerWindow_, dc);
+    }
+    drawingDCFromSite_ = false;
+}
+
 // The right button's release. The menu is owned by the control's window, or windowless by the
 // container's; with neither there is no menu. It opens where the button was released.
 void COleControl::ShowContextMenu(void* context, HWND owner) {

@@ -182,6 +182,8 @@ private:
     void ReleaseInPlaceSite();
     // IContainerSurface: repaints of a windowless control.
     void InvalidateInContainer(const RECT* rect) override;
+    HDC GetDrawingDC(RECT* bounds) override;
+    void ReleaseDrawingDC(HDC dc) override;
     static void ShowContextMenu(void* context, HWND owner);
 
     IUnknown* const outer_;
@@ -200,7 +202,8 @@ private:
     DWORD viewAspects_ = 0;
     DWORD viewFlags_ = 0;
     HWND containerWindow_ = nullptr;
-    RECT position_ = {0, 0, 0, 0};  // in the container's window
+    bool drawingDCFromSite_ = false;  // the DC of GetDrawingDC goes back to the site
+    RECT position_ = {0, 0, 0, 0};    // in the container's window
     bool inPlaceActive_ = false;
     bool uiActive_ = false;
     bool windowless_ = false;

@@ -171,8 +171,44 @@ void CViewerCore::Invalidate(const PlayerRect* rect) {
 }
 
 void CViewerCore::RepaintNow() {
+    if (DrawPictureNow())
+        return;
     const PlayerRect bounds = session_->LastBounds();
     Invalidate(bounds.top == 0 && bounds.bottom == 0 ? nullptr : &bounds);
+}
+
+// A new picture while playing is drawn straight away: invalidating, then the paint message with
+// BeginPaint and EndPaint (and a windowless container's own paint around it) takes several more
+// round trips to the window system for each picture, which under Wine cost far more than the
+// picture's decoding when a wall shows many cameras. Status screens and the download panel keep
+// the container's paint cycle, and the first paint is always the container's.
+bool CViewerCore::DrawPictureNow() {
+    if (session_->Status() != static_cast<int32_t>(PlayerStatus::Playing))
+        return false;
+    const PlayerRect last = session_->LastBounds();
+    if (last.right <= last.left || last.bottom <= last.top)
+        return false;  // not painted yet
+    if (window_ != nullptr) {
+        if (!IsWindowVisible(window_))
+            return false;
+        HDC dc = GetDC(window_);
+        if (dc == nullptr)
+            return false;
+        RECT client;
+        GetClientRect(window_, &client);
+        Draw(dc, client);
+        ReleaseDC(window_, dc);
+        return true;
+    }
+    if (container_ == nullptr)
+        return false;
+    RECT bounds;
+    HDC dc = container_->GetDrawingDC(&bounds);
+    if (dc == nullptr)
+        return false;
+    Draw(dc, bounds);
+    container_->ReleaseDrawingDC(dc);
+    return true;
 }
 
 void CViewerCore::InvalidateHere(const RECT* rect) {

@@ -28,6 +28,11 @@ class IContainerSurface {
 public:
     // rect in the container's coordinates; nullptr: the whole control.
     virtual void InvalidateInContainer(const RECT* rect) = 0;
+    // A device context to draw the whole control at once, clipped to it, and the control's
+    // bounds in its coordinates; nullptr when there is none now (nothing visible to draw on).
+    // Every DC given is handed back to ReleaseDrawingDC.
+    virtual HDC GetDrawingDC(RECT* bounds) = 0;
+    virtual void ReleaseDrawingDC(HDC dc) = 0;
 
 protected:
     ~IContainerSurface() = default;
@@ -82,6 +87,9 @@ private:
     void Invalidate(const PlayerRect* rect) override;
     // IRepaintTarget: the posted repaint, on the control's thread.
     void RepaintNow() override;
+    // Draws the newest picture at once into the window or the container's DC; false when it
+    // cannot, and the repaint then goes through invalidation.
+    bool DrawPictureNow();
     void InvalidateHere(const RECT* rect);
     // The Cancel button, in the coordinates of the last paint's bounds; it works in every status.
     void OnLButtonDown(int32_t x, int32_t y);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
+#include "platform/lightweight_semaphore.h"
 #include "platform/thread.h"
 
 namespace fluxmere::platform {
@@ -247,6 +250,59 @@ TEST(CriticalSectionTest, RecursiveAndMutuallyExclusive) {
     for (Thread& t : threads)
         EXPECT_TRUE(t.Join(kInfinite));
     EXPECT_EQ(counter, 40000);
+}
+
+struct LightweightCounting {
+    LightweightSemaphore* lock;
+    int* counter;
+};
+
+// Many short holds from three threads: most takes find the semaphore free, the others sleep.
+void IncrementUnderLightweightLock(void* context) {
+    auto* counting = static_cast<LightweightCounting*>(context);
+    for (int i = 0; i < 20000; ++i) {
+        counting->lock->Wait();
+        const int value = *counting->counter;
+        if (i % 1000 == 0)
+            SleepMs(1);  // let the others pile up behind the holder
+        *counting->counter = value + 1;
+        counting->lock->Release();
+    }
+}
+
+TEST(LightweightSemaphoreTest, CountOfOneIsMutuallyExclusiveUnderContention) {
+    LightweightSemaphore lock(1, 3);
+    int counter = 0;
+    LightweightCounting counting{&lock, &counter};
+    Thread threads[3];
+    for (Thread& t : threads)
+        ASSERT_TRUE(t.Start(IncrementUnderLightweightLock, &counting));
+    for (Thread& t : threads)
+        EXPECT_TRUE(t.Join(kPromptMs));
+    EXPECT_EQ(counter, 60000);
+}
+
+void WaitThenSet(void* context) {
+    auto* pair = static_cast<std::pair<LightweightSemaphore*, Event*>*>(context);
+    pair->first->Wait();
+    pair->second->Set();
+}
+
+TEST(LightweightSemaphoreTest, WaitSleepsUntilReleasedAndNoCountIsLost) {
+    LightweightSemaphore semaphore(0, 1);
+    Event woke(true, false);
+    std::pair<LightweightSemaphore*, Event*> pair{&semaphore, &woke};
+    Thread waiter;
+    ASSERT_TRUE(waiter.Start(WaitThenSet, &pair));
+    EXPECT_EQ(woke.Wait(100), WaitResult::Timeout) << "took from a count of zero";
+    semaphore.Release();
+    EXPECT_EQ(woke.Wait(kPromptMs), WaitResult::Signaled);
+    EXPECT_TRUE(waiter.Join(kPromptMs));
+    // Two released with nobody waiting are both there to take, without sleeping.
+    semaphore.Release();
+    semaphore.Release();
+    semaphore.Wait();
+    semaphore.Wait();
 }
 
 }  // namespace

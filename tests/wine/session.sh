@@ -127,7 +127,7 @@ wine_session_start() {
     # -displayfd picks a free display number and writes it once the server accepts clients.
     # setsid: the session outlives the test that happened to start it (ctest kills a timed-out
     # test's process group).
-    FLUXMERE_WINE_MEMBER="$WINE_DIR" setsid Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 \
+    FLUXMERE_WINE_MEMBER="$WINE_DIR" setsid Xvfb -displayfd 3 -nolisten tcp -screen 0 1600x1280x24 \
         3>"$WINE_SESSION/display" </dev/null >>"$WINE_SESSION/xvfb.log" 2>&1 9>&- &
     echo $! >"$WINE_SESSION/xvfb.pid"
     for ((i = 0; i < 100; i++)); do

@@ -67,8 +67,8 @@ constexpr char kSummary[] =
     "control failed, 2 for bad arguments.";
 
 constexpr uint16_t kRtspPort = 554;
-constexpr DWORD kPollMs = 20;
-constexpr DWORD kTickMs = 200;
+constexpr uint64_t kTickMs = 200;
+constexpr uint64_t kBatchMs = 10;  // what a new picture may wait for its batch
 
 // The frame's commands (its accelerators, or WM_COMMAND from outside).
 constexpr WORD kCommandSnapshot = 101;
@@ -469,7 +469,9 @@ private:
 };
 
 // Pumps messages until the time is up or the window is closed; the reconnect rules look at the
-// cells a few times a second.
+// cells a few times a second. Messages are taken in batches at most every kBatchMs: the new
+// pictures of many cameras that arrive meanwhile then share one wake-up of this thread (and one
+// update of the window on the screen) instead of costing one each.
 void Watch(const Options& options, Wall& wall) {
     ACCEL keys[] = {
         {FCONTROL | FVIRTKEY, 'S', kCommandSnapshot},
@@ -481,20 +483,35 @@ void Watch(const Options& options, Wall& wall) {
     const uint64_t start = GetTickCount64();
     const uint64_t limit = static_cast<uint64_t>(options.seconds * 1000);
     uint64_t lastTick = 0;
+    uint64_t batchStart = start;
+    bool took = false;  // the last batch had messages: more are likely soon
     wall.Tick(start);
     MSG msg;
     for (;;) {
-        const uint64_t now = GetTickCount64();
+        uint64_t now = GetTickCount64();
         if (options.seconds > 0 && now - start >= limit)
             break;
         if (now - lastTick >= kTickMs) {
             wall.Tick(now);
             lastTick = now;
         }
-        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, kPollMs, QS_ALLINPUT) == WAIT_FAILED)
-            break;
+        if (took) {
+            if (now - batchStart < kBatchMs)
+                Sleep(static_cast<DWORD>(kBatchMs - (now - batchStart)));
+        } else {
+            // Idle: until a message comes, the cells' next look or the end.
+            uint64_t wait = kTickMs - (now - lastTick);
+            if (options.seconds > 0 && limit - (now - start) < wait)
+                wait = limit - (now - start);
+            if (MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(wait),
+                                          QS_ALLINPUT) == WAIT_FAILED)
+                break;
+        }
+        batchStart = GetTickCount64();
+        took = false;
         bool quit = false;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            took = true;
             if (msg.message == WM_QUIT) {
                 quit = true;
                 break;

@@ -54,6 +54,8 @@ bool PumpUntil(const std::function<bool()>& done, DWORD limitMs = 20000) {
     return true;
 }
 
+// A windowless container's surface: counts repaints asked for, and hands out `drawing` (when
+// set) for drawing at once.
 class RecordingSurface : public IContainerSurface {
 public:
     void InvalidateInContainer(const RECT* rect) override {
@@ -62,9 +64,21 @@ public:
         if (rect != nullptr)
             last = *rect;
     }
+    HDC GetDrawingDC(RECT* bounds) override {
+        if (drawing == nullptr)
+            return nullptr;
+        ++handedOut;
+        *bounds = drawingBounds;
+        return drawing;
+    }
+    void ReleaseDrawingDC(HDC dc) override { handedBack += dc == drawing ? 1 : 0; }
     int count = 0;
     bool whole = false;
     RECT last = {};
+    HDC drawing = nullptr;
+    RECT drawingBounds = {};
+    int handedOut = 0;
+    int handedBack = 0;
 };
 
 class CountingJob : public IDownloadJob {
@@ -115,6 +129,18 @@ double Psnr(const GdiCanvas& canvas, const uint8_t* rgb, int width, int height) 
     }
     const double mse = squares / (3.0 * width * height);
     return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+// The best PSNR of the canvas against the device's first three pictures (a device that stops
+// after three frames shows one of them).
+double BestPsnrOfFirstThree(const GdiCanvas& canvas, int width, int height) {
+    std::vector<uint8_t> pattern(static_cast<size_t>(width) * height * 3);
+    double best = 0;
+    for (uint32_t n = 0; n < 3; ++n) {
+        device::RenderTestPattern(width, height, n, pattern.data());
+        best = std::max(best, Psnr(canvas, pattern.data(), width, height));
+    }
+    return best;
 }
 
 TEST(ViewerCore, WorkerThreadsOnlyPostWhileTheWindowThreadIsBlocked) {
@@ -268,17 +294,52 @@ TEST(ViewerCore, LivePictureInItsOwnWindowAndStopWhileFramesArePosted) {
     HDC windowDC = GetDC(child);
     BitBlt(canvas.dc(), 0, 0, 720, 576, windowDC, 0, 0, SRCCOPY);
     ReleaseDC(child, windowDC);
-    std::vector<uint8_t> pattern(720 * 576 * 3);
-    double best = 0;
-    for (uint32_t n = 0; n < 3; ++n) {
-        device::RenderTestPattern(720, 576, n, pattern.data());
-        best = std::max(best, Psnr(canvas, pattern.data(), 720, 576));
-    }
-    EXPECT_GE(best, 40.0) << "the painted window is not the device's picture";
+    EXPECT_GE(BestPsnrOfFirstThree(canvas, 720, 576), 40.0)
+        << "the painted window is not the device's picture";
 
     // Stop waits for the session's threads while this thread pumps nothing.
     core.Session().Stop();
     EXPECT_EQ(core.Session().Status(), static_cast<int32_t>(PlayerStatus::NotConnected));
+    Pump(100);
+}
+
+TEST(ViewerCore, WindowlessNewPicturesAreDrawnAtOnceIntoTheContainersDC) {
+    const int index = 64;
+    TestDevice device;
+    ASSERT_TRUE(
+        device.Start(LoopbackText(Suite::Player, index),
+                     {"--size", "352x288", "--media-fault", "silence", "--fault-after", "3"}))
+        << device.error();
+    CViewerCore core;
+    ASSERT_TRUE(core.IsValid());
+    RecordingSurface surface;
+    core.SetContainerSurface(&surface);
+    // The container's DC, with the control at (20, 10) in it.
+    GdiCanvas container(400, 320), before(400, 320);
+    surface.drawing = container.dc();
+    surface.drawingBounds = RECT{20, 10, 372, 298};
+    core.Session().SetRectangle("0,0,352,288");
+    core.Draw(container.dc(), surface.drawingBounds);  // the container's first paint
+    core.Draw(before.dc(), surface.drawingBounds);
+
+    ASSERT_TRUE(core.Session().SetURL(Url(index).c_str()));
+    ASSERT_TRUE(PumpUntil([&] { return core.PicturesPainted() >= 1; }));
+    const int invalidations = surface.count;
+    Pump(500);  // the other two frames
+    EXPECT_EQ(surface.count, invalidations) << "a new picture went through invalidation";
+    EXPECT_EQ(core.PicturesPainted(), surface.handedOut) << "every picture drawn at once";
+    EXPECT_EQ(surface.handedBack, surface.handedOut);
+
+    // The picture is where the container placed the control, and nothing else was touched.
+    GdiCanvas picture(352, 288);
+    BitBlt(picture.dc(), 0, 0, 352, 288, container.dc(), 20, 10, SRCCOPY);
+    EXPECT_GE(BestPsnrOfFirstThree(picture, 352, 288), 40.0)
+        << "the drawn picture is not the device's";
+    EXPECT_TRUE(container.SameArea(before, RECT{0, 0, 400, 10}));
+    EXPECT_TRUE(container.SameArea(before, RECT{0, 0, 20, 320}));
+    EXPECT_TRUE(container.SameArea(before, RECT{372, 0, 400, 320}));
+    EXPECT_TRUE(container.SameArea(before, RECT{0, 298, 400, 320}));
+    core.Session().Stop();
     Pump(100);
 }
 
