@@ -46,7 +46,6 @@ namespace {
 
 using namespace soak;
 
-constexpr int kDownloadDevice = kDevices + 1;
 constexpr uint64_t kRenderEveryMs = 1000;
 
 double ResidentMiB() {
@@ -95,27 +94,27 @@ public:
 
     // ISoakRig
     uint64_t NowMs() override { return platform::MonotonicMs(); }
-    Resources TakeSample(double minute, long long faults) override;
-    void StopDevice(int device) override { devices_[device].Stop(); }
-    void StartDevice(int device, const std::vector<std::string>& extraArguments) override;
     void Wait(uint32_t ms) override;
-    void CancelADownload() override;
+    void Error(const std::string& what) override;
+    Resources TakeSample(double minute, long long faults) override;
+    void StartDevice(int device, const std::vector<std::string>& extraArguments) override;
+    void StopDevice(int device) override { devices_[device].Stop(); }
+    bool Playing(int viewer) override { return viewers_[viewer].playing(); }
+    void SetUrlAgain(int viewer) override;
     void MakeViewerAgain(int viewer) override;
     void MoveViewerToNextDevice(int viewer) override;
-    void AllPlayAgain(const char* after) override;
+    void CancelADownload() override;
+    void HoldDownloads(bool held) override { held_ = held; }
+    int DownloadsRunning() override;
 
 private:
-    std::string Url(int device) const {
-        return "rtsp://" + LoopbackText(Suite::Soak, 1 + device) + "/live";
-    }
     void MakeViewer(Viewer& viewer);
     void DestroyViewer(Viewer& viewer);
     // A picture of every playing viewer whose last one is kRenderEveryMs old: the painting path
     // (decode, convert, scale) runs in the soak as well.
     void RenderDue();
-    // Checks every download that ended; starts a new one in its place unless the run is ending.
-    void TendDownloads(bool startNew = true);
-    void Error(const std::string& what);
+    // Checks every download that ended; starts a new one in its place unless they are held.
+    void TendDownloads();
     long long Pictures() const;
 
     double minutes_;
@@ -132,6 +131,7 @@ private:
     };
     Download downloads_[kParallelDownloads];
     std::vector<uint8_t> clip_;
+    bool held_ = false;
     long long downloadsDone_ = 0, rendered_ = 0, errors_ = 0, jobNumber_ = 0;
 };
 
@@ -142,15 +142,7 @@ void NativeSoak::Error(const std::string& what) {
 }
 
 void NativeSoak::StartDevice(int device, const std::vector<std::string>& extraArguments) {
-    std::vector<std::string> arguments = {"--address",
-                                          LoopbackText(Suite::Soak, 1 + device),
-                                          "--no-http",
-                                          "--size",
-                                          "352x288",
-                                          "--for",
-                                          std::to_string(static_cast<int>(minutes_ * 60) + 900)};
-    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
-    if (!devices_[device].Start(arguments))
+    if (!devices_[device].Start(ViewerDeviceArguments(device, minutes_, extraArguments)))
         Error("device " + std::to_string(device) + ": " + devices_[device].error());
 }
 
@@ -182,7 +174,11 @@ void NativeSoak::MakeViewer(Viewer& viewer) {
     if (!viewer.session->IsValid())
         Error("a session could not be made");
     viewer.session->SetRectangle("0,0,176,144");
-    viewer.session->SetURL(Url(viewer.device).c_str());
+    viewer.session->SetURL(ViewerUrl(viewer.device).c_str());
+}
+
+void NativeSoak::SetUrlAgain(int index) {
+    viewers_[index].session->SetURL(ViewerUrl(viewers_[index].device).c_str());
 }
 
 void NativeSoak::DestroyViewer(Viewer& viewer) {
@@ -199,7 +195,7 @@ void NativeSoak::MakeViewerAgain(int index) {
 void NativeSoak::MoveViewerToNextDevice(int index) {
     Viewer& viewer = viewers_[index];
     viewer.device = (viewer.device + 1) % kDevices;
-    viewer.session->SetURL(Url(viewer.device).c_str());
+    viewer.session->SetURL(ViewerUrl(viewer.device).c_str());
 }
 
 long long NativeSoak::Pictures() const {
@@ -209,33 +205,6 @@ long long NativeSoak::Pictures() const {
             total += viewer.pictures();
     }
     return total;
-}
-
-void NativeSoak::AllPlayAgain(const char* after) {
-    const uint64_t start = platform::MonotonicMs();
-    uint64_t lastSet[kViewers] = {};
-    for (;;) {
-        bool all = true;
-        for (int i = 0; i < kViewers; ++i) {
-            Viewer& viewer = viewers_[i];
-            if (viewer.playing())
-                continue;
-            all = false;
-            // A page whose viewer lost its device sets the URL again, every few seconds.
-            if (platform::MonotonicMs() - lastSet[i] > 3000) {
-                viewer.session->SetURL(Url(viewer.device).c_str());
-                lastSet[i] = platform::MonotonicMs();
-            }
-        }
-        if (all)
-            return;
-        if (platform::MonotonicMs() - start > kPlayAgainMs) {
-            Error(std::string("a session did not play again after ") + after);
-            return;
-        }
-        TendDownloads();
-        platform::SleepMs(100);
-    }
 }
 
 void NativeSoak::CancelADownload() {
@@ -248,7 +217,14 @@ void NativeSoak::CancelADownload() {
     }
 }
 
-void NativeSoak::TendDownloads(bool startNew) {
+int NativeSoak::DownloadsRunning() {
+    int running = 0;
+    for (const Download& d : downloads_)
+        running += d.job != nullptr ? 1 : 0;
+    return running;
+}
+
+void NativeSoak::TendDownloads() {
     for (Download& d : downloads_) {
         if (d.job != nullptr) {
             if (!d.job->HasEnded())
@@ -272,14 +248,12 @@ void NativeSoak::TendDownloads(bool startNew) {
             std::remove((path + ".partial").c_str());
             rmdir(d.folder.c_str());
         }
-        if (!startNew)
+        if (held_)
             continue;
         d.folder = scratch_ + "/download" + std::to_string(jobNumber_++);
         mkdir(d.folder.c_str(), 0755);
         d.cancelled = false;
-        const std::string url = "http://" + LoopbackText(Suite::Soak, kDownloadDevice) +
-                                "/command.cgi?stream&kelo&codec=DV&queue=1";
-        d.job = new CFluxmereDownload(url.c_str(), d.folder.c_str(), 0);
+        d.job = new CFluxmereDownload(DownloadUrl().c_str(), d.folder.c_str(), 0);
     }
 }
 
@@ -319,32 +293,20 @@ int NativeSoak::Run() {
 
     for (int d = 0; d < kDevices; ++d)
         StartDevice(d, {});
-    if (!downloadDevice_.Start(
-            {"--address", LoopbackText(Suite::Soak, kDownloadDevice), "--no-rtsp", "--clip-name",
-             kClipName, "--clip-bytes", std::to_string(kClipBytes), "--clip-seed",
-             std::to_string(kClipSeed), "--body-rate", std::to_string(kClipBodyRate), "--for",
-             std::to_string(static_cast<int>(minutes_ * 60) + 900)}))
+    if (!downloadDevice_.Start(DownloadDeviceArguments(minutes_)))
         Error("download device: " + downloadDevice_.error());
     for (int i = 0; i < kViewers; ++i) {
         viewers_[i].device = i % kDevices;
         MakeViewer(viewers_[i]);
     }
-    AllPlayAgain("the start");
+    AllPlayAgain(*this, "the start");
 
     const ScheduleResult result = RunSchedule(*this, minutes_);
 
-    // The end: every session plays, every download is let finish (no new ones), then the last
-    // sample, at rest, which only goes to the CSV.
-    AllPlayAgain("the last fault");
-    for (Download& d : downloads_) {
-        for (int i = 0; i < 1200 && d.job != nullptr && !d.job->HasEnded(); ++i)
-            platform::SleepMs(100);
-    }
-    TendDownloads(false);
-    for (Download& d : downloads_) {
-        if (d.job != nullptr)
-            Error("a download did not end");
-    }
+    // The end: every session plays, every download is let finish (no new ones), then a last
+    // sample with the final counts, which only goes to the CSV.
+    AllPlayAgain(*this, "the last fault");
+    LetDownloadsEnd(*this);
     TakeSample(minutes_, result.faults);
     for (Viewer& viewer : viewers_) {
         if (viewer.pictures() == 0)

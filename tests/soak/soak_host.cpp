@@ -43,7 +43,6 @@ namespace {
 
 using namespace soak;
 
-constexpr int kDownloadDevice = kDevices + 1;
 constexpr int kTranscodeEvery = 4;         // one download in four is transcoded
 constexpr uint32_t kTranscodeOptions = 3;  // a movie and an MXF file
 
@@ -96,29 +95,29 @@ public:
 
     // ISoakRig
     uint64_t NowMs() override { return GetTickCount64(); }
+    void Wait(uint32_t ms) override;
+    void Error(const std::string& what) override;
     Resources TakeSample(double minute, long long faults) override;
+    void StartDevice(int device, const std::vector<std::string>& extraArguments) override;
     void StopDevice(int device) override {
         if (viewersOn_)
             devices_[device].Stop();
     }
-    void StartDevice(int device, const std::vector<std::string>& extraArguments) override;
-    void Wait(uint32_t ms) override;
-    void CancelADownload() override;
+    bool Playing(int viewer) override { return !viewersOn_ || slots_[viewer].playing(); }
+    void SetUrlAgain(int viewer) override;
     void MakeViewerAgain(int viewer) override;
     void MoveViewerToNextDevice(int viewer) override;
-    void AllPlayAgain(const char* after) override;
+    void CancelADownload() override;
+    void HoldDownloads(bool held) override { held_ = held; }
+    int DownloadsRunning() override;
 
 private:
-    std::string Url(int device) const {
-        return "rtsp://" + LoopbackText(Suite::Soak, 1 + device) + "/live";
-    }
     void MakeViewer(Slot& slot);
     void DestroyViewer(Slot& slot);
-    // Checks every download that ended; starts a new one in its place unless the run is ending.
-    void TendDownloads(bool startNew = true);
+    // Checks every download that ended; starts a new one in its place unless they are held.
+    void TendDownloads();
     // The outputs of a transcoded download that ended Complete: a movie and an MXF file.
     void CheckTranscoded(const std::string& kelo);
-    void Error(const std::string& what);
     long long Pictures();
 
     double minutes_;
@@ -139,6 +138,7 @@ private:
     NoRows rows_;
     CTranscodeHandOff handOff_;
     std::vector<uint8_t> clip_;
+    bool held_ = false;
     long long downloadsDone_ = 0, transcodesDone_ = 0, errors_ = 0, jobNumber_ = 0;
 };
 
@@ -149,17 +149,8 @@ void Soak::Error(const std::string& what) {
 }
 
 void Soak::StartDevice(int device, const std::vector<std::string>& extraArguments) {
-    if (!viewersOn_)
-        return;
-    std::vector<std::string> arguments = {"--address",
-                                          LoopbackText(Suite::Soak, 1 + device),
-                                          "--no-http",
-                                          "--size",
-                                          "352x288",
-                                          "--for",
-                                          std::to_string(static_cast<int>(minutes_ * 60) + 900)};
-    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
-    if (!devices_[device].Start(arguments))
+    if (viewersOn_ &&
+        !devices_[device].Start(ViewerDeviceArguments(device, minutes_, extraArguments)))
         Error("device " + std::to_string(device) + ": " + devices_[device].error());
 }
 
@@ -175,7 +166,12 @@ void Soak::MakeViewer(Slot& slot) {
     slot.viewer = new TestViewer;
     if (slot.container->Embed(slot.viewer->unknown()) != S_OK)
         Error("a control could not be embedded");
-    slot.session().SetURL(Url(slot.device).c_str());
+    slot.session().SetURL(ViewerUrl(slot.device).c_str());
+}
+
+void Soak::SetUrlAgain(int viewer) {
+    if (viewersOn_)
+        slots_[viewer].session().SetURL(ViewerUrl(slots_[viewer].device).c_str());
 }
 
 void Soak::DestroyViewer(Slot& slot) {
@@ -197,7 +193,7 @@ void Soak::MoveViewerToNextDevice(int viewer) {
         return;
     Slot& slot = slots_[viewer];
     slot.device = (slot.device + 1) % kDevices;
-    slot.session().SetURL(Url(slot.device).c_str());
+    slot.session().SetURL(ViewerUrl(slot.device).c_str());
 }
 
 long long Soak::Pictures() {
@@ -207,35 +203,6 @@ long long Soak::Pictures() {
             total += slot.pictures();
     }
     return total;
-}
-
-void Soak::AllPlayAgain(const char* after) {
-    if (!viewersOn_)
-        return;
-    const uint64_t start = GetTickCount64();
-    uint64_t lastSet[kViewers] = {};
-    for (;;) {
-        bool all = true;
-        for (int i = 0; i < kViewers; ++i) {
-            Slot& slot = slots_[i];
-            if (slot.playing())
-                continue;
-            all = false;
-            // A page whose viewer lost its device sets the URL again, every few seconds.
-            if (GetTickCount64() - lastSet[i] > 3000) {
-                slot.session().SetURL(Url(slot.device).c_str());
-                lastSet[i] = GetTickCount64();
-            }
-        }
-        if (all)
-            return;
-        if (GetTickCount64() - start > kPlayAgainMs) {
-            Error(std::string("a control did not play again after ") + after);
-            return;
-        }
-        TendDownloads();
-        Pump(100);
-    }
 }
 
 void Soak::CancelADownload() {
@@ -258,7 +225,14 @@ void Soak::CheckTranscoded(const std::string& kelo) {
     ++transcodesDone_;
 }
 
-void Soak::TendDownloads(bool startNew) {
+int Soak::DownloadsRunning() {
+    int running = 0;
+    for (const Download& d : downloads_)
+        running += d.job != nullptr ? 1 : 0;
+    return running;
+}
+
+void Soak::TendDownloads() {
     if (!downloadsOn_)
         return;
     for (Download& d : downloads_) {
@@ -293,7 +267,7 @@ void Soak::TendDownloads(bool startNew) {
                 DeleteFileA((path + suffix).c_str());
             RemoveDirectoryA(d.folder.c_str());
         }
-        if (!startNew)
+        if (held_)
             continue;
         d.folder = scratch_ + "\\download" + std::to_string(jobNumber_);
         CreateDirectoryA(d.folder.c_str(), nullptr);
@@ -303,9 +277,7 @@ void Soak::TendDownloads(bool startNew) {
         DownloadLinks links;
         links.jobList = &rows_;
         links.transcoder = &handOff_;
-        const std::string url = "http://" + LoopbackText(Suite::Soak, kDownloadDevice) +
-                                "/command.cgi?stream&kelo&codec=DV&queue=1";
-        d.job = new CFluxmereDownload(url.c_str(), d.folder.c_str(),
+        d.job = new CFluxmereDownload(DownloadUrl().c_str(), d.folder.c_str(),
                                       d.transcoded ? kTranscodeOptions : 0, links);
     }
 }
@@ -352,36 +324,21 @@ int Soak::Run() {
 
     for (int d = 0; d < kDevices; ++d)
         StartDevice(d, {});
-    if (downloadsOn_ &&
-        !downloadDevice_.Start(
-            {"--address", LoopbackText(Suite::Soak, kDownloadDevice), "--no-rtsp", "--clip-name",
-             kClipName, "--clip-bytes", std::to_string(kClipBytes), "--clip-seed",
-             std::to_string(kClipSeed), "--body-rate", std::to_string(kClipBodyRate), "--for",
-             std::to_string(static_cast<int>(minutes_ * 60) + 900)}))
+    if (downloadsOn_ && !downloadDevice_.Start(DownloadDeviceArguments(minutes_)))
         Error("download device: " + downloadDevice_.error());
     for (int i = 0; i < kViewers && viewersOn_; ++i) {
         slots_[i].container.reset(new TestContainer(176, 144, RECT{0, 0, 176, 144}, true));
         slots_[i].device = i % kDevices;
         MakeViewer(slots_[i]);
     }
-    AllPlayAgain("the start");
+    AllPlayAgain(*this, "the start");
 
     const ScheduleResult result = RunSchedule(*this, minutes_);
 
-    // The end: every control plays, every download is let finish (no new ones), then the last
-    // sample.
-    AllPlayAgain("the last fault");
-    for (Download& d : downloads_) {
-        for (int i = 0; i < 1200 && d.job != nullptr && !d.job->HasEnded(); ++i)
-            Pump(100);
-    }
-    TendDownloads(false);
-    for (Download& d : downloads_) {
-        if (d.job != nullptr)
-            Error("a download did not end");
-    }
-    // The growth compares two samples taken while everything ran; this one, at rest, only goes
-    // to the CSV (and carries the final counts).
+    // The end: every control plays, every download is let finish (no new ones), then a last
+    // sample with the final counts, which only goes to the CSV.
+    AllPlayAgain(*this, "the last fault");
+    LetDownloadsEnd(*this);
     TakeSample(minutes_, result.faults);
     for (Slot& slot : slots_) {
         if (slot.viewer != nullptr && slot.pictures() == 0)

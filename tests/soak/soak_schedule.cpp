@@ -3,10 +3,94 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "tests/support/loopback.h"
+
 namespace fluxmere::testing::soak {
 
 uint32_t WarmUpMs(uint32_t runMs) {
     return std::min<uint32_t>(300000, runMs / 3);
+}
+
+namespace {
+
+constexpr int kDownloadDevice = kDevices + 1;
+
+std::string ForSeconds(double minutes) {
+    // Longer than the run and its end, so that no device ends before the harness stops it.
+    return std::to_string(static_cast<int>(minutes * 60) + 900);
+}
+
+}  // namespace
+
+std::string ViewerUrl(int device) {
+    return "rtsp://" + LoopbackText(Suite::Soak, 1 + device) + "/live";
+}
+
+std::vector<std::string> ViewerDeviceArguments(int device, double minutes,
+                                               const std::vector<std::string>& fault) {
+    std::vector<std::string> arguments = {"--address",        LoopbackText(Suite::Soak, 1 + device),
+                                          "--no-http",        "--size",
+                                          "352x288",          "--for",
+                                          ForSeconds(minutes)};
+    arguments.insert(arguments.end(), fault.begin(), fault.end());
+    return arguments;
+}
+
+std::string DownloadUrl() {
+    return "http://" + LoopbackText(Suite::Soak, kDownloadDevice) +
+           "/command.cgi?stream&kelo&codec=DV&queue=1";
+}
+
+std::vector<std::string> DownloadDeviceArguments(double minutes) {
+    return {"--address",
+            LoopbackText(Suite::Soak, kDownloadDevice),
+            "--no-rtsp",
+            "--clip-name",
+            kClipName,
+            "--clip-bytes",
+            std::to_string(kClipBytes),
+            "--clip-seed",
+            std::to_string(kClipSeed),
+            "--body-rate",
+            std::to_string(kClipBodyRate),
+            "--for",
+            ForSeconds(minutes)};
+}
+
+void AllPlayAgain(ISoakRig& rig, const char* after) {
+    const uint64_t start = rig.NowMs();
+    uint64_t lastSet[kViewers] = {};
+    for (;;) {
+        bool all = true;
+        for (int i = 0; i < kViewers; ++i) {
+            if (rig.Playing(i))
+                continue;
+            all = false;
+            if (rig.NowMs() - lastSet[i] > 3000) {
+                rig.SetUrlAgain(i);
+                lastSet[i] = rig.NowMs();
+            }
+        }
+        if (all)
+            return;
+        if (rig.NowMs() - start > kPlayAgainMs) {
+            rig.Error(std::string("a viewer did not play again after ") + after);
+            return;
+        }
+        rig.Wait(100);
+    }
+}
+
+void LetDownloadsEnd(ISoakRig& rig) {
+    rig.HoldDownloads(true);
+    const uint64_t start = rig.NowMs();
+    while (rig.DownloadsRunning() > 0) {
+        if (rig.NowMs() - start > kDownloadEndMs) {
+            rig.Error("a download did not end");
+            return;
+        }
+        rig.Wait(100);
+    }
 }
 
 FaultStep StepAt(int index) {
@@ -67,7 +151,7 @@ void RunFault(const FaultStep& step, ISoakRig& rig) {
             rig.MoveViewerToNextDevice(step.viewer);
             break;
     }
-    rig.AllPlayAgain(Describe(step.fault));
+    AllPlayAgain(rig, Describe(step.fault));
 }
 
 ScheduleResult RunSchedule(ISoakRig& rig, double minutes) {
@@ -81,7 +165,9 @@ ScheduleResult RunSchedule(ISoakRig& rig, double minutes) {
     for (int fault = 0;;) {
         const uint64_t elapsed = rig.NowMs() - start;
         if (elapsed >= nextSample) {
-            last = rig.TakeSample(elapsed / 60000.0, result.faults);
+            LetDownloadsEnd(rig);
+            last = rig.TakeSample((rig.NowMs() - start) / 60000.0, result.faults);
+            rig.HoldDownloads(false);
             if (!haveFirst && elapsed >= warmUpMs) {
                 first = last;
                 haveFirst = true;

@@ -55,28 +55,53 @@ struct Resources {
     int threads = 0;
 };
 
-// What a harness does for the schedule. Every wait goes through Wait, so a harness keeps its
-// downloads tended (and its messages pumped) meanwhile.
+// The viewers' devices (0 .. kDevices - 1) and the download device, on the soak's loopback
+// addresses, and what they are started with.
+std::string ViewerUrl(int device);
+std::vector<std::string> ViewerDeviceArguments(int device, double minutes,
+                                               const std::vector<std::string>& fault);
+std::string DownloadUrl();
+std::vector<std::string> DownloadDeviceArguments(double minutes);
+
+// What a harness does for the schedule.
 class ISoakRig {
 public:
     virtual uint64_t NowMs() = 0;
+    // Lets ms pass (pumping messages, where there are any) while the downloads are tended: one
+    // that ended is checked, and another starts in its place unless they are held.
+    virtual void Wait(uint32_t ms) = 0;
+    virtual void Error(const std::string& what) = 0;
     // Measures the process and writes a line of the CSV.
     virtual Resources TakeSample(double minute, long long faultsSurvived) = 0;
-    virtual void StopDevice(int device) = 0;
+
     // extraArguments: the device's fault ("--media-fault stall ...") or none.
     virtual void StartDevice(int device, const std::vector<std::string>& extraArguments) = 0;
-    virtual void Wait(uint32_t ms) = 0;
-    // Cancels one download that still runs, if there is one.
-    virtual void CancelADownload() = 0;
+    virtual void StopDevice(int device) = 0;
+
+    virtual bool Playing(int viewer) = 0;
+    // Sets the viewer's URL again, as the page of a viewer that lost its device does.
+    virtual void SetUrlAgain(int viewer) = 0;
     virtual void MakeViewerAgain(int viewer) = 0;
     virtual void MoveViewerToNextDevice(int viewer) = 0;
-    // Waits until every viewer plays (setting the URL again of one whose session ended, as its
-    // page does); counts an error when one does not within kPlayAgainMs.
-    virtual void AllPlayAgain(const char* after) = 0;
+
+    // Cancels one download that still runs, if there is one.
+    virtual void CancelADownload() = 0;
+    // Held: no new download starts; those running go on to their end.
+    virtual void HoldDownloads(bool held) = 0;
+    virtual int DownloadsRunning() = 0;
 
 protected:
     ~ISoakRig() = default;
 };
+
+// Waits until every viewer plays, setting the URL again every few seconds of one that does not;
+// an error when one does not within kPlayAgainMs.
+void AllPlayAgain(ISoakRig& rig, const char* after);
+
+// Holds the downloads and waits until every running one has ended (an error when one has not
+// within kDownloadEndMs); they stay held.
+constexpr uint32_t kDownloadEndMs = 180000;
+void LetDownloadsEnd(ISoakRig& rig);
 
 // Does one step of the schedule on the rig, up to every viewer playing again.
 void RunFault(const FaultStep& step, ISoakRig& rig);
@@ -96,8 +121,10 @@ struct ScheduleResult {
 };
 
 // The run itself, after every viewer played once: a sample every kSampleEveryMs (the first at
-// once), a fault every kFaultEveryMs, for `minutes`. Returns when the time is up, right after its
-// last sample; the harness then lets its downloads end and takes a sample at rest.
+// once), a fault every kFaultEveryMs, for `minutes`. Each sample is taken while the viewers play
+// and the downloads are let end first (so that two samples compare the same state, not how many
+// downloads happened to run), after which new ones start again. Returns when the time is up,
+// right after its last sample.
 ScheduleResult RunSchedule(ISoakRig& rig, double minutes);
 
 // "PREFIX: M minutes, memory growth X MiB, handles +H, GDI +G, threads +T, N faults survived,
