@@ -13,8 +13,10 @@
 //                                tests/wine/wine-run.sh, which registers the engine and gives it
 //                                the device program and a scratch folder)
 //
-// FLUXMERE_SOAK_PARTS=viewers or downloads runs one half alone (to tell whose memory grows).
+// FLUXMERE_SOAK_PARTS=viewers or downloads runs one half alone, FLUXMERE_SOAK_FAULTS=off without
+// faults (to tell whose memory grows).
 
+#include <malloc.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -46,12 +48,23 @@ using namespace soak;
 constexpr int kTranscodeEvery = 4;         // one download in four is transcoded
 constexpr uint32_t kTranscodeOptions = 3;  // a movie and an MXF file
 
-// Bytes in use in every heap of the process (ours through msvcrt's heap, and the system DLLs'),
-// by walking them: what the working set holds beyond these is not allocations of anyone's.
-double HeapBusyMiB() {
+// Where the working set goes, to tell whose memory grows: the heaps' blocks in use (ours through
+// msvcrt's heap, and the system DLLs') and free (kept by the heaps), by walking every heap of the
+// process; and the committed private memory of the Windows side of the process (heaps, stacks,
+// bitmaps and other virtual allocations), by walking its address space.
+struct MemoryUse {
+    double heapBusyMiB = 0;
+    double heapFreeMiB = 0;
+    double crtHeapFreeMiB = 0;  // of the heap that new and malloc use (ours)
+    double committedMiB = 0;
+};
+
+MemoryUse MeasureMemoryUse() {
+    MemoryUse use;
     HANDLE heaps[64];
     const DWORD count = std::min<DWORD>(GetProcessHeaps(64, heaps), 64);
-    uint64_t busy = 0;
+    const HANDLE crtHeap = reinterpret_cast<HANDLE>(_get_heap_handle());
+    uint64_t busy = 0, free = 0, crtFree = 0;
     for (DWORD i = 0; i < count; ++i) {
         if (!HeapLock(heaps[i]))
             continue;
@@ -59,10 +72,26 @@ double HeapBusyMiB() {
         while (HeapWalk(heaps[i], &entry)) {
             if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
                 busy += entry.cbData;
+            else if (!(entry.wFlags & (PROCESS_HEAP_REGION | PROCESS_HEAP_UNCOMMITTED_RANGE))) {
+                free += entry.cbData;
+                crtFree += heaps[i] == crtHeap ? entry.cbData : 0;
+            }
         }
         HeapUnlock(heaps[i]);
     }
-    return busy / 1048576.0;
+    uint64_t committed = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (const char* at = nullptr;
+         VirtualQuery(at, &region, sizeof region) == sizeof region && region.RegionSize > 0;
+         at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            committed += region.RegionSize;
+    }
+    use.heapBusyMiB = busy / 1048576.0;
+    use.heapFreeMiB = free / 1048576.0;
+    use.crtHeapFreeMiB = crtFree / 1048576.0;
+    use.committedMiB = committed / 1048576.0;
+    return use;
 }
 
 class NoRows final : public IJobList {
@@ -293,18 +322,23 @@ Resources Soak::TakeSample(double minute, long long faults) {
     r.gdi = static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
     const long user = static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS));
     r.threads = ThreadCount();
-    const double heap = HeapBusyMiB();
+    const MemoryUse use = MeasureMemoryUse();
     const long long pictures = Pictures();
-    std::fprintf(csv_, "%.2f,%.3f,%ld,%ld,%ld,%d,%lld,%lld,%lld,%lld,%ld,%.3f,%lld\n", minute,
-                 r.memoryMiB, r.handles, r.gdi, user, r.threads, pictures, downloadsDone_, faults,
-                 errors_, harness, heap, transcodesDone_);
+    std::fprintf(csv_,
+                 "%.2f,%.3f,%ld,%ld,%ld,%d,%lld,%lld,%lld,%lld,%ld,%.3f,%lld,%.3f,%.3f,%.3f\n",
+                 minute, r.memoryMiB, r.handles, r.gdi, user, r.threads, pictures, downloadsDone_,
+                 faults, errors_, harness, use.heapBusyMiB, transcodesDone_, use.heapFreeMiB,
+                 use.committedMiB, use.crtHeapFreeMiB);
     std::fflush(csv_);
     std::printf(
-        "soak: minute %.1f: private %.1f MiB, heap %.2f MiB, handles %ld, GDI %ld, USER %ld, "
+        "soak: minute %.1f: private %.1f MiB (heap %.2f in use, %.2f free of which %.2f ours; "
+        "committed %.2f), "
+        "handles %ld, GDI %ld, USER %ld, "
         "threads %d, pictures %lld, downloads %lld (transcoded %lld), faults %lld, errors "
         "%lld\n",
-        minute, r.memoryMiB, heap, r.handles, r.gdi, user, r.threads, pictures, downloadsDone_,
-        transcodesDone_, faults, errors_);
+        minute, r.memoryMiB, use.heapBusyMiB, use.heapFreeMiB, use.crtHeapFreeMiB, use.committedMiB,
+        r.handles, r.gdi, user, r.threads, pictures, downloadsDone_, transcodesDone_, faults,
+        errors_);
     std::fflush(stdout);
     return r;
 }
@@ -320,7 +354,7 @@ int Soak::Run() {
     std::fprintf(csv_,
                  "minute,private_mib,handles,gdi_objects,user_objects,threads,pictures,"
                  "downloads_completed,faults_survived,errors,harness_handles,heap_mib,"
-                 "transcoded\n");
+                 "transcoded,heap_free_mib,committed_private_mib,crt_heap_free_mib\n");
 
     for (int d = 0; d < kDevices; ++d)
         StartDevice(d, {});
@@ -333,7 +367,9 @@ int Soak::Run() {
     }
     AllPlayAgain(*this, "the start");
 
-    const ScheduleResult result = RunSchedule(*this, minutes_);
+    const char* faults = std::getenv("FLUXMERE_SOAK_FAULTS");
+    const ScheduleResult result =
+        RunSchedule(*this, minutes_, faults == nullptr || std::string(faults) != "off");
 
     // The end: every control plays, every download is let finish (no new ones), then a last
     // sample with the final counts, which only goes to the CSV.

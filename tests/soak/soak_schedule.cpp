@@ -154,7 +154,7 @@ void RunFault(const FaultStep& step, ISoakRig& rig) {
     AllPlayAgain(rig, Describe(step.fault));
 }
 
-ScheduleResult RunSchedule(ISoakRig& rig, double minutes) {
+ScheduleResult RunSchedule(ISoakRig& rig, double minutes, bool faults) {
     const uint64_t runMs = static_cast<uint64_t>(minutes * 60000);
     const uint64_t warmUpMs = WarmUpMs(static_cast<uint32_t>(runMs));
     const uint64_t start = rig.NowMs();
@@ -176,7 +176,7 @@ ScheduleResult RunSchedule(ISoakRig& rig, double minutes) {
         }
         if (elapsed >= runMs)
             break;
-        if (elapsed >= nextFault) {
+        if (faults && elapsed >= nextFault) {
             RunFault(StepAt(fault++), rig);
             ++result.faults;
             nextFault += kFaultEveryMs;

@@ -125,7 +125,9 @@ struct ScheduleResult {
 // and the downloads are let end first (so that two samples compare the same state, not how many
 // downloads happened to run), after which new ones start again. Returns when the time is up,
 // right after its last sample.
-ScheduleResult RunSchedule(ISoakRig& rig, double minutes);
+// faults false: the same run without faults (to tell what grows with them from what grows
+// without).
+ScheduleResult RunSchedule(ISoakRig& rig, double minutes, bool faults = true);
 
 // "PREFIX: M minutes, memory growth X MiB, handles +H, GDI +G, threads +T, N faults survived,
 // E errors".
