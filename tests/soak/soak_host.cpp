@@ -162,6 +162,7 @@ private:
         std::string folder;
         bool cancelled = false;
         bool transcoded = false;
+        uint64_t startMs = 0;
     };
     Download downloads_[kParallelDownloads];
     NoRows rows_;
@@ -281,7 +282,8 @@ void Soak::TendDownloads() {
                 // The engine has no reason to fail here; the clip must be whole all the same.
                 Error(std::string(kind) + " ended Transcoding Failed (outputs " +
                       std::to_string(d.job->FailedOutputs()) + ", the clip " +
-                      (ReadFileBytes(path) == clip_ ? "whole)" : "NOT whole)"));
+                      (ReadFileBytes(path) == clip_ ? "whole" : "NOT whole") + ", after " +
+                      std::to_string((GetTickCount64() - d.startMs) / 1000) + " s)");
             } else if (state != DownloadState::Failed || !d.cancelled) {
                 const char* reason = d.job->FailureReason();
                 Error(std::string(kind) + " ended in state " +
@@ -302,6 +304,7 @@ void Soak::TendDownloads() {
         CreateDirectoryA(d.folder.c_str(), nullptr);
         d.cancelled = false;
         d.transcoded = jobNumber_ % kTranscodeEvery == kTranscodeEvery - 1;
+        d.startMs = GetTickCount64();
         ++jobNumber_;
         DownloadLinks links;
         links.jobList = &rows_;
