@@ -5,8 +5,9 @@
 // a download is cancelled, a control is destroyed and made again, SetURL moves a control to
 // another device. After every fault each control must play again (the page sets its URL again
 // when its session ended), and every download must end "Complete" with the clip byte for byte
-// (and, when transcoded, a movie and an MXF file) or "Failed" when it was cancelled. Every minute
-// a line of the process's resources and counts goes to the CSV; the last line printed is the
+// (and, when transcoded, a movie and an MXF file), or when it was cancelled "Failed" (or
+// "Transcoding Failed", cancelled while the engine worked) with as much of the clip as came. Every
+// minute a line of the process's resources and counts goes to the CSV; the last line printed is the
 // summary that tests/soak/soak.sh quotes.
 //
 //   soak_host.exe MINUTES CSV   (CSV: a Unix path; run by tests/soak/soak_wine.sh through
@@ -145,6 +146,10 @@ private:
     void DestroyViewer(Slot& slot);
     // Checks every download that ended; starts a new one in its place unless they are held.
     void TendDownloads();
+    // What a cancelled download stored: the clip's first bytes, as many as came.
+    bool IsPrefixOfClip(const std::vector<uint8_t>& kelo) const {
+        return kelo.size() <= clip_.size() && std::equal(kelo.begin(), kelo.end(), clip_.begin());
+    }
     // The outputs of a transcoded download that ended Complete: a movie and an MXF file.
     void CheckTranscoded(const std::string& kelo);
     long long Pictures();
@@ -278,13 +283,29 @@ void Soak::TendDownloads() {
                     Error(std::string(kind) + " ended Complete but differs from the clip");
                 if (d.transcoded)
                     CheckTranscoded(path);
+            } else if (state == DownloadState::TranscodingFailed && d.cancelled) {
+                // Cancelled while the engine worked: its outputs end, the clip stays as far as it
+                // came.
+                const std::vector<uint8_t> kelo = ReadFileBytes(path);
+                if (!IsPrefixOfClip(kelo))
+                    Error("a cancelled transcoded download left a clip that differs from it");
+                std::printf(
+                    "soak: a transcoded download cancelled after %llu s ended Transcoding "
+                    "Failed (outputs %u), the clip %s\n",
+                    static_cast<unsigned long long>((GetTickCount64() - d.startMs) / 1000),
+                    d.job->FailedOutputs(), kelo == clip_ ? "whole" : "cut");
+                std::fflush(stdout);
             } else if (state == DownloadState::TranscodingFailed) {
                 // The engine has no reason to fail here; the clip must be whole all the same.
                 Error(std::string(kind) + " ended Transcoding Failed (outputs " +
                       std::to_string(d.job->FailedOutputs()) + ", the clip " +
                       (ReadFileBytes(path) == clip_ ? "whole" : "NOT whole") + ", after " +
                       std::to_string((GetTickCount64() - d.startMs) / 1000) + " s)");
-            } else if (state != DownloadState::Failed || !d.cancelled) {
+            } else if (state == DownloadState::Failed && d.cancelled) {
+                if (!IsPrefixOfClip(ReadFileBytes(path)))
+                    Error(std::string("a cancelled ") + (d.transcoded ? "transcoded " : "") +
+                          "download left a clip that differs from it");
+            } else {
                 const char* reason = d.job->FailureReason();
                 Error(std::string(kind) + " ended in state " +
                       std::to_string(static_cast<int>(state)) +
