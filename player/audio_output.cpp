@@ -1,19 +1,16 @@
 #include "player/audio_output.h"
 
 #include <cstring>
-#include <new>
 
 #include "decode/primitives.h"
 
 namespace fluxmere {
 
 CAudioRing::CAudioRing(IAudioOutput& output) : output_(output) {
-    const size_t bytes = static_cast<size_t>(kAudioSlots) * kAudioBufferBytes + 8;
-    storage_.reset(new (std::nothrow) uint8_t[bytes]);
-    if (storage_) {
-        const uintptr_t raw = reinterpret_cast<uintptr_t>(storage_.get());
-        buffers_ = storage_.get() + ((8 - (raw & 7)) & 7);
-        std::memset(storage_.get(), 0, bytes);
+    const size_t bytes = static_cast<size_t>(kAudioSlots) * kAudioBufferBytes;
+    if (storage_.Reserve(bytes)) {
+        buffers_ = storage_.data();
+        std::memset(buffers_, 0, bytes);
     }
 }
 

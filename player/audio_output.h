@@ -8,6 +8,7 @@
 
 #include "container/kelo.h"
 #include "platform/sync.h"
+#include "player/player_buffer.h"
 
 namespace fluxmere {
 
@@ -79,8 +80,8 @@ public:
 
 private:
     IAudioOutput& output_;
-    std::unique_ptr<uint8_t[]> storage_;
-    uint8_t* buffers_ = nullptr;  // kAudioSlots x kAudioBufferBytes, 8-byte aligned
+    PlayerBuffer storage_;
+    uint8_t* buffers_ = nullptr;  // kAudioSlots x kAudioBufferBytes, in storage_
     mutable platform::CriticalSection lock_;
     void OpenDevice();   // lock_ held
     void CloseDevice();  // lock_ held

@@ -1,11 +1,13 @@
 #pragma once
 // A byte buffer that only grows, 8-byte aligned. Grown when a session learns its stream's size or
-// the target rectangle changes; never on a per-frame path.
+// the target rectangle changes; never on a per-frame path. Its memory is a large block
+// (platform/memory.h), so that viewers made and dropped again and again leave no holes behind.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <new>
+
+#include "platform/memory.h"
 
 namespace fluxmere {
 
@@ -22,11 +24,11 @@ public:
     bool Reserve(size_t bytes) {
         if (bytes <= capacity_)
             return true;
-        std::unique_ptr<uint8_t[]> storage(new (std::nothrow) uint8_t[bytes + 8]);
+        std::unique_ptr<uint8_t, platform::LargeBlockDeleter> storage(
+            platform::AllocateLarge(bytes));
         if (!storage)
             return false;
-        const uintptr_t raw = reinterpret_cast<uintptr_t>(storage.get());
-        data_ = storage.get() + ((8 - (raw & 7)) & 7);
+        data_ = storage.get();
         storage_ = std::move(storage);
         capacity_ = bytes;
         return true;
@@ -37,7 +39,7 @@ public:
     bool Contains(const uint8_t* p) const { return p >= data_ && p < data_ + capacity_; }
 
 private:
-    std::unique_ptr<uint8_t[]> storage_;
+    std::unique_ptr<uint8_t, platform::LargeBlockDeleter> storage_;
     uint8_t* data_ = nullptr;
     size_t capacity_ = 0;
 };
