@@ -123,13 +123,15 @@ TEST(ViewerWithDownloadManager, ThePanelFollowsTheRealJobAndItsCancelEndsTheTran
     const GetClassObjectFn getClassObject = LibraryClassObjects();
     ASSERT_NE(getClassObject, nullptr);
 
-    // The device: a short live stream for the viewer, then a slow clip export.
+    // The device: a short live stream for the viewer, then a slow clip export that pauses for a
+    // minute after 8 MiB, so that a loaded machine still clicks Cancel before the clip is whole.
     constexpr uint64_t kClipBytes = 24 * 1048576;
     const std::string host = LoopbackText(Suite::Download, 150);
     DeviceProcess device;
-    ASSERT_TRUE(
-        device.Start({"--address", host, "--max-frames", "3", "--clip-name", "clip01",
-                      "--clip-bytes", std::to_string(kClipBytes), "--body-rate", "1048576"}))
+    ASSERT_TRUE(device.Start({"--address", host, "--max-frames", "3", "--clip-name", "clip01",
+                              "--clip-bytes", std::to_string(kClipBytes), "--body-rate", "1048576",
+                              "--stall-after-bytes", std::to_string(8 * 1048576), "--body-stall-ms",
+                              "60000"}))
         << device.error();
 
     // The viewer, windowed in our container, watching the device.
