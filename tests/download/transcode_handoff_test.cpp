@@ -599,6 +599,7 @@ TEST(TranscodeHandOffSource, AFileThatCannotBeOpenedFailsAtOnce) {
             ++waits;
             return FileProgress::Closed;
         }
+        bool CancelRequested() const override { return false; }
         DownloadState state = DownloadState::InProgress;
         int waits = 0;
     } source;
