@@ -71,6 +71,8 @@ public:
     virtual void NoteFailedOutputs(uint32_t bits) = 0;
     // Waits up to timeoutMs (platform::kInfinite: without limit) for the writer's next step.
     virtual FileProgress WaitForFile(uint32_t timeoutMs) = 0;
+    // The user cancelled the job: the outputs not finished yet are given up.
+    virtual bool CancelRequested() const = 0;
 
 protected:
     ~ITranscodeSource() = default;

@@ -108,6 +108,7 @@ void CFluxmereDownload::Release() {
 }
 
 void CFluxmereDownload::Cancel() {
+    cancelled_.store(true);
     AbortTransfer();
 }
 

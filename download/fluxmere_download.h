@@ -50,7 +50,9 @@ public:
     void AddRef() override;
     void Release() override;
     // Ends the transfer: the writer writes what was received, closes the file and the job ends as
-    // Failed. Does nothing to a job that has already ended. Any thread.
+    // Failed. A job whose clip is already whole stops its transcoding instead: the outputs not
+    // finished yet fail and are removed, and the job ends Transcoding Failed. Does nothing to a
+    // job that has already ended. Any thread.
     void Cancel() override;
 
     // Each out-parameter may be null. Any thread, without a lock.
@@ -85,6 +87,7 @@ public:
     uint32_t FailedOutputs() const override { return failedOutputs_.load(); }
     // The writer's next step, for the transcoding thread: a block written, or the file closed.
     FileProgress WaitForFile(uint32_t timeoutMs) override;
+    bool CancelRequested() const override { return cancelled_.load(); }
 
 protected:
     virtual ~CFluxmereDownload();
@@ -154,6 +157,7 @@ private:
     platform::CriticalSection stateLock_;
     // Cancel, or a writer that cannot store: the transfer ends and the job fails.
     std::atomic<bool> aborted_{false};
+    std::atomic<bool> cancelled_{false};  // by Cancel only (aborted_ also by a failed write)
     // The body did not end with its terminating chunk: Complete and Transcoding are refused.
     std::atomic<bool> broken_{false};
 

@@ -10,9 +10,16 @@ namespace {
 
 // How long a started program waits for the client that launched it to ask for an object.
 constexpr DWORD kStartupWaitMs = 30000;
+// After the class object is revoked: an activation already on its way may still make an object.
+constexpr DWORD kLastCallsMs = 1000;
 
-HANDLE gServerDone = nullptr;
+HANDLE gServerDone = nullptr;  // auto-reset: the count of live objects dropped to zero
 LONG gObjectsEverMade = 0;
+LONG gObjectsLive = 0;
+
+LONG ObjectsLive() {
+    return InterlockedCompareExchange(&gObjectsLive, 0, 0);
+}
 
 class CEngineFactory final : public IClassFactory {
 public:
@@ -57,19 +64,19 @@ CEngineFactory gFactory;
 
 void ServerObjectCreated() {
     InterlockedIncrement(&gObjectsEverMade);
+    InterlockedIncrement(&gObjectsLive);
     CoAddRefServerProcess();
 }
 
 void ServerObjectDestroyed() {
-    // The last reference also suspends the class object, so no new client slips in while the
-    // program ends.
-    if (CoReleaseServerProcess() == 0 && gServerDone != nullptr) {
+    CoReleaseServerProcess();
+    if (InterlockedDecrement(&gObjectsLive) == 0 && gServerDone != nullptr) {
         SetEvent(gServerDone);
     }
 }
 
 int ServeClassObject() {
-    gServerDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    gServerDone = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (gServerDone == nullptr) {
         return 1;
     }
@@ -81,13 +88,24 @@ int ServeClassObject() {
     }
     for (;;) {
         if (WaitForSingleObject(gServerDone, kStartupWaitMs) == WAIT_OBJECT_0) {
-            break;
+            if (ObjectsLive() == 0) {
+                break;
+            }
+            continue;  // a new client came in the meantime
         }
         if (InterlockedCompareExchange(&gObjectsEverMade, 0, 0) == 0) {
             break;  // started, but nobody came
         }
     }
+    // Until the class object is revoked new clients still reach this program (suspending it does
+    // not keep them away under Wine): whoever got an object is served to its end, and the program
+    // ends only once no object has lived for a moment after the revoke.
     CoRevokeClassObject(cookie);
+    do {
+        while (ObjectsLive() != 0) {
+            WaitForSingleObject(gServerDone, kLastCallsMs);
+        }
+    } while (WaitForSingleObject(gServerDone, kLastCallsMs) == WAIT_OBJECT_0 || ObjectsLive() != 0);
     CloseHandle(gServerDone);
     gServerDone = nullptr;
     return 0;

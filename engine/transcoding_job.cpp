@@ -47,8 +47,6 @@ CTranscodingJob::CTranscodingJob() {
 }
 
 CTranscodingJob::~CTranscodingJob() {
-    cancelled_.store(true);
-    worker_.Join(platform::kInfinite);
     ServerObjectDestroyed();
 }
 
@@ -83,6 +81,8 @@ ULONG CTranscodingJob::Release() {
     const ULONG left = --references_;
     if (left == 0) {
         delete this;
+    } else if (left == 1 && converting_.load()) {
+        cancelled_.store(true);  // only the conversion holds the job: nobody waits for its output
     }
     return left;
 }
@@ -207,9 +207,13 @@ HRESULT CTranscodingJob::StartJob() {
     }
     startedMs_.store(GetTickCount64());
     status_.store(kRunning);
-    if (!worker_.Start(WorkerEntry, this)) {
+    AddRef();  // the conversion's, dropped when it ends
+    converting_.store(true);
+    if (!platform::StartDetachedThread(WorkerEntry, this)) {
+        converting_.store(false);
         status_.store(kIdle);
         error_ = L"no thread for the conversion";
+        Release();
         return E_OUTOFMEMORY;
     }
     return S_OK;
@@ -225,7 +229,10 @@ HRESULT CTranscodingJob::FinishJob() {
 }
 
 void CTranscodingJob::WorkerEntry(void* context) {
-    static_cast<CTranscodingJob*>(context)->Convert();
+    auto* job = static_cast<CTranscodingJob*>(context);
+    job->Convert();
+    job->converting_.store(false);
+    job->Release();  // may be the last reference: the job goes here
 }
 
 void CTranscodingJob::Convert() {

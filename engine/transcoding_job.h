@@ -5,7 +5,10 @@
 // or codec is declined: StartJob fails and QueryError says why.
 //
 // Threads: the methods run on any of the server's RPC threads (multi-threaded apartment) and
-// take `lock_`; the conversion runs on `worker_` and publishes its outcome through `status_`.
+// take `lock_` only for moments; the conversion runs on a thread of its own, which holds a
+// reference until it ends, and publishes its outcome through `status_`. No call waits for the
+// conversion: a client that lets go of a running job (its last reference) cancels it, and the
+// object goes once the conversion has stopped.
 
 #include <windows.h>
 
@@ -67,7 +70,7 @@ private:
     std::atomic<bool> cancelled_{false};
     std::atomic<uint64_t> startedMs_{0};
     std::atomic<uint64_t> endedMs_{0};
-    platform::Thread worker_;
+    std::atomic<bool> converting_{false};  // the conversion thread runs (and holds a reference)
 };
 
 }  // namespace fluxmere::engine

@@ -13,7 +13,7 @@
 namespace fluxmere {
 namespace {
 
-enum Operation { kSubmit, kStart, kStatus, kElapsed, kFinish };
+enum Operation { kSubmit, kStart, kStatus, kElapsed, kFinish, kCancel };
 
 // A file still open in an engine that is letting go of it cannot be deleted at once.
 constexpr int kRemoveAttempts = 20;
@@ -100,6 +100,9 @@ void EngineCaller::Run(void* context) {
                 break;
             case kFinish:
                 shared->result = engine->FinishJob();
+                break;
+            case kCancel:
+                shared->result = engine->CancelJob();
                 break;
         }
         SetEvent(shared->done);
@@ -207,6 +210,10 @@ CallOutcome EngineCaller::QueryElapsed(hyper* elapsed, HRESULT* result) {
 
 CallOutcome EngineCaller::FinishJob(HRESULT* result) {
     return Call(kFinish, result);
+}
+
+CallOutcome EngineCaller::CancelJob(HRESULT* result) {
+    return Call(kCancel, result);
 }
 
 }  // namespace fluxmere

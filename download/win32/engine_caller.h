@@ -46,6 +46,7 @@ public:
     CallOutcome QueryStatus(LONG* status, HRESULT* result);
     CallOutcome QueryElapsed(hyper* elapsed, HRESULT* result);
     CallOutcome FinishJob(HRESULT* result);
+    CallOutcome CancelJob(HRESULT* result);
 
     // Once the engine is released, the thread deletes this file: an output the engine started
     // and did not finish. Any time before the caller goes.

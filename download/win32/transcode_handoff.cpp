@@ -84,6 +84,7 @@ private:
     void Completion();
     void Finished(Output& output);
     void Fail(Output& output);
+    void GiveUp();
     bool AnyWaiting() const;
     void Failed() { job_->SetState(DownloadState::TranscodingFailed); }
 
@@ -161,6 +162,10 @@ void HandOffRun::Fail(Output& output) {
         if (OutputFilePath(job_, output.format, path)) {
             output.engine.RemoveOutputAtEnd(path);
         }
+        // Its conversion stops at once instead of running on for nobody; an engine that does not
+        // answer is let go all the same.
+        HRESULT result = S_OK;
+        output.engine.CancelJob(&result);
     }
     output.engine.End();
     job_->NoteFailedOutputs(OptionBit(output.format));
@@ -173,6 +178,15 @@ void HandOffRun::Finished(Output& output) {
     HRESULT result = S_OK;
     if (output.engine.FinishJob(&result) != CallOutcome::Returned) {
         Fail(output);
+    }
+}
+
+// Cancelled: every output not finished yet fails.
+void HandOffRun::GiveUp() {
+    for (int i = 0; i < count_; ++i) {
+        if (outputs_[i].Waiting()) {
+            Fail(outputs_[i]);
+        }
     }
 }
 
@@ -197,7 +211,7 @@ bool HandOffRun::AwaitTaken(Output& output) {
             output.dataTaken.Reset();
             return true;
         }
-        if (waited == platform::WaitResult::Failed) {
+        if (waited == platform::WaitResult::Failed || job_->CancelRequested()) {
             return false;
         }
         LONG status = 0;
@@ -244,6 +258,10 @@ bool HandOffRun::Pass() {
     uint32_t count = 0;
     const FileProgress progress = job_->WaitForFile(platform::kInfinite);
     if (progress == FileProgress::None) {
+        return false;
+    }
+    if (job_->CancelRequested()) {
+        GiveUp();
         return false;
     }
     // Every unfinished engine takes the block in memory before it is replaced, and also before
@@ -333,6 +351,10 @@ void HandOffRun::Run() {
     while (AnyWaiting()) {
         if (reading_ && !Pass()) {
             return;
+        }
+        if (job_->CancelRequested()) {
+            GiveUp();
+            break;
         }
         Completion();
         if (!reading_ && AnyWaiting()) {

@@ -68,7 +68,7 @@ std::string WithoutIndentation(const std::string& text) {
 }
 
 // The call an engine hangs in, until the test lets it return.
-enum class Hang { None, Submit, Start, Status, Elapsed, Finish };
+enum class Hang { None, Submit, Start, Status, Elapsed, Finish, Cancel };
 
 // An engine object in this process: takes the blocks as the real engine does, records them and
 // writes them to its output file, which gets its trailer only at the end of the clip.
@@ -147,7 +147,11 @@ public:
         HangIn(Hang::Start);  // after the output was begun
         return started;
     }
-    HRESULT STDMETHODCALLTYPE CancelJob() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CancelJob() override {
+        ++cancelCalls;
+        HangIn(Hang::Cancel);
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE FinishJob() override {
         ++finishCalls;
         HangIn(Hang::Finish);
@@ -162,8 +166,10 @@ public:
     std::string bytes;             // every byte taken
     uint64_t endPauseMs = 0;       // from taking the last block to seeing the end mark
     std::atomic<int> finishCalls{0};
+    std::atomic<int> cancelCalls{0};
     std::atomic<uint64_t> hungAtMs{0};       // when the engine began to hang; 0: it did not
     std::atomic<bool>* submitted = nullptr;  // set once a job was submitted
+    std::atomic<int>* endsTaken = nullptr;   // counts the engines that have read the end mark
 
 private:
     void HangIn(Hang call) {
@@ -188,6 +194,8 @@ private:
             counts.push_back(count);
             if (next != engine::PipeReader::Next::Block) {
                 endPauseMs = platform::MonotonicMs() - lastTaken;
+                if (endsTaken != nullptr)
+                    ++*endsTaken;
                 if (mode_ == Mode::NeverFinishes)
                     continue;
                 output.Write(kTrailer, sizeof(kTrailer) - 1);
@@ -233,6 +241,7 @@ public:
         const FakeEngine::Mode mode = modes_[std::min(engines.size(), modes_.size() - 1)];
         FakeEngine* e = new FakeEngine(mode, hang_, release_);
         e->submitted = &submitted;
+        e->endsTaken = &endsTaken;
         engines.push_back(e);
         e->AddRef();
         *engine = e;
@@ -240,6 +249,7 @@ public:
     }
     std::vector<FakeEngine*> engines;
     std::atomic<bool> submitted{false};
+    std::atomic<int> endsTaken{0};
 
 private:
     std::vector<FakeEngine::Mode> modes_;
@@ -580,6 +590,70 @@ TEST_F(TranscodeHandOff, EngineFailuresEndTheJobInBoundedTimeAndReleaseIt) {
     }
 }
 
+// A Cancel once the clip is whole, while both engines still work: each is asked to cancel its job
+// (one that hangs in that call costs only the call limit), both outputs fail and their partial
+// files go, and the job ends Transcoding Failed with the clip whole. Once the hang ends no thread
+// is left and every engine is released.
+TEST_F(TranscodeHandOff, CancelWhileTheEnginesWorkGivesUpBothOutputs) {
+    struct Case {
+        const char* name;
+        int index;
+        Hang hang;
+    };
+    const Case cases[] = {
+        {"the engines answer", 78, Hang::None},
+        {"an engine hangs in CancelJob", 79, Hang::Cancel},
+    };
+    HandOffTiming timing;
+    timing.endPauseMs = 100;
+    timing.checkMs = 50;
+    timing.callLimitMs = 1000;
+    timing.finishLimitMs = 600000;  // only the Cancel ends these engines' jobs
+    const std::string clip = PatternClip(2 * 524288 + 7);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        notices_.Clear();
+        ScratchFolder folder("handoff_cancel");
+        platform::Event release(true, false);
+        FakeFactory factory({FakeEngine::Mode::NeverFinishes}, c.hang, &release);
+        ScriptedHttpServer server(
+            {{ReadyHeader("clip01.kelo"), ChunkedBody(clip, {65536}), false}});
+        ASSERT_TRUE(server.Start(Address(c.index)));
+        const int threadsBefore = platform::RunningThreadCount();
+        CTranscodeHandOff handOff(&factory, timing);
+        DownloadLinks links;
+        links.notices = &notices_;
+        links.transcoder = &handOff;
+        auto* job = new CFluxmereDownload(ExportUrl(Host(c.index), "DVCPRO&queue=1").c_str(),
+                                          folder.path().c_str(), 3, links);
+        // Both engines have taken the end mark: nothing but the Cancel is left to end them.
+        ASSERT_TRUE(WaitFor([&] { return factory.endsTaken.load() == 2; }, 60000));
+        EXPECT_EQ(job->State(), S::Transcoding);
+        job->Cancel();
+        EXPECT_TRUE(WaitFor([&] { return job->HasEnded(); }, 60000));
+        EXPECT_EQ(job->State(), S::TranscodingFailed);
+        EXPECT_EQ(job->FailedOutputs(), 3u);
+        job->Release();
+        EXPECT_TRUE(folder.ReadFile("clip01.kelo") == clip);
+        for (FakeEngine* e : factory.engines)
+            EXPECT_EQ(e->cancelCalls.load(), 1);
+
+        release.Set();
+        EXPECT_TRUE(WaitFor([&] { return platform::RunningThreadCount() <= threadsBefore; }));
+        EXPECT_TRUE(WaitFor([&] {
+            for (FakeEngine* e : factory.engines) {
+                if (e->references.load() != 1)
+                    return false;
+            }
+            return true;
+        })) << "every engine released";
+        for (const char* ending : {".kelo.mov", ".kelo.mxf"}) {
+            const std::string path = folder.path() + "\\clip01" + ending;
+            EXPECT_TRUE(WaitFor([&] { return OutputLeft(path) == Left::Nothing; }, 5000)) << path;
+        }
+    }
+}
+
 // The .kelo opened for the hand-off is checked: a file that cannot be opened fails the
 // transcoding at once, without an engine and without waiting for the download.
 TEST(TranscodeHandOffSource, AFileThatCannotBeOpenedFailsAtOnce) {
@@ -599,6 +673,7 @@ TEST(TranscodeHandOffSource, AFileThatCannotBeOpenedFailsAtOnce) {
             ++waits;
             return FileProgress::Closed;
         }
+        bool CancelRequested() const override { return false; }
         DownloadState state = DownloadState::InProgress;
         int waits = 0;
     } source;

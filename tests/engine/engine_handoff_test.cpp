@@ -1,8 +1,10 @@
 // The download job with transcoding against the real engine program, which the script
 // engine_handoff_test.sh has registered: a DVCPRO clip from the device stand-in with options 3
 // becomes the byte-exact .kelo, a .kelo.mov and a .kelo.mxf, an IMX50 clip with options 2 a
-// .kelo.mxf (the script reads them with ffprobe afterwards); an engine killed in the middle of a
-// job ends it as "Transcoding Failed" within seconds with the .kelo whole.
+// .kelo.mxf (the script reads them with ffprobe afterwards); a Cancel while the engine works
+// ends both outputs and keeps no handle; an engine killed in the middle of a job ends it as
+// "Transcoding Failed" within seconds with the .kelo whole. The killed engine's case comes last:
+// Wine's store of local servers still names the dead program afterwards.
 
 #include <windows.h>
 #include <objbase.h>
@@ -24,6 +26,7 @@
 #include "tests/download/notice_log.h"
 #include "tests/support/device_process.h"
 #include "tests/support/loopback.h"
+#include "tests/support/win32/process_resources.h"
 #include "tests/support/wine_environment.h"
 
 namespace fluxmere::testing {
@@ -167,6 +170,63 @@ TEST_F(EngineHandOff, ImxClipGivesAD10MxfFile) {
     EXPECT_EQ(notices_.States().back(), S::Complete);
     EXPECT_FALSE(ReadFileBytes(folder + "\\clip01.kelo.mxf").empty());
     EXPECT_TRUE(ReadFileBytes(folder + "\\clip01.kelo.mov").empty());
+}
+
+// A Cancel that comes while the engine works (the clip already whole) ends both outputs: the job
+// ends "Transcoding Failed" for the movie and the MXF file, no output is left half written, and
+// once each job has ended and been released the process holds no more handles than before.
+TEST_F(EngineHandOff, CancelWhileTheEngineWorksEndsBothOutputsAndKeepsNoHandles) {
+    // Large enough that the engine is still at work well after the transfer has ended.
+    const uint64_t size = 8 * 1048576;
+    ASSERT_TRUE(StartDevice(70, size)) << device_.error();
+    const std::vector<uint8_t> clip = device::GenerateClip("clip01", size, 1);
+    // One round: the job runs until the engine works on the whole clip, is cancelled, ends and
+    // goes; then the engine's program ends too (its last object released).
+    const auto round = [&](int number) {
+        SCOPED_TRACE("round " + std::to_string(number));
+        const std::string folder = folder_ + "\\cancelled" + std::to_string(number);
+        CreateDirectoryA(folder.c_str(), nullptr);
+        notices_.Clear();
+        DownloadLinks links;
+        links.transcoder = &handOff_;
+        links.notices = &notices_;
+        auto* job = new CFluxmereDownload(
+            ExportUrl(LoopbackText(Suite::Download, 70), "DVCPRO&queue=1").c_str(), folder.c_str(),
+            3, links);
+        EXPECT_TRUE(notices_.WaitUntil(
+            [](const std::vector<Notice>& log) {
+                return !log.empty() && log.back().isState && log.back().state != S::Initializing &&
+                       log.back().state != S::AwaitingStart && log.back().state != S::InProgress;
+            },
+            120000));
+        EXPECT_EQ(job->State(), S::Transcoding);
+        job->Cancel();
+        for (int i = 0; i < 2400 && !job->HasEnded(); ++i)
+            Sleep(50);
+        ASSERT_TRUE(job->HasEnded());
+        EXPECT_EQ(job->State(), S::TranscodingFailed);
+        EXPECT_EQ(job->FailedOutputs(), 3u);
+        job->Release();
+        EXPECT_TRUE(ReadFileBytes(folder + "\\clip01.kelo") == clip);
+        EXPECT_TRUE(ReadFileBytes(folder + "\\clip01.kelo.mov").empty());
+        EXPECT_TRUE(ReadFileBytes(folder + "\\clip01.kelo.mxf").empty());
+        for (int i = 0; i < 1200 && EnginePrograms(false) != 0; ++i)
+            Sleep(50);
+        EXPECT_EQ(EnginePrograms(false), 0) << "the engine's program did not end";
+    };
+    // The first round makes what COM keeps for the process's life (its threads, the connection to
+    // the service that starts local servers).
+    round(0);
+    const DWORD before = HandleCount();
+    ASSERT_GT(before, 0u);
+    for (int number = 1; number <= 4; ++number) {
+        round(number);
+        const DWORD now = HandleCount();
+        std::printf("round %d: handles %lu (before %lu)\n", number, static_cast<unsigned long>(now),
+                    static_cast<unsigned long>(before));
+        EXPECT_LE(now, before) << "round " << number;
+    }
+    device_.Stop();
 }
 
 TEST_F(EngineHandOff, KilledEngineFailsTheJobWithinSecondsAndTheClipStaysWhole) {
