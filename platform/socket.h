@@ -15,11 +15,15 @@ constexpr uint32_t kInaddrNone = 0xFFFFFFFFu;
 // The Winsock error codes the core reacts to. LastSocketError reports these on every backend.
 enum SocketError : int {
     kSocketOk = 0,
+    kWsaEIntr = 10004,
     kWsaEBadF = 10009,
     kWsaEAcces = 10013,
     kWsaEInval = 10022,
     kWsaENotSock = 10038,
+    kWsaEWouldBlock = 10035,
+    kWsaEInProgress = 10036,
     kWsaEAddrInUse = 10048,
+    kWsaENetDown = 10050,
     kWsaEConnAborted = 10053,
     kWsaEConnReset = 10054,
     kWsaENotConn = 10057,

@@ -9,6 +9,15 @@ namespace {
 // Bytes read beyond the end of a chunk whose data is still coming.
 constexpr int64_t kReadAhead = 16384;
 
+// Read errors after which another read may succeed: an interrupted call, a socket that had
+// nothing yet, and 10022, which Wine gives the read that a close from another thread breaks off
+// (the next read then fails with 10038). Every other error that does not end the loop leaves the
+// connection unusable, as a reset does, and every later read would fail the same way.
+bool MayReadAgain(int error) {
+    return error == platform::kWsaEIntr || error == platform::kWsaEWouldBlock ||
+           error == platform::kWsaEInProgress || error == platform::kWsaEInval;
+}
+
 }  // namespace
 
 CRTPReceiver::CRTPReceiver(uint32_t stopPollMs)
@@ -72,6 +81,7 @@ int32_t CRTPReceiver::RunOn(IChunkSource& source) {
     int64_t held = 0;
     bool skipRead = false;
     int32_t lastError = 0;
+    bool connectionGone = false;  // a close or a lost connection has been told
     notice_ = ChunkNotice();
 
     for (;;) {
@@ -96,8 +106,12 @@ int32_t CRTPReceiver::RunOn(IChunkSource& source) {
                 held += got;
             } else {
                 const int error = got == 0 ? platform::kWsaETimedOut : source.LastError();
+                // Once the callback has heard that the connection is gone it has closed the
+                // socket, and Windows may already have given the handle's number to a new socket
+                // or file of another thread: a read that fails again ends the loop too.
                 const bool ending = error == platform::kWsaENotSock ||
-                                    error == platform::kWsaENotConn || error == platform::kWsaEBadF;
+                                    error == platform::kWsaENotConn ||
+                                    error == platform::kWsaEBadF || (got < 0 && connectionGone);
                 // The loop ends on these errors anyway: a stop request is only looked for, not
                 // awaited, so a closed socket ends the loop at once.
                 if (ending ? stopRequest_.Wait(0) == platform::WaitResult::Signaled
@@ -107,13 +121,13 @@ int32_t CRTPReceiver::RunOn(IChunkSource& source) {
                 lastError = error;
                 if (ending)
                     break;
-                // A reset or aborted connection is gone like a closed one, and Winsock fails
-                // every later read on it the same way: without the notice the loop would spin.
+                // A reset, an aborted or a broken connection is gone like a closed one, and
+                // Winsock fails every later read on it the same way: without the notice the loop
+                // would poll for ever.
                 const NoticeCause cause = got == 0 ? NoticeCause::PeerClosed
-                                          : platform::IsConnectionLost(error)
-                                              ? NoticeCause::ConnectionLost
                                           : error == platform::kWsaETimedOut ? NoticeCause::TimedOut
-                                                                             : NoticeCause::None;
+                                          : MayReadAgain(error)              ? NoticeCause::None
+                                                                : NoticeCause::ConnectionLost;
                 if (cause != NoticeCause::None) {
                     if (rule_ == ChunkRule::Strict) {
                         // A body's last chunks may be too few bytes to pass the threshold.
@@ -125,6 +139,7 @@ int32_t CRTPReceiver::RunOn(IChunkSource& source) {
                     }
                     notice_.cause = cause;
                     notice_.body = decoder.EndHere(buffer, static_cast<size_t>(held));
+                    connectionGone = cause != NoticeCause::TimedOut;
                     callback_(buffer, 0, context_);
                 }
             }

@@ -36,7 +36,7 @@ enum class NoticeCause : int32_t {
     None,            // no notice yet in this run
     TimedOut,        // a read timed out (the socket's receive time-out)
     PeerClosed,      // the peer closed the connection in order
-    ConnectionLost,  // the connection was reset or aborted (10054, 10053)
+    ConnectionLost,  // the connection was reset, aborted or broken (10054, 10053, any other error)
 };
 
 // What the latest notice of a run reported.
@@ -91,10 +91,14 @@ public:
     // are parsed before anything more is read when there are more than 128 of them, so chunks
     // that arrived together are handed over one after another without waiting for a read.
     // A read that fails or returns 0 (the peer closed) waits up to the stop poll for a stop
-    // request, then a time-out or a close is reported as a notice (size 0); a reset or aborted
-    // connection (10054, 10053) is reported as the peer's close; the three ending errors only
+    // request, then a time-out or a close is reported as a notice (size 0); any other read
+    // error (a reset or aborted connection, 10054 and 10053, or one that breaks it otherwise) is
+    // reported like the peer's close, except 10004, 10035, 10036 and 10022 (Wine's code for a
+    // close from another thread), after which the loop reads again; the three ending errors only
     // look for a stop request without waiting. The loop never ends by itself after a notice:
-    // close the socket in the callback to end it (the next read reports 10038).
+    // close the socket in the callback to end it (the next read reports 10038). After a notice
+    // of a close or a lost connection, any failed read ends the loop: the closed handle's number
+    // may already name another thread's socket or file.
     int32_t Run(platform::SocketHandle socket);
     // The same loop over any source (no stream-socket check).
     int32_t RunOn(IChunkSource& source);

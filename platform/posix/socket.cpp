@@ -40,21 +40,21 @@ struct ErrorMapping {
 constexpr ErrorMapping kErrorMap[] = {
     {ENOTSOCK, kWsaENotSock},
     {EBADF, kWsaENotSock},  // descriptors are hidden behind handles: a bad one is no socket
-    {EINTR, 10004},         // WSAEINTR
+    {EINTR, kWsaEIntr},
     {EACCES, kWsaEAcces},
     {EFAULT, 10014},  // WSAEFAULT
     {EINVAL, kWsaEInval},
     {EMFILE, 10024},  // WSAEMFILE
     {ENFILE, 10024},
-    {EINPROGRESS, 10036},   // WSAEINPROGRESS
+    {EINPROGRESS, kWsaEInProgress},
     {EALREADY, 10037},      // WSAEALREADY
     {EMSGSIZE, 10040},      // WSAEMSGSIZE
     {EAFNOSUPPORT, 10047},  // WSAEAFNOSUPPORT
     {EADDRINUSE, kWsaEAddrInUse},
     {EADDRNOTAVAIL, 10049},  // WSAEADDRNOTAVAIL
-    {ENETDOWN, 10050},       // WSAENETDOWN
-    {ENETUNREACH, 10051},    // WSAENETUNREACH
-    {ECONNABORTED, 10053},   // WSAECONNABORTED
+    {ENETDOWN, kWsaENetDown},
+    {ENETUNREACH, 10051},   // WSAENETUNREACH
+    {ECONNABORTED, 10053},  // WSAECONNABORTED
     {ECONNRESET, kWsaEConnReset},
     {EPIPE, kWsaEConnReset},  // sending to a peer that reset the connection
     {ENOBUFS, 10055},         // WSAENOBUFS
