@@ -7,8 +7,9 @@
 # tree:
 #
 #   FLUXMERE_WINE_DIR=build/win64/wine tests/wine/wine-run.sh --script bench/win32/wall_cpu.sh \
-#       build/win64 build/release [SECONDS]
+#       build/win64 build/release [SECONDS] [CASE...]
 #
+# A CASE is "wall" (the 16 cameras) or "one" (the single 720x576 camera); both by default.
 # It prints "wall CPU ...: fluxmere-viewer A%, native B%, ratio R" lines (percent of one core;
 # "native" is the sum over its processes), and what wineserver and Xvfb spent beside the viewer.
 # The session's screen holds the whole 4 x 4 wall, so the viewer's cells are 352x288 too and
@@ -18,6 +19,8 @@ set -uo pipefail
 win=$(cd "$1" && pwd)
 native=$(cd "$2" && pwd)
 seconds=${3:-10}
+cases=("${@:4}")
+[[ ${#cases[@]} -gt 0 ]] || cases=(wall one)
 warmup=6
 viewer=$win/tools/win32/fluxmere-viewer.exe
 dll=$win/module/FluxmereLibrary.dll
@@ -102,5 +105,10 @@ run() {
         "(beside it: wineserver $(percent "$server_cpu")%, Xvfb $(percent "$xvfb_cpu")%)"
 }
 
-run 16 352x288
-run 1 720x576
+for case in "${cases[@]}"; do
+    case $case in
+    wall) run 16 352x288 ;;
+    one) run 1 720x576 ;;
+    *) echo "wall_cpu: no case named $case (wall, one)" >&2; exit 2 ;;
+    esac
+done

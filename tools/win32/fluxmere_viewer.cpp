@@ -201,6 +201,8 @@ public:
                 std::make_unique<CameraCell>(static_cast<int>(i + 1), options.urls[i]));
     }
 
+    size_t CellCount() const { return cells_.size(); }
+
     // Every cell's control; only the first camera is heard. False after saying why.
     bool Create(AtlLibrary& atl, const ControlSource& source) {
         for (auto& cell : cells_) {
@@ -469,9 +471,11 @@ private:
 };
 
 // Pumps messages until the time is up or the window is closed; the reconnect rules look at the
-// cells a few times a second. Messages are taken in batches at most every kBatchMs: the new
-// pictures of many cameras that arrive meanwhile then share one wake-up of this thread (and one
-// update of the window on the screen) instead of costing one each.
+// cells a few times a second. With several cameras messages are taken in batches at most every
+// kBatchMs: the new pictures that arrive meanwhile then share one wake-up of this thread (and one
+// update of the window on the screen) instead of costing one each. One camera has nothing to
+// share a wake-up with: its pictures are a frame time apart, so a batch's wait would only add a
+// wake-up of its own to each.
 void Watch(const Options& options, Wall& wall) {
     ACCEL keys[] = {
         {FCONTROL | FVIRTKEY, 'S', kCommandSnapshot},
@@ -485,6 +489,7 @@ void Watch(const Options& options, Wall& wall) {
     uint64_t lastTick = 0;
     uint64_t batchStart = start;
     bool took = false;  // the last batch had messages: more are likely soon
+    const bool batched = wall.CellCount() > 1;
     wall.Tick(start);
     MSG msg;
     for (;;) {
@@ -495,7 +500,7 @@ void Watch(const Options& options, Wall& wall) {
             wall.Tick(now);
             lastTick = now;
         }
-        if (took) {
+        if (took && batched) {
             if (now - batchStart < kBatchMs)
                 Sleep(static_cast<DWORD>(kBatchMs - (now - batchStart)));
         } else {
