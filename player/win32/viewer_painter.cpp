@@ -16,26 +16,32 @@ constexpr int32_t kSurfaceHeight = 608;
 constexpr int32_t kLineStep = 20;  // panel lines: state, codec and size below "Downloading"
 
 // A rendered picture's B, G, R rows into 32-bit pixels (B, G, R, 0) of rows surfaceStride bytes
-// apart: four pixels from three 32-bit words at a time, the rest byte by byte. No byte past a
-// row's pixels is read. Windows runs little-endian.
+// apart: eight pixels from three 64-bit words at a time (the copy is a good part of a paint's
+// cost under Wine: fewer, wider loads and stores), the rest pixel by pixel. No byte past a row's
+// pixels is read. Windows runs little-endian.
 void CopyPictureTo32(const RenderedPicture& picture, uint8_t* surface, size_t surfaceStride) {
+    constexpr uint64_t kPixel = 0xFFFFFFu;
     for (int32_t y = 0; y < picture.height; ++y) {
         const uint8_t* source = picture.pixels + static_cast<size_t>(y) * picture.stride;
-        uint32_t* target =
-            reinterpret_cast<uint32_t*>(surface + static_cast<size_t>(y) * surfaceStride);
+        uint8_t* target = surface + static_cast<size_t>(y) * surfaceStride;
         int32_t x = 0;
-        for (; x + 4 <= picture.width; x += 4, source += 12) {
-            uint32_t w0, w1, w2;
-            std::memcpy(&w0, source, 4);
-            std::memcpy(&w1, source + 4, 4);
-            std::memcpy(&w2, source + 8, 4);
-            target[x] = w0 & 0xFFFFFFu;
-            target[x + 1] = ((w0 >> 24) | (w1 << 8)) & 0xFFFFFFu;
-            target[x + 2] = ((w1 >> 16) | (w2 << 16)) & 0xFFFFFFu;
-            target[x + 3] = w2 >> 8;
+        for (; x + 8 <= picture.width; x += 8, source += 24, target += 32) {
+            uint64_t a, b, c;
+            std::memcpy(&a, source, 8);
+            std::memcpy(&b, source + 8, 8);
+            std::memcpy(&c, source + 16, 8);
+            const uint64_t pixels[4] = {
+                (a & kPixel) | (((a >> 24) & kPixel) << 32),
+                (a >> 48) | ((b & 0xFFu) << 16) | (((b >> 8) & kPixel) << 32),
+                ((b >> 32) & kPixel) | (((b >> 56) | ((c & 0xFFFFu) << 8)) << 32),
+                ((c >> 16) & kPixel) | ((c >> 40) << 32)};
+            std::memcpy(target, pixels, sizeof pixels);
         }
-        for (; x < picture.width; ++x, source += 3)
-            target[x] = source[0] | (source[1] << 8) | (static_cast<uint32_t>(source[2]) << 16);
+        for (; x < picture.width; ++x, source += 3, target += 4) {
+            const uint32_t pixel =
+                source[0] | (source[1] << 8) | (static_cast<uint32_t>(source[2]) << 16);
+            std::memcpy(target, &pixel, 4);
+        }
     }
 }
 

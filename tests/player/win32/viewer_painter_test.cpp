@@ -230,6 +230,36 @@ TEST_F(VideoPainter, TargetsOfAnyWidthAndLargerThanTheBitmapPaintWhole) {
     EXPECT_GE(painter_.SurfaceSize().cy, 768);
 }
 
+TEST_F(VideoPainter, EveryPixelLandsWhereTheRenderPathPutIt) {
+    // Every pixel of a different colour: a pixel taken from its neighbour, or a byte from the
+    // row's padding, shows. Widths around the copy's groups of pixels.
+    for (int width : {1, 7, 8, 9, 17, 330}) {
+        SCOPED_TRACE(width);
+        const int height = 5;
+        const int stride = (width * 3 + 3) & ~3;
+        pixels_.assign(static_cast<size_t>(stride) * height, 0xEE);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const uint32_t rgb = (static_cast<uint32_t>(x) * 2654435761u + y * 40503u) >> 8;
+                uint8_t* p = &pixels_[static_cast<size_t>(y) * stride + x * 3];
+                p[0] = static_cast<uint8_t>(rgb);
+                p[1] = static_cast<uint8_t>(rgb >> 8);
+                p[2] = static_cast<uint8_t>(rgb >> 16);
+            }
+        }
+        picture_ = RenderedPicture{pixels_.data(), width, height, stride};
+        GdiCanvas canvas(width + 4, height + 4);
+        PaintPicture(canvas, RECT{2, 2, 2 + width, 2 + height}, &picture_, true);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const uint32_t rgb =
+                    ((static_cast<uint32_t>(x) * 2654435761u + y * 40503u) >> 8) & 0xFFFFFFu;
+                ASSERT_EQ(canvas.Pixel(2 + x, 2 + y), rgb) << x << "," << y;
+            }
+        }
+    }
+}
+
 TEST_F(VideoPainter, BoundsBeyondTheLargestPictureAreWhiteAroundIt) {
     // The control reports itself opaque: what lies beyond the 1920 x 1088 bitmap is painted too.
     GdiCanvas canvas(1940, 1110);
