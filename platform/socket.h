@@ -61,9 +61,10 @@ bool SendAll(SocketHandle s, const void* data, int length);
 int RecvSocket(SocketHandle s, void* buffer, int length);
 
 // Closes the handle. A thread blocked in RecvSocket on it returns promptly with an error (on
-// POSIX kWsaENotSock; Windows has its own codes, Wine kWsaEInval), and later calls with the same
-// handle report kWsaENotSock or kWsaEBadF, even if the OS reuses the underlying descriptor for a
-// new socket.
+// POSIX kWsaENotSock; Windows has its own codes, Wine kWsaEInval). On POSIX later calls with the
+// same handle report kWsaENotSock or kWsaEBadF, even if the OS reuses the underlying descriptor
+// for a new socket; on Windows the handle is the SOCKET itself, whose number the system may give
+// at once to the next socket or file any thread makes, so a later call may reach that one.
 bool CloseSocket(SocketHandle s);
 // Closes the handle with a reset (RST) instead of an orderly close, as a peer that crashes or
 // reboots does; the other side's reads then fail with kWsaEConnReset.
