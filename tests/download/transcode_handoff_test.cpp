@@ -247,6 +247,16 @@ public:
         *engine = e;
         return S_OK;
     }
+    // True when the hand-off has let go of every engine made (only the factory's reference is
+    // left).
+    bool AllReleased() const {
+        for (FakeEngine* e : engines) {
+            if (e->references.load() != 1)
+                return false;
+        }
+        return true;
+    }
+
     std::vector<FakeEngine*> engines;
     std::atomic<bool> submitted{false};
     std::atomic<int> endsTaken{0};
@@ -574,13 +584,7 @@ TEST_F(TranscodeHandOff, EngineFailuresEndTheJobInBoundedTimeAndReleaseIt) {
         // The hang ends: its thread lets go of the engine and of any broken output, and ends.
         release.Set();
         EXPECT_TRUE(WaitFor([&] { return platform::RunningThreadCount() <= threadsBefore; }));
-        EXPECT_TRUE(WaitFor([&] {
-            for (FakeEngine* e : factory.engines) {
-                if (e->references.load() != 1)
-                    return false;
-            }
-            return true;
-        })) << "every engine released";
+        EXPECT_TRUE(WaitFor([&] { return factory.AllReleased(); })) << "every engine released";
         const char* endings[] = {".kelo.mov", ".kelo.mxf"};
         for (size_t i = 0; i < c.left.size(); ++i) {
             const std::string path = folder.path() + "\\clip01" + endings[i];
@@ -640,13 +644,7 @@ TEST_F(TranscodeHandOff, CancelWhileTheEnginesWorkGivesUpBothOutputs) {
 
         release.Set();
         EXPECT_TRUE(WaitFor([&] { return platform::RunningThreadCount() <= threadsBefore; }));
-        EXPECT_TRUE(WaitFor([&] {
-            for (FakeEngine* e : factory.engines) {
-                if (e->references.load() != 1)
-                    return false;
-            }
-            return true;
-        })) << "every engine released";
+        EXPECT_TRUE(WaitFor([&] { return factory.AllReleased(); })) << "every engine released";
         for (const char* ending : {".kelo.mov", ".kelo.mxf"}) {
             const std::string path = folder.path() + "\\clip01" + ending;
             EXPECT_TRUE(WaitFor([&] { return OutputLeft(path) == Left::Nothing; }, 5000)) << path;
